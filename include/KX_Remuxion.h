@@ -1,0 +1,306 @@
+/*
+ * KX_Remuxion public interface.
+ *
+ * Everything a host needs: the exported functions, the COM-style interfaces
+ * with their slot order, the interface and class identifiers, and the records
+ * that hosts read directly. Usable from C (lpVtbl tables) and from C++
+ * (abstract classes with the same slot order).
+ */
+#ifndef KX_REMUXION_H
+#define KX_REMUXION_H
+
+#include <stddef.h>
+#include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
+
+#if defined(_WIN32)
+#define KX_EXPORT __declspec(dllexport)
+#else
+#define KX_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------ */
+/* Basic Windows-compatible types                                            */
+/* ------------------------------------------------------------------------ */
+
+typedef int32_t HRESULT;
+typedef uint32_t ULONG;
+typedef int32_t BOOL;
+typedef char16_t OLECHAR;
+/* Length-prefixed UTF-16 string: a 32-bit byte count precedes the characters. */
+typedef OLECHAR* BSTR;
+
+typedef struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+typedef GUID CLSID;
+
+/* Identifiers are passed by pointer in C and C++ alike, so a null one can be refused. */
+typedef const GUID* REFIID;
+typedef const GUID* REFCLSID;
+
+#define KX_S_OK ((HRESULT)0)
+#define KX_S_FALSE ((HRESULT)1)
+#define KX_E_NOINTERFACE ((HRESULT)0x80004002)
+#define KX_E_POINTER ((HRESULT)0x80004003)
+#define KX_E_FAIL ((HRESULT)0x80004005)
+#define KX_E_INVALIDARG ((HRESULT)0x80070057)
+#define KX_E_OUTOFMEMORY ((HRESULT)0x8007000E)
+#define KX_CLASS_E_NOAGGREGATION ((HRESULT)0x80040110)
+#define KX_CLASS_E_CLASSNOTAVAILABLE ((HRESULT)0x80040111)
+#define KX_WAIT_OBJECT_0 0u
+#define KX_WAIT_TIMEOUT 0x102u
+#define KX_INFINITE 0xFFFFFFFFu
+
+/* ------------------------------------------------------------------------ */
+/* Interface declaration macros (C++: abstract classes; C: vtables)          */
+/* ------------------------------------------------------------------------ */
+
+#ifdef __cplusplus
+#define KX_INTERFACE(name) struct name
+#define KX_INTERFACE_(name, base) struct name : public base
+#define KX_METHOD(ret, name) virtual ret name
+#define KX_PURE = 0
+#define KX_THIS_
+#define KX_THIS void
+#define KX_BEGIN {
+#define KX_END(name) };
+#else
+#define KX_INTERFACE(name) \
+    typedef struct name##Vtbl name##Vtbl; \
+    typedef struct name { const name##Vtbl* lpVtbl; } name; \
+    struct name##Vtbl
+#define KX_INTERFACE_(name, base) KX_INTERFACE(name)
+#define KX_METHOD(ret, name) ret (*name)
+#define KX_PURE
+#define KX_THIS_ KX_SELF* This,
+#define KX_THIS KX_SELF* This
+#define KX_BEGIN {
+#define KX_END(name) };
+#endif
+
+/* The three IUnknown slots every interface starts with. */
+#define KX_IUNKNOWN_METHODS \
+    KX_METHOD(HRESULT, QueryInterface)(KX_THIS_ REFIID riid, void** ppv) KX_PURE; \
+    KX_METHOD(ULONG, AddRef)(KX_THIS) KX_PURE; \
+    KX_METHOD(ULONG, Release)(KX_THIS) KX_PURE;
+
+#undef KX_SELF
+#define KX_SELF IUnknown
+KX_INTERFACE(IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS
+KX_END(IUnknown)
+
+#undef KX_SELF
+#define KX_SELF IClassFactory
+KX_INTERFACE_(IClassFactory, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS
+    KX_METHOD(HRESULT, CreateInstance)(KX_THIS_ IUnknown* outer, REFIID riid, void** ppv) KX_PURE;
+    KX_METHOD(HRESULT, LockServer)(KX_THIS_ BOOL lock) KX_PURE;
+KX_END(IClassFactory)
+
+/* ------------------------------------------------------------------------ */
+/* Identifiers                                                               */
+/* ------------------------------------------------------------------------ */
+
+/* {B4BFC2EE-D154-4139-9986-07A6BCC5D3F5} "Create LossLessCopy" */
+static const CLSID CLSID_Streamwright = {0xB4BFC2EE, 0xD154, 0x4139, {0x99, 0x86, 0x07, 0xA6, 0xBC, 0xC5, 0xD3, 0xF5}};
+static const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+static const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+static const IID IID_IStreamwright = {0xFB138BF6, 0x5614, 0x4D3E, {0xA1, 0xD7, 0x33, 0x72, 0x09, 0x29, 0xD7, 0x7E}};
+static const IID IID_IStreamInfo = {0x58FE100C, 0xDCD4, 0x49DB, {0x99, 0x30, 0x32, 0x61, 0x74, 0xCC, 0x0E, 0xCC}};
+static const IID IID_IStreamInfoSrc = {0xA9AF814A, 0x6F97, 0x4A81, {0x94, 0x53, 0x40, 0x70, 0xEE, 0xC7, 0x61, 0xBB}};
+static const IID IID_IMediaStreamEx = {0x35B968AB, 0x69C3, 0x4B2D, {0xBB, 0x20, 0x96, 0x8F, 0x43, 0x88, 0x6F, 0xEB}};
+static const IID IID_ILossCopyMediaInfo = {0x104B3F4D, 0xB9CB, 0x48F1, {0x9D, 0x3D, 0x50, 0x4B, 0x24, 0x94, 0xFE, 0xF2}};
+static const IID IID_IMerge_LossCopy_Check_Info = {0xFC48C7F4, 0x4AB9, 0x4AD0, {0xAE, 0x80, 0xBD, 0x24, 0xFC, 0x22, 0x4D, 0xF3}};
+static const IID IID_IKXSample = {0x141440F3, 0x0452, 0x423F, {0x8A, 0xEF, 0xAF, 0xDC, 0x90, 0xC0, 0xA2, 0x07}};
+
+/* ------------------------------------------------------------------------ */
+/* Records shared with hosts                                                 */
+/* ------------------------------------------------------------------------ */
+
+/* Task types for SetTaskType. */
+enum { KX_TASK_SPLIT = 0, KX_TASK_MERGE = 1, KX_TASK_STREAM_MIX = 2 };
+/* Stream kinds for OpenStream / GetStream. */
+enum { KX_STREAM_VIDEO = 1, KX_STREAM_AUDIO = 2 };
+
+/* A clip: time clips in 100-ns ticks, size clips in bytes. */
+typedef struct ClipRange {
+    int64_t start;
+    int64_t length;
+    int64_t count;
+} ClipRange;
+
+/* Which file and clip a task notification is about; -1 means none. */
+typedef struct TaskCursor {
+    int64_t fileId;
+    int64_t clipIndex;
+} TaskCursor;
+
+/* Host notification: (context, code, cursor or null, value). Result ignored. */
+typedef int32_t (*TaskCallback)(void* context, int32_t code, TaskCursor* cursor, int32_t value);
+
+/* Notification codes, shared by the task and key-frame callbacks. */
+enum {
+    KX_NOTIFY_TASK_BEGIN = 0,
+    KX_NOTIFY_TASK_END = 1,
+    KX_NOTIFY_FILE_BEGIN = 2,
+    KX_NOTIFY_FILE_END = 3,
+    KX_NOTIFY_CLIP_BEGIN = 4,
+    KX_NOTIFY_CLIP_END = 5,
+    KX_NOTIFY_PROGRESS = 6,
+    KX_NOTIFY_KEYFRAME_PROGRESS = 7,
+    KX_NOTIFY_KEYFRAME_BEGIN = 8,
+    KX_NOTIFY_KEYFRAME_DONE = 9,
+    KX_NOTIFY_INPUT_ENDED = 10,
+    KX_NOTIFY_CLIP_PROGRESS = 11
+};
+
+/* One key frame of a video stream (24 bytes). */
+typedef struct KeyFrameRecord {
+    int32_t keyFrameNumber;
+    int32_t reserved;
+    int64_t time;        /* 100-ns ticks */
+    int64_t frameNumber; /* 0-based packet number within the stream */
+} KeyFrameRecord;
+
+/*
+ * Host-owned list that GetFileKeyFrameIndex appends to. The array grows with
+ * realloc; release it with KX_FreeKeyFrameList (or free(items)).
+ */
+typedef struct KeyFrameList {
+    int64_t count;
+    KeyFrameRecord* items;
+    int64_t capacity;
+} KeyFrameList;
+
+/* ---- media information records (FileMediaInfo and friends) ---- */
+/* [media-info records] */
+
+/* ---- media sample record (MediaFrameRecord) ---- */
+/* [sample records] */
+
+/* ------------------------------------------------------------------------ */
+/* Interfaces handed to hosts                                                */
+/* ------------------------------------------------------------------------ */
+
+/* Result of CheckMerge. */
+typedef struct MergeGroupEntry {
+    int64_t* fileIds;
+    int64_t count;
+} MergeGroupEntry;
+
+typedef struct MergeCheckResult {
+    MergeGroupEntry* groups;
+    int64_t groupCount;
+} MergeCheckResult;
+
+#undef KX_SELF
+#define KX_SELF IMerge_LossCopy_Check_Info
+KX_INTERFACE_(IMerge_LossCopy_Check_Info, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS
+    KX_METHOD(MergeCheckResult*, GetCheckInfo)(KX_THIS) KX_PURE;
+    KX_METHOD(HRESULT, ClearCheckInfo)(KX_THIS_ MergeCheckResult* result) KX_PURE;
+KX_END(IMerge_LossCopy_Check_Info)
+
+/* [information interfaces] */
+
+#ifdef __cplusplus
+struct ILossCopyMediaInfo;
+struct IMediaStreamEx;
+#else
+typedef struct ILossCopyMediaInfo ILossCopyMediaInfo;
+typedef struct IMediaStreamEx IMediaStreamEx;
+#endif
+
+/* The converter. Slot numbers in comments. */
+#undef KX_SELF
+#define KX_SELF IStreamwright
+KX_INTERFACE_(IStreamwright, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                                         /* 0-2 */
+    KX_METHOD(int64_t, AddFile)(KX_THIS_ BSTR path) KX_PURE;                                    /* 3 */
+    KX_METHOD(HRESULT, RemoveFile)(KX_THIS_ int64_t fileId) KX_PURE;                            /* 4 */
+    KX_METHOD(HRESULT, Reset)(KX_THIS) KX_PURE;                                                 /* 5 */
+    KX_METHOD(HRESULT, SetOutputPath)(KX_THIS_ BSTR path) KX_PURE;                              /* 6 */
+    KX_METHOD(HRESULT, AddTimeClip)(KX_THIS_ int64_t fileId, const ClipRange* clip) KX_PURE;    /* 7 */
+    KX_METHOD(HRESULT, RemoveClip)(KX_THIS_ int64_t fileId, int64_t clipIndex) KX_PURE;         /* 8 */
+    KX_METHOD(HRESULT, GetTimeClip)(KX_THIS_ int64_t fileId, uint64_t clipIndex, ClipRange* out) KX_PURE; /* 9 */
+    KX_METHOD(HRESULT, SetClip)(KX_THIS_ int64_t fileId, int64_t clipIndex, const ClipRange* clip) KX_PURE; /* 10 */
+    KX_METHOD(HRESULT, AddSizeClip)(KX_THIS_ int64_t fileId, const ClipRange* clip) KX_PURE;    /* 11 */
+    KX_METHOD(HRESULT, GetSizeClip)(KX_THIS_ int64_t fileId, uint64_t clipIndex, ClipRange* out) KX_PURE; /* 12 */
+    KX_METHOD(int64_t, GetClipCount)(KX_THIS_ int64_t fileId) KX_PURE;                          /* 13 */
+    KX_METHOD(HRESULT, SetCallback)(KX_THIS_ TaskCallback callback, void* context, int32_t which) KX_PURE; /* 14 */
+    KX_METHOD(HRESULT, Start)(KX_THIS) KX_PURE;                                                 /* 15 */
+    KX_METHOD(HRESULT, Pause)(KX_THIS) KX_PURE;                                                 /* 16 */
+    KX_METHOD(HRESULT, Resume)(KX_THIS) KX_PURE;                                                /* 17 */
+    KX_METHOD(HRESULT, Stop)(KX_THIS) KX_PURE;                                                  /* 18 */
+    KX_METHOD(HRESULT, SetTaskType)(KX_THIS_ uint32_t taskType, int32_t taskOption) KX_PURE;    /* 19 */
+    KX_METHOD(HRESULT, GetTaskType)(KX_THIS_ uint32_t* taskType, int32_t* taskOption) KX_PURE;  /* 20 */
+    KX_METHOD(int64_t, GetOutputCount)(KX_THIS_ int64_t fileId) KX_PURE;                        /* 21 */
+    KX_METHOD(HRESULT, GetOutputFileName)(KX_THIS_ int64_t fileId, int64_t outputIndex, BSTR* name) KX_PURE; /* 22 */
+    KX_METHOD(uint32_t, WaitForCompletion)(KX_THIS_ uint32_t timeoutMs) KX_PURE;                /* 23 */
+    KX_METHOD(IMerge_LossCopy_Check_Info*, CheckMerge)(KX_THIS) KX_PURE;                        /* 24 */
+    KX_METHOD(HRESULT, GetFileKeyFrameIndex)(KX_THIS_ int64_t fileId, KeyFrameList** list) KX_PURE; /* 25 */
+    KX_METHOD(ILossCopyMediaInfo*, GetFileMediaInfo)(KX_THIS_ int64_t fileId) KX_PURE;          /* 26 */
+    KX_METHOD(HRESULT, OpenStream)(KX_THIS_ int64_t fileId, int32_t streamIndex, int32_t kind) KX_PURE; /* 27 */
+    KX_METHOD(HRESULT, GetStream)(KX_THIS_ int64_t fileId, int32_t streamIndex, int32_t kind, IMediaStreamEx** stream) KX_PURE; /* 28 */
+    KX_METHOD(HRESULT, StartDemuxers)(KX_THIS) KX_PURE;                                         /* 29 */
+    KX_METHOD(HRESULT, PrepareTask)(KX_THIS) KX_PURE;                                           /* 30 */
+    KX_METHOD(uint32_t, CheckFileSeekable)(KX_THIS_ int64_t fileId) KX_PURE;                    /* 31 */
+    KX_METHOD(HRESULT, SetOutputExtension)(KX_THIS_ BSTR extension) KX_PURE;                    /* 32 */
+    KX_METHOD(HRESULT, ReopenFiles)(KX_THIS) KX_PURE;                                           /* 33 */
+    KX_METHOD(HRESULT, SwapClips)(KX_THIS_ int64_t fileId, int64_t clipA, int64_t clipB) KX_PURE; /* 34 */
+    KX_METHOD(HRESULT, SwapFiles)(KX_THIS_ int64_t fileId, int64_t otherFileId) KX_PURE;        /* 35 */
+    KX_METHOD(HRESULT, MoveFiles)(KX_THIS_ const int64_t* fileIds, int64_t count, int64_t position) KX_PURE; /* 36 */
+    KX_METHOD(HRESULT, CancelKeyFrameIndex)(KX_THIS_ int64_t fileId) KX_PURE;                   /* 37 */
+KX_END(IStreamwright)
+
+#undef KX_SELF
+
+/* ------------------------------------------------------------------------ */
+/* Exported functions                                                        */
+/* ------------------------------------------------------------------------ */
+
+KX_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+
+/* 1 when a stream of this codec identifier (28 = H.264) can be copied. */
+KX_EXPORT int32_t IsCodecSupport(int32_t codecId);
+
+KX_EXPORT BSTR SysAllocString(const OLECHAR* text);
+KX_EXPORT void SysFreeString(BSTR text);
+KX_EXPORT uint32_t SysStringLen(BSTR text);
+
+/*
+ * Log lines: without a sink they go to standard error. A host may set one
+ * sink (null restores standard error); it is called with each line as UTF-16,
+ * from whichever thread logs.
+ */
+typedef void (*KX_LogSink)(void* context, const OLECHAR* line);
+KX_EXPORT void KX_SetLogSink(KX_LogSink sink, void* context);
+
+/* Releases the array of a KeyFrameList filled by GetFileKeyFrameIndex. */
+KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+static_assert(sizeof(GUID) == 16, "GUID layout");
+static_assert(sizeof(ClipRange) == 24, "ClipRange layout");
+static_assert(sizeof(TaskCursor) == 16, "TaskCursor layout");
+static_assert(sizeof(KeyFrameRecord) == 24, "KeyFrameRecord layout");
+static_assert(offsetof(KeyFrameRecord, time) == 8, "KeyFrameRecord layout");
+static_assert(offsetof(KeyFrameRecord, frameNumber) == 16, "KeyFrameRecord layout");
+static_assert(sizeof(MergeGroupEntry) == 16, "MergeGroupEntry layout");
+#endif
+
+#endif /* KX_REMUXION_H */

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds and runs every test.
+#   scripts/test.sh             release build, all tests
+#   scripts/test.sh --sanitize  also an AddressSanitizer + UndefinedBehaviorSanitizer build
+#   scripts/test.sh --ci        what CI runs: both of the above, then the threading
+#                               tests under ThreadSanitizer
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/deps.sh
+
+mode=${1:-}
+jobs=$(nproc)
+
+build_and_test() {  # folder, ctest filter, cmake options...
+  local dir=$1 filter=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  ninja -C "$dir"
+  local args=(--test-dir "$dir" --output-on-failure -j "$jobs")
+  [ -n "$filter" ] && args+=(-R "$filter")
+  ctest "${args[@]}"
+}
+
+mkdir -p build
+echo "== release build"
+build_and_test build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+if [ "$mode" = "--sanitize" ] || [ "$mode" = "--ci" ]; then
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON
+fi
+if [ "$mode" = "--ci" ]; then
+  echo "== ThreadSanitizer (threading tests)"
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  build_and_test build-tsan "Thread|Task|Event|Concurren" -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON
+fi

@@ -1,0 +1,92 @@
+// The converter object behind IStreamwright.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KX_Remuxion.h"
+#include "com/CUnknown.h"
+#include "converter/BaseThread.h"
+#include "converter/FileRecord.h"
+
+namespace kx {
+
+class CStreamwright final : public scombase::CUnknown, public IStreamwright, public BaseThread {
+public:
+    CStreamwright();
+    ~CStreamwright() override;
+
+    static scombase::CUnknown* Create(IUnknown* outer, HRESULT* status);
+
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+    KX_DECLARE_IUNKNOWN
+
+    // IStreamwright, slots 3-37
+    int64_t AddFile(BSTR path) override;
+    HRESULT RemoveFile(int64_t fileId) override;
+    HRESULT Reset() override;
+    HRESULT SetOutputPath(BSTR path) override;
+    HRESULT AddTimeClip(int64_t fileId, const ClipRange* clip) override;
+    HRESULT RemoveClip(int64_t fileId, int64_t clipIndex) override;
+    HRESULT GetTimeClip(int64_t fileId, uint64_t clipIndex, ClipRange* out) override;
+    HRESULT SetClip(int64_t fileId, int64_t clipIndex, const ClipRange* clip) override;
+    HRESULT AddSizeClip(int64_t fileId, const ClipRange* clip) override;
+    HRESULT GetSizeClip(int64_t fileId, uint64_t clipIndex, ClipRange* out) override;
+    int64_t GetClipCount(int64_t fileId) override;
+    HRESULT SetCallback(TaskCallback callback, void* context, int32_t which) override;
+    HRESULT Start() override;
+    HRESULT Pause() override;
+    HRESULT Resume() override;
+    HRESULT Stop() override;
+    HRESULT SetTaskType(uint32_t taskType, int32_t taskOption) override;
+    HRESULT GetTaskType(uint32_t* taskType, int32_t* taskOption) override;
+    int64_t GetOutputCount(int64_t fileId) override;
+    HRESULT GetOutputFileName(int64_t fileId, int64_t outputIndex, BSTR* name) override;
+    uint32_t WaitForCompletion(uint32_t timeoutMs) override;
+    IMerge_LossCopy_Check_Info* CheckMerge() override;
+    HRESULT GetFileKeyFrameIndex(int64_t fileId, KeyFrameList** list) override;
+    ILossCopyMediaInfo* GetFileMediaInfo(int64_t fileId) override;
+    HRESULT OpenStream(int64_t fileId, int32_t streamIndex, int32_t kind) override;
+    HRESULT GetStream(int64_t fileId, int32_t streamIndex, int32_t kind, IMediaStreamEx** stream) override;
+    HRESULT StartDemuxers() override;
+    HRESULT PrepareTask() override;
+    uint32_t CheckFileSeekable(int64_t fileId) override;
+    HRESULT SetOutputExtension(BSTR extension) override;
+    HRESULT ReopenFiles() override;
+    HRESULT SwapClips(int64_t fileId, int64_t clipA, int64_t clipB) override;
+    HRESULT SwapFiles(int64_t fileId, int64_t otherFileId) override;
+    HRESULT MoveFiles(const int64_t* fileIds, int64_t count, int64_t position) override;
+    HRESULT CancelKeyFrameIndex(int64_t fileId) override;
+
+    // Sends a task notification to the host's callback, if one is set.
+    void Notify(int32_t code, TaskCursor* cursor, int32_t value);
+
+protected:
+    void Run() override;
+
+private:
+    FileRecord* FindFile(int64_t fileId);
+    HRESULT GetClip(int64_t fileId, uint64_t clipIndex, ClipRange* out);
+    // The task of the current task type (the engines); runs on the worker.
+    void RunTask();
+
+    std::atomic<uint32_t> busy_{0};
+    std::unique_ptr<char16_t[]> outputPath_;
+    std::unique_ptr<char16_t[]> outputExtension_;
+    std::vector<FileRecord> files_;
+    TaskCallback taskCallback_ = nullptr;
+    void* taskContext_ = nullptr;
+    uint32_t taskType_ = KX_TASK_SPLIT;
+    int32_t taskOption_ = -1;
+    int64_t outputCount_ = 0;
+    std::vector<std::vector<int64_t>> mergeGroups_;
+    TaskCallback keyFrameCallback_ = nullptr;
+    void* keyFrameContext_ = nullptr;
+    std::atomic<int64_t> keyFrameCookie_{-1};
+    IMerge_LossCopy_Check_Info* mergeCheckResult_ = nullptr;
+};
+
+}  // namespace kx

@@ -1,0 +1,57 @@
+// What the converter keeps per input file: path, id, reader, selected
+// streams, clips and key frames.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KX_Remuxion.h"
+
+class CTMuxer;
+
+namespace kx {
+
+struct DemuxerHolder;
+void DestroyDemuxerHolder(DemuxerHolder* holder);
+
+struct DemuxerHolderDeleter {
+    void operator()(DemuxerHolder* holder) const { DestroyDemuxerHolder(holder); }
+};
+using DemuxerHolderPtr = std::unique_ptr<DemuxerHolder, DemuxerHolderDeleter>;
+
+struct MuxerDeleter {
+    void operator()(CTMuxer* muxer) const;
+};
+using MuxerPtr = std::unique_ptr<CTMuxer, MuxerDeleter>;
+
+constexpr size_t kMaxFilePath = 2048;
+
+struct ClipTask {
+    uint32_t kind = 0;  // 0 time clip, 1 size clip
+    MuxerPtr output;    // attached by PrepareTask, closed by the engines
+    std::map<int64_t, int32_t> outputStreamKinds;  // output stream key -> media type
+    ClipRange range{};
+};
+
+struct SelectedStream {
+    int64_t streamIndex = 0;
+    int64_t kind = 0;  // 1 video, 2 audio
+    int64_t reserved[3] = {-1, -1, -1};
+    int64_t outputNumber = -1;
+};
+
+struct FileRecord {
+    std::u16string path;
+    int64_t fileId = -1;
+    std::vector<ClipTask> clips;
+    DemuxerHolderPtr demuxer;
+    uint32_t opened = 0;
+    std::vector<SelectedStream> selectedStreams;
+    int64_t keyFrameCount = 0;
+    std::vector<KeyFrameRecord> keyFrames;
+};
+
+}  // namespace kx

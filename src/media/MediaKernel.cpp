@@ -1,0 +1,79 @@
+#include "media/MediaKernel.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "caps/CodecIdTable.h"
+
+namespace kx {
+
+namespace {
+
+struct LibraryCodec {
+    const char* name;
+    AVCodecID id;
+};
+
+// Every enumerator of the linked library's AVCodecID, by name (generated from
+// its header at configure time).
+const LibraryCodec g_libraryCodecs[] = {
+#include "LibraryCodecIds.inc"
+};
+
+void DiscardLog(void*, int, const char*, va_list) {}
+
+struct CodecMaps {
+    std::unordered_map<int32_t, AVCodecID> toLibrary;
+    std::unordered_map<int32_t, int32_t> fromLibrary;
+
+    CodecMaps() {
+        std::unordered_map<std::string_view, AVCodecID> byName;
+        for (const auto& codec : g_libraryCodecs) byName.emplace(codec.name, codec.id);
+        size_t count = 0;
+        const CodecIdRow* rows = CodecIdRows(&count);
+        for (size_t i = 0; i < count; ++i) {
+            auto it = byName.find(rows[i].name);
+            AVCodecID library = it == byName.end() ? AV_CODEC_ID_NONE : it->second;
+            toLibrary.emplace(rows[i].id, library);  // first row of an identifier stays
+            if (library != AV_CODEC_ID_NONE || rows[i].id == 0)
+                fromLibrary.emplace(static_cast<int32_t>(library), rows[i].id);
+        }
+    }
+};
+
+const CodecMaps& Maps() {
+    static const CodecMaps maps;  // built once, thread-safe
+    return maps;
+}
+
+}  // namespace
+
+void InitMediaKernel() {
+    // FFmpeg 4+ registers everything itself; the codec maps are built here so
+    // that later look-ups from other threads only read.
+    (void)Maps();
+}
+
+void SilenceMediaLibraryLog() { av_log_set_callback(&DiscardLog); }
+
+AVCodecID ToLibraryCodecId(int32_t codecId) {
+    if (codecId >= kUnmappedCodecBase) return static_cast<AVCodecID>(codecId - kUnmappedCodecBase);
+    const auto& map = Maps().toLibrary;
+    auto it = map.find(codecId);
+    return it == map.end() ? AV_CODEC_ID_NONE : it->second;
+}
+
+int32_t FromLibraryCodecId(AVCodecID codecId) {
+    const auto& map = Maps().fromLibrary;
+    auto it = map.find(static_cast<int32_t>(codecId));
+    if (it != map.end()) return it->second;
+    return kUnmappedCodecBase + static_cast<int32_t>(codecId);
+}
+
+}  // namespace kx

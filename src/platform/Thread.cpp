@@ -1,0 +1,48 @@
+#include "platform/Thread.h"
+
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/WideString.h"
+
+namespace kx {
+
+OsThread::~OsThread() { Join(); }
+
+bool OsThread::Start(Routine routine, void* arg) {
+    Join();
+    try {
+        thread_ = std::make_unique<std::thread>([routine, arg] { routine(arg); });
+    } catch (const std::system_error&) {
+        thread_.reset();
+        return false;
+    }
+    return true;
+}
+
+void OsThread::Join() {
+    if (thread_ && thread_->joinable() && thread_->get_id() != std::this_thread::get_id()) thread_->join();
+}
+
+void OsThread::Close() {
+    if (!thread_) return;
+    if (thread_->joinable()) {
+        if (thread_->get_id() == std::this_thread::get_id())
+            thread_->detach();
+        else
+            thread_->join();
+    }
+    thread_.reset();
+}
+
+void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool DeleteFileW(const char16_t* path) {
+    if (!path) return false;
+    std::string name = WideToUtf8(path, WideLength(path));
+    return ::unlink(name.c_str()) == 0;
+}
+
+}  // namespace kx

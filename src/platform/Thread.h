@@ -1,0 +1,36 @@
+// Worker threads, Sleep and file deletion: the few kernel services we need.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+namespace kx {
+
+// A joinable OS thread running fn(arg). Start returns false when the thread
+// could not be created.
+class OsThread {
+public:
+    using Routine = uint32_t (*)(void* arg);
+    OsThread() = default;
+    ~OsThread();
+    OsThread(const OsThread&) = delete;
+    OsThread& operator=(const OsThread&) = delete;
+
+    bool Start(Routine routine, void* arg);
+    // Waits for the thread to end; harmless when there is none.
+    void Join();
+    bool Started() const { return thread_ != nullptr; }
+    // Forgets an ended thread (the handle is "closed").
+    void Close();
+
+private:
+    std::unique_ptr<std::thread> thread_;
+};
+
+void Sleep(uint32_t ms);
+
+// Deletes a file named by a UTF-16 path; true on success.
+bool DeleteFileW(const char16_t* path);
+
+}  // namespace kx
