@@ -1,12 +1,11 @@
 // Slots whose subsystems are not in yet: they answer as on a converter
 // whose inputs cannot be read.
 #include "converter/CStreamwright.h"
+#include "converter/DemuxerHolder.h"
 
 namespace kx {
 
-struct DemuxerHolder {
-    int32_t kind = 1;
-};
+// Until the media information reader lands, a holder is freed as it is.
 void DestroyDemuxerHolder(DemuxerHolder* holder) { delete holder; }
 void MuxerDeleter::operator()(CTMuxer*) const {}
 

@@ -1,0 +1,27 @@
+// A file's reading side: its multi-reader demuxer and its media information reader.
+#pragma once
+
+#include <cstdint>
+
+namespace kx {
+
+class ITDemuxer;
+class CTMediaInfo;
+
+struct DemuxerHolder {
+    int32_t kind = 0;  // 1: the multi-reader demuxer
+    ITDemuxer* demuxer = nullptr;
+    CTMediaInfo* mediaInfo = nullptr;
+};
+
+// Sets up the media library, the codec table, a multi-reader demuxer and an
+// empty media information reader. Returns the demuxer's Initialize result.
+int InitDemuxerHolder(DemuxerHolder* holder);
+
+// A new, initialised holder in *out; negative on failure (then *out is null).
+int CreateDemuxerHolder(DemuxerHolder** out);
+
+// Releases the reader, closes and deletes the demuxer, frees the holder.
+void DestroyDemuxerHolder(DemuxerHolder* holder);
+
+}  // namespace kx
