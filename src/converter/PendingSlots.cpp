@@ -7,7 +7,6 @@ namespace kx {
 
 // Until the media information reader lands, a holder is freed as it is.
 void DestroyDemuxerHolder(DemuxerHolder* holder) { delete holder; }
-void MuxerDeleter::operator()(CTMuxer*) const {}
 
 HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t, int32_t) { return FindFile(fileId) ? KX_E_FAIL : KX_S_FALSE; }
 HRESULT CStreamwright::StartDemuxers() { return KX_S_OK; }
