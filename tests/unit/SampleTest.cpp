@@ -122,10 +122,12 @@ TEST(Sample, QueryInterfaceAndReferenceCounting) {
     EXPECT_EQ(sample->NonDelegatingQueryInterface(nullptr, &out), KX_E_NOINTERFACE);
     ASSERT_EQ(sample->NonDelegatingQueryInterface(&IID_IUnknown, &out), KX_S_OK);
     EXPECT_EQ(out, static_cast<scombase::INonDelegatingUnknown*>(sample));
-    // A host reaches IKXSample through the object's unknown.
-    auto* unknown = static_cast<IUnknown*>(out);
+    // A host reaches IKXSample through the object's unknown, by slot number.
+    using QueryFn = HRESULT (*)(void*, REFIID, void**);
+    using ReleaseFn = ULONG (*)(void*);
+    void** table = *static_cast<void***>(out);
     IKXSample* itf = nullptr;
-    ASSERT_EQ(unknown->QueryInterface(&IID_IKXSample, reinterpret_cast<void**>(&itf)), KX_S_OK);
+    ASSERT_EQ(reinterpret_cast<QueryFn>(table[0])(out, &IID_IKXSample, reinterpret_cast<void**>(&itf)), KX_S_OK);
     EXPECT_EQ(itf, static_cast<IKXSample*>(sample));
     EXPECT_EQ(itf->GetMediaType(), KX_SAMPLE_VIDEO);
     EXPECT_EQ(itf->GetSubType(), 1);
@@ -133,7 +135,7 @@ TEST(Sample, QueryInterfaceAndReferenceCounting) {
     EXPECT_EQ(itf->AddRef(), 4u);
     EXPECT_EQ(itf->Release(), 3u);
     EXPECT_EQ(itf->Release(), 2u);
-    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(reinterpret_cast<ReleaseFn>(table[2])(out), 1u);
     EXPECT_EQ(owner.refs, 1u);
     EXPECT_EQ(sample->NonDelegatingRelease(), 0u);
     EXPECT_EQ(owner.refs, 0u);
