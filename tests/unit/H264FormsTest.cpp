@@ -210,6 +210,27 @@ TEST(H264FormsTest, StartCodesBecomeLengthPrefixes) {
     EXPECT_TRUE(kx::StartCodesToLengthPrefixes(nullptr, 0).empty());
 }
 
+TEST(H264FormsTest, LengthPrefixChainsAreToldFromAnnexB) {
+    // A unit of 300 bytes: its prefix 00 00 01 2C looks like a start code.
+    const Bytes unit(300, 0x41);
+    const Bytes prefixed = Concat({BigEndian32(300), unit, BigEndian32(2), {0x09, 0xF0}});
+    EXPECT_TRUE(kx::IsLengthPrefixChain(prefixed.data(), prefixed.size()));
+    EXPECT_TRUE(kx::BeginsWithThreeByteStartCode(prefixed.data(), prefixed.size()));
+    // A one-byte unit first: 00 00 00 01.
+    const Bytes tiny = Concat({BigEndian32(1), {0x0A}, BigEndian32(3), {0x65, 1, 2}});
+    EXPECT_TRUE(kx::IsLengthPrefixChain(tiny.data(), tiny.size()));
+    // Annex B, a length past the end, a zero length, a remainder: no chain.
+    const Bytes annexB = Concat({kCode4, {0x09, 0xF0}, kCode4, {0x65, 1, 2, 3}});
+    EXPECT_FALSE(kx::IsLengthPrefixChain(annexB.data(), annexB.size()));
+    const Bytes overlong = Concat({BigEndian32(10), {0x65, 1, 2}});
+    EXPECT_FALSE(kx::IsLengthPrefixChain(overlong.data(), overlong.size()));
+    const Bytes zero = Concat({BigEndian32(3), {0x65, 1, 2}, BigEndian32(0)});
+    EXPECT_FALSE(kx::IsLengthPrefixChain(zero.data(), zero.size()));
+    const Bytes remainder = Concat({BigEndian32(3), {0x65, 1, 2}, {0, 0}});
+    EXPECT_FALSE(kx::IsLengthPrefixChain(remainder.data(), remainder.size()));
+    EXPECT_FALSE(kx::IsLengthPrefixChain(nullptr, 0));
+}
+
 TEST(H264FormsTest, StartCodeTests) {
     const Bytes four = {0, 0, 0, 1, 0x65};
     const Bytes three = {0, 0, 1, 0x65};
@@ -237,6 +258,7 @@ TEST(H264FormsTest, ArbitraryBytesStayInBounds) {
         kx::BuildAnnexBHeader(sets);
         kx::BuildAvcCRecord(sets);
         kx::StartCodesToLengthPrefixes(data.get(), size);
+        kx::IsLengthPrefixChain(data.get(), size);
         kx::LengthPrefixesToStartCodes(data.get(), size);
     }
 }

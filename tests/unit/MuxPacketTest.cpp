@@ -158,6 +158,33 @@ TEST(MuxPacketTest, ThreeByteStartCodesAreLoggedAndKeptWhole) {
     EXPECT_EQ(payloads[0], Concat({BigEndian32(31), {0x65}, Bytes(30, 0x44), BigEndian32(11), {0x41}, Bytes(10, 0x55)}));
 }
 
+// A unit of 256 to 511 bytes has a prefix that begins 00 00 01: it is still
+// a length prefix, kept for MP4 and turned into a start code elsewhere.
+TEST(MuxPacketTest, PrefixesThatLookLikeStartCodesStayPrefixes) {
+    const Bytes unit = Concat({{0x65}, Bytes(299, 0x47)});
+    const Bytes prefixed = Concat({BigEndian32(300), unit});
+    kxtest::LogCapture log;
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    ASSERT_NE(video, nullptr);
+    const std::string mp4 = muxtest::OutputPath("long_unit.mp4");
+    const std::string ts = muxtest::OutputPath("long_unit.ts");
+    for (const std::string& path : {mp4, ts}) {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, path, path == ts ? BareH264Video() : *video);
+        PacketPtr packet = MakePacket(prefixed, 0, 0);
+        EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        muxer.CloseMuxer();
+    }
+    auto payloads = muxtest::ReadPayloads(mp4, 10);
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], prefixed);
+    payloads = muxtest::ReadPayloads(ts, 10, "mpegts");
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], Concat({{0, 0, 0, 1, 0x09, 0xF0}, {0, 0, 0, 1}, unit}));
+    EXPECT_FALSE(log.Contains(kNalHeaderError));
+}
+
 // The source's avcC (one SPS of n, one PPS of m bytes) becomes an avcC of
 // 11 + n + m bytes for MP4 and MOV, and an Annex B header of n + m + 8 bytes,
 // SPS first, for the others.
