@@ -104,7 +104,7 @@ TEST(DemuxMultiReader, EndOfStreamWhenTheShorterStreamEnds) {
     av_packet_free(&packet);
     EXPECT_TRUE(ended);
     EXPECT_EQ(survivor, 1);  // the audio runs 20 ms longer here
-    EXPECT_EQ(afterEnd, 1u);  // 11.4056 s, after the video ended at 11.38 s with 11.4038 s still held
+    EXPECT_EQ(afterEnd, 1u);  // the audio packet at 11.405 s, after the video ended at 11.381 s
     EXPECT_EQ(total, 720u);
 }
 
