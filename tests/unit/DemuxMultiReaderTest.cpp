@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +9,10 @@
 #include "DemuxProbe.h"
 #include "TestSupport.h"
 #include "demux/CTMultiDemuxer.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 using demuxtest::Packet;
 using kxtest::Fixture;
@@ -177,6 +183,19 @@ TEST(DemuxMultiReader, CheckSeekable) {
     EXPECT_EQ(empty->GetControl()->GetPacket(nullptr), 0);
     EXPECT_EQ(empty->GetControl()->GetDecodedFrame(), nullptr);
     EXPECT_EQ(empty->GetControl()->IsEndOfStream(), 0);
+}
+
+// Each reader has the demuxer skip every stream but its own.
+TEST(DemuxMultiReader, EachReaderDiscardsTheStreamsItDoesNotRead) {
+    auto demuxer = OpenMulti(Fixture("two_programs.ts"), {1, 2});
+    ASSERT_NE(demuxer, nullptr);
+    for (const auto& [index, entry] : Multi(demuxer).Readers()) {
+        const AVFormatContext* format = entry.reader->FormatContext();
+        ASSERT_NE(format, nullptr);
+        for (unsigned i = 0; i < format->nb_streams; ++i)
+            EXPECT_EQ(format->streams[i]->discard, int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL)
+                << "reader " << index << " stream " << i;
+    }
 }
 
 TEST(DemuxMultiReader, AddStreamOpensOneReaderPerStream) {
