@@ -97,3 +97,11 @@ HRESULT CStreamwright::CancelKeyFrameIndex(int64_t fileId) {
 }
 
 }  // namespace kx
+
+extern "C" KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list) {
+    if (!list) return;
+    std::free(list->items);
+    list->items = nullptr;
+    list->count = 0;
+    list->capacity = 0;
+}

@@ -121,3 +121,7 @@ void RunTaskOf(CStreamwright& converter) {
 }
 
 }  // namespace kx
+
+namespace kx {
+void CStreamwright::RunTask() { RunTaskOf(*this); }
+}  // namespace kx
