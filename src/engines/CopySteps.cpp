@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
 
 #include "KX_Remuxion.h"

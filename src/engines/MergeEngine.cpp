@@ -1,6 +1,7 @@
 // The merge engine: one clip of one file appended to the shared output.
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
 
 #include "converter/CStreamwright.h"

@@ -1,6 +1,7 @@
 // The split engine: one clip of one file into the clip's own output.
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
 
 #include "converter/CStreamwright.h"

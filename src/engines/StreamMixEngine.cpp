@@ -2,6 +2,7 @@
 // by presentation time into one output.
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
 
 #include <memory>

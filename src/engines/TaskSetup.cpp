@@ -49,7 +49,7 @@ IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
                     DescriptionPtr da = DescribeStream(referenceAnalyze, a.streamIndex);
                     for (auto& b : file.selectedStreams) {
                         DescriptionPtr db = DescribeStream(fileAnalyze, b.streamIndex);
-                        if (comparable && da && db && IsStreamFormatCompatible(da.get(), db.get())) {
+                        if (comparable && da && db && CTMediaInfo::IsStreamFormatCompatible(da.get(), db.get())) {
                             b.outputNumber = a.outputNumber;
                             ++matches;
                         }
