@@ -19,7 +19,7 @@ int InitDemuxerHolder(DemuxerHolder* holder) {
     InitMediaKernel();
     holder->kind = kMultiDemuxerKind;
     BuildCodecNameTable();
-    holder->demuxer = CreateMultiDemuxer();
+    holder->demuxer = ::CreateMultiDemuxer();
     const int result = holder->demuxer ? holder->demuxer->Initialize() : -1;
     holder->mediaInfo = new (std::nothrow) CTMediaInfo();
     if (!holder->mediaInfo) return -1;
