@@ -16,8 +16,10 @@ struct DemuxerHolder;
 int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, DemuxerHolder* holder,
               const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total, int32_t* progressBase);
 
+// keyFramePrefix: in-band parameter sets put in front of the file's video key frames.
 int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
-              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total);
+              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total,
+              const std::vector<uint8_t>& keyFramePrefix);
 
 int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int64_t longest);
 

@@ -9,6 +9,7 @@ extern "C" {
 #include "demux/ITDemuxer.h"
 #include "engines/CopySteps.h"
 #include "engines/Engines.h"
+#include "engines/InBandParameterSets.h"
 #include "log/KX_Log.h"
 #include "mux/CTMuxer.h"
 
@@ -20,7 +21,8 @@ enum class Outcome { kStopped, kRanOut, kEnded };
 }  // namespace
 
 int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
-              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total) {
+              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total,
+              const std::vector<uint8_t>& keyFramePrefix) {
     LogText(u"\n\n ++++++++++++++ Merge Clip  Begin  +++++++++++++++ \n\n");
     FileRecord* file = converter.FindFile(cursor->fileId);
     const char16_t* path = file ? file->path.c_str() : u"";
@@ -127,7 +129,10 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
-        if (kind != kinds.end() && kind->second == 1) ++videoPackets;
+        if (kind != kinds.end() && kind->second == 1) {
+            ++videoPackets;
+            if (packet->flags & AV_PKT_FLAG_KEY) PrependToPacket(packet.get(), keyFramePrefix);
+        }
         output->WritePacket(static_cast<int32_t>(outputNumber), packet.get());
         packet.Unref();
         control->ReadNext();

@@ -4,6 +4,8 @@
 #include "converter/DemuxerHolder.h"
 #include "engines/CopySteps.h"
 #include "engines/Engines.h"
+#include "engines/InBandParameterSets.h"
+#include "engines/StreamDescriptions.h"
 #include "mux/CTMuxer.h"
 
 namespace kx {
@@ -42,6 +44,12 @@ void RunSplit(CStreamwright& converter) {
     converter.Notify(KX_NOTIFY_TASK_END, &cursor, 0);
 }
 
+DescriptionPtr FirstVideoDescription(FileRecord& file) {
+    for (const auto& stream : file.selectedStreams)
+        if (stream.kind == 1) return DescribeStream(AnalyzeOf(file), stream.streamIndex);
+    return DescriptionPtr(nullptr, DescriptionDeleter{nullptr});
+}
+
 // Closes the shared output of a merge or stream mix.
 void FinaliseSharedOutput(CStreamwright& converter) {
     auto& files = converter.Files();
@@ -70,14 +78,17 @@ void RunMerge(CStreamwright& converter) {
     // The library derives missing decoding times from its own reorder buffer,
     // which FFmpeg 5.1 keeps private and needs no reset between clips.
     CTMuxer* output = SharedOutput(converter);
+    DescriptionPtr reference = FirstVideoDescription(files.front());
     for (auto& file : files) {
+        DescriptionPtr own = FirstVideoDescription(file);
+        std::vector<uint8_t> prefix = KeyFramePrefixFor(reference.get(), own.get());
         converter.Notify(KX_NOTIFY_FILE_BEGIN, nullptr, 0);
         int result = 1;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             TaskCursor cursor{file.fileId, static_cast<int64_t>(j)};
             ClipTask copy = SnappedCopy(file.clips[j], file);
             result = MergeClip(converter, &cursor, converter.runningEndTime, output, file.opened, file.demuxer.get(),
-                               copy, file.selectedStreams, total);
+                               copy, file.selectedStreams, total, prefix);
             if (result == 0) break;
         }
         converter.Notify(KX_NOTIFY_FILE_END, nullptr, 0);

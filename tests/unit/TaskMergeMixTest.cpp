@@ -58,7 +58,8 @@ TEST(TaskMerge, TwoFilesJoinWithoutGapOrOverlap) {
     first.insert(first.end(), second.begin(), second.end());
     EXPECT_EQ(frames, first);
 
-    std::vector<int32_t> expected = {0, 2, 4, 6, 5, 3, 2, 4, 6, 5, 3, 1};
+    // Whole files: each clip ends because its input ran out (10 after 5).
+    std::vector<int32_t> expected = {0, 2, 4, 6, 5, 10, 3, 2, 4, 6, 5, 10, 3, 1};
     EXPECT_EQ(task.notifications.Codes(), expected);
 }
 
