@@ -26,8 +26,10 @@ public:
             format->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
         }
     }
-    ~ScanDiscardScope() {
+    ~ScanDiscardScope() { Restore(); }
+    void Restore() {
         for (unsigned i = 0; i < format_->nb_streams && i < saved_.size(); ++i) format_->streams[i]->discard = saved_[i];
+        saved_.clear();
     }
     ScanDiscardScope(const ScanDiscardScope&) = delete;
     ScanDiscardScope& operator=(const ScanDiscardScope&) = delete;
@@ -44,6 +46,13 @@ int64_t StreamLengthTicks(const AVFormatContext* format, const AVStream* stream)
     if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         return format->duration * (kTicksPerSecond / AV_TIME_BASE);
     return 0;
+}
+
+// Back to the start of the scanned stream, seeking by that stream: it is
+// read in every case, and a container that starts another stream earlier
+// (AAC priming in MP4) may put that stream at the video's first time.
+void RewindToStart(AVFormatContext* format, int streamIndex) {
+    av_seek_frame(format, streamIndex, -1000000, AVSEEK_FLAG_ANY);
 }
 
 }  // namespace
@@ -76,8 +85,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return nullptr;
 
     ScanDiscardScope discardScope(format_, streamIndex);
-    // Rewind by the scanned stream: it is the one stream being read.
-    av_seek_frame(format_, streamIndex, -1000000, AVSEEK_FLAG_ANY);
+    RewindToStart(format_, streamIndex);
 
     const bool isH264 = stream->codecpar->codec_id == AV_CODEC_ID_H264;
     // Progress figures; an unknown rate or length leaves only the final 100.
@@ -125,7 +133,8 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     if (cancelled) ResetKeyFrameIndex(index_);
 
     ReportProgress(100);
-    av_seek_frame(format_, streamIndex, 0, AVSEEK_FLAG_ANY);
+    discardScope.Restore();
+    RewindToStart(format_, streamIndex);  // the reader goes on from the start
     if (cancelled) {
         cancel_.store(0);
         return nullptr;

@@ -31,6 +31,7 @@ public:
     ITDemuxerControl* GetControl() override { return control_.get(); }
 
     bool IsOpen() const { return format_ != nullptr; }
+    const AVFormatContext* FormatContext() const { return format_; }
     // Media type of a selected stream, 0 when it is not selected.
     int MediaTypeOf(int streamIndex) const;
 

@@ -83,7 +83,9 @@ inline std::vector<Packet> ProbePackets(const std::string& file, int stream) {
 }
 
 // Reads until the control reports nothing more, handing out every sample.
-inline std::vector<Packet> ReadAll(kx::ITDemuxerControl* control, size_t limit = 100000) {
+// A single-file reader is told to release each sample after GetPacket; the
+// multi-reader advances by ReadNext alone (release = false).
+inline std::vector<Packet> ReadAll(kx::ITDemuxerControl* control, size_t limit = 100000, bool release = true) {
     std::vector<Packet> packets;
     AVPacket* packet = av_packet_alloc();
     while (packets.size() < limit && control->ReadNext() == 1) {
@@ -101,7 +103,7 @@ inline std::vector<Packet> ReadAll(kx::ITDemuxerControl* control, size_t limit =
         EXPECT_EQ(info.streamIndex, p.stream);
         EXPECT_EQ(info.pts, p.pts);
         EXPECT_EQ(info.flags, packet->flags);
-        control->SetSampleReady(0);
+        if (release) control->SetSampleReady(0);
     }
     av_packet_free(&packet);
     return packets;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
