@@ -62,6 +62,14 @@ std::vector<uint8_t> PictureBytes(const MediaFrameRecord& record) {
     return bytes;
 }
 
+// The sample object is handed out as its own (non-delegating) unknown; a host
+// calls its QueryInterface by slot number, as a C host does.
+HRESULT QueryBySlot(IUnknown* unknown, REFIID riid, void** out) {
+    using QueryFn = HRESULT (*)(void*, REFIID, void**);
+    void** table = *reinterpret_cast<void***>(unknown);
+    return reinterpret_cast<QueryFn>(table[0])(unknown, riid, out);
+}
+
 struct Frame {
     int64_t pts, dts, duration;
     int32_t width, height;
@@ -75,7 +83,7 @@ struct StreamUnderTest {
         id = task.Add(path, {{index, kind}});
         if (id < 0 || task->GetStream(id, index, kind, &stream) != KX_S_OK || !stream) return;
         IUnknown* unknown = stream->GetSampleObject();
-        if (unknown) unknown->QueryInterface(&IID_IKXSample, reinterpret_cast<void**>(&sample));
+        if (unknown) QueryBySlot(unknown, &IID_IKXSample, reinterpret_cast<void**>(&sample));
     }
     ~StreamUnderTest() {
         if (sample) sample->Release();
@@ -345,7 +353,11 @@ TEST(StreamObject, OutlivesItsConverter) {
     EXPECT_EQ(converter->Release(), 0u);
 
     IKXSample* sample = nullptr;
-    ASSERT_EQ(stream->GetSampleObject()->QueryInterface(&IID_IKXSample, reinterpret_cast<void**>(&sample)), KX_S_OK);
+    ASSERT_EQ(QueryBySlot(stream->GetSampleObject(), &IID_IKXSample, reinterpret_cast<void**>(&sample)), KX_S_OK);
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(sample->QueryInterface(&IID_IUnknown, reinterpret_cast<void**>(&identity)), KX_S_OK);
+    EXPECT_EQ(identity, stream->GetSampleObject());  // the sample's own identity
+    sample->Release();
     int frames = 0;
     while (stream->ReadNextFrame() == 1) ++frames;
     EXPECT_EQ(frames, 250);
