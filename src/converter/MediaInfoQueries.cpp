@@ -41,9 +41,12 @@ HRESULT CStreamwright::GetStream(int64_t fileId, int32_t streamIndex, int32_t ki
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"CreateDemuxer failed");
         return KX_E_FAIL;
     }
+    // A reader that cannot open the file still makes a stream object, which
+    // then reads nothing.
     const char16_t* path = file->path.c_str();
-    if (holder->mediaInfo && holder->mediaInfo->OpenMediaFile(path) == 0 && holder->demuxer)
-        holder->demuxer->Open(path, kDecodedFrames);
+    if (!holder->mediaInfo || holder->mediaInfo->OpenMediaFile(path) != 0 || !holder->demuxer ||
+        holder->demuxer->Open(path, kDecodedFrames) != 0)
+        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
     if (holder->demuxer) {
         holder->demuxer->AddStream(streamIndex);
         holder->demuxer->StartDemuxer();

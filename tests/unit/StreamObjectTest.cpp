@@ -393,3 +393,33 @@ TEST(StreamObject, PictureSizeChangeRebuildsTheRecord) {
     EXPECT_EQ(s.sample->GetCapacity(), 322 * 242 + 2 * 161 * 121);
     fs::remove_all(dir);
 }
+
+// A file that is gone when the stream object is made: the object still comes,
+// reads nothing and cannot seek; its description is empty.
+TEST(StreamObject, FileGoneBeforeGetStream) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::path(kxtest::TempFolder("stream_gone"));
+    fs::path copy = dir / "gone.mp4";
+    fs::copy_file(Fixture("h264_aac.mp4"), copy);
+    kxtest::Task task;
+    int64_t id = task.Add(copy.string(), {{0, 1}});
+    ASSERT_GE(id, 0);
+    fs::remove(copy);
+    IMediaStreamEx* stream = nullptr;
+    kxtest::LogCapture log;
+    ASSERT_EQ(task->GetStream(id, 0, 1, &stream), KX_S_OK);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(log.Contains(u"Remuxion Error::OpenDemuxer failed Error!\r\n"));
+    EXPECT_EQ(stream->ReadNextFrame(), 0);
+    EXPECT_EQ(stream->SeekStream(1.0), -1.0);
+    IStreamInfo* info = nullptr;
+    ASSERT_EQ(stream->GetStreamInfo(&info), KX_S_OK);
+    EXPECT_EQ(info->GetMediaType(), 0u);
+    EXPECT_EQ(info->GetStreamIndex(), 0xFFFFFFFFu);
+    IKXSample* sample = nullptr;
+    ASSERT_EQ(QueryBySlot(stream->GetSampleObject(), &IID_IKXSample, reinterpret_cast<void**>(&sample)), KX_S_OK);
+    EXPECT_EQ(sample->GetFrameRecord(), nullptr);
+    sample->Release();
+    EXPECT_EQ(stream->Release(), 0u);
+    fs::remove_all(dir);
+}
