@@ -75,6 +75,7 @@ struct Frame {
     int32_t width, height;
     std::string hash;
     const MediaFrameRecord* record;
+    bool key;
 };
 
 // A converter with one file and one decoding stream object of it.
@@ -106,7 +107,8 @@ struct StreamUnderTest {
             EXPECT_EQ(sample->GetPresentationTime(), r->presentationTime);
             EXPECT_EQ(sample->GetDecodeTime(), r->decodeTime);
             frames.push_back({r->presentationTime, r->decodeTime, r->duration, r->video.planar.width,
-                              r->video.planar.height, Md5(PictureBytes(*r)), r});
+                              r->video.planar.height, Md5(PictureBytes(*r)), r, r->video.keyFrame != 0});
+            EXPECT_EQ(sample->IsSyncPoint(), r->video.keyFrame);
         }
         return frames;
     }
@@ -142,6 +144,8 @@ TEST(StreamObject, PicturesEqualFfmpegFrames) {
             if (i > 0) EXPECT_GT(frames[i].pts, frames[i - 1].pts) << name << " picture " << i;
             EXPECT_EQ(frames[i].record, frames[0].record);  // one record, refilled
         }
+        if (std::string(name) == "h264_aac.mp4")  // a key picture every 25
+            for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].key, i % 25 == 0) << i;
         EXPECT_EQ(frames[0].pts, 0) << name;  // times start at the stream's start
         EXPECT_EQ(frames[25].pts, 25 * 400000) << name;
 
