@@ -190,6 +190,136 @@ typedef struct KeyFrameList {
 /* ---- media sample record (MediaFrameRecord) ---- */
 /* [sample records] */
 
+/* Status of every refused IKXSample operation. */
+#define KX_E_SAMPLE_REFUSED ((HRESULT)0x80000010)
+
+/* Media type codes of a media sample and its frame record. */
+enum { KX_SAMPLE_VIDEO = 2, KX_SAMPLE_AUDIO = 3 };
+/* Video record formats. */
+enum { KX_FRAME_BITMAP = 0, KX_FRAME_PLANAR = 1, KX_FRAME_BYTES = 2 };
+
+/* A Windows BITMAPINFOHEADER (40 bytes). */
+typedef struct BitmapInfoHeader {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage; /* bytes of pixel data */
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+} BitmapInfoHeader;
+
+/* PCM audio (record offsets 8-39). */
+typedef struct MediaFrameAudio {
+    int32_t sampleRate;    /* 8 */
+    int32_t channels;      /* 12 */
+    int32_t bitsPerSample; /* 16 */
+    int32_t reserved;      /* 20 */
+    uint8_t* buffer;       /* 24 */
+    int32_t bytesHeld;     /* 32 */
+    int32_t capacity;      /* 36: bytes the buffer can hold */
+} MediaFrameAudio;
+
+/* Format 0: a bitmap (record offsets 16-63). */
+typedef struct MediaFrameBitmap {
+    BitmapInfoHeader header; /* 16; header.biSizeImage (36) is the data size */
+    uint8_t* pixels;         /* 56 */
+} MediaFrameBitmap;
+
+/* Format 1: planar YUV, one buffer that starts with the Y plane (record offsets 16-79). */
+typedef struct MediaFramePlanar {
+    int32_t layout; /* 16: always 2 */
+    int32_t reserved;
+    uint8_t* y;     /* 24 */
+    uint8_t* u;     /* 32 */
+    uint8_t* v;     /* 40 */
+    uint8_t* alpha; /* 48 */
+    int32_t width;  /* 56 */
+    int32_t height; /* 60 */
+    int32_t yRowLength;     /* 64 */
+    int32_t uRowLength;     /* 68 */
+    int32_t vRowLength;     /* 72 */
+    int32_t alphaRowLength; /* 76 */
+} MediaFramePlanar;
+
+/* Format 2: a block of bytes (record offsets 16-31). */
+typedef struct MediaFrameBytes {
+    uint8_t* data;     /* 16 */
+    int32_t bytesHeld; /* 24 */
+    int32_t capacity;  /* 28 */
+} MediaFrameBytes;
+
+/* A picture (record offsets 8-87). */
+typedef struct MediaFrameVideo {
+    int32_t format; /* 8: KX_FRAME_BITMAP, KX_FRAME_PLANAR or KX_FRAME_BYTES */
+    int32_t reserved;
+    union {
+        MediaFrameBitmap bitmap;
+        MediaFramePlanar planar;
+        MediaFrameBytes bytes;
+    };
+    int32_t keyFrame; /* 80 */
+} MediaFrameVideo;
+
+/*
+ * The frame behind IKXSample::GetFrameRecord (136 bytes). Buffers of a record
+ * are C heap memory (malloc/free): a sample may replace a buffer that is too
+ * small for the frame copied into it.
+ */
+typedef struct MediaFrameRecord {
+    int32_t mediaType; /* 0: KX_SAMPLE_VIDEO or KX_SAMPLE_AUDIO */
+    int32_t subtype;   /* 4 */
+    union {
+        MediaFrameAudio audio;
+        MediaFrameVideo video;
+        uint8_t body[104];
+    };
+    int64_t decodeTime;       /* 112: 100-ns ticks, -1 none */
+    int64_t presentationTime; /* 120: 100-ns ticks, -1 none */
+    int32_t duration;         /* 128: 100-ns ticks */
+    int32_t reserved;
+} MediaFrameRecord;
+
+#ifdef __cplusplus
+static_assert(sizeof(BitmapInfoHeader) == 40, "BitmapInfoHeader layout");
+static_assert(offsetof(BitmapInfoHeader, biSizeImage) == 20, "BitmapInfoHeader layout");
+static_assert(sizeof(MediaFrameRecord) == 136, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, mediaType) == 0, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, subtype) == 4, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, decodeTime) == 112, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, presentationTime) == 120, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, duration) == 128, "MediaFrameRecord layout");
+static_assert(offsetof(MediaFrameRecord, audio.sampleRate) == 8, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, audio.channels) == 12, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, audio.bitsPerSample) == 16, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, audio.buffer) == 24, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, audio.bytesHeld) == 32, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, audio.capacity) == 36, "MediaFrameRecord audio layout");
+static_assert(offsetof(MediaFrameRecord, video.format) == 8, "MediaFrameRecord video layout");
+static_assert(offsetof(MediaFrameRecord, video.keyFrame) == 80, "MediaFrameRecord video layout");
+static_assert(offsetof(MediaFrameRecord, video.bitmap.header) == 16, "MediaFrameRecord bitmap layout");
+static_assert(offsetof(MediaFrameRecord, video.bitmap.header.biSizeImage) == 36, "MediaFrameRecord bitmap layout");
+static_assert(offsetof(MediaFrameRecord, video.bitmap.pixels) == 56, "MediaFrameRecord bitmap layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.layout) == 16, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.y) == 24, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.u) == 32, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.v) == 40, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.alpha) == 48, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.width) == 56, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.height) == 60, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.yRowLength) == 64, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.uRowLength) == 68, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.vRowLength) == 72, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.planar.alphaRowLength) == 76, "MediaFrameRecord planar layout");
+static_assert(offsetof(MediaFrameRecord, video.bytes.data) == 16, "MediaFrameRecord byte-block layout");
+static_assert(offsetof(MediaFrameRecord, video.bytes.bytesHeld) == 24, "MediaFrameRecord byte-block layout");
+static_assert(offsetof(MediaFrameRecord, video.bytes.capacity) == 28, "MediaFrameRecord byte-block layout");
+#endif
+
 /* ------------------------------------------------------------------------ */
 /* Interfaces handed to hosts                                                */
 /* ------------------------------------------------------------------------ */
@@ -215,13 +345,159 @@ KX_END(IMerge_LossCopy_Check_Info)
 
 /* [information interfaces] */
 
+/* The whole-file media description; its layout is given with the media-info records. */
 #ifdef __cplusplus
-struct ILossCopyMediaInfo;
-struct IMediaStreamEx;
+struct FileMediaInfo;
 #else
-typedef struct ILossCopyMediaInfo ILossCopyMediaInfo;
-typedef struct IMediaStreamEx IMediaStreamEx;
+typedef struct FileMediaInfo FileMediaInfo;
 #endif
+
+/* A decoded media frame with its times. Slot numbers in comments. */
+#undef KX_SELF
+#define KX_SELF IKXSample
+KX_INTERFACE_(IKXSample, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                        /* 0-2 */
+    KX_METHOD(int32_t, GetLock)(KX_THIS) KX_PURE;                              /* 3 */
+    KX_METHOD(int32_t, GetSubType)(KX_THIS) KX_PURE;                           /* 4 */
+    KX_METHOD(int32_t, GetMediaType)(KX_THIS) KX_PURE;                         /* 5: KX_SAMPLE_VIDEO / KX_SAMPLE_AUDIO */
+    KX_METHOD(int32_t, GetStreamTag)(KX_THIS) KX_PURE;                         /* 6 */
+    KX_METHOD(int32_t, IsSyncPoint)(KX_THIS) KX_PURE;                          /* 7 */
+    KX_METHOD(HRESULT, SetLock)(KX_THIS_ int32_t lock) KX_PURE;                /* 8 */
+    KX_METHOD(int32_t, GetCapacity)(KX_THIS) KX_PURE;                          /* 9 */
+    KX_METHOD(MediaFrameRecord*, GetFrameRecord)(KX_THIS) KX_PURE;            /* 10: null without a frame */
+    KX_METHOD(HRESULT, Allocate)(KX_THIS_ uint32_t size) KX_PURE;              /* 11 */
+    KX_METHOD(int64_t, GetDuration)(KX_THIS) KX_PURE;                          /* 12: -1 without a frame */
+    KX_METHOD(int64_t, GetDecodeTime)(KX_THIS) KX_PURE;                        /* 13: -1 without a frame */
+    KX_METHOD(int64_t, GetPresentationTime)(KX_THIS) KX_PURE;                  /* 14: -1 without a frame */
+    KX_METHOD(HRESULT, SetDecodeTime)(KX_THIS_ int64_t time) KX_PURE;          /* 15 */
+    KX_METHOD(HRESULT, SetPresentationTime)(KX_THIS_ int64_t time) KX_PURE;    /* 16 */
+    KX_METHOD(HRESULT, SetDuration)(KX_THIS_ int64_t duration) KX_PURE;        /* 17 */
+    KX_METHOD(HRESULT, ReleaseToOwner)(KX_THIS) KX_PURE;                       /* 18 */
+KX_END(IKXSample)
+
+/* Picture parameters of a stream (StreamRecord offsets 416-455). */
+typedef struct StreamVideoFormat {
+    uint32_t width;            /* 416 */
+    uint32_t height;           /* 420 */
+    double frameRate;          /* 424 */
+    uint32_t reserved1;        /* 432 */
+    uint32_t aspectNumerator;  /* 436 */
+    uint32_t aspectDenominator; /* 440 */
+    uint32_t reserved2[3];     /* 444 */
+} StreamVideoFormat;
+
+/* Sound parameters of a stream (StreamRecord offsets 496-527). */
+typedef struct StreamAudioFormat {
+    uint32_t sampleRate;     /* 496 */
+    uint32_t channels;       /* 500 */
+    uint32_t bitsPerSample;  /* 504 */
+    uint32_t bytesPerSecond; /* 508 */
+    double duration;         /* 512: seconds */
+    uint32_t reserved[2];    /* 520 */
+} StreamAudioFormat;
+
+/* What IStreamInfo shows about one stream (560 bytes); unfilled bytes are 0. */
+typedef struct StreamRecord {
+    uint32_t mediaType;          /* 0: 1 video, 2 audio, 0 not given */
+    uint32_t streamTag;          /* 4: stream index | 0x4000 for audio | entry number << 16 */
+    uint32_t codecId;            /* 8 */
+    uint32_t streamIndex;        /* 12 */
+    OLECHAR codecName[64];       /* 16 */
+    OLECHAR description[128];    /* 144 */
+    double duration;             /* 400: seconds */
+    uint32_t bitRate;            /* 408 */
+    uint32_t reserved1;          /* 412 */
+    StreamVideoFormat video;     /* 416 */
+    uint8_t reserved2[40];       /* 456 */
+    StreamAudioFormat audio;     /* 496 */
+    int64_t extraA;              /* 528 */
+    int64_t extraB;              /* 536 */
+    uint32_t sourceModeA;        /* 544 */
+    uint32_t sourceModeB;        /* 548 */
+    uint32_t sourceFlags;        /* 552 */
+    uint32_t reserved3;          /* 556 */
+} StreamRecord;
+
+#ifdef __cplusplus
+static_assert(sizeof(StreamVideoFormat) == 40, "StreamVideoFormat layout");
+static_assert(sizeof(StreamAudioFormat) == 32, "StreamAudioFormat layout");
+static_assert(sizeof(StreamRecord) == 560, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, streamTag) == 4, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, codecId) == 8, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, streamIndex) == 12, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, codecName) == 16, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, description) == 144, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, duration) == 400, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, bitRate) == 408, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, video) == 416, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, video.height) == 420, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, video.frameRate) == 424, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, video.aspectNumerator) == 436, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, video.aspectDenominator) == 440, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, audio) == 496, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, audio.channels) == 500, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, audio.bitsPerSample) == 504, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, audio.bytesPerSecond) == 508, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, audio.duration) == 512, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, extraA) == 528, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, extraB) == 536, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, sourceModeA) == 544, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, sourceModeB) == 548, "StreamRecord layout");
+static_assert(offsetof(StreamRecord, sourceFlags) == 552, "StreamRecord layout");
+#endif
+
+/* One stream's description. */
+#undef KX_SELF
+#define KX_SELF IStreamInfo
+KX_INTERFACE_(IStreamInfo, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                        /* 0-2 */
+    KX_METHOD(uint32_t, GetMediaType)(KX_THIS) KX_PURE;                        /* 3: offset 0; 0 without a record */
+    KX_METHOD(uint32_t, GetStreamTag)(KX_THIS) KX_PURE;                        /* 4: offset 4; 0 without a record */
+    KX_METHOD(uint32_t, GetCodecId)(KX_THIS) KX_PURE;                          /* 5: offset 8; 0 without a record */
+    KX_METHOD(uint32_t, GetStreamIndex)(KX_THIS) KX_PURE;                      /* 6: offset 12; 0xFFFFFFFF without a record */
+    KX_METHOD(HRESULT, GetCodecName)(KX_THIS_ BSTR* name) KX_PURE;             /* 7: offset 16, a new BSTR */
+    KX_METHOD(HRESULT, GetDescription)(KX_THIS_ BSTR* text) KX_PURE;           /* 8: offset 144, a new BSTR */
+    KX_METHOD(double, GetDuration)(KX_THIS) KX_PURE;                           /* 9: seconds */
+    KX_METHOD(uint32_t, GetBitRate)(KX_THIS) KX_PURE;                          /* 10 */
+    KX_METHOD(StreamAudioFormat*, GetAudioFormat)(KX_THIS) KX_PURE;            /* 11: null without a record */
+    KX_METHOD(StreamVideoFormat*, GetVideoFormat)(KX_THIS) KX_PURE;            /* 12: null without a record */
+    KX_METHOD(int64_t, GetExtraA)(KX_THIS) KX_PURE;                            /* 13: offset 528 */
+    KX_METHOD(int64_t, GetExtraB)(KX_THIS) KX_PURE;                            /* 14: offset 536 */
+KX_END(IStreamInfo)
+
+/* Where a stream's description comes from. */
+#undef KX_SELF
+#define KX_SELF IStreamInfoSrc
+KX_INTERFACE_(IStreamInfoSrc, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                        /* 0-2 */
+    KX_METHOD(int64_t*, GetTimeBlock)(KX_THIS) KX_PURE;                        /* 3: five values, or null */
+    KX_METHOD(uint32_t, GetSourceModeA)(KX_THIS) KX_PURE;                      /* 4: offset 544; 2 without a record */
+    KX_METHOD(uint32_t, GetSourceModeB)(KX_THIS) KX_PURE;                      /* 5: offset 548; 2 without a record */
+    KX_METHOD(uint32_t, GetSourceFlags)(KX_THIS) KX_PURE;                      /* 6: offset 552; 0 without a record */
+KX_END(IStreamInfoSrc)
+
+/* A decoding reader of one stream (GetStream). */
+#undef KX_SELF
+#define KX_SELF IMediaStreamEx
+KX_INTERFACE_(IMediaStreamEx, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                        /* 0-2 */
+    KX_METHOD(HRESULT, GetStreamInfo)(KX_THIS_ IStreamInfo** info) KX_PURE;    /* 3: no reference added */
+    KX_METHOD(int32_t, ReservedA)(KX_THIS) KX_PURE;                            /* 4: 0 */
+    KX_METHOD(IUnknown*, GetSampleObject)(KX_THIS) KX_PURE;                    /* 5: ask it for IKXSample; no reference added */
+    KX_METHOD(int32_t, ReadNextFrame)(KX_THIS) KX_PURE;                        /* 6: 1 when a new frame is in the sample */
+    KX_METHOD(int32_t, ReservedB)(KX_THIS) KX_PURE;                            /* 7: 0 */
+    KX_METHOD(double, SeekStream)(KX_THIS_ double seconds) KX_PURE;            /* 8 */
+    KX_METHOD(int32_t, ReservedC)(KX_THIS) KX_PURE;                            /* 9: 1 */
+    KX_METHOD(IUnknown*, GetCurrentSample)(KX_THIS) KX_PURE;                   /* 10: as slot 5 */
+KX_END(IMediaStreamEx)
+
+/* The media description of a file (GetFileMediaInfo): the object's own copy. */
+#undef KX_SELF
+#define KX_SELF ILossCopyMediaInfo
+KX_INTERFACE_(ILossCopyMediaInfo, IUnknown) KX_BEGIN
+    KX_IUNKNOWN_METHODS                                                        /* 0-2 */
+    KX_METHOD(FileMediaInfo*, GetInfo)(KX_THIS) KX_PURE;                       /* 3: valid while the object lives; null when none */
+KX_END(ILossCopyMediaInfo)
 
 /* The converter. Slot numbers in comments. */
 #undef KX_SELF
