@@ -141,13 +141,8 @@ int64_t FileDesc::DurationTicks() const {
     return static_cast<int64_t>(std::ceil(duration * static_cast<double>(kTicksPerSecond)));
 }
 
-// Slot view of ILossCopyMediaInfo: the three IUnknown slots, then GetInfo.
-struct MediaInfoSlots : IUnknown {
-    virtual const void* GetInfo() = 0;
-};
-
 std::optional<FileDesc> DescribeFile(IStreamwright* converter, int64_t fileId) {
-    ComRef<MediaInfoSlots> info(reinterpret_cast<MediaInfoSlots*>(converter->GetFileMediaInfo(fileId)));
+    ComRef<ILossCopyMediaInfo> info(converter->GetFileMediaInfo(fileId));
     if (!info) return std::nullopt;
     const auto* record = reinterpret_cast<const uint8_t*>(info->GetInfo());
     if (!record) return std::nullopt;
