@@ -48,6 +48,7 @@ int RunKeyFrames(const Arguments& args) {
     const StreamDesc* video = input.desc.FirstOf(MediaKind::kVideo);
     if (!video) Fail(input.path + " has no video stream, so it has no key frames");
     SelectStreams(converter.Get(), input, {{video->index, MediaKind::kVideo}});
+    StartReading(converter.Get());
     bool json = parsed.Has("--json");
     std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(converter.Get(), input, parsed.Has("--quiet"));
     if (json)

@@ -38,6 +38,7 @@ int RunMerge(const Arguments& args) {
         SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
         inputs.push_back(std::move(input));
     }
+    StartReading(converter.Get());
     if (!inputs.front().HasSelected(MediaKind::kVideo))
         Fail("cannot merge " + inputs.front().path + ": it has no video stream, and outputs need one");
     CheckOutputFile(*output, inputs);

@@ -54,6 +54,7 @@ int RunMix(const Arguments& args) {
         SelectStreams(converter.Get(), input, {choice});
         inputs.push_back(std::move(input));
     }
+    StartReading(converter.Get());
     if (!video) Fail("cannot mix: outputs need a video stream and none is chosen (choose one with --stream)");
     CheckOutputFile(*output, inputs);
 

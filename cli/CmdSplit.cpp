@@ -116,6 +116,7 @@ int RunSplit(const Arguments& args) {
     if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet);
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
+    StartReading(converter.Get());
     std::vector<TimeClip> clips = parsed.Has("--clip") ? ExplicitClips(request, input)
                                                        : CutClips(request, converter.Get(), input, anyFrame, quiet);
     if (parsed.Has("--clip") && !anyFrame) IndexKeyFrames(converter.Get(), input, quiet);  // clip starts snap to it

@@ -64,6 +64,8 @@ void SelectStreams(IStreamwright* converter, InputFile& input, const std::vector
     }
 }
 
+void StartReading(IStreamwright* converter) { converter->StartDemuxers(); }
+
 std::string DescribeSelection(const InputFile& input) {
     std::string text;
     for (const auto& choice : input.selected) {

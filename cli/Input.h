@@ -40,6 +40,10 @@ StreamChoice ChooseStream(const InputFile& input, int32_t index);
 // OpenStream for each choice, in order; fails naming the stream.
 void SelectStreams(IStreamwright* converter, InputFile& input, const std::vector<StreamChoice>& choices);
 
+// Starts the readers of every input (StartDemuxers). Streams are selected
+// before; key frames, the merge check and the task set-up read after.
+void StartReading(IStreamwright* converter);
+
 // "video #0 (h264) + audio #1 (aac)"
 std::string DescribeSelection(const InputFile& input);
 

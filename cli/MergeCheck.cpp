@@ -37,6 +37,7 @@ std::vector<int64_t> AddForCheck(IStreamwright* converter, const std::vector<con
         for (const auto& choice : streams[i]) converter->OpenStream(id, choice.index, static_cast<int32_t>(choice.kind));
         ids.push_back(id);
     }
+    StartReading(converter);
     return ids;
 }
 

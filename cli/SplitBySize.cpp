@@ -61,6 +61,7 @@ Piece WritePiece(const std::string& path, const std::string& folder, const std::
     Converter converter;
     InputFile input = AddInput(converter.Get(), path);
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
+    StartReading(converter.Get());
     ClipRange range{startSeconds, bytes, 0};
     if (converter->AddSizeClip(input.id, &range) != KX_S_OK) Fail("the component refused a size clip of " + path);
     TaskSettings settings;
@@ -93,6 +94,7 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
     Converter indexer;
     InputFile source = AddInput(indexer.Get(), path);
     SelectStreams(indexer.Get(), source, {{source.desc.FirstOf(MediaKind::kVideo)->index, MediaKind::kVideo}});
+    StartReading(indexer.Get());
     const std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(indexer.Get(), source, quiet);
     const int64_t duration = source.desc.DurationTicks();
     const double pieceSeconds = fileBytes > 0 ? source.desc.duration * static_cast<double>(bytes) / fileBytes : 0;

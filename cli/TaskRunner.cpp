@@ -84,7 +84,6 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
         converter->Reset();  // removes outputs that were opened before the failure
         Fail(message);
     }
-    converter->StartDemuxers();
     if (converter->Start() != KX_S_OK) {
         converter->Reset();
         Fail("the task could not be started");

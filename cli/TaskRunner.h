@@ -31,7 +31,8 @@ struct TaskResult {
     std::vector<bool> ranOut;          // per output: the input ended before the clip did
 };
 
-// Clips and streams must already be set on the converter. Fails with one
+// Streams must already be selected and the readers started (StartReading),
+// and the clips set. Fails with one
 // message when the outputs cannot be prepared or the task cannot start.
 // Outputs left unfinished (never started after a Ctrl-C) are deleted.
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
