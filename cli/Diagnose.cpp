@@ -21,23 +21,27 @@ bool ParseCheckFormatLine(const std::string& line, int* listed, std::string* cod
     return true;
 }
 
-const StreamDesc* FirstVideo(const OutputPlan& plan) {
-    for (const auto& s : plan.streams)
-        if (s.kind == MediaKind::kVideo) return &s;
-    return nullptr;
+bool HasVideo(const OutputPlan& plan) {
+    for (const auto& planned : plan.streams)
+        if (planned.stream.kind == MediaKind::kVideo) return true;
+    return false;
 }
 
-std::string Describe(const StreamDesc& stream) {
-    return std::string(stream.kind == MediaKind::kVideo ? "video" : "audio") + " codec " + CodecName(stream);
+// "the audio stream #1 (mp2) of in.mpg"
+std::string Describe(const PlannedStream& planned) {
+    const StreamDesc& s = planned.stream;
+    return std::string("the ") + (s.kind == MediaKind::kVideo ? "video" : "audio") + " stream #" +
+           std::to_string(s.index) + " (" + CodecName(s) + ") of " + planned.source;
 }
 
 // The stream that a CheckFormat failure names: the capability name that the
 // component looked up, matched against the streams being written (video is
 // checked first, so the first stream that matches is the one).
-const StreamDesc* RefusedStream(const OutputPlan& plan, const std::string& capabilityName) {
-    for (const auto& s : plan.streams) {
-        std::string name = CapabilityName(s.codecId);
-        if ((name.empty() && (capabilityName.empty() || capabilityName == "NONE")) || name == capabilityName) return &s;
+const PlannedStream* RefusedStream(const OutputPlan& plan, const std::string& capabilityName) {
+    for (const auto& planned : plan.streams) {
+        std::string name = CapabilityName(planned.stream.codecId);
+        if ((name.empty() && (capabilityName.empty() || capabilityName == "NONE")) || name == capabilityName)
+            return &planned;
     }
     return nullptr;
 }
@@ -75,21 +79,19 @@ std::string ExplainPrepareFailure(const std::vector<std::string>& logLines, cons
             if (listed == 0)
                 return "cannot write " + container + " files: the container is not in the capability table"
                        " (LossLess_xml.xml lists no codecs for it)";
-            const StreamDesc* stream = RefusedStream(plan, codec);
-            std::string what = stream ? Describe(*stream) : "codec " + codec;
-            if (stream && !IsCopyable(stream->codecId))
-                return "cannot copy " + what + " from " + Join(plan.sourceNames) +
-                       ": the codec cannot be copied without re-encoding";
-            return "cannot copy " + what + " into a " + container + " file: the container does not accept this codec"
-                   " without re-encoding (try another extension with --ext or -o)";
+            const PlannedStream* refused = RefusedStream(plan, codec);
+            std::string what = refused ? Describe(*refused) : "the codec " + codec;
+            std::string name = refused ? CodecName(refused->stream) : codec;
+            return "cannot copy " + what + " into a " + container + " file: " + container + " files do not take " +
+                   name + " without re-encoding";
         }
         if (Contains(line, "CHECKMuxerValid failed")) validityFailed = true;
         if (Contains(line, "OpenMuxer Failed")) openFailed = true;
         if (Contains(line, "ADD STREAM FAILED") && addStreamLine.empty()) addStreamLine = line;
     }
     if (validityFailed) {
-        if (!FirstVideo(plan))
-            return "cannot write " + Join(plan.sourceNames) + ": outputs need a video stream and none is selected";
+        if (!HasVideo(plan))
+            return "cannot write " + Join(plan.sources) + ": outputs need a video stream and none is selected";
         return "cannot check which codecs " + container + " files accept: the capability table LossLess_xml.xml"
                " is missing or unreadable (it belongs beside libKX_Remuxion.so)";
     }

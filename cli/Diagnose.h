@@ -9,10 +9,15 @@
 
 namespace kxcli {
 
+struct PlannedStream {
+    StreamDesc stream;
+    std::string source;  // the input it comes from
+};
+
 struct OutputPlan {
-    std::string extension;                 // ".mp4", as the outputs are named
-    std::vector<StreamDesc> streams;       // what is written, video first
-    std::vector<std::string> sourceNames;  // the inputs, for messages
+    std::string extension;               // ".mp4", as the outputs are named
+    std::vector<PlannedStream> streams;  // what is written, video first
+    std::vector<std::string> sources;    // the inputs
 };
 
 std::string ExplainPrepareFailure(const std::vector<std::string>& logLines, const std::string& libraryStderr,

@@ -59,15 +59,15 @@ OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::strin
     OutputPlan plan;
     plan.extension = extension;
     for (const InputFile* input : inputs) {
-        plan.sourceNames.push_back(input->path);
+        plan.sources.push_back(input->path);
         for (const auto& choice : input->selected) {
-            if (const StreamDesc* s = input->desc.FindStream(choice.index)) plan.streams.push_back(*s);
+            if (const StreamDesc* s = input->desc.FindStream(choice.index)) plan.streams.push_back({*s, input->path});
             if (firstStreamOnly) break;
         }
     }
     // The component checks the video codec before the audio codec.
     std::stable_partition(plan.streams.begin(), plan.streams.end(),
-                          [](const StreamDesc& s) { return s.kind == MediaKind::kVideo; });
+                          [](const PlannedStream& p) { return p.stream.kind == MediaKind::kVideo; });
     return plan;
 }
 
