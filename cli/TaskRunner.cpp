@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 
 #include "Console.h"
@@ -103,16 +104,19 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     progress.Finish(!result.interrupted);
 
     for (int64_t i = 0; i < count; ++i) {
-        bool written = settings.kind != TaskKind::kSplit || state->begun[static_cast<size_t>(i)];
         BSTR name = nullptr;
-        if (!written || converter->GetOutputFileName(settings.namingFileId, i, &name) != KX_S_OK) continue;
+        if (converter->GetOutputFileName(settings.namingFileId, i, &name) != KX_S_OK) continue;
         std::string path = TakeBstr(name);
+        if (settings.kind == TaskKind::kSplit && !state->begun[static_cast<size_t>(i)]) {
+            // A clip that a stop kept from running left only its header behind.
+            std::remove(path.c_str());
+            continue;
+        }
         result.outputs.push_back(path);
         result.ranOut.push_back(state->ranOut[static_cast<size_t>(i)]);
     }
-    // Outputs whose clips never ran still have open muxers: Reset deletes them.
     converter->SetCallback(nullptr, nullptr, 0);
-    converter->Reset();
+    converter->Reset();  // deletes outputs whose muxers are still open
     std::vector<std::string> kept;
     std::vector<bool> keptRanOut;
     for (size_t i = 0; i < result.outputs.size(); ++i) {
