@@ -29,7 +29,7 @@ void PrintJson(const InputFile& input, const std::vector<KeyFrameRecord>& keyFra
     json.BeginObject().Field("path", input.path).Field("count", static_cast<int64_t>(keyFrames.size()));
     json.Key("keyFrames").BeginArray();
     for (const auto& k : keyFrames)
-        json.BeginObject()
+        json.BeginObject(true)
             .Field("time", Seconds(k.time))
             .Field("ticks", k.time)
             .Field("frame", k.frameNumber)

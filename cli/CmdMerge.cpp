@@ -30,6 +30,7 @@ int RunMerge(const Arguments& args) {
     auto output = parsed.Value("--output");
     if (!output) UsageError("merge needs the output file: -o OUT");
     const bool quiet = parsed.Has("--quiet");
+    CheckOutputFile(*output, parsed.positional);
 
     Converter converter;
     std::vector<InputFile> inputs;
@@ -41,7 +42,6 @@ int RunMerge(const Arguments& args) {
     StartReading(converter.Get());
     if (!inputs.front().HasSelected(MediaKind::kVideo))
         Fail("cannot merge " + inputs.front().path + ": it has no video stream, and outputs need one");
-    CheckOutputFile(*output, inputs);
 
     MergeVerdict verdict = JudgeMergeGroups(MergeGroups(converter.Get()), inputs);
     if (!verdict.possible) Fail("cannot merge without re-encoding: " + verdict.reason);

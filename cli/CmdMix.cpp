@@ -42,6 +42,7 @@ int RunMix(const Arguments& args) {
     auto output = parsed.Value("--output");
     if (!output) UsageError("mix needs the output file: -o OUT");
     const bool quiet = parsed.Has("--quiet");
+    CheckOutputFile(*output, parsed.positional);
     std::map<size_t, int32_t> chosen = StreamOptions(parsed);
 
     Converter converter;
@@ -56,7 +57,6 @@ int RunMix(const Arguments& args) {
     }
     StartReading(converter.Get());
     if (!video) Fail("cannot mix: outputs need a video stream and none is chosen (choose one with --stream)");
-    CheckOutputFile(*output, inputs);
 
     double longest = 0;
     std::vector<const InputFile*> sources;

@@ -37,28 +37,29 @@ void JsonWriter::BeforeValue() {
         return;
     }
     if (levels_.empty()) return;
-    if (!levels_.back().empty) fputc(',', out_);
-    levels_.back().empty = false;
-    NewLine();
+    Level& level = levels_.back();
+    if (!level.empty) fputs(level.compact ? ", " : ",", out_);
+    if (!level.compact) NewLine();
+    level.empty = false;
 }
 
-void JsonWriter::Open(char bracket) {
+void JsonWriter::Open(char bracket, bool compact) {
     BeforeValue();
     fputc(bracket, out_);
-    levels_.push_back({});
+    levels_.push_back({true, compact || (!levels_.empty() && levels_.back().compact)});
 }
 
 void JsonWriter::Close(char bracket) {
-    bool empty = levels_.empty() || levels_.back().empty;
+    bool newLine = !levels_.empty() && !levels_.back().empty && !levels_.back().compact;
     if (!levels_.empty()) levels_.pop_back();
-    if (!empty) NewLine();
+    if (newLine) NewLine();
     fputc(bracket, out_);
     if (levels_.empty()) fputc('\n', out_);
 }
 
-JsonWriter& JsonWriter::BeginObject() { Open('{'); return *this; }
+JsonWriter& JsonWriter::BeginObject(bool compact) { Open('{', compact); return *this; }
 JsonWriter& JsonWriter::EndObject() { Close('}'); return *this; }
-JsonWriter& JsonWriter::BeginArray() { Open('['); return *this; }
+JsonWriter& JsonWriter::BeginArray() { Open('[', false); return *this; }
 JsonWriter& JsonWriter::EndArray() { Close(']'); return *this; }
 
 JsonWriter& JsonWriter::Key(const std::string& name) {

@@ -12,7 +12,8 @@ class JsonWriter {
 public:
     explicit JsonWriter(FILE* out) : out_(out) {}
 
-    JsonWriter& BeginObject();
+    // A compact object is written on one line (for long lists of small records).
+    JsonWriter& BeginObject(bool compact = false);
     JsonWriter& EndObject();
     JsonWriter& BeginArray();
     JsonWriter& EndArray();
@@ -36,13 +37,14 @@ public:
 
 private:
     void BeforeValue();
-    void Open(char bracket);
+    void Open(char bracket, bool compact);
     void Close(char bracket);
     void NewLine();
 
     FILE* out_;
     struct Level {
         bool empty = true;
+        bool compact = false;
     };
     std::vector<Level> levels_;
     bool afterKey_ = false;

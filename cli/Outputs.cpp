@@ -41,7 +41,7 @@ std::string ExtensionOf(const std::string& path) {
     return extension;
 }
 
-void CheckOutputFile(const std::string& output, const std::vector<InputFile>& inputs) {
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs) {
     if (ExtensionOf(output).size() < 2)
         UsageError("the output " + output + " needs an extension that names its container (.mp4, .mkv, .ts, ...)");
     fs::path path(output);
@@ -52,7 +52,7 @@ void CheckOutputFile(const std::string& output, const std::vector<InputFile>& in
     if (access(folder.c_str(), W_OK) != 0) Fail("cannot write to the folder of " + output + ": " + std::strerror(errno));
     if (fs::exists(path, error))
         for (const auto& input : inputs)
-            if (fs::equivalent(path, input.path, error)) Fail("the output " + output + " would overwrite the input " + input.path);
+            if (fs::equivalent(path, input, error)) Fail("the output " + output + " would overwrite the input " + input);
 }
 
 OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly) {

@@ -20,7 +20,7 @@ std::string ExtensionOf(const std::string& path);
 
 // A merge or mix output: must name its container by extension, lie in a
 // writable folder and not be one of the inputs.
-void CheckOutputFile(const std::string& output, const std::vector<InputFile>& inputs);
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs);
 
 // The streams that the inputs' selections write, for explaining refusals.
 OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly);
