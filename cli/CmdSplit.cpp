@@ -58,9 +58,10 @@ SplitRequest ParseRequest(const ParsedArgs& parsed, bool anyFrame) {
     return request;
 }
 
-// The clips of --at or --every, cut at key frames unless any frame may start a clip.
+// The clips of --at or --every, cut at key frames unless any frame may start
+// a clip; *moved tells where the cuts went when key frames moved them.
 std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* converter, const InputFile& input,
-                               bool anyFrame, bool quiet) {
+                               bool anyFrame, bool quiet, std::string* moved) {
     int64_t duration = input.desc.DurationTicks();
     if (duration <= 0) Fail("the duration of " + input.path + " is unknown; give the clips with --clip");
     std::vector<int64_t> cuts = request.cuts;
@@ -72,9 +73,7 @@ std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* conve
     }
     if (!anyFrame) {
         std::vector<int64_t> snapped = SnapCutPoints(cuts, IndexKeyFrames(converter, input, quiet));
-        if (snapped != cuts && !quiet)
-            fprintf(Err(), "cutting at the nearest key frames: %s\n",
-                    snapped.empty() ? "none (one clip)" : CutList(snapped).c_str());
+        if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
         cuts = snapped;
     }
     return ClipsFromCutPoints(cuts, duration, input.path);
@@ -117,8 +116,9 @@ int RunSplit(const Arguments& args) {
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
     StartReading(converter.Get());
+    std::string moved;
     std::vector<TimeClip> clips = parsed.Has("--clip") ? ExplicitClips(request, input)
-                                                       : CutClips(request, converter.Get(), input, anyFrame, quiet);
+                                                       : CutClips(request, converter.Get(), input, anyFrame, quiet, &moved);
     if (parsed.Has("--clip") && !anyFrame) IndexKeyFrames(converter.Get(), input, quiet);  // clip starts snap to it
 
     double seconds = 0;
@@ -139,6 +139,8 @@ int RunSplit(const Arguments& args) {
     settings.quiet = quiet;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter.Get(), settings);
+    // Said after the run, so that a failure stays one message.
+    if (!moved.empty() && !quiet) fprintf(Out(), "cut at the nearest key frames: %s\n", moved.c_str());
     PrintOutputs(result, quiet);
     if (result.interrupted) throw CliError("interrupted; the files listed above are complete", kExitInterrupted);
     return 0;

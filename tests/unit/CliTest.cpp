@@ -292,7 +292,9 @@ TEST_F(Cli, MergeJoinsCompatibleFilesAndRefusesOthers) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(Dir("joined.mp4")), std::string::npos);
     EXPECT_NEAR(Duration(Dir("joined.mp4")), 16.0, 0.1);
-    EXPECT_EQ(VideoPackets(Dir("joined.mp4")).size(), 400u);  // 250 + 150 frames, none lost
+    // Every picture of both files decodes: 250 + 150.
+    EXPECT_EQ(Probe(Dir("joined.mp4"), "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+              "400\n");
 
     ExpectOneMessage(Remuxion("merge " + a + " " + Quote(Fixture("h264_aac_mono44k.mp4")) + " -o " + Dir("no.mp4")),
                      1, "does not match " + Fixture("h264_aac.mp4") + ": audio stream #1: 44100 Hz vs 48000 Hz");
