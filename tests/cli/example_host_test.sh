@@ -36,7 +36,7 @@ check_clips() {  # folder, expected count
     count=$((count + 1))
     n=$(ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$f")
     [ "${n:-0}" -gt 0 ] || fail "$f holds no decodable video"
-    first=$(ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 "$f" | head -1)
+    first=$(ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 "$f" | awk "NR == 1")
     [ "$first" = "K_" ] || fail "$f does not start with a key frame ($first)"
     frames=$((frames + n))
   done
