@@ -71,12 +71,13 @@ std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* conve
     } else {
         ClipsFromCutPoints(cuts, duration, input.path);  // checks the points as given
     }
-    if (!anyFrame) {
-        std::vector<int64_t> snapped = SnapCutPoints(cuts, IndexKeyFrames(converter, input, quiet));
-        if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
-        cuts = snapped;
-    }
-    return ClipsFromCutPoints(cuts, duration, input.path);
+    if (anyFrame) return ClipsFromCutPoints(cuts, duration, input.path);
+    std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(converter, input, quiet);
+    std::vector<int64_t> snapped = SnapCutPoints(cuts, keyFrames);
+    if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
+    std::vector<TimeClip> clips = ClipsFromCutPoints(snapped, duration, input.path);
+    SetVideoPacketCounts(clips, keyFrames);
+    return clips;
 }
 
 std::vector<TimeClip> ExplicitClips(const SplitRequest& request, const InputFile& input) {
@@ -123,7 +124,7 @@ int RunSplit(const Arguments& args) {
 
     double seconds = 0;
     for (const auto& clip : clips) {
-        ClipRange range{clip.start, clip.length, 0};
+        ClipRange range{clip.start, clip.length, clip.videoPackets};
         if (converter->AddTimeClip(input.id, &range) != KX_S_OK) Fail("the component refused a clip of " + input.path);
         seconds += static_cast<double>(clip.length) / kTicksPerSecond;
     }
