@@ -187,6 +187,72 @@ typedef struct KeyFrameList {
 /* ---- media information records (FileMediaInfo and friends) ---- */
 /* [media-info records] */
 
+/*
+ * Whole-file media information (CTMediaInfo). Fixed layouts; every byte not
+ * named here is 0. Codec identifiers use this component's numbering
+ * (28 = H.264, 0x15002 = AAC).
+ */
+
+/* One video or audio stream (408 bytes). */
+typedef struct MediaStreamRecord {
+    uint32_t mediaType;       /*   0: 1 video, 2 audio, 0 unfilled */
+    uint32_t streamIndex;     /*   4: index of the stream in the file */
+    int32_t streamId;         /*   8: (entry & 0xFF) << 16 | index, audio index + 0x4000; -1 unfilled */
+    uint32_t codecId;         /*  12 */
+    char codecName[32];       /*  16: narrow codec name, e.g. "h264" */
+    uint8_t reserved48[224];  /*  48 */
+    double duration;          /* 272: seconds */
+    uint32_t bitRate;         /* 280 */
+    uint32_t reserved284;     /* 284 */
+    uint32_t width;           /* 288: video */
+    uint32_t height;          /* 292: video */
+    double frameRate;         /* 296: video, frames per second */
+    uint32_t aspectNum;       /* 304: video, width x SAR num (0 without a SAR) */
+    uint32_t aspectDen;       /* 308: video, height x SAR den (1 without a SAR) */
+    uint8_t reserved312[12];  /* 312 */
+    uint32_t profile;         /* 324: video, bits 0x0200 and 0x0800 cleared */
+    uint32_t level;           /* 328: video */
+    uint32_t maxBFrames;      /* 332: video */
+    uint32_t sampleRate;      /* 336: audio */
+    uint32_t channels;        /* 340: audio */
+    uint32_t bitsPerSample;   /* 344: audio, 16 when unknown */
+    uint32_t bytesPerSecond;  /* 348: audio */
+    double audioDuration;     /* 352: audio, the stream's own duration in seconds */
+    uint8_t reserved360[8];   /* 360 */
+    int64_t reserved368;      /* 368: 0 */
+    int64_t reserved376;      /* 376: 0 */
+    uint32_t reserved384;     /* 384: always 2 */
+    uint32_t extradataSize;   /* 388 */
+    uint8_t* extradata;       /* 392: owned copy */
+    uint32_t displayWidth;    /* 400: video, width x SAR num */
+    uint32_t displayHeight;   /* 404: video, height x SAR den */
+} MediaStreamRecord;
+
+/* One program of the file, or the extra entry for streams of no program (56 bytes). */
+typedef struct ProgramInfo {
+    uint32_t number;                /*  0: 1-based */
+    uint32_t reserved4;             /*  4 */
+    double duration;                /*  8: sum of the video and audio stream durations, seconds */
+    uint32_t bitRate;               /* 16: sum of the video and audio bit rates */
+    uint32_t videoCount;            /* 20 */
+    uint32_t audioCount;            /* 24 */
+    uint32_t subtitleCount;         /* 28 */
+    MediaStreamRecord* videos;      /* 32 */
+    MediaStreamRecord* audios;      /* 40 */
+    MediaStreamRecord* subtitles;   /* 48: left at their initial values */
+} ProgramInfo;
+
+/* The whole file (1056 bytes). */
+typedef struct FileMediaInfo {
+    OLECHAR path[512];      /*    0: NUL-terminated */
+    double duration;        /* 1024: seconds */
+    uint32_t totalBitRate;  /* 1032 */
+    uint32_t programCount;  /* 1036: entries in programs */
+    uint32_t hasExtra;      /* 1040: 1 when the last entry gathers streams of no program */
+    uint32_t reserved1044;  /* 1044 */
+    ProgramInfo* programs;  /* 1048 */
+} FileMediaInfo;
+
 /* ---- media sample record (MediaFrameRecord) ---- */
 /* [sample records] */
 
@@ -577,6 +643,51 @@ static_assert(sizeof(KeyFrameRecord) == 24, "KeyFrameRecord layout");
 static_assert(offsetof(KeyFrameRecord, time) == 8, "KeyFrameRecord layout");
 static_assert(offsetof(KeyFrameRecord, frameNumber) == 16, "KeyFrameRecord layout");
 static_assert(sizeof(MergeGroupEntry) == 16, "MergeGroupEntry layout");
+static_assert(sizeof(MediaStreamRecord) == 408, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, mediaType) == 0, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, streamIndex) == 4, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, streamId) == 8, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, codecId) == 12, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, codecName) == 16, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, duration) == 272, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, bitRate) == 280, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, width) == 288, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, height) == 292, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, frameRate) == 296, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, aspectNum) == 304, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, aspectDen) == 308, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, profile) == 324, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, level) == 328, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, maxBFrames) == 332, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, sampleRate) == 336, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, channels) == 340, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, bitsPerSample) == 344, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, bytesPerSecond) == 348, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, audioDuration) == 352, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, reserved368) == 368, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, reserved376) == 376, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, reserved384) == 384, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, extradataSize) == 388, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, extradata) == 392, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, displayWidth) == 400, "MediaStreamRecord layout");
+static_assert(offsetof(MediaStreamRecord, displayHeight) == 404, "MediaStreamRecord layout");
+static_assert(sizeof(ProgramInfo) == 56, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, number) == 0, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, duration) == 8, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, bitRate) == 16, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, videoCount) == 20, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, audioCount) == 24, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, subtitleCount) == 28, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, videos) == 32, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, audios) == 40, "ProgramInfo layout");
+static_assert(offsetof(ProgramInfo, subtitles) == 48, "ProgramInfo layout");
+static_assert(sizeof(FileMediaInfo) == 1056, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, path) == 0, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, duration) == 1024, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, totalBitRate) == 1032, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, programCount) == 1036, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, hasExtra) == 1040, "FileMediaInfo layout");
+static_assert(offsetof(FileMediaInfo, programs) == 1048, "FileMediaInfo layout");
 #endif
 
 #endif /* KX_REMUXION_H */

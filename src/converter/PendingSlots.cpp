@@ -5,8 +5,6 @@
 
 namespace kx {
 
-// Until the media information reader lands, a holder is freed as it is.
-void DestroyDemuxerHolder(DemuxerHolder* holder) { delete holder; }
 void MuxerDeleter::operator()(CTMuxer*) const {}
 
 HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t, int32_t) { return FindFile(fileId) ? KX_E_FAIL : KX_S_FALSE; }
@@ -26,7 +24,6 @@ void CStreamwright::RunTask() {}
 
 }  // namespace kx
 
-extern "C" KX_EXPORT int32_t IsCodecSupport(int32_t) { return 0; }
 extern "C" KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list) {
     if (!list) return;
     free(list->items);

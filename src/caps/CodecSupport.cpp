@@ -1,0 +1,23 @@
+// The exported codec query: can a stream of this codec be copied at all?
+#include <cstdint>
+#include <string_view>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "KX_Remuxion.h"
+#include "caps/CodecNameTable.h"
+#include "log/KX_Log.h"
+#include "media/MediaKernel.h"
+
+extern "C" KX_EXPORT int32_t IsCodecSupport(int32_t codecId) {
+    if (codecId == 0) return 0;
+    if (!avcodec_find_encoder(kx::ToLibraryCodecId(codecId))) {
+        LogFormat(u"[warn] input found internal encoder[%d] error\n", codecId);
+        return 0;
+    }
+    const kx::CodecNameEntry* entry = kx::FindCodecNameEntry(codecId);
+    if (!entry) return 0;
+    return std::u16string_view(entry->shortName) != u"NONE" ? 1 : 0;
+}

@@ -1,0 +1,135 @@
+#include "caps/LosslessCheck.h"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "caps/CodecNameTable.h"
+#include "log/KX_Log.h"
+#include "mux/MediaStreamPair.h"
+#include "platform/WideString.h"
+
+namespace kx {
+
+namespace {
+
+constexpr size_t kBaseDirectoryLength = 1024;
+
+void UpperCaseAscii(char16_t* text, size_t capacity) {
+    for (size_t i = 0; i < capacity && text[i]; ++i)
+        if (text[i] >= u'a' && text[i] <= u'z') text[i] = static_cast<char16_t>(text[i] - u'a' + u'A');
+}
+
+// Null-safe view of a fixed field that may lack its terminator.
+std::u16string_view FieldView(const char16_t* field, size_t capacity) {
+    size_t length = 0;
+    while (length < capacity && field[length]) ++length;
+    return std::u16string_view(field, length);
+}
+
+// Short name of a codec into a query field; an identifier without a table
+// entry leaves the field empty.
+void ShortNameInto(int32_t codecId, char16_t* field) {
+    char16_t shortName[kCodecNameLength] = {};
+    if (GetCodecShortName(codecId, shortName)) WideCopy(field, kFormatQueryNameLength, shortName);
+}
+
+}  // namespace
+
+CXml_Lossless_CheckInfos::~CXml_Lossless_CheckInfos() = default;
+
+int CXml_Lossless_CheckInfos::Load(const char16_t* path) {
+    loaded_ = &reader_;
+    return reader_.Load(path);
+}
+
+void CXml_Lossless_CheckInfos::Reset() {
+    if (loaded_) loaded_->Reset();
+}
+
+int CXml_Lossless_CheckInfos::CheckFormat(FormatQuery* query) {
+    if (!query) return 0;
+    const int count = query->codecCount < 3 ? query->codecCount : 3;
+    UpperCaseAscii(query->extension, kFormatQueryNameLength);
+    for (int i = 0; i < count; ++i) UpperCaseAscii(query->codecNames[i], kFormatQueryNameLength);
+    const std::u16string_view extension = FieldView(query->extension, kFormatQueryNameLength);
+
+    // Pool the codec elements of every entry named like the extension.
+    std::vector<std::u16string> accepted;
+    XmlReader::Node root = reader_.GetNode(XmlReader::Node(), u"Quentara_XML", 0);
+    XmlReader::Node map = root ? reader_.GetNode(root, u"OUTPUT_MAP", 0) : XmlReader::Node();
+    const int entries = map ? reader_.GetNamedNodeCount(map, u"*") : 0;
+    char16_t name[kCodecNameLength];
+    for (int i = 0; i < entries; ++i) {
+        XmlReader::Node entry = reader_.GetNode(map, u"*", i);
+        reader_.GetNodeName(entry, name);
+        if (std::u16string_view(name) != extension) continue;
+        const int groups = reader_.GetNamedNodeCount(entry, u"*");
+        if (groups == 0) break;  // an empty entry ends the search
+        for (int g = 0; g < groups; ++g) {
+            XmlReader::Node group = reader_.GetNode(entry, u"*", g);
+            const int codecs = reader_.GetNamedNodeCount(group, u"*");
+            for (int c = 0; c < codecs && accepted.size() < static_cast<size_t>(kMaxAcceptedCodecs); ++c) {
+                reader_.GetNodeName(reader_.GetNode(group, u"*", c), name);
+                accepted.emplace_back(name);
+            }
+        }
+    }
+
+    if (query->codecCount < 1) return 1;
+    for (int i = 0; i < count; ++i) {
+        const std::u16string_view codec = FieldView(query->codecNames[i], kFormatQueryNameLength);
+        bool found = false;
+        for (const auto& name : accepted)
+            if (name == codec) found = true;
+        if (!found) {
+            const std::u16string codecText(codec);
+            LogFormat(u"CXml_Lossless_CheckInfos::CheckFormat failed codecnum[%d] fcc[%s]",
+                      static_cast<int32_t>(accepted.size()), codecText.c_str());
+            return 0;
+        }
+    }
+    return 1;
+}
+
+bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair) {
+    if (!fileName || !pair || !pair->video) return false;
+
+    CXml_Lossless_CheckInfos table;
+    if (!table.Load(tablePath)) {
+        LogFormat(u"CXml_Lossless_CheckInfos::Load failed file[%s]\n", tablePath ? tablePath : u"");
+        table.Reset();
+        return false;
+    }
+
+    FormatQuery query;
+    std::memset(&query, 0, sizeof query);
+    const std::u16string_view name(fileName, WideLength(fileName));
+    const size_t dot = name.rfind(u'.');
+    if (dot != std::u16string_view::npos) {
+        const std::u16string extension(name.substr(dot + 1));
+        WideCopy(query.extension, kFormatQueryNameLength, extension.c_str());
+    }
+    ShortNameInto(pair->video->codecId, query.codecNames[0]);
+    query.codecCount = 1;
+    if (pair->audio) {
+        ShortNameInto(pair->audio->codecId, query.codecNames[1]);
+        query.codecCount = 2;
+    }
+
+    const bool accepted = table.CheckFormat(&query) != 0;
+    table.Reset();
+    return accepted;
+}
+
+bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) {
+    if (!fileName || !pair || !pair->video) return false;
+    char16_t directory[kBaseDirectoryLength] = {};
+    GetBaseDirectory(directory, kBaseDirectoryLength);
+    std::u16string path(directory);
+    path += u"/LossLess_xml.xml";
+    return CheckMuxerValidWithTable(path.c_str(), fileName, pair);
+}
+
+}  // namespace kx

@@ -1,0 +1,62 @@
+#include "demux/CTMultiDemuxer.h"
+
+#include <new>
+
+#include "platform/WideString.h"
+
+namespace kx {
+
+CTMultiDemuxer::~CTMultiDemuxer() { Close(); }
+
+int CTMultiDemuxer::Close() {
+    control_.reset();
+    analyze_.reset();
+    for (auto& [index, entry] : readers_)
+        if (entry.reader) entry.reader->Close();
+    readers_.clear();
+    started_ = 0;
+    return 0;
+}
+
+int CTMultiDemuxer::Open(const char16_t* path, int decodeMode) {
+    if (!path) return -1;
+    if (WideLength(path) >= kPathCapacity) return -1;  // would not fit the path field
+    if (control_ || !readers_.empty()) Close();
+    WideCopy(path_, kPathCapacity, path);
+    decodeMode_ = decodeMode;
+    control_ = std::make_unique<CTMultiDemuxerControl>();
+    control_->Initialize(nullptr, decodeMode);
+    analyze_ = std::make_unique<CTMultiAnalyze>();
+    analyze_->Attach(nullptr);
+    return 0;
+}
+
+int CTMultiDemuxer::AddStream(int streamIndex) {
+    if (started_ || !control_) return -1;
+    if (readers_.count(streamIndex)) return 0;  // one reader per stream
+    auto reader = std::make_unique<CTSingleTDemuxer>();
+    reader->Initialize();
+    if (reader->Open(path_, decodeMode_) != 0) return -1;  // no file, no reader
+    reader->AddStream(streamIndex);
+    reader->StartDemuxer();
+    int mediaType = reader->MediaTypeOf(streamIndex);
+    if (mediaType == 0) return -1;  // the stream cannot be read: the reader would only report an end
+    StreamReaderEntry entry;
+    entry.streamIndex = streamIndex;
+    entry.mediaType = mediaType;
+    entry.reader = std::move(reader);
+    readers_.emplace(streamIndex, std::move(entry));
+    return 0;
+}
+
+int CTMultiDemuxer::StartDemuxer() {
+    if (started_ || !control_ || !analyze_) return -1;
+    started_ = 1;
+    control_->AttachReaders(&readers_);
+    analyze_->AttachReaders(&readers_);
+    return 0;
+}
+
+}  // namespace kx
+
+kx::ITDemuxer* CreateMultiDemuxer() { return new (std::nothrow) kx::CTMultiDemuxer(); }

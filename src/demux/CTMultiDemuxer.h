@@ -1,0 +1,48 @@
+// The demuxer that the converter uses for every input file: one independent
+// single-file reader per selected stream, merged by presentation time.
+#pragma once
+
+#include <memory>
+
+#include "demux/CTMultiAnalyze.h"
+#include "demux/CTMultiDemuxerControl.h"
+#include "demux/ITDemuxer.h"
+#include "demux/StreamReaderEntry.h"
+
+namespace kx {
+
+class CTMultiDemuxer final : public ITDemuxer {
+public:
+    static constexpr int kPathCapacity = 1024;  // wide characters, terminator included
+
+    CTMultiDemuxer() = default;
+    ~CTMultiDemuxer() override;
+    CTMultiDemuxer(const CTMultiDemuxer&) = delete;
+    CTMultiDemuxer& operator=(const CTMultiDemuxer&) = delete;
+
+    int Initialize() override { return 0; }
+    int Close() override;
+    // Keeps the path and mode only; the file is opened by AddStream.
+    int Open(const char16_t* path, int decodeMode) override;
+    // Opens a reader of the file for the stream; -1 once started, or when
+    // the reader cannot open the file or read that stream.
+    int AddStream(int streamIndex) override;
+    int StartDemuxer() override;
+    ITAnalyze* GetAnalyze() override { return analyze_.get(); }
+    ITDemuxerControl* GetControl() override { return control_.get(); }
+
+    const StreamReaderMap& Readers() const { return readers_; }
+
+private:
+    std::unique_ptr<CTMultiDemuxerControl> control_;
+    std::unique_ptr<CTMultiAnalyze> analyze_;
+    StreamReaderMap readers_;
+    char16_t path_[kPathCapacity] = {};
+    int started_ = 0;
+    int decodeMode_ = 0;
+};
+
+}  // namespace kx
+
+// A new multi-reader demuxer; the caller owns and deletes it.
+kx::ITDemuxer* CreateMultiDemuxer();

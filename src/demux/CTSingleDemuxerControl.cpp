@@ -1,0 +1,342 @@
+#include "demux/CTSingleDemuxerControl.h"
+
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "demux/DecodedFrameStore.h"
+#include "demux/DemuxTime.h"
+#include "demux/H264KeyFrame.h"
+
+namespace kx {
+
+namespace {
+
+constexpr int64_t kSeekToleranceTicks = 10'000;  // 1 ms
+constexpr double kMaxSeekSeconds = 9.0e11;        // keeps seconds x 10^7 inside int64
+
+int ReadFrameRetryOnce(AVFormatContext* format, AVPacket* packet) {
+    int result = av_read_frame(format, packet);
+    if (result == AVERROR(EAGAIN)) result = av_read_frame(format, packet);
+    return result;
+}
+
+bool IsKey(int flags) { return (flags & AV_PKT_FLAG_KEY) != 0; }
+
+}  // namespace
+
+CTSingleDemuxerControl::CTSingleDemuxerControl() : packet_(av_packet_alloc()), frame_(av_frame_alloc()) {}
+
+CTSingleDemuxerControl::~CTSingleDemuxerControl() {
+    for (auto& [index, record] : decodedFrames_) FreeDecodedFrame(record);
+    decodedFrames_.clear();
+    av_packet_free(&packet_);
+    av_frame_free(&frame_);
+}
+
+void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode) {
+    if (!context) return;
+    format_ = context;
+    packetMode_ = decodeMode == 0 ? 1 : 0;
+}
+
+void CTSingleDemuxerControl::AttachStreams(StreamMap* streams) {
+    streams_ = streams;
+    if (packetMode_ || !streams) return;
+    for (auto& [index, entry] : *streams) {
+        if (decodedFrames_.count(index)) continue;
+        const AVCodecContext* context = entry.codecContext.get();
+        DecodedFrame* record = nullptr;
+        if (entry.mediaType == kMediaVideo)
+            record = CreateVideoFrameRecord(context ? context->width : 0, context ? context->height : 0);
+        else if (entry.mediaType == kMediaAudio)
+            record = CreateAudioFrameRecord(context ? context->ch_layout.nb_channels : 0,
+                                            context ? context->sample_rate : 0);
+        if (record) decodedFrames_.emplace(index, record);
+    }
+}
+
+int CTSingleDemuxerControl::GetSampleInfo(SampleInfo* info) {
+    if (sampleReady_ && info) *info = info_;
+    return sampleReady_;
+}
+
+int CTSingleDemuxerControl::SetHoldSample(int hold) {
+    discardOnRead_ = hold == 0 ? 1 : 0;
+    return discardOnRead_;
+}
+
+int CTSingleDemuxerControl::ReadNext() {
+    if (sampleTaken_ == 0) {  // the held sample was not handed out yet
+        sampleReady_ = 1;
+        return 1;
+    }
+    if (discardOnRead_) sampleReady_ = 0;
+    int result = packetMode_ ? ReadPacketMode() : ReadDecodeMode();
+    // Only a sample actually held waits to be handed out; a failed read
+    // must not make the next ReadNext claim one.
+    if (result == 1) sampleTaken_ = 0;
+    return result;
+}
+
+int CTSingleDemuxerControl::ReadPacketMode() {
+    if (!streams_ || !format_ || !packet_ || endOfStream_) return 0;
+    if (sampleReady_ == 1) return 1;
+    av_packet_unref(packet_);
+    sampleReady_ = 0;
+    for (;;) {
+        if (ReadFrameRetryOnce(format_, packet_) < 0) {
+            sampleReady_ = 0;
+            endOfStream_ = 1;
+            return 0;
+        }
+        auto it = streams_->find(packet_->stream_index);
+        if (it == streams_->end()) {
+            av_packet_unref(packet_);
+            continue;
+        }
+        const AVStream* stream = format_->streams[packet_->stream_index];
+        packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
+        packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
+        packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);
+        // Containers do not always flag H.264 key frames; the bytes tell.
+        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
+            !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size))
+            packet_->flags |= AV_PKT_FLAG_KEY;
+
+        sampleReady_ = 1;
+        info_.streamIndex = packet_->stream_index;
+        info_.mediaType = it->second.mediaType;
+        info_.pts = packet_->pts;
+        info_.dts = packet_->dts;
+        info_.duration = packet_->duration;
+        info_.flags = packet_->flags;
+        return 1;
+    }
+}
+
+int CTSingleDemuxerControl::ReadDecodeMode() {
+    if (!streams_ || !format_ || !packet_ || !frame_ || endOfStream_) return 0;
+    if (sampleReady_ == 1) return 1;
+    sampleReady_ = 0;
+    for (;;) {
+        if (ReceiveDecodedFrame()) return 1;
+        if (draining_) {  // every decoder is empty: the end
+            endOfStream_ = 1;
+            return 0;
+        }
+        if (ReadFrameRetryOnce(format_, packet_) < 0) {
+            // Out of packets: let the decoders give up the frames they still hold.
+            draining_ = true;
+            for (auto& [index, entry] : *streams_)
+                if (entry.codecContext && avcodec_is_open(entry.codecContext.get()))
+                    avcodec_send_packet(entry.codecContext.get(), nullptr);
+            continue;
+        }
+        auto it = streams_->find(packet_->stream_index);
+        if (it != streams_->end() && (it->second.mediaType == kMediaVideo || it->second.mediaType == kMediaAudio) &&
+            it->second.codecContext && avcodec_is_open(it->second.codecContext.get()))
+            avcodec_send_packet(it->second.codecContext.get(), packet_);  // a broken packet is dropped
+        av_packet_unref(packet_);
+    }
+}
+
+bool CTSingleDemuxerControl::ReceiveDecodedFrame() {
+    for (auto& [index, entry] : *streams_) {
+        if (entry.mediaType != kMediaVideo && entry.mediaType != kMediaAudio) continue;
+        AVCodecContext* context = entry.codecContext.get();
+        if (!context || !avcodec_is_open(context)) continue;
+        if (avcodec_receive_frame(context, frame_) != 0) continue;
+        if (entry.mediaType == kMediaVideo)
+            TakeVideoFrame(entry, format_->streams[index]);
+        else
+            TakeAudioFrame(entry);
+        return true;
+    }
+    return false;
+}
+
+void CTSingleDemuxerControl::TakeVideoFrame(StreamEntry& entry, AVStream* stream) {
+    int64_t best = frame_->best_effort_timestamp;
+    if (best == AV_NOPTS_VALUE) {
+        framePts_ = kNoPts;
+    } else {
+        int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+        framePts_ = StreamTimeToTicks(best - start, stream->time_base);
+    }
+    frame_->pts = framePts_;
+    info_.streamIndex = entry.streamIndex;
+    info_.mediaType = kMediaVideo;
+    info_.pts = framePts_;
+    info_.dts = framePts_;
+    info_.duration = -1;
+    info_.flags = frame_->key_frame ? AV_PKT_FLAG_KEY : 0;
+    sampleReady_ = 1;
+}
+
+void CTSingleDemuxerControl::TakeAudioFrame(StreamEntry& entry) {
+    int64_t clock = entry.audioClock;
+    int sampleRate = entry.codecContext->sample_rate;
+    int64_t duration = sampleRate > 0 ? int64_t(frame_->nb_samples) * kTicksPerSecond / sampleRate : 0;
+    framePts_ = clock;
+    frame_->pts = clock;
+    info_.streamIndex = entry.streamIndex;
+    info_.mediaType = kMediaAudio;
+    info_.pts = clock - entry.startTime;
+    info_.dts = clock;
+    info_.duration = duration;
+    info_.flags = AV_PKT_FLAG_KEY;  // every decoded audio block is a sync point
+    entry.audioClock += duration;
+    sampleReady_ = 1;
+}
+
+void CTSingleDemuxerControl::FlushDecoders() {
+    if (!streams_) return;
+    for (auto& [index, entry] : *streams_)
+        if (entry.codecContext && avcodec_is_open(entry.codecContext.get()))
+            avcodec_flush_buffers(entry.codecContext.get());
+    draining_ = false;
+    av_frame_unref(frame_);
+}
+
+int CTSingleDemuxerControl::GetPacket(AVPacket* packet) {
+    if (!packet || !streams_ || endOfStream_ || !sampleReady_ || !packet_) return 0;
+    sampleTaken_ = 1;
+    av_packet_unref(packet);
+    return av_packet_ref(packet, packet_) == 0 ? 1 : 0;
+}
+
+DecodedFrame* CTSingleDemuxerControl::GetDecodedFrame() {
+    if (!streams_ || endOfStream_ || !sampleReady_) return nullptr;
+    auto it = decodedFrames_.find(info_.streamIndex);
+    if (it == decodedFrames_.end()) return nullptr;
+    DecodedFrame* record = it->second;
+    bool filled = info_.mediaType == kMediaVideo ? FillVideoRecord(record, frame_)
+                  : info_.mediaType == kMediaAudio ? FillAudioRecord(record, frame_)
+                                                   : false;
+    if (!filled) return nullptr;
+    record->type = info_.mediaType;
+    record->pts = framePts_;
+    record->dts = framePts_;
+    record->duration = static_cast<int32_t>(info_.duration);
+    sampleTaken_ = 1;  // handed out: the next ReadNext decodes on
+    return record;
+}
+
+int CTSingleDemuxerControl::SeekTarget(int streamIndex) const {
+    if (!streams_ || streams_->empty()) return -1;
+    if (streamIndex == -1) {
+        for (const auto& [index, entry] : *streams_)
+            if (entry.mediaType == kMediaVideo) return index;
+        return streams_->rbegin()->first;
+    }
+    return streams_->count(streamIndex) ? streamIndex : -1;
+}
+
+int CTSingleDemuxerControl::BasicSeek(double seconds, int mode, int streamIndex) {
+    const AVStream* stream = format_->streams[streamIndex];
+    int result;
+    if (mode == 1) {
+        result = av_seek_frame(format_, streamIndex, static_cast<int64_t>(seconds), AVSEEK_FLAG_BYTE);
+    } else {
+        int64_t ticks = static_cast<int64_t>(seconds * 1e7);
+        result = av_seek_frame(format_, streamIndex, TicksToStreamTime(ticks, stream->time_base),
+                               mode == 2 ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
+    }
+    if (!packetMode_) FlushDecoders();
+    endOfStream_ = 0;
+    return result;
+}
+
+int CTSingleDemuxerControl::ReadAfterRelease() {
+    SetSampleReady(0);
+    sampleTaken_ = 1;
+    return ReadNext();
+}
+
+bool CTSingleDemuxerControl::HeldKeySample(int streamIndex) const {
+    return sampleReady_ && info_.streamIndex == streamIndex && IsKey(info_.flags);
+}
+
+int CTSingleDemuxerControl::SeekVideo(double seconds, int mode, int streamIndex) {
+    const int64_t target = static_cast<int64_t>(seconds * 1e7);
+    double t = seconds;
+    int result = 0;
+    // Back off until the key frame reached lies at or before the target.
+    for (;;) {
+        BasicSeek(t, mode, streamIndex);
+        int found = ReadAfterRelease();
+        while (found && !HeldKeySample(streamIndex)) found = ReadAfterRelease();
+        if (HeldKeySample(streamIndex) && info_.pts <= target) {
+            result = found;
+            break;
+        }
+        t *= 0.8;
+        if (t < 0.1 * seconds || t < 5.0) {
+            result = BasicSeek(0.0, 0, streamIndex);
+            break;
+        }
+    }
+    if (result < 0) return result;
+    // Then forward to the first key frame not earlier than the target (1 ms slack).
+    bool landed = HeldKeySample(streamIndex) && info_.pts >= target - kSeekToleranceTicks && info_.pts <= target;
+    if (!landed) {
+        while (ReadAfterRelease()) {
+            if (HeldKeySample(streamIndex) && info_.pts > target - kSeekToleranceTicks) break;
+        }
+    }
+    endOfStream_ = 0;
+    return result;
+}
+
+int CTSingleDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
+    SetSampleReady(0);
+    if (!format_ || std::isnan(seconds)) return -1;
+    seconds = std::clamp(seconds, -kMaxSeekSeconds, kMaxSeekSeconds);
+    int target = SeekTarget(streamIndex);
+    if (target < 0) return -1;
+    switch ((*streams_)[target].mediaType) {
+        case kMediaVideo:
+            return SeekVideo(seconds, mode, target);
+        case kMediaAudio: {
+            BasicSeek(seconds, mode, target);
+            sampleTaken_ = 1;
+            int result = ReadNext();
+            endOfStream_ = 0;
+            return result;
+        }
+        default:
+            return -1;
+    }
+}
+
+int CTSingleDemuxerControl::CheckSeekable(int streamIndex) {
+    if (seekability_ != kSeekUnknown) return seekability_;
+    seekability_ = kSeekNo;
+    if (!format_ || format_->duration == AV_NOPTS_VALUE) return seekability_;
+    double duration = format_->duration / 1e6;
+    if (duration <= 0) return seekability_;
+    double start = format_->start_time == AV_NOPTS_VALUE ? 0.0 : format_->start_time / 1e6;
+
+    AVPacket* probe = av_packet_alloc();
+    if (!probe) return seekability_;
+    SetSampleReady(0);
+    Seek(duration / 5 + start, 0, streamIndex);
+    if (GetPacket(probe) == 1) {
+        seekability_ += 6;
+    } else {
+        SetSampleReady(0);
+        Seek(1.0, 0, streamIndex);
+        if (GetPacket(probe) == 1) seekability_ += 6;
+    }
+    SetSampleReady(0);
+    Seek(start, 0, streamIndex);  // back to the start
+    av_packet_free(&probe);
+    return seekability_;
+}
+
+}  // namespace kx

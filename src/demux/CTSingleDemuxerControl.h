@@ -1,0 +1,76 @@
+// Sample-by-sample reading and seeking on one opened file: packets as read
+// (packet mode) or decoded pictures and PCM (decode mode).
+#pragma once
+
+#include <map>
+
+#include "demux/ITDemuxer.h"
+#include "demux/StreamEntry.h"
+
+struct AVFrame;
+struct AVStream;
+
+namespace kx {
+
+class CTSingleDemuxerControl final : public ITDemuxerControl {
+public:
+    // Seekability values of CheckSeekable.
+    static constexpr int kSeekUnknown = 0;
+    static constexpr int kSeekNo = 1;
+    static constexpr int kSeekYes = 7;
+
+    CTSingleDemuxerControl();
+    ~CTSingleDemuxerControl();
+    CTSingleDemuxerControl(const CTSingleDemuxerControl&) = delete;
+    CTSingleDemuxerControl& operator=(const CTSingleDemuxerControl&) = delete;
+
+    void Initialize(AVFormatContext* context, int decodeMode) override;
+    int GetSampleInfo(SampleInfo* info) override;
+    int HasSample() override { return sampleReady_; }
+    void SetSampleReady(int value) override { sampleReady_ = value; }
+    int SetHoldSample(int hold) override;
+    int IsEndOfStream() override { return endOfStream_; }
+    int ReadNext() override;
+    int GetPacket(AVPacket* packet) override;
+    DecodedFrame* GetDecodedFrame() override;
+    int Seek(double seconds, int mode, int streamIndex) override;
+    int CheckSeekable(int streamIndex) override;
+
+    // The owning demuxer's StartDemuxer: the selected streams, and in decode
+    // mode a DecodedFrame per video and audio stream.
+    void AttachStreams(StreamMap* streams);
+
+private:
+    int ReadPacketMode();
+    int ReadDecodeMode();
+    bool ReceiveDecodedFrame();
+    void TakeVideoFrame(StreamEntry& entry, AVStream* stream);
+    void TakeAudioFrame(StreamEntry& entry);
+    void FlushDecoders();
+
+    int BasicSeek(double seconds, int mode, int streamIndex);
+    int SeekVideo(double seconds, int mode, int streamIndex);
+    int ReadAfterRelease();
+    // A key frame of the seek's own stream is held.
+    bool HeldKeySample(int streamIndex) const;
+    int SeekTarget(int streamIndex) const;
+
+    AVFormatContext* format_ = nullptr;
+    StreamMap* streams_ = nullptr;
+    int sampleReady_ = 0;
+    int endOfStream_ = 0;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int packetMode_ = 1;
+    SampleInfo info_{};
+    std::map<int, DecodedFrame*> decodedFrames_;
+    int discardOnRead_ = 0;
+    int sampleTaken_ = 1;
+    int seekability_ = kSeekUnknown;
+
+    // Decode mode: the read ran out and the decoders are being drained.
+    bool draining_ = false;
+    int64_t framePts_ = 0;  // pts given to the last decoded frame
+};
+
+}  // namespace kx

@@ -1,0 +1,113 @@
+#include "demux/CTSingleTDemuxer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "demux/DemuxTime.h"
+#include "platform/WideString.h"
+
+namespace kx {
+
+namespace {
+
+int MediaTypeFor(AVMediaType type) {
+    switch (type) {
+        case AVMEDIA_TYPE_VIDEO: return kMediaVideo;
+        case AVMEDIA_TYPE_AUDIO: return kMediaAudio;
+        case AVMEDIA_TYPE_SUBTITLE: return kMediaSubtitle;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
+
+int CTSingleTDemuxer::Close() {
+    control_.reset();  // frees its packet, frame and decoded-frame records
+    streams_.clear();  // frees every stream's codec context
+    if (format_) avformat_close_input(&format_);
+    analyze_.reset();  // and its key-frame index
+    started_ = 0;
+    return 0;
+}
+
+int CTSingleTDemuxer::Open(const char16_t* path, int decodeMode) {
+    if (!path) return -1;
+    if (format_) Close();
+    if (WideLength(path) >= kPathCapacity) return -1;  // would not fit the path field
+    WideCopy(path_, kPathCapacity, path);
+
+    char utf8[1024];
+    if (!WideToUtf8Fixed(path, utf8, sizeof(utf8))) return -1;  // name needs 1025 bytes or more
+
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format) return -1;
+    format->flags |= AVFMT_FLAG_GENPTS;
+    if (avformat_open_input(&format, utf8, nullptr, nullptr) != 0) return -1;  // frees the context
+    if (avformat_find_stream_info(format, nullptr) < 0) {
+        avformat_close_input(&format);
+        return -1;
+    }
+    format_ = format;
+
+    analyze_ = std::make_unique<CTSingleAnalyze>();
+    control_ = std::make_unique<CTSingleDemuxerControl>();
+    analyze_->Attach(format_);
+    control_->Initialize(format_, decodeMode);
+    return 0;
+}
+
+int CTSingleTDemuxer::AddStream(int streamIndex) {
+    if (started_ || !format_) return -1;
+    if (streamIndex < 0 || streamIndex >= static_cast<int>(format_->nb_streams)) return -1;
+    AVStream* stream = format_->streams[streamIndex];
+    int mediaType = MediaTypeFor(stream->codecpar->codec_type);
+    if (!mediaType) return -1;
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder) return -1;
+    if (streams_.count(streamIndex)) return 0;
+
+    CodecContextPtr context(avcodec_alloc_context3(decoder));
+    if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) return -1;
+    context->pkt_timebase = stream->time_base;
+    avcodec_open2(context.get(), decoder, nullptr);  // a decoder that will not open only matters to decode mode
+
+    StreamEntry entry;
+    entry.streamIndex = streamIndex;
+    entry.mediaType = mediaType;
+    entry.codecContext = std::move(context);
+    entry.decoder = decoder;
+    entry.startTime = StreamStartTicks(stream);
+    entry.audioClock = entry.startTime;
+    streams_.emplace(streamIndex, std::move(entry));
+    ApplyDiscard();
+    return 0;
+}
+
+void CTSingleTDemuxer::ApplyDiscard() {
+    // The demuxer skips what nobody reads, so several readers of one file
+    // cost about one pass of I/O.
+    for (unsigned i = 0; i < format_->nb_streams; ++i)
+        format_->streams[i]->discard = streams_.count(static_cast<int>(i)) ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+int CTSingleTDemuxer::StartDemuxer() {
+    if (!control_) return -1;
+    started_ = 1;
+    control_->AttachStreams(&streams_);
+    return 0;
+}
+
+ITAnalyze* CTSingleTDemuxer::GetAnalyze() {
+    return analyze_ && analyze_->IsReady() ? analyze_.get() : nullptr;
+}
+
+int CTSingleTDemuxer::MediaTypeOf(int streamIndex) const {
+    auto it = streams_.find(streamIndex);
+    return it == streams_.end() ? 0 : it->second.mediaType;
+}
+
+}  // namespace kx

@@ -1,0 +1,49 @@
+// Reader of one file: opens it, keeps the selected streams, and hands out its
+// control (reading, seeking) and analysis (key frames, media information).
+#pragma once
+
+#include <memory>
+
+#include "demux/CTSingleAnalyze.h"
+#include "demux/CTSingleDemuxerControl.h"
+#include "demux/ITDemuxer.h"
+#include "demux/StreamEntry.h"
+
+namespace kx {
+
+class CTSingleTDemuxer final : public ITDemuxer {
+public:
+    static constexpr int kPathCapacity = 1024;  // wide characters, terminator included
+
+    CTSingleTDemuxer() = default;
+    ~CTSingleTDemuxer() override;
+    CTSingleTDemuxer(const CTSingleTDemuxer&) = delete;
+    CTSingleTDemuxer& operator=(const CTSingleTDemuxer&) = delete;
+
+    int Initialize() override { return 0; }
+    int Close() override;
+    // Fails (-1) for a null path, a path of more than 1023 characters or a
+    // UTF-8 name of 1024 bytes or more, and a file the library cannot read.
+    int Open(const char16_t* path, int decodeMode) override;
+    int AddStream(int streamIndex) override;
+    int StartDemuxer() override;
+    ITAnalyze* GetAnalyze() override;
+    ITDemuxerControl* GetControl() override { return control_.get(); }
+
+    bool IsOpen() const { return format_ != nullptr; }
+    const AVFormatContext* FormatContext() const { return format_; }
+    // Media type of a selected stream, 0 when it is not selected.
+    int MediaTypeOf(int streamIndex) const;
+
+private:
+    void ApplyDiscard();
+
+    AVFormatContext* format_ = nullptr;
+    char16_t path_[kPathCapacity] = {};
+    StreamMap streams_;
+    std::unique_ptr<CTSingleAnalyze> analyze_;
+    std::unique_ptr<CTSingleDemuxerControl> control_;
+    int started_ = 0;
+};
+
+}  // namespace kx

@@ -1,0 +1,30 @@
+// The DecodedFrame records of decode mode: creation, filling from a decoded
+// AVFrame, release.
+#pragma once
+
+#include "demux/DemuxTypes.h"
+
+struct AVFrame;
+
+namespace kx {
+
+// A video record with a buffer for one packed 4:2:0 picture of the given size
+// (each side rounded up to even).
+DecodedFrame* CreateVideoFrameRecord(int width, int height);
+
+// An audio record with one second of 16-bit PCM as capacity.
+DecodedFrame* CreateAudioFrameRecord(int channels, int sampleRate);
+
+void FreeDecodedFrame(DecodedFrame* record);
+
+// Copies the picture packed into the record: W2 x H2 bytes of plane 0, then
+// (W2/2) x (H2/2) bytes each of planes 1 and 2. A larger picture than the
+// buffer holds gets a new buffer. Never reads past a plane: missing columns
+// and rows repeat the last ones, missing planes read as 128.
+bool FillVideoRecord(DecodedFrame* record, const AVFrame* frame);
+
+// Copies the PCM of plane 0 (as decoded, no conversion), growing the buffer
+// to the size + 512 bytes when it is too small.
+bool FillAudioRecord(DecodedFrame* record, const AVFrame* frame);
+
+}  // namespace kx

@@ -1,0 +1,29 @@
+// Conversions between a stream's time base and 100-ns ticks.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+struct AVStream;
+
+namespace kx {
+
+// value x 10,000,000 x num / den, rounded to nearest (value must not be
+// AV_NOPTS_VALUE; callers pass that through themselves). 0 for a broken
+// time base.
+int64_t StreamTimeToTicks(int64_t value, AVRational timeBase);
+
+// Same, but AV_NOPTS_VALUE stays AV_NOPTS_VALUE.
+int64_t StreamTimeToTicksOrNoPts(int64_t value, AVRational timeBase);
+
+// A stream's start time in ticks as the readers keep it: the double product,
+// truncated toward zero; 0 when the stream has no start time.
+int64_t StreamStartTicks(const AVStream* stream);
+
+// Ticks -> the stream's time base, for seeking.
+int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase);
+
+}  // namespace kx

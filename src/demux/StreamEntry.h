@@ -1,0 +1,31 @@
+// One selected stream of a single-file reader, keyed by stream index.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace kx {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+
+struct StreamEntry {
+    int32_t streamIndex = 0;
+    int32_t mediaType = 0;           // 1 video, 2 audio, 3 subtitle
+    CodecContextPtr codecContext;    // the stream's own decoding context
+    const AVCodec* decoder = nullptr;
+    int64_t startTime = 0;           // ticks
+    int64_t audioClock = 0;          // ticks; advanced by decoded audio
+};
+
+// Ordered by stream index, so iteration and ties follow ascending index.
+using StreamMap = std::map<int, StreamEntry>;
+
+}  // namespace kx

@@ -1,0 +1,57 @@
+// Creation and release of a file's reading side.
+#include "converter/DemuxerHolder.h"
+
+#include <new>
+
+#include "caps/CodecNameTable.h"
+#include "demux/CTMultiDemuxer.h"
+#include "media/MediaKernel.h"
+#include "mux/CTMediaInfo.h"
+
+namespace kx {
+
+namespace {
+constexpr int32_t kMultiDemuxerKind = 1;
+}
+
+int InitDemuxerHolder(DemuxerHolder* holder) {
+    if (!holder) return -1;
+    InitMediaKernel();
+    holder->kind = kMultiDemuxerKind;
+    BuildCodecNameTable();
+    holder->demuxer = ::CreateMultiDemuxer();
+    const int result = holder->demuxer ? holder->demuxer->Initialize() : -1;
+    holder->mediaInfo = new (std::nothrow) CTMediaInfo();
+    if (!holder->mediaInfo) return -1;
+    return result;
+}
+
+int CreateDemuxerHolder(DemuxerHolder** out) {
+    if (!out) return -1;
+    *out = nullptr;
+    auto* holder = new (std::nothrow) DemuxerHolder();
+    if (!holder) return -1;
+    if (InitDemuxerHolder(holder) != 0) {
+        DestroyDemuxerHolder(holder);
+        return -1;
+    }
+    *out = holder;
+    return 0;
+}
+
+void DestroyDemuxerHolder(DemuxerHolder* holder) {
+    if (!holder) return;
+    if (holder->mediaInfo) {
+        holder->mediaInfo->CloseMediaFile();
+        delete holder->mediaInfo;
+        holder->mediaInfo = nullptr;
+    }
+    if (holder->demuxer) {
+        holder->demuxer->Close();
+        delete holder->demuxer;
+        holder->demuxer = nullptr;
+    }
+    delete holder;
+}
+
+}  // namespace kx

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "demux/H264KeyFrame.h"
+
+using kx::IsH264KeyFrame;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool Key(const Bytes& b) { return IsH264KeyFrame(b.data(), static_cast<int>(b.size())); }
+
+// The byte after a slice header: first_mb_in_slice = 0 ("1"), then slice_type
+// as Exp-Golomb, padded with ones.
+uint8_t SliceByte(int sliceType) {
+    unsigned code = sliceType + 1;
+    int bits = 0;
+    while ((code >> bits) > 1) ++bits;
+    // 1, bits zeros, then the bits+1 bits of code
+    unsigned value = 1;
+    value = (value << bits);
+    value = (value << (bits + 1)) | code;
+    int used = 1 + bits + bits + 1;
+    return static_cast<uint8_t>((value << (8 - used)) | ((1u << (8 - used)) - 1));
+}
+
+Bytes LengthPrefixed(Bytes nal) {
+    uint32_t n = static_cast<uint32_t>(nal.size());
+    Bytes out = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    out.insert(out.end(), nal.begin(), nal.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(DemuxH264KeyFrame, SliceByteHelperEncodesExpGolomb) {
+    EXPECT_EQ(SliceByte(5), 0b10011011);  // 1 | 00110 | 11
+    EXPECT_EQ(SliceByte(7), 0b10001000);  // 1 | 0001000
+    EXPECT_EQ(SliceByte(0), 0b11111111);  // 1 | 1 | 111111
+}
+
+TEST(DemuxH264KeyFrame, IdrInLengthPrefixedForm) {
+    EXPECT_TRUE(Key(LengthPrefixed({0x65, 0x88, 0x84, 0x00, 0x33})));
+    EXPECT_TRUE(Key(LengthPrefixed({0x25, 0xB8})));  // nal_ref_idc 1
+    // The prefix must cover exactly the rest of the packet.
+    Bytes wrongLength = LengthPrefixed({0x65, 0x88, 0x84, 0x00, 0x33});
+    wrongLength[3] += 1;
+    EXPECT_FALSE(Key(wrongLength));
+    // Two units in one packet: the length test fails, nothing is found.
+    Bytes two = LengthPrefixed({0x06, 0x05, 0x11});
+    Bytes idr = LengthPrefixed({0x65, 0x88, 0x84});
+    two.insert(two.end(), idr.begin(), idr.end());
+    EXPECT_FALSE(Key(two));
+}
+
+TEST(DemuxH264KeyFrame, StartCodesOfThreeAndFourBytes) {
+    EXPECT_TRUE(Key({0, 0, 0, 1, 0x65, 0x88, 0x80}));
+    EXPECT_TRUE(Key({0, 0, 1, 0x65, 0x88, 0x80}));
+    // After a unit that tells nothing (SPS, PPS, SEI) the scan goes on.
+    EXPECT_TRUE(Key({0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 1, 0x68, 0xEE, 0x3C, 0, 0, 1, 0x65, 0x88, 0x80}));
+    // The scan stops at the first unit that tells something.
+    EXPECT_FALSE(Key({0, 0, 1, 0x41, SliceByte(5), 0x00, 0, 0, 1, 0x65, 0x88, 0x80}));
+    // A start code in the last four bytes is not examined.
+    EXPECT_FALSE(Key({0xAA, 0xBB, 0, 0, 1, 0x65}));
+    EXPECT_TRUE(Key({0xAA, 0, 0, 1, 0x65, 0x00}));
+}
+
+TEST(DemuxH264KeyFrame, SliceTypesOfNonIdrSlices) {
+    for (int type : {2, 7}) {
+        EXPECT_TRUE(Key({0, 0, 0, 1, 0x41, SliceByte(type), 0x00})) << type;
+        EXPECT_TRUE(Key(LengthPrefixed({0x41, SliceByte(type), 0x00}))) << type;
+    }
+    for (int type : {0, 5, 1, 6}) {
+        EXPECT_FALSE(Key({0, 0, 0, 1, 0x41, SliceByte(type), 0x00})) << type;
+        EXPECT_FALSE(Key(LengthPrefixed({0x41, SliceByte(type), 0x00}))) << type;
+    }
+    // SP/SI slices (3, 4, 8, 9) tell nothing.
+    EXPECT_FALSE(Key({0, 0, 0, 1, 0x41, SliceByte(3), 0x00}));
+    // A slice_type code that does not fit in the byte tells nothing.
+    EXPECT_FALSE(Key({0, 0, 0, 1, 0x41, 0b10000010, 0x00}));
+    EXPECT_FALSE(Key({0, 0, 0, 1, 0x41, 0x00, 0x00}));
+    // first_mb_in_slice longer than one bit: only its prefix is consumed.
+    // 01 | 0001000 -> first_mb prefix "01", then 0001000 would need 7 more bits.
+    EXPECT_FALSE(Key({0, 0, 0, 1, 0x41, 0b01000100, 0x00}));
+    // 01 | 1 -> slice_type 0 (P): not key.  001 | 011 -> slice_type 2 (I): key.
+    EXPECT_TRUE(Key({0, 0, 0, 1, 0x41, 0b00101111, 0x00}));
+}
+
+TEST(DemuxH264KeyFrame, ShortAndEmptyBuffers) {
+    EXPECT_FALSE(IsH264KeyFrame(nullptr, 100));
+    uint8_t idr[] = {0, 0, 1, 0x65, 0x88};
+    EXPECT_FALSE(IsH264KeyFrame(idr, 3));
+    EXPECT_FALSE(IsH264KeyFrame(idr, 0));
+    EXPECT_FALSE(IsH264KeyFrame(idr, -5));
+    EXPECT_FALSE(Key({0, 0, 0, 0}));  // an empty length-prefixed unit
+    EXPECT_FALSE(Key({0, 0, 0, 1}));
+    // A length-prefixed IDR header with nothing after it is still an IDR.
+    EXPECT_TRUE(Key({0, 0, 0, 1, 0x65}));
+    // Non-IDR header at the very end: no slice byte to read.
+    EXPECT_FALSE(Key({0, 0, 0, 1, 0x41}));
+}

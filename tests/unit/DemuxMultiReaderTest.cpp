@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DemuxProbe.h"
+#include "TestSupport.h"
+#include "demux/CTMultiDemuxer.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+using demuxtest::Packet;
+using kxtest::Fixture;
+
+namespace {
+
+std::unique_ptr<kx::ITDemuxer> OpenMulti(const std::string& path, std::vector<int> streams, int decodeMode = 0) {
+    std::unique_ptr<kx::ITDemuxer> demuxer(CreateMultiDemuxer());
+    if (!demuxer || demuxer->Initialize() != 0) return nullptr;
+    if (demuxer->Open(kxtest::Wide(path).c_str(), decodeMode) != 0) return nullptr;
+    for (int s : streams)
+        if (demuxer->AddStream(s) != 0) return nullptr;
+    if (demuxer->StartDemuxer() != 0) return nullptr;
+    demuxer->GetControl()->SetHoldSample(1);  // as the converter starts its inputs
+    return demuxer;
+}
+
+// ffprobe's packets of the streams, merged the way the reader promises: the
+// smallest pts of the stream heads first, the lower stream index on ties.
+std::vector<Packet> ExpectedMerge(const std::string& path, const std::vector<int>& streams) {
+    std::vector<std::vector<Packet>> lists;
+    for (int s : streams) lists.push_back(demuxtest::ProbePackets(path, s));
+    std::vector<size_t> heads(lists.size(), 0);
+    std::vector<Packet> merged;
+    for (;;) {
+        int best = -1;
+        for (size_t i = 0; i < lists.size(); ++i) {
+            if (heads[i] >= lists[i].size()) continue;
+            const Packet& p = lists[i][heads[i]];
+            if (best < 0 || p.pts < lists[best][heads[best]].pts ||
+                (p.pts == lists[best][heads[best]].pts && p.stream < lists[best][heads[best]].stream))
+                best = static_cast<int>(i);
+        }
+        if (best < 0) break;
+        merged.push_back(lists[best][heads[best]++]);
+    }
+    return merged;
+}
+
+const kx::CTMultiDemuxer& Multi(const std::unique_ptr<kx::ITDemuxer>& d) {
+    return static_cast<const kx::CTMultiDemuxer&>(*d);
+}
+
+}  // namespace
+
+TEST(DemuxMultiReader, DeliversAllStreamsInPtsOrderLowerIndexFirstOnTies) {
+    const std::vector<std::pair<const char*, std::vector<int>>> cases = {
+        {"h264_aac.mp4", {1, 0}}, {"h264_aac.ts", {0, 1}}, {"two_programs.ts", {3, 0, 2, 1}}, {"h264_aac.mkv", {0, 1}}};
+    for (const auto& [file, streams] : cases) {
+        std::string path = Fixture(file);
+        auto demuxer = OpenMulti(path, streams);
+        ASSERT_NE(demuxer, nullptr) << file;
+        auto got = demuxtest::ReadAll(demuxer->GetControl(), 100000, false);
+        std::vector<int> sorted = streams;
+        std::sort(sorted.begin(), sorted.end());
+        auto want = ExpectedMerge(path, sorted);
+        ASSERT_EQ(got.size(), want.size()) << file;
+        int ties = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            ASSERT_EQ(got[i].stream, want[i].stream) << file << " #" << i;
+            ASSERT_EQ(got[i].pts, want[i].pts) << file << " #" << i;
+            ASSERT_EQ(got[i].key, want[i].key) << file << " #" << i;
+            if (i && got[i].pts == got[i - 1].pts) {
+                ++ties;
+                EXPECT_LT(got[i - 1].stream, got[i].stream) << file << " #" << i;
+            }
+            if (i) EXPECT_GE(got[i].pts, got[i - 1].pts) << file << " #" << i;  // no B-frames here
+        }
+        if (std::string(file) == "two_programs.ts") EXPECT_GT(ties, 0);  // equal times in both programs
+        EXPECT_EQ(demuxer->GetControl()->IsEndOfStream(), 1);
+        EXPECT_EQ(demuxer->GetControl()->ReadNext(), 0);
+        EXPECT_EQ(demuxer->GetControl()->HasSample(), 0);
+    }
+}
+
+// The file counts as ended when its first stream ends, while the other
+// streams' packets keep coming.
+TEST(DemuxMultiReader, EndOfStreamWhenTheShorterStreamEnds) {
+    std::string path = Fixture("h264_aac.ts");  // audio ends before video
+    auto demuxer = OpenMulti(path, {0, 1});
+    auto* control = demuxer->GetControl();
+    AVPacket* packet = av_packet_alloc();
+    size_t total = 0, afterEnd = 0;
+    bool ended = false;
+    int survivor = -1;
+    while (control->ReadNext() == 1 && control->GetPacket(packet) == 1) {
+        ++total;
+        if (ended) {  // only the stream that has not ended goes on
+            ++afterEnd;
+            if (survivor < 0) survivor = packet->stream_index;
+            EXPECT_EQ(packet->stream_index, survivor);
+        }
+        if (control->IsEndOfStream()) ended = true;
+    }
+    av_packet_free(&packet);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(survivor, 1);  // the audio runs 20 ms longer here
+    EXPECT_EQ(afterEnd, 1u);  // the audio packet at 11.405 s, after the video ended at 11.381 s
+    EXPECT_EQ(total, 720u);
+}
+
+// Video lands on a key frame; audio follows to the time the video reached.
+TEST(DemuxMultiReader, SeekAllStreamsVideoFirstThenAudioFollows) {
+    std::string path = Fixture("h264_aac.mp4");
+    auto audio = demuxtest::ProbePackets(path, 1);
+    auto demuxer = OpenMulti(path, {0, 1});
+    auto* control = demuxer->GetControl();
+    EXPECT_EQ(control->ReadNext(), 1);
+    for (double seconds : {4.2, 10.0, 0.0, 7.0}) {
+        EXPECT_GE(control->Seek(seconds, 0, -1), 0) << seconds;
+        kx::SampleInfo video, sound;
+        auto* videoReader = Multi(demuxer).Readers().at(0).reader->GetControl();
+        if (seconds >= 10.0) {  // past the last key frame (9 s): the video reader holds nothing
+            EXPECT_EQ(videoReader->GetSampleInfo(&video), 0);
+            continue;
+        }
+        ASSERT_EQ(videoReader->GetSampleInfo(&video), 1) << seconds;
+        int64_t wantVideo = static_cast<int64_t>(std::ceil(seconds)) * 10'000'000;  // key frame every second
+        EXPECT_EQ(video.pts, wantVideo) << seconds;
+        EXPECT_EQ(video.flags & 1, 1);
+        ASSERT_EQ(Multi(demuxer).Readers().at(1).reader->GetControl()->GetSampleInfo(&sound), 1) << seconds;
+        int64_t wantAudio = kx::kNoPts;
+        for (const auto& p : audio)
+            if (p.dts >= video.pts) { wantAudio = p.pts; break; }
+        EXPECT_EQ(sound.pts, wantAudio) << seconds;
+        // Reading goes on from the two positions in pts order.
+        auto got = demuxtest::ReadAll(control, 6, false);
+        ASSERT_EQ(got.size(), 6u);
+        EXPECT_EQ(got[0].pts, std::min(video.pts, sound.pts));
+        for (size_t i = 1; i < got.size(); ++i) EXPECT_GE(got[i].pts, got[i - 1].pts);
+    }
+}
+
+TEST(DemuxMultiReader, SeekSingleStreamAndAudioOnlyFile) {
+    std::string path = Fixture("h264_aac.mp4");
+    auto demuxer = OpenMulti(path, {0, 1});
+    auto* control = demuxer->GetControl();
+    EXPECT_EQ(control->Seek(3.0, 0, 5), -1);
+    EXPECT_EQ(control->Seek(3.0, 0, 0), 1);
+    kx::SampleInfo info;
+    ASSERT_EQ(Multi(demuxer).Readers().at(0).reader->GetControl()->GetSampleInfo(&info), 1);
+    EXPECT_EQ(info.pts, 30'000'000);
+
+    // Without video the audio goes to -1 tick, any packet: the start.
+    auto audioOnly = OpenMulti(path, {1});
+    EXPECT_EQ(audioOnly->GetControl()->Seek(6.0, 0, -1), 1);
+    ASSERT_EQ(audioOnly->GetControl()->GetSampleInfo(&info), 1);
+    EXPECT_LE(info.pts, 0);
+    EXPECT_EQ(info.streamIndex, 1);
+}
+
+TEST(DemuxMultiReader, CheckSeekable) {
+    auto demuxer = OpenMulti(Fixture("h264_aac.mp4"), {0, 1});
+    EXPECT_EQ(demuxer->GetControl()->CheckSeekable(-1), 7);
+    EXPECT_EQ(demuxer->GetControl()->CheckSeekable(1), 7);
+    EXPECT_EQ(demuxer->GetControl()->CheckSeekable(4), -1);
+    // The readers are back at the start (time 0: the audio's priming packet
+    // before it stays behind).
+    auto got = demuxtest::ReadAll(demuxer->GetControl(), 100000, false);
+    EXPECT_EQ(got.size(), 719u);
+    EXPECT_EQ(got.front().pts, 0);
+    std::unique_ptr<kx::ITDemuxer> empty(CreateMultiDemuxer());
+    ASSERT_EQ(empty->Open(u"whatever.mp4", 0), 0);
+    ASSERT_EQ(empty->StartDemuxer(), 0);
+    EXPECT_EQ(empty->GetControl()->CheckSeekable(-1), -1);
+    EXPECT_EQ(empty->GetControl()->Seek(1.0, 0, -1), -1);
+    EXPECT_EQ(empty->GetControl()->ReadNext(), 0);
+    EXPECT_EQ(empty->GetControl()->GetPacket(nullptr), 0);
+    EXPECT_EQ(empty->GetControl()->GetDecodedFrame(), nullptr);
+    EXPECT_EQ(empty->GetControl()->IsEndOfStream(), 0);
+}
+
+// Each reader has the demuxer skip every stream but its own.
+TEST(DemuxMultiReader, EachReaderDiscardsTheStreamsItDoesNotRead) {
+    auto demuxer = OpenMulti(Fixture("two_programs.ts"), {1, 2});
+    ASSERT_NE(demuxer, nullptr);
+    for (const auto& [index, entry] : Multi(demuxer).Readers()) {
+        const AVFormatContext* format = entry.reader->FormatContext();
+        ASSERT_NE(format, nullptr);
+        for (unsigned i = 0; i < format->nb_streams; ++i)
+            EXPECT_EQ(format->streams[i]->discard, int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL)
+                << "reader " << index << " stream " << i;
+    }
+}
+
+TEST(DemuxMultiReader, AddStreamOpensOneReaderPerStream) {
+    std::string path = Fixture("h264_aac.mp4");
+    std::unique_ptr<kx::ITDemuxer> demuxer(CreateMultiDemuxer());
+    EXPECT_EQ(demuxer->AddStream(0), -1);  // not opened
+    EXPECT_EQ(demuxer->Open(nullptr, 0), -1);
+    std::u16string tooLong(1024, u'a');
+    EXPECT_EQ(demuxer->Open(tooLong.c_str(), 0), -1);
+    ASSERT_EQ(demuxer->Open(kxtest::Wide(path).c_str(), 0), 0);
+    EXPECT_NE(demuxer->GetControl(), nullptr);
+    EXPECT_NE(demuxer->GetAnalyze(), nullptr);
+    EXPECT_EQ(demuxer->AddStream(1), 0);
+    EXPECT_EQ(demuxer->AddStream(1), 0);
+    EXPECT_EQ(demuxer->AddStream(7), -1);  // no such stream: no reader
+    EXPECT_EQ(demuxer->AddStream(0), 0);
+    ASSERT_EQ(Multi(demuxer).Readers().size(), 2u);
+    EXPECT_EQ(Multi(demuxer).Readers().at(0).mediaType, kx::kMediaVideo);
+    EXPECT_EQ(Multi(demuxer).Readers().at(1).mediaType, kx::kMediaAudio);
+    ASSERT_EQ(demuxer->StartDemuxer(), 0);
+    EXPECT_EQ(demuxer->StartDemuxer(), -1);
+    EXPECT_EQ(demuxer->AddStream(0), -1);
+    EXPECT_EQ(demuxer->Close(), 0);
+    EXPECT_EQ(demuxer->GetControl(), nullptr);
+
+    // Files that cannot be read give no reader.
+    for (const std::string bad : {Fixture("garbage.bin"), std::string("/nonexistent/x.mp4")}) {
+        std::unique_ptr<kx::ITDemuxer> d(CreateMultiDemuxer());
+        ASSERT_EQ(d->Open(kxtest::Wide(bad).c_str(), 0), 0);  // the file is not touched yet
+        EXPECT_EQ(d->AddStream(0), -1);
+        EXPECT_TRUE(Multi(d).Readers().empty());
+    }
+}

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <unistd.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DemuxProbe.h"
+#include "TestSupport.h"
+#include "demux/CTSingleTDemuxer.h"
+
+using demuxtest::OpenSingle;
+using demuxtest::Packet;
+using kxtest::Fixture;
+
+namespace {
+
+void ExpectSamePackets(const std::vector<Packet>& got, const std::vector<Packet>& want, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i].pts, want[i].pts) << what << " packet " << i;
+        ASSERT_EQ(got[i].dts, want[i].dts) << what << " packet " << i;
+        ASSERT_EQ(got[i].key, want[i].key) << what << " packet " << i;
+        ASSERT_EQ(got[i].size, want[i].size) << what << " packet " << i;
+        ASSERT_EQ(got[i].stream, want[i].stream) << what << " packet " << i;
+    }
+}
+
+struct StreamCase {
+    const char* file;
+    std::vector<int> streams;
+};
+
+}  // namespace
+
+// Every stream of every fixture, read alone, delivers what ffprobe lists for
+// it: same count, order, timestamps (in ticks), key flags and sizes.
+TEST(DemuxSingleReader, PacketsOfEachStreamEqualFfprobe) {
+    const std::vector<StreamCase> cases = {
+        {"h264_aac.mp4", {0, 1}},     {"h264_aac.mkv", {0, 1}},  {"h264_aac.ts", {0, 1}},
+        {"h264_aac.m2ts", {0, 1}},    {"h264_bframes_opengop.mp4", {0, 1}},
+        {"h264_mp3.avi", {0, 1}},     {"mpeg1.mpg", {0, 1}},     {"two_programs.ts", {0, 1, 2, 3}},
+        {"audio_only.m4a", {0}},      {"rotated90.mp4", {0}},    {"truncated.mp4", {0, 1}},
+    };
+    for (const auto& c : cases) {
+        for (int s : c.streams) {
+            std::string path = Fixture(c.file);
+            auto reader = OpenSingle(path, {s});
+            ASSERT_NE(reader, nullptr) << c.file;
+            auto got = demuxtest::ReadAll(reader->GetControl());
+            EXPECT_EQ(reader->GetControl()->IsEndOfStream(), 1);
+            ExpectSamePackets(got, demuxtest::ProbePackets(path, s), std::string(c.file) + " stream " + std::to_string(s));
+        }
+    }
+}
+
+// Reading two streams through one reader interleaves them in file order.
+TEST(DemuxSingleReader, TwoStreamsComeInFileOrder) {
+    std::string path = Fixture("h264_aac.mp4");
+    auto reader = OpenSingle(path, {0, 1});
+    ASSERT_NE(reader, nullptr);
+    reader->GetControl()->SetHoldSample(0);  // forget the held sample on every read
+    auto got = demuxtest::ReadAll(reader->GetControl());
+    std::string out = kxtest::RunCommand("ffprobe -v error -show_entries packet=stream_index -of csv=p=0 " + path);
+    std::vector<std::string> order;
+    for (const auto& line : demuxtest::Split(out, '\n'))
+        if (!line.empty()) order.push_back(line.substr(0, line.find(',')));
+    ASSERT_EQ(got.size(), order.size());
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(std::to_string(got[i].stream), order[i]) << i;
+}
+
+TEST(DemuxSingleReader, ReadNextWithoutGetPacketHoldsTheSameSample) {
+    auto reader = OpenSingle(Fixture("h264_aac.mp4"), {0});
+    ASSERT_NE(reader, nullptr);
+    auto* control = reader->GetControl();
+    kx::SampleInfo first, again;
+    EXPECT_EQ(control->HasSample(), 0);
+    EXPECT_EQ(control->GetSampleInfo(&first), 0);
+    ASSERT_EQ(control->ReadNext(), 1);
+    ASSERT_EQ(control->GetSampleInfo(&first), 1);
+    control->SetSampleReady(0);
+    ASSERT_EQ(control->ReadNext(), 1);
+    ASSERT_EQ(control->GetSampleInfo(&again), 1);
+    EXPECT_EQ(again.pts, first.pts);
+    AVPacket* packet = av_packet_alloc();
+    ASSERT_EQ(control->GetPacket(packet), 1);
+    EXPECT_EQ(packet->pts, first.pts);
+    control->SetSampleReady(0);
+    ASSERT_EQ(control->ReadNext(), 1);
+    ASSERT_EQ(control->GetSampleInfo(&again), 1);
+    EXPECT_EQ(again.pts, 400000);  // the next frame at 25 fps
+    EXPECT_EQ(first.mediaType, kx::kMediaVideo);
+    EXPECT_EQ(first.duration, 400000);
+    EXPECT_EQ(control->GetPacket(nullptr), 0);
+    av_packet_free(&packet);
+}
+
+TEST(DemuxSingleReader, NothingIsReadBeforeStartOrForUnselectedStreams) {
+    kx::CTSingleTDemuxer reader;
+    EXPECT_EQ(reader.GetControl(), nullptr);
+    EXPECT_EQ(reader.GetAnalyze(), nullptr);
+    EXPECT_EQ(reader.StartDemuxer(), -1);  // not opened
+    ASSERT_EQ(reader.Open(kxtest::Wide(Fixture("h264_aac.mp4")).c_str(), 0), 0);
+    EXPECT_NE(reader.GetAnalyze(), nullptr);
+    ASSERT_EQ(reader.AddStream(1), 0);
+    EXPECT_EQ(reader.AddStream(1), 0);  // again: still one entry
+    EXPECT_EQ(reader.AddStream(2), -1);
+    EXPECT_EQ(reader.AddStream(-1), -1);
+    EXPECT_EQ(reader.GetControl()->ReadNext(), 0);  // not started
+    ASSERT_EQ(reader.StartDemuxer(), 0);
+    EXPECT_EQ(reader.AddStream(0), -1);  // started
+    auto got = demuxtest::ReadAll(reader.GetControl());
+    EXPECT_EQ(got.size(), 470u);
+    for (const auto& p : got) ASSERT_EQ(p.stream, 1);
+    EXPECT_EQ(reader.Close(), 0);
+    EXPECT_EQ(reader.GetControl(), nullptr);
+}
+
+TEST(DemuxSingleReader, BadFilesFailToOpen) {
+    kx::CTSingleTDemuxer reader;
+    EXPECT_EQ(reader.Open(nullptr, 0), -1);
+    EXPECT_EQ(reader.Open(kxtest::Wide(Fixture("garbage.bin")).c_str(), 0), -1);
+    EXPECT_EQ(reader.Open(u"/nonexistent/dir/missing.mp4", 0), -1);
+    EXPECT_EQ(reader.GetControl(), nullptr);
+    // Non-ASCII names open by their UTF-8 form.
+    EXPECT_EQ(reader.Open(kxtest::Wide(Fixture("Fête_vidéo_ü.mp4")).c_str(), 0), 0);
+}
+
+// The UTF-8 name, with its terminator, must fit 1024 bytes.
+TEST(DemuxSingleReader, LongNamesAreRefused) {
+    namespace fs = std::filesystem;
+    fs::path base = fs::temp_directory_path() / ("kx_demux_long_" + std::to_string(::getpid()));
+    fs::remove_all(base);
+    // Nested folders of two-byte characters, then a file name that brings the
+    // whole name to exactly 1023 and 1024 bytes.
+    std::string dir = base.string();
+    std::string segment;
+    for (int i = 0; i < 100; ++i) segment += "é";  // 200 bytes
+    while (dir.size() + 1 + segment.size() + 40 < 1023) dir += "/" + segment;
+    fs::create_directories(dir);
+    auto makeName = [&](size_t total) {
+        std::string name = dir + "/";
+        while (name.size() < total - 4) name += "x";
+        return name + ".mp4";
+    };
+    std::string fits = makeName(1023), tooLong = makeName(1024);
+    ASSERT_EQ(fits.size(), 1023u);
+    ASSERT_EQ(tooLong.size(), 1024u);
+    fs::copy_file(Fixture("h264_aac.mp4"), fits);
+    fs::copy_file(Fixture("h264_aac.mp4"), tooLong);
+    kx::CTSingleTDemuxer reader;
+    EXPECT_EQ(reader.Open(kxtest::Wide(fits).c_str(), 0), 0);
+    EXPECT_EQ(reader.Open(kxtest::Wide(tooLong).c_str(), 0), -1);
+    // More than 1023 wide characters never fit the path field.
+    std::u16string wide(1024, u'a');
+    EXPECT_EQ(reader.Open(wide.c_str(), 0), -1);
+    reader.Close();
+    fs::remove_all(base);
+}
+
+// A video seek lands on the first key frame at or after the target (1 ms of
+// slack), whatever the container.
+TEST(DemuxSingleReader, VideoSeekLandsOnFirstKeyFrameAtOrAfterTarget) {
+    for (const char* file : {"h264_aac.mp4", "h264_bframes_opengop.mp4", "h264_aac.mkv", "h264_aac.ts"}) {
+        std::string path = Fixture(file);
+        std::vector<int64_t> keys;
+        for (const auto& p : demuxtest::ProbePackets(path, 0))
+            if (p.key) keys.push_back(p.pts);
+        auto reader = OpenSingle(path, {0, 1});
+        ASSERT_NE(reader, nullptr);
+        auto* control = reader->GetControl();
+        for (double seconds : {0.0, 3.0, 3.5, 7.2, 2.9995, 6.0, 1.0}) {
+            int64_t target = static_cast<int64_t>(seconds * 1e7);
+            int64_t want = INT64_MIN;
+            for (int64_t k : keys)
+                if (k > target - 10000) { want = k; break; }
+            int result = control->Seek(seconds, 0, -1);  // -1: the video stream
+            EXPECT_GE(result, 0) << file << " " << seconds;
+            kx::SampleInfo info;
+            ASSERT_EQ(control->GetSampleInfo(&info), 1) << file << " " << seconds;
+            EXPECT_EQ(info.streamIndex, 0);
+            EXPECT_EQ(info.pts, want) << file << " " << seconds;
+            EXPECT_EQ(info.flags & 1, 1);
+            EXPECT_EQ(control->IsEndOfStream(), 0);
+            // Reading goes on from there with the held key frame first.
+            AVPacket* packet = av_packet_alloc();
+            ASSERT_EQ(control->ReadNext(), 1);
+            ASSERT_EQ(control->GetPacket(packet), 1);
+            EXPECT_EQ(packet->pts, want);
+            av_packet_free(&packet);
+        }
+        // Past the last key frame: nothing is held, and the reader is not ended.
+        control->Seek(double(keys.back()) / 1e7 + 0.5, 0, 0);
+        EXPECT_EQ(control->HasSample(), 0) << file;
+        EXPECT_EQ(control->IsEndOfStream(), 0);
+    }
+}
+
+TEST(DemuxSingleReader, AudioSeekAndBadSeekTargets) {
+    std::string path = Fixture("h264_aac.mp4");
+    auto audio = demuxtest::ProbePackets(path, 1);
+    auto reader = OpenSingle(path, {1});
+    ASSERT_NE(reader, nullptr);
+    auto* control = reader->GetControl();
+    EXPECT_EQ(control->Seek(4.0, 2, 1), 1);  // any packet: the first at or after 4 s
+    kx::SampleInfo info;
+    ASSERT_EQ(control->GetSampleInfo(&info), 1);
+    int64_t want = 0;
+    for (const auto& p : audio)
+        if (p.dts >= 40'000'000) { want = p.pts; break; }
+    EXPECT_EQ(info.pts, want);
+    EXPECT_EQ(info.mediaType, kx::kMediaAudio);
+    EXPECT_EQ(control->Seek(4.0, 0, 0), -1);  // stream 0 is not selected
+    EXPECT_EQ(control->Seek(std::nan(""), 0, 1), -1);
+    EXPECT_GE(control->Seek(1e300, 0, 1), -1000000);  // absurd but harmless
+    EXPECT_GE(control->Seek(-1e300, 2, -1), 0);
+    kx::CTSingleTDemuxer empty;
+    ASSERT_EQ(empty.Open(kxtest::Wide(path).c_str(), 0), 0);
+    ASSERT_EQ(empty.StartDemuxer(), 0);
+    EXPECT_EQ(empty.GetControl()->Seek(1.0, 0, -1), -1);  // no stream selected
+}
+
+TEST(DemuxSingleReader, CheckSeekableProbesOnceAndReturnsToTheStart) {
+    auto reader = OpenSingle(Fixture("h264_aac.mp4"), {0});
+    ASSERT_NE(reader, nullptr);
+    auto* control = reader->GetControl();
+    EXPECT_EQ(control->CheckSeekable(-1), 7);
+    EXPECT_EQ(control->CheckSeekable(-1), 7);
+    auto got = demuxtest::ReadAll(control);
+    ASSERT_EQ(got.size(), 250u);
+    EXPECT_EQ(got.front().pts, 0);
+}

@@ -1,0 +1,339 @@
+// The whole-file media information reader, judged against ffprobe.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "TestSupport.h"
+#include "caps/CodecNameTable.h"
+#include "converter/DemuxerHolder.h"
+#include "media/MediaKernel.h"
+#include "mux/CTMediaInfo.h"
+
+namespace {
+
+// ffprobe's flat output as key -> value (quotes removed).
+class Probe {
+public:
+    explicit Probe(const std::string& path) {
+        std::istringstream in(kxtest::RunCommand("ffprobe -v error -show_format -show_streams -show_programs -of flat '" +
+                                                 path + "'"));
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) continue;
+            std::string value = line.substr(eq + 1);
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            values_[line.substr(0, eq)] = value;
+        }
+    }
+    bool Has(const std::string& key) const { return values_.count(key) != 0; }
+    std::string Text(const std::string& key) const {
+        auto it = values_.find(key);
+        return it == values_.end() ? "" : it->second;
+    }
+    // N/A and absent read as the fallback.
+    double Number(const std::string& key, double fallback = 0) const {
+        const std::string text = Text(key);
+        if (text.empty() || text == "N/A") return fallback;
+        return std::stod(text);
+    }
+    double Ratio(const std::string& key, char separator) const {
+        const std::string text = Text(key);
+        const size_t at = text.find(separator);
+        if (at == std::string::npos) return 0;
+        const double num = std::stod(text.substr(0, at));
+        const double den = std::stod(text.substr(at + 1));
+        return den == 0 ? 0 : num / den;
+    }
+    std::pair<long, long> Pair(const std::string& key, char separator) const {
+        const std::string text = Text(key);
+        const size_t at = text.find(separator);
+        if (at == std::string::npos) return {0, 1};
+        return {std::stol(text.substr(0, at)), std::stol(text.substr(at + 1))};
+    }
+    std::string Stream(int index, const std::string& field) const {
+        return "streams.stream." + std::to_string(index) + "." + field;
+    }
+
+private:
+    std::map<std::string, std::string> values_;
+};
+
+struct OpenInfo {
+    kx::CTMediaInfo reader;
+    FileMediaInfo* info = nullptr;
+    explicit OpenInfo(const std::string& path) {
+        if (reader.OpenMediaFile(kxtest::Wide(path).c_str()) == 0) info = reader.GetMediainfo();
+    }
+};
+
+// Every video and audio record of the description, by stream index, with its entry number.
+std::map<uint32_t, std::pair<const MediaStreamRecord*, uint32_t>> Records(const FileMediaInfo* info) {
+    std::map<uint32_t, std::pair<const MediaStreamRecord*, uint32_t>> out;
+    for (uint32_t e = 0; e < info->programCount; ++e) {
+        const ProgramInfo& entry = info->programs[e];
+        for (uint32_t i = 0; i < entry.videoCount; ++i) out[entry.videos[i].streamIndex] = {&entry.videos[i], entry.number};
+        for (uint32_t i = 0; i < entry.audioCount; ++i) out[entry.audios[i].streamIndex] = {&entry.audios[i], entry.number};
+    }
+    return out;
+}
+
+// Bit rates that the library estimates while probing (transport streams)
+// depend on how much was read; allow 2 %.
+void ExpectBitRate(uint32_t ours, uint32_t probed) {
+    EXPECT_NEAR(static_cast<double>(ours), static_cast<double>(probed), probed * 0.02 + 1);
+}
+
+void CompareWithProbe(const std::string& name) {
+    SCOPED_TRACE(name);
+    const std::string path = kxtest::Fixture(name);
+    Probe probe(path);
+    ASSERT_TRUE(probe.Has("format.duration")) << "ffprobe failed";
+    OpenInfo open(path);
+    ASSERT_NE(open.info, nullptr);
+    const FileMediaInfo* info = open.info;
+
+    EXPECT_EQ(kxtest::Narrow(info->path), path);
+    const double fileSeconds = probe.Number("format.duration");
+    EXPECT_NEAR(info->duration, fileSeconds, 1e-5);
+
+    // Programs, and the extra entry for streams outside every program.
+    int programs = 0;
+    std::set<int> covered;
+    std::map<int, int> programOf;  // stream index -> entry number
+    while (probe.Has("programs.program." + std::to_string(programs) + ".program_id")) {
+        for (int s = 0;; ++s) {
+            const std::string key = "programs.program." + std::to_string(programs) + ".streams.stream." +
+                                    std::to_string(s) + ".index";
+            if (!probe.Has(key)) break;
+            const int index = static_cast<int>(probe.Number(key));
+            covered.insert(index);
+            programOf[index] = programs + 1;
+        }
+        ++programs;
+    }
+    int streams = 0;
+    while (probe.Has(probe.Stream(streams, "index"))) ++streams;
+    const bool extra = static_cast<int>(covered.size()) < streams;
+    EXPECT_EQ(info->hasExtra, extra ? 1u : 0u);
+    EXPECT_EQ(info->programCount, static_cast<uint32_t>(programs + (extra ? 1 : 0)));
+    for (uint32_t e = 0; e < info->programCount; ++e) EXPECT_EQ(info->programs[e].number, e + 1);
+
+    const auto records = Records(info);
+    uint32_t totalBitRate = 0;
+    for (int s = 0; s < streams; ++s) {
+        SCOPED_TRACE("stream " + std::to_string(s));
+        const std::string type = probe.Text(probe.Stream(s, "codec_type"));
+        const uint32_t bitRate = static_cast<uint32_t>(probe.Number(probe.Stream(s, "bit_rate")));
+        if (type != "video" && type != "audio") {
+            EXPECT_EQ(records.count(s), 0u);
+            if (type == "subtitle") totalBitRate += bitRate;
+            continue;
+        }
+        totalBitRate += bitRate;
+        ASSERT_EQ(records.count(s), 1u);
+        const MediaStreamRecord& r = *records.at(s).first;
+        const uint32_t entry = records.at(s).second;
+        const uint32_t idProgram = programOf.count(s) ? programOf[s] : 1;
+        EXPECT_EQ(entry, programOf.count(s) ? programOf[s] : programs + 1);
+        EXPECT_STREQ(r.codecName, probe.Text(probe.Stream(s, "codec_name")).c_str());
+        EXPECT_EQ(r.codecId, static_cast<uint32_t>(kx::FromLibraryCodecId(
+                                 avcodec_descriptor_get_by_name(r.codecName)->id)));
+        double seconds = probe.Number(probe.Stream(s, "duration"), 0);
+        if (seconds <= 0.1) seconds = fileSeconds;
+        EXPECT_NEAR(r.duration, seconds, 1e-5);
+        EXPECT_EQ(r.reserved384, 2u);
+        EXPECT_EQ(r.reserved368, 0);
+        if (type == "video") {
+            EXPECT_EQ(r.mediaType, 1u);
+            EXPECT_EQ(r.streamId, static_cast<int32_t>(idProgram * 65536 + s));
+            EXPECT_EQ(r.width, static_cast<uint32_t>(probe.Number(probe.Stream(s, "width"))));
+            EXPECT_EQ(r.height, static_cast<uint32_t>(probe.Number(probe.Stream(s, "height"))));
+            EXPECT_NEAR(r.frameRate, probe.Ratio(probe.Stream(s, "r_frame_rate"), '/'), 1e-9);
+            ExpectBitRate(r.bitRate, bitRate);
+            auto sar = probe.Pair(probe.Stream(s, "sample_aspect_ratio"), ':');
+            EXPECT_EQ(r.displayWidth, r.width * sar.first);
+            EXPECT_EQ(r.displayHeight, r.height * sar.second);
+            EXPECT_EQ(r.aspectNum, sar.first && sar.second ? r.width * sar.first : 0u);
+            EXPECT_EQ(r.aspectDen, sar.first && sar.second ? r.height * sar.second : 1u);
+            EXPECT_EQ(r.level, static_cast<uint32_t>(probe.Number(probe.Stream(s, "level"))));
+            EXPECT_NE(r.extradata, nullptr);
+            EXPECT_EQ(r.sampleRate, 0u);
+        } else {
+            EXPECT_EQ(r.mediaType, 2u);
+            EXPECT_EQ(r.streamId, static_cast<int32_t>(idProgram * 65536 + 0x4000 + s));
+            EXPECT_EQ(r.sampleRate, static_cast<uint32_t>(probe.Number(probe.Stream(s, "sample_rate"))));
+            EXPECT_EQ(r.channels, static_cast<uint32_t>(probe.Number(probe.Stream(s, "channels"))));
+            EXPECT_EQ(r.bytesPerSecond, r.channels * r.bitsPerSample * r.sampleRate / 8);
+            ExpectBitRate(r.bitRate, bitRate ? bitRate : r.bytesPerSecond * 8);
+            EXPECT_NEAR(r.audioDuration, probe.Number(probe.Stream(s, "duration"), 0), 1e-5);
+            EXPECT_EQ(r.width, 0u);
+            EXPECT_EQ(r.extradata != nullptr, r.extradataSize > 0);
+        }
+    }
+    ExpectBitRate(info->totalBitRate, totalBitRate);
+}
+
+}  // namespace
+
+TEST(MediaInfoReader, MatchesFfprobeForEveryFixture) {
+    for (const char* name : {"h264_aac.mp4", "h264_aac_lowrate.mp4", "h264_bframes_opengop.mp4", "h264_aac.mkv",
+                             "h264_aac.ts", "h264_aac.m2ts", "two_programs.ts", "h264_mp3.avi", "mpeg1.mpg",
+                             "rotated90.mp4", "audio_only.m4a", "video_only.mp4", "h264_aac_mono44k.mp4",
+                             "Fête_vidéo_ü.mp4"})
+        CompareWithProbe(name);
+}
+
+TEST(MediaInfoReader, Mp4WithoutProgramsGetsOneExtraEntry) {
+    OpenInfo open(kxtest::Fixture("h264_aac.mp4"));
+    ASSERT_NE(open.info, nullptr);
+    const FileMediaInfo& info = *open.info;
+    EXPECT_EQ(info.programCount, 1u);
+    EXPECT_EQ(info.hasExtra, 1u);
+    const ProgramInfo& entry = info.programs[0];
+    EXPECT_EQ(entry.number, 1u);
+    ASSERT_EQ(entry.videoCount, 1u);
+    ASSERT_EQ(entry.audioCount, 1u);
+    EXPECT_EQ(entry.subtitleCount, 0u);
+    EXPECT_EQ(entry.subtitles, nullptr);
+    EXPECT_EQ(entry.videos[0].streamId, 65536);
+    EXPECT_EQ(entry.audios[0].streamId, 81921);
+    EXPECT_EQ(entry.videos[0].codecId, 28u);
+    EXPECT_EQ(entry.audios[0].codecId, 0x15002u);
+    EXPECT_EQ(entry.videos[0].width, 320u);
+    EXPECT_EQ(entry.videos[0].height, 240u);
+    EXPECT_DOUBLE_EQ(entry.videos[0].frameRate, 25.0);
+    EXPECT_EQ(entry.audios[0].sampleRate, 48000u);
+    EXPECT_EQ(entry.audios[0].channels, 2u);
+    EXPECT_EQ(entry.audios[0].bitsPerSample, 16u);  // AAC has no coded sample size
+    EXPECT_EQ(entry.audios[0].bytesPerSecond, 192000u);
+    EXPECT_NEAR(entry.duration, entry.videos[0].duration + entry.audios[0].duration, 1e-9);
+    EXPECT_EQ(entry.bitRate, entry.videos[0].bitRate + entry.audios[0].bitRate);
+    EXPECT_GE(entry.audios[0].extradataSize, 2u);  // AudioSpecificConfig
+    EXPECT_NE(entry.audios[0].extradata, nullptr);
+    EXPECT_EQ((entry.videos[0].profile & 0x0A00u), 0u);
+}
+
+TEST(MediaInfoReader, TwoProgramTransportStream) {
+    OpenInfo open(kxtest::Fixture("two_programs.ts"));
+    ASSERT_NE(open.info, nullptr);
+    const FileMediaInfo& info = *open.info;
+    ASSERT_EQ(info.programCount, 2u);
+    EXPECT_EQ(info.hasExtra, 0u);
+    for (uint32_t e = 0; e < 2; ++e) {
+        const ProgramInfo& entry = info.programs[e];
+        EXPECT_EQ(entry.number, e + 1);
+        ASSERT_EQ(entry.videoCount, 1u);
+        ASSERT_EQ(entry.audioCount, 1u);
+    }
+    EXPECT_EQ(info.programs[0].videos[0].streamId, 65536 + 0);
+    EXPECT_EQ(info.programs[0].audios[0].streamId, 65536 + 0x4000 + 1);
+    EXPECT_EQ(info.programs[1].videos[0].streamId, 131072 + 2);
+    EXPECT_EQ(info.programs[1].audios[0].streamId, 131072 + 0x4000 + 3);
+}
+
+TEST(MediaInfoReader, UnknownStreamDurationTakesTheFileDuration) {
+    OpenInfo open(kxtest::Fixture("h264_aac.mkv"));  // Matroska keeps no per-stream duration
+    ASSERT_NE(open.info, nullptr);
+    const ProgramInfo& entry = open.info->programs[0];
+    ASSERT_EQ(entry.audioCount, 1u);
+    EXPECT_DOUBLE_EQ(entry.videos[0].duration, open.info->duration);
+    EXPECT_DOUBLE_EQ(entry.audios[0].duration, open.info->duration);
+    EXPECT_LE(entry.audios[0].audioDuration, 0.1);  // the uncorrected value
+}
+
+TEST(MediaInfoReader, PrintsItsLineOnceAndKeepsTheDescription) {
+    kx::CTMediaInfo reader;
+    ASSERT_EQ(reader.OpenMediaFile(kxtest::Wide(kxtest::Fixture("h264_aac.mp4")).c_str()), 0);
+    testing::internal::CaptureStdout();
+    FileMediaInfo* first = reader.GetMediainfo();
+    FileMediaInfo* second = reader.GetMediainfo();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "=====CTMediaInfo::GetMediainfo() = 1 \n");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, second);
+    // A further open changes nothing, even for another or a missing file.
+    EXPECT_EQ(reader.OpenMediaFile(kxtest::Wide(kxtest::Fixture("two_programs.ts")).c_str()), 0);
+    EXPECT_EQ(reader.OpenMediaFile(u"/nonexistent.mp4"), 0);
+    EXPECT_EQ(reader.GetMediainfo(), first);
+    reader.CloseMediaFile();
+    EXPECT_EQ(reader.GetMediainfo(), nullptr);
+    reader.CloseMediaFile();
+    // Reusable after a close.
+    ASSERT_EQ(reader.OpenMediaFile(kxtest::Wide(kxtest::Fixture("two_programs.ts")).c_str()), 0);
+    testing::internal::CaptureStdout();
+    ASSERT_NE(reader.GetMediainfo(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "=====CTMediaInfo::GetMediainfo() = 0 \n");
+    EXPECT_EQ(reader.GetMediainfo()->programCount, 2u);
+}
+
+TEST(MediaInfoReader, BadInputsFailCleanly) {
+    kx::CTMediaInfo reader;
+    EXPECT_EQ(reader.GetMediainfo(), nullptr);
+    EXPECT_EQ(reader.OpenMediaFile(nullptr), -1);
+    EXPECT_EQ(reader.OpenMediaFile(u"/nonexistent/dir/file.mp4"), -1);
+    EXPECT_EQ(reader.GetMediainfo(), nullptr);
+    EXPECT_EQ(reader.OpenMediaFile(kxtest::Wide(kxtest::Fixture("garbage.bin")).c_str()), -1);
+    EXPECT_EQ(reader.GetMediainfo(), nullptr);
+    // A name whose UTF-8 form does not fit 1024 bytes is not opened.
+    std::u16string longName = kxtest::Wide(kxtest::Fixture("")) + std::u16string(1100, u'a') + u".mp4";
+    EXPECT_EQ(reader.OpenMediaFile(longName.c_str()), -1);
+    // The truncated file keeps its index at the front: it opens, and whatever
+    // it describes is well-formed.
+    kx::CTMediaInfo truncated;
+    if (truncated.OpenMediaFile(kxtest::Wide(kxtest::Fixture("truncated.mp4")).c_str()) == 0) {
+        FileMediaInfo* info = truncated.GetMediainfo();
+        ASSERT_NE(info, nullptr);
+        EXPECT_GE(info->programCount, 1u);
+    }
+}
+
+TEST(MediaInfoReader, LongPathIsCutInTheDescription) {
+    // A path longer than the description's 511 characters, through a chain of
+    // "./" that the file system resolves.
+    std::string path = kxtest::Fixture("");
+    while (path.size() < 700) path += "./";
+    path += "h264_aac.mp4";
+    OpenInfo open(path);
+    ASSERT_NE(open.info, nullptr);
+    const std::u16string stored(open.info->path);
+    EXPECT_EQ(stored.size(), 511u);
+    EXPECT_EQ(stored, kxtest::Wide(path).substr(0, 511));
+}
+
+TEST(DemuxerHolderCreation, BuildsTheCodecTableAndAnEmptyReader) {
+    kx::DemuxerHolder holder;
+    const int result = kx::InitDemuxerHolder(&holder);
+    EXPECT_EQ(holder.kind, 1);
+    EXPECT_EQ(kx::CodecNameTableSize(), 343u);
+    ASSERT_NE(holder.mediaInfo, nullptr);
+    EXPECT_EQ(holder.mediaInfo->GetMediainfo(), nullptr);
+    EXPECT_EQ(result, holder.demuxer ? 0 : -1);
+    // Release what Init made, as the holder's destroyer does.
+    auto* copy = new kx::DemuxerHolder(holder);
+    kx::DestroyDemuxerHolder(copy);
+
+    kx::DemuxerHolder* created = nullptr;
+    const int status = kx::CreateDemuxerHolder(&created);
+    if (status == 0) {
+        ASSERT_NE(created, nullptr);
+        EXPECT_NE(created->demuxer, nullptr);
+        ASSERT_EQ(created->mediaInfo->OpenMediaFile(kxtest::Wide(kxtest::Fixture("h264_aac.mp4")).c_str()), 0);
+        EXPECT_NE(created->mediaInfo->GetMediainfo(), nullptr);
+        kx::DestroyDemuxerHolder(created);
+    } else {
+        EXPECT_LT(status, 0);
+        EXPECT_EQ(created, nullptr);
+    }
+    kx::DestroyDemuxerHolder(nullptr);
+    EXPECT_LT(kx::CreateDemuxerHolder(nullptr), 0);
+}
