@@ -12,95 +12,65 @@ namespace kxcli {
 
 namespace {
 
-// Byte layout of the description records that hosts read directly.
-namespace file_info {
-constexpr size_t kPath = 0, kPathBytes = 1024, kDuration = 1024, kBitRate = 1032, kProgramCount = 1036,
-                 kHasOutsideEntry = 1040, kPrograms = 1048;
-}
-namespace program_info {
-constexpr size_t kSize = 56, kNumber = 0, kDuration = 8, kBitRate = 16, kVideoCount = 20, kAudioCount = 24,
-                 kSubtitleCount = 28, kVideo = 32, kAudio = 40;
-}
-namespace stream_record {
-constexpr size_t kSize = 408, kMediaType = 0, kIndex = 4, kStreamTag = 8, kCodecId = 12, kCodecName = 16,
-                 kCodecNameBytes = 32, kDuration = 272, kBitRate = 280, kWidth = 288, kHeight = 292, kFrameRate = 296,
-                 kAspectNumerator = 304, kAspectDenominator = 308, kProfile = 324, kLevel = 328, kMaxBFrames = 332,
-                 kSampleRate = 336, kChannels = 340, kBitsPerSample = 344, kBytesPerSecond = 348,
-                 kExtradataSize = 388, kExtradata = 392, kDisplayWidth = 400, kDisplayHeight = 404;
-}
-
 // Guards against absurd counts in a damaged record.
 constexpr uint32_t kMaxEntries = 4096;
 constexpr uint32_t kMaxExtradata = 1 << 20;
-
-template <typename T>
-T Read(const uint8_t* base, size_t offset) {
-    T value;
-    std::memcpy(&value, base + offset, sizeof value);
-    return value;
-}
+constexpr size_t kPathCharacters = sizeof(FileMediaInfo::path) / sizeof(OLECHAR);
 
 double Finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
-StreamDesc ReadStream(const uint8_t* record) {
-    using namespace stream_record;
+StreamDesc ReadStream(const MediaStreamRecord& record) {
     StreamDesc s;
-    s.kind = Read<uint32_t>(record, kMediaType) == 2 ? MediaKind::kAudio : MediaKind::kVideo;
-    s.index = static_cast<int32_t>(Read<uint32_t>(record, kIndex));
-    s.streamTag = Read<int32_t>(record, kStreamTag);
-    s.codecId = static_cast<int32_t>(Read<uint32_t>(record, kCodecId));
-    const char* name = reinterpret_cast<const char*>(record + kCodecName);
-    s.codecName.assign(name, strnlen(name, kCodecNameBytes));
-    s.duration = Finite(Read<double>(record, kDuration));
-    s.bitRate = Read<uint32_t>(record, kBitRate);
-    s.width = Read<uint32_t>(record, kWidth);
-    s.height = Read<uint32_t>(record, kHeight);
-    s.frameRate = Finite(Read<double>(record, kFrameRate));
-    s.aspectNumerator = Read<uint32_t>(record, kAspectNumerator);
-    s.aspectDenominator = Read<uint32_t>(record, kAspectDenominator);
-    s.profile = Read<uint32_t>(record, kProfile);
-    s.level = Read<uint32_t>(record, kLevel);
-    s.maxBFrames = Read<uint32_t>(record, kMaxBFrames);
-    s.displayWidth = Read<uint32_t>(record, kDisplayWidth);
-    s.displayHeight = Read<uint32_t>(record, kDisplayHeight);
-    s.sampleRate = Read<uint32_t>(record, kSampleRate);
-    s.channels = Read<uint32_t>(record, kChannels);
-    s.bitsPerSample = Read<uint32_t>(record, kBitsPerSample);
-    s.bytesPerSecond = Read<uint32_t>(record, kBytesPerSecond);
-    uint32_t extraSize = Read<uint32_t>(record, kExtradataSize);
-    auto* extra = Read<const uint8_t*>(record, kExtradata);
-    if (extra && extraSize > 0 && extraSize <= kMaxExtradata) s.extradata.assign(extra, extra + extraSize);
+    s.kind = record.mediaType == 2 ? MediaKind::kAudio : MediaKind::kVideo;
+    s.index = static_cast<int32_t>(record.streamIndex);
+    s.streamTag = record.streamId;
+    s.codecId = static_cast<int32_t>(record.codecId);
+    s.codecName.assign(record.codecName, strnlen(record.codecName, sizeof record.codecName));
+    s.duration = Finite(record.duration);
+    s.bitRate = record.bitRate;
+    s.width = record.width;
+    s.height = record.height;
+    s.frameRate = Finite(record.frameRate);
+    s.aspectNumerator = record.aspectNum;
+    s.aspectDenominator = record.aspectDen;
+    s.profile = record.profile;
+    s.level = record.level;
+    s.maxBFrames = record.maxBFrames;
+    s.displayWidth = record.displayWidth;
+    s.displayHeight = record.displayHeight;
+    s.sampleRate = record.sampleRate;
+    s.channels = record.channels;
+    s.bitsPerSample = record.bitsPerSample;
+    s.bytesPerSecond = record.bytesPerSecond;
+    if (record.extradata && record.extradataSize > 0 && record.extradataSize <= kMaxExtradata)
+        s.extradata.assign(record.extradata, record.extradata + record.extradataSize);
     return s;
 }
 
-void ReadStreams(const uint8_t* array, uint32_t count, std::vector<StreamDesc>* out) {
-    if (!array) return;
-    for (uint32_t i = 0; i < std::min(count, kMaxEntries); ++i) out->push_back(ReadStream(array + i * stream_record::kSize));
+void ReadStreams(const MediaStreamRecord* records, uint32_t count, std::vector<StreamDesc>* out) {
+    if (!records) return;
+    for (uint32_t i = 0; i < std::min(count, kMaxEntries); ++i) out->push_back(ReadStream(records[i]));
 }
 
-FileDesc ReadFile(const uint8_t* info) {
+FileDesc ReadFile(const FileMediaInfo& info) {
     FileDesc file;
-    const auto* path = reinterpret_cast<const char16_t*>(info + file_info::kPath);
     size_t length = 0;
-    while (length < file_info::kPathBytes / 2 && path[length]) ++length;
-    file.path = WideToUtf8(std::u16string(path, length));
-    file.duration = Finite(Read<double>(info, file_info::kDuration));
-    file.bitRate = Read<uint32_t>(info, file_info::kBitRate);
-    uint32_t count = std::min(Read<uint32_t>(info, file_info::kProgramCount), kMaxEntries);
-    bool outsideEntry = Read<uint32_t>(info, file_info::kHasOutsideEntry) != 0;
-    auto* programs = Read<const uint8_t*>(info, file_info::kPrograms);
-    if (!programs) return file;
+    while (length < kPathCharacters && info.path[length]) ++length;
+    file.path = WideToUtf8(std::u16string(info.path, length));
+    file.duration = Finite(info.duration);
+    file.bitRate = info.totalBitRate;
+    if (!info.programs) return file;
+    uint32_t count = std::min(info.programCount, kMaxEntries);
     for (uint32_t i = 0; i < count; ++i) {
-        using namespace program_info;
-        const uint8_t* entry = programs + i * kSize;
+        const ProgramInfo& entry = info.programs[i];
         ProgramDesc program;
-        program.number = Read<uint32_t>(entry, kNumber);
-        program.outsidePrograms = outsideEntry && i + 1 == count;
-        program.duration = Finite(Read<double>(entry, kDuration));
-        program.bitRate = Read<uint32_t>(entry, kBitRate);
-        program.subtitleCount = Read<uint32_t>(entry, kSubtitleCount);
-        ReadStreams(Read<const uint8_t*>(entry, kVideo), Read<uint32_t>(entry, kVideoCount), &program.video);
-        ReadStreams(Read<const uint8_t*>(entry, kAudio), Read<uint32_t>(entry, kAudioCount), &program.audio);
+        program.number = entry.number;
+        program.outsidePrograms = info.hasExtra != 0 && i + 1 == count;
+        program.duration = Finite(entry.duration);
+        program.bitRate = entry.bitRate;
+        program.subtitleCount = entry.subtitleCount;
+        ReadStreams(entry.videos, entry.videoCount, &program.video);
+        ReadStreams(entry.audios, entry.audioCount, &program.audio);
         file.programs.push_back(std::move(program));
     }
     return file;
@@ -144,9 +114,9 @@ int64_t FileDesc::DurationTicks() const {
 std::optional<FileDesc> DescribeFile(IStreamwright* converter, int64_t fileId) {
     ComRef<ILossCopyMediaInfo> info(converter->GetFileMediaInfo(fileId));
     if (!info) return std::nullopt;
-    const auto* record = reinterpret_cast<const uint8_t*>(info->GetInfo());
+    const FileMediaInfo* record = info->GetInfo();
     if (!record) return std::nullopt;
-    return ReadFile(record);
+    return ReadFile(*record);
 }
 
 }  // namespace kxcli
