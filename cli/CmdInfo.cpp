@@ -149,6 +149,7 @@ int RunInfo(const Arguments& args) {
     ParsedArgs parsed = ParseArgs("info", args, {{"--json", "", false, false}, {"--quiet", "-q", false, false}});
     if (parsed.positional.empty()) UsageError("info needs at least one FILE");
 
+    CheckReadable(parsed.positional);
     Converter converter;
     std::vector<InputFile> inputs;
     for (const auto& path : parsed.positional) {

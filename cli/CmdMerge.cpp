@@ -32,6 +32,7 @@ int RunMerge(const Arguments& args) {
     const bool quiet = parsed.Has("--quiet");
     CheckOutputFile(*output, parsed.positional);
 
+    CheckReadable(parsed.positional);
     Converter converter;
     std::vector<InputFile> inputs;
     for (const auto& path : parsed.positional) {

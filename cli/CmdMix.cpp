@@ -45,6 +45,7 @@ int RunMix(const Arguments& args) {
     CheckOutputFile(*output, parsed.positional);
     std::map<size_t, int32_t> chosen = StreamOptions(parsed);
 
+    CheckReadable(parsed.positional);
     Converter converter;
     std::vector<InputFile> inputs;
     bool video = false;

@@ -19,14 +19,20 @@ bool InputFile::HasSelected(MediaKind kind) const {
 
 std::string InputFile::Name() const { return path; }
 
-InputFile AddInput(IStreamwright* converter, const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT) Fail("no such file: " + path);
-        Fail("cannot read " + path + ": " + std::strerror(errno));
+void CheckReadable(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+        struct stat status {};
+        if (stat(path.c_str(), &status) != 0) {
+            if (errno == ENOENT) Fail("no such file: " + path);
+            Fail("cannot read " + path + ": " + std::strerror(errno));
+        }
+        if (S_ISDIR(status.st_mode)) Fail(path + " is a folder, not a media file");
+        if (access(path.c_str(), R_OK) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     }
-    if (S_ISDIR(status.st_mode)) Fail(path + " is a folder, not a media file");
-    if (access(path.c_str(), R_OK) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
+}
+
+InputFile AddInput(IStreamwright* converter, const std::string& path) {
+    CheckReadable({path});
 
     InputFile input;
     input.path = path;

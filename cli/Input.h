@@ -25,6 +25,9 @@ struct InputFile {
     std::string Name() const;  // the path as the user gave it
 };
 
+// Fails, naming the first path, when a path is missing, a folder or unreadable.
+void CheckReadable(const std::vector<std::string>& paths);
+
 // Checks the path, adds the file to the converter and reads its
 // description. Fails with one message: no such file, a folder, unreadable,
 // not media, no video or audio stream.
