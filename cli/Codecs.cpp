@@ -16,8 +16,8 @@ struct KnownCodec {
 };
 
 constexpr KnownCodec kKnown[] = {
-    {1, "mpeg1video"}, {2, "mpeg2video"}, {5, "h261"},  {13, "mpeg4"},    {28, "h264"},      {0x10000, "pcm_s16le"},
-    {0x15000, "mp2"},  {0x15001, "mp3"},  {0x15002, "aac"}, {0x15003, "ac3"}, {0x15004, "dts"},
+    {1, "mpeg1video"}, {2, "mpeg2video"}, {28, "h264"},    {0x10000, "pcm_s16le"}, {0x15000, "mp2"},
+    {0x15001, "mp3"},  {0x15002, "aac"},  {0x15003, "ac3"}, {0x15004, "dts"},
 };
 
 }  // namespace

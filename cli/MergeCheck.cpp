@@ -61,7 +61,7 @@ std::string DescribeDifference(const StreamDesc& reference, const StreamDesc& ot
     auto differs = [&](bool different, const std::string& a, const std::string& b) {
         if (different) parts.push_back(b + " vs " + a);
     };
-    differs(reference.codecId != other.codecId, CodecName(reference), CodecName(other));
+    if (reference.codecId != other.codecId) return CodecName(other) + " vs " + CodecName(reference);
     if (reference.kind == MediaKind::kVideo) {
         differs(reference.width != other.width || reference.height != other.height, Size(reference), Size(other));
         differs(std::fabs(reference.frameRate - other.frameRate) > 1e-3, Rate(reference.frameRate), Rate(other.frameRate));
