@@ -304,6 +304,32 @@ TEST_F(Cli, SplitBySizeCoversTheFileWithoutGaps) {
     EXPECT_GE(covered, 10.0);
 }
 
+TEST_F(Cli, InterruptKeepsOnlyCompleteClips) {
+    REQUIRE_MEDIA();
+    // Five minutes of media (the fixture thirty times over, copied), so that
+    // the split is still running when Ctrl-C arrives.
+    std::string input = Dir("long.mp4");
+    RunCommand("ffmpeg -nostdin -v error -stream_loop 29 -i " + Quote(Fixture("h264_aac.mp4")) + " -c copy " + input);
+    ASSERT_TRUE(fs::exists(input));
+    std::string err = Dir("err.txt"), out = Dir("out.txt");
+    std::string script = "(" + std::string(KX_BUILD_DIR) + "/remuxion split " + input + " -o " + Dir("clips") +
+                         " --every 20 >" + out + " 2>" + err + " & pid=$!; for i in $(seq 500); do grep -q 'split: ' " +
+                         err + " && break; sleep 0.01; done; kill -INT $pid; wait $pid; echo $?)";
+    int status = std::atoi(RunCommand(script).c_str());
+    if (status == 0) GTEST_SKIP() << "the split ended before the interrupt reached it";
+    ASSERT_EQ(status, 130) << ReadAll(err);
+    EXPECT_NE(ReadAll(err).find("remuxion: interrupted"), std::string::npos) << ReadAll(err);
+    auto lines = Lines(ReadAll(out));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("interrupted; kept ", 0), 0u) << lines[0];
+    auto files = FilesIn(Dir("clips"));
+    EXPECT_EQ(files.size() + 1, lines.size());  // every file left is listed; no header-only leftovers
+    for (const auto& file : files) {
+        std::string frames = Probe(file, "-select_streams v -count_frames -show_entries stream=nb_read_frames");
+        EXPECT_GT(std::atoi(frames.c_str()), 0) << file << ": " << frames;
+    }
+}
+
 TEST_F(Cli, MergeJoinsCompatibleFilesAndRefusesOthers) {
     REQUIRE_MEDIA();
     std::string a = Quote(Fixture("h264_aac.mp4")), b = Quote(Fixture("h264_aac_lowrate.mp4"));
