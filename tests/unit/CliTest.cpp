@@ -319,11 +319,12 @@ TEST_F(Cli, InterruptKeepsOnlyCompleteClips) {
     if (status == 0) GTEST_SKIP() << "the split ended before the interrupt reached it";
     ASSERT_EQ(status, 130) << ReadAll(err);
     EXPECT_NE(ReadAll(err).find("remuxion: interrupted"), std::string::npos) << ReadAll(err);
-    auto lines = Lines(ReadAll(out));
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].rfind("interrupted; kept ", 0), 0u) << lines[0];
+    std::string listing = ReadAll(out);
+    EXPECT_NE(listing.find("interrupted; kept "), std::string::npos) << listing;
+    size_t listed = 0;
+    for (const auto& line : Lines(listing)) listed += line.rfind("  ", 0) == 0;
     auto files = FilesIn(Dir("clips"));
-    EXPECT_EQ(files.size() + 1, lines.size());  // every file left is listed; no header-only leftovers
+    EXPECT_EQ(files.size(), listed) << listing;  // every file left is listed; no header-only leftovers
     for (const auto& file : files) {
         std::string frames = Probe(file, "-select_streams v -count_frames -show_entries stream=nb_read_frames");
         EXPECT_GT(std::atoi(frames.c_str()), 0) << file << ": " << frames;
