@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "converter/CMergeLossCopyCheckInfo.h"
 #include "platform/WideString.h"
 
 namespace scombase {

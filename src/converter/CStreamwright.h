@@ -14,6 +14,10 @@
 
 namespace kx {
 
+class CMergeLossCopyCheckInfo;
+class ITAnalyze;
+struct MediaStreamPair;
+
 class CStreamwright final : public scombase::CUnknown, public IStreamwright, public BaseThread {
 public:
     CStreamwright();
@@ -61,17 +65,35 @@ public:
     HRESULT MoveFiles(const int64_t* fileIds, int64_t count, int64_t position) override;
     HRESULT CancelKeyFrameIndex(int64_t fileId) override;
 
+    // ---- for the task set-up and the engines ----
     // Sends a task notification to the host's callback, if one is set.
     void Notify(int32_t code, TaskCursor* cursor, int32_t value);
+    FileRecord* FindFile(int64_t fileId);
+    std::vector<FileRecord>& Files() { return files_; }
+    uint32_t TaskType() const { return taskType_; }
+    int32_t TaskOption() const { return taskOption_; }
+    // The per-packet pause and stop protocol of the engines.
+    void WaitWhilePaused() const;
+    bool StopRequested();
+    // Output position of a merge or stream mix, carried from clip to clip.
+    int64_t runningEndTime = 0;
+    int64_t runningByteCount = 0;
 
 protected:
     void Run() override;
 
 private:
-    FileRecord* FindFile(int64_t fileId);
     HRESULT GetClip(int64_t fileId, uint64_t clipIndex, ClipRange* out);
     // The task of the current task type (the engines); runs on the worker.
     void RunTask();
+    // Opens a file's reading side; null (after a log line) when it cannot.
+    DemuxerHolderPtr OpenDemuxerHolder(const std::u16string& path, int decodeMode);
+    // Task set-up of each task type.
+    HRESULT PrepareSplit();
+    HRESULT PrepareMerge();
+    HRESULT PrepareStreamMix();
+    // Key-frame progress of GetFileKeyFrameIndex, sent to the host.
+    static int32_t ReportKeyFrameProgress(int32_t code, int64_t percent, int64_t reserved, void* converter);
 
     std::atomic<uint32_t> busy_{0};
     std::unique_ptr<char16_t[]> outputPath_;
@@ -86,7 +108,7 @@ private:
     TaskCallback keyFrameCallback_ = nullptr;
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
-    IMerge_LossCopy_Check_Info* mergeCheckResult_ = nullptr;
+    CMergeLossCopyCheckInfo* mergeCheckResult_ = nullptr;
 };
 
 }  // namespace kx

@@ -1,4 +1,4 @@
-// The file list and clips: adding, editing, reordering, output names.
+// Clips, reordering of the file list, and output names.
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
@@ -11,35 +11,9 @@
 namespace kx {
 
 namespace {
-// Shared by every converter of the process; failed AddFile calls use ids too.
-std::atomic<int64_t> g_nextFileId{0};
-
 bool ValidTimeClip(const ClipRange* clip) { return clip && clip->length >= 0; }
 bool ValidSizeClip(const ClipRange* clip) { return clip && clip->start >= 0 && clip->length >= 1; }
 }  // namespace
-
-int64_t CStreamwright::AddFile(BSTR path) {
-    if (!path) return static_cast<int64_t>(KX_E_POINTER);
-    size_t length = WideLength(path);
-    if (length > kMaxFilePath) LogFormat(u"FILE LEN Greater than the MAX_FILE_PATH_LOSS_KX 2048 \n");
-    int64_t id = g_nextFileId.fetch_add(1);
-    (void)id;
-    // Opening inputs needs the demux layer.
-    LogFormat(u"Remuxion Error::%s Error!\r\n", u"CreateDemuxer failed");
-    return -1;
-}
-
-HRESULT CStreamwright::RemoveFile(int64_t fileId) {
-    auto it = std::find_if(files_.begin(), files_.end(), [&](const FileRecord& f) { return f.fileId == fileId; });
-    if (it == files_.end()) return KX_S_FALSE;
-    files_.erase(it);
-    return KX_S_OK;
-}
-
-HRESULT CStreamwright::Reset() {
-    files_.clear();
-    return KX_S_OK;
-}
 
 HRESULT CStreamwright::AddTimeClip(int64_t fileId, const ClipRange* clip) {
     if (busy_.load()) return KX_E_FAIL;

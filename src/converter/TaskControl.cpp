@@ -4,6 +4,12 @@
 
 namespace kx {
 
+void CStreamwright::WaitWhilePaused() const {
+    while (state_.load() == kThreadPaused) Sleep(10);
+}
+
+bool CStreamwright::StopRequested() { return stopEvent_.Wait(0) == kWaitSignalled; }
+
 void CStreamwright::Run() {
     RunTask();
     busy_ = 0;

@@ -28,6 +28,10 @@ int CTMultiDemuxer::Open(const char16_t* path, int decodeMode) {
     control_->Initialize(nullptr, decodeMode);
     analyze_ = std::make_unique<CTMultiAnalyze>();
     analyze_->Attach(nullptr);
+    // Key-frame scans, descriptions for the task set-up and the merge check
+    // all come before the readers are started: the analysis sees the readers
+    // from the start.
+    analyze_->AttachReaders(&readers_);
     return 0;
 }
 

@@ -1,0 +1,58 @@
+// Steps the three copy engines share.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "converter/FileRecord.h"
+
+struct AVPacket;
+
+namespace kx {
+
+class CStreamwright;
+class ITDemuxerControl;
+
+// Replaces t by the nearest key-frame time (a tie goes to the later one).
+int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t);
+
+// The output number of a source stream, or -1 (with a log line).
+int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourceIndex);
+
+// The file's duration in ticks, from its media information; 0 when unknown.
+int64_t FileDurationTicks(FileRecord& file);
+
+// Gives a file without clips one time clip over its whole duration.
+void EnsureDefaultClip(FileRecord& file);
+
+// The file's reader, or null.
+ITDemuxerControl* ControlOf(FileRecord& file);
+
+// Makes sure the reader holds a sample before the first GetPacket (a clip
+// that is not positioned starts where the reader stands).
+void EnsureHeldSample(ITDemuxerControl* control);
+
+// An owned packet for the engine loop.
+class EnginePacket {
+public:
+    EnginePacket();
+    ~EnginePacket();
+    EnginePacket(const EnginePacket&) = delete;
+    EnginePacket& operator=(const EnginePacket&) = delete;
+    AVPacket* get() const { return packet_; }
+    AVPacket* operator->() const { return packet_; }
+    void Unref();
+
+private:
+    AVPacket* packet_;
+};
+
+// Positions a reader at a time clip's start by reading forward: the first
+// packet of a video output stream (kind map) at or after start, and a key
+// frame unless any frame may start a clip. The packet stays held. Returns
+// false when the input ran out first. remap: look up the kind map by output
+// number instead of source index.
+bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
+                     int32_t taskOption, const std::vector<SelectedStream>* remap);
+
+}  // namespace kx

@@ -1,0 +1,178 @@
+// The split engine: one clip of one file into the clip's own output.
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include "converter/CStreamwright.h"
+#include "converter/DemuxerHolder.h"
+#include "demux/ITDemuxer.h"
+#include "engines/CopySteps.h"
+#include "engines/Engines.h"
+#include "log/KX_Log.h"
+#include "mux/CTMuxer.h"
+
+namespace kx {
+
+namespace {
+
+enum class Outcome { kStopped, kRanOut, kEnded };
+
+constexpr int kSeekBackwardKey = 0;
+constexpr int kSeekByte = 1;
+constexpr int kSeekAny = 2;
+constexpr int kCanSeekByTime = 2;
+constexpr int kCanSeekByByte = 4;
+
+bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
+    auto it = kinds.find(key);
+    return it != kinds.end() && it->second == 1;
+}
+
+}  // namespace
+
+int32_t PercentOf(double numerator, double denominator, double scale) {
+    if (!(denominator > 0)) return 0;
+    double value = numerator * scale / denominator;
+    if (value >= 2147483647.0) return INT32_MAX;
+    if (value <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, DemuxerHolder* holder,
+              const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total, int32_t* progressBase) {
+    LogText(u"++++++++++++++ Spliter Clip  Begin  +++++++++++++++ \n");
+    FileRecord* file = converter.FindFile(cursor->fileId);
+    ClipTask* stored = nullptr;
+    if (file && cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
+        stored = &file->clips[cursor->clipIndex];
+    const char16_t* path = file ? file->path.c_str() : u"";
+    int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
+    if (!stored || !stored->output) {
+        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return 1;
+    }
+    ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
+    if (!control) {
+        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return 1;
+    }
+    const ClipRange& range = clip.range;
+    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
+              range.start, path);
+
+    int capabilities = control->CheckSeekable(-1);
+    EnginePacket packet;
+    const auto& kinds = stored->outputStreamKinds;
+    CTMuxer* output = stored->output.get();
+    int64_t zero = -1;
+    bool zeroFixed = false;
+    int64_t lastPts = -1;
+    int64_t bytes = 0;
+    int64_t videoPackets = 0;
+    int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(total), 100.0 * 100.0);
+    int32_t lastClipPercent = -1;
+    const int32_t base = *progressBase;
+    int32_t overall = base;
+    Outcome outcome = Outcome::kEnded;
+    const bool timeClip = clip.kind == 0;
+    const int option = converter.TaskOption();
+    const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
+
+    converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+
+    bool positioned = true;
+    double seconds = static_cast<double>(range.start) / 10'000'000.0;
+    if (timeClip) {
+        if (!opened)
+            control->Seek(seconds, kSeekAny, firstStream);
+        else if (!(capabilities & kCanSeekByTime))
+            positioned = ScanToClipStart(control, kinds, range.start, option, nullptr);
+        else
+            control->Seek(seconds, option == 0 ? kSeekAny : kSeekBackwardKey, -1);
+    } else {
+        double position = static_cast<double>(range.start);
+        if (!opened)
+            control->Seek(position, kSeekByte, firstStream);
+        else if (capabilities & (kCanSeekByTime | kCanSeekByByte))
+            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
+    }
+    if (!positioned)
+        outcome = Outcome::kRanOut;
+    else
+        EnsureHeldSample(control);
+
+    while (positioned) {
+        converter.WaitWhilePaused();
+        if (converter.StopRequested()) {
+            outcome = Outcome::kStopped;
+            break;
+        }
+        if (!control->GetPacket(packet.get())) {
+            LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
+                      lastPts, videoPackets);
+            outcome = Outcome::kRanOut;
+            break;
+        }
+        if (!zeroFixed) {
+            int64_t m = std::min(packet->pts, packet->dts);
+            if (m != AV_NOPTS_VALUE) {
+                zero = m;
+                zeroFixed = true;
+            }
+        }
+        if (timeClip) {
+            if (lastPts >= range.length && videoPackets >= range.count && packet->pts != AV_NOPTS_VALUE) {
+                LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", lastPts,
+                          videoPackets);
+                packet.Unref();
+                break;
+            }
+        } else if (bytes >= range.length) {
+            LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", bytes, lastPts);
+            packet.Unref();
+            break;
+        }
+        bytes += packet->size;
+        if (packet->pts != AV_NOPTS_VALUE) {
+            lastPts = packet->pts - zero;
+            packet->pts = lastPts;
+            if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
+        }
+        if (IsVideoKey(kinds, packet->stream_index)) ++videoPackets;
+        output->WritePacket(packet->stream_index, packet.get());
+        packet.Unref();
+        control->ReadNext();
+
+        double x = timeClip ? static_cast<double>(lastPts) : static_cast<double>(bytes);
+        int32_t p = PercentOf(x, static_cast<double>(range.length), 100.0 * 100.0);
+        int32_t clipPercent = p / 100;
+        overall = static_cast<int32_t>(p / 100.0 * weight / 10000.0 + base);
+        if (clipPercent > lastClipPercent) {
+            converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, clipPercent);
+            converter.Notify(KX_NOTIFY_PROGRESS, cursor, overall);
+            lastClipPercent = clipPercent;
+        }
+    }
+
+    *progressBase = overall;
+    stored->output.reset();  // trailer, file and contexts closed
+    switch (outcome) {
+    case Outcome::kStopped:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        converter.ReopenFiles();
+        return 0;
+    case Outcome::kRanOut:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
+        return 1;
+    case Outcome::kEnded:
+        converter.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
+        converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        return 1;
+    }
+    return 1;
+}
+
+}  // namespace kx

@@ -1,0 +1,113 @@
+// CTMuxer writes one output file: one container, one output stream per stream
+// the copy engines select, packets passed through unchanged apart from the
+// H.264 form the container needs. Nothing is decoded or encoded.
+//
+// Order of use: OpenMuxer, AddStream per stream, WriteHeader, WritePacket per
+// packet, CloseMuxer, delete. Operations answer 0 for success, -1 for failure.
+// One thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demux/DemuxTypes.h"
+#include "mux/H264BitstreamForms.h"
+#include "mux/MediaStreamPair.h"
+
+struct AVFormatContext;
+struct AVStream;
+struct AVPacket;
+struct AVCodecParameters;
+
+namespace kx {
+class AnnexBFilter;
+}
+
+class CTMuxer {
+public:
+    CTMuxer();
+    // Releases what the muxer owns. A container still open is dropped without
+    // its trailer: CloseMuxer finishes a file.
+    ~CTMuxer();
+    CTMuxer(const CTMuxer&) = delete;
+    CTMuxer& operator=(const CTMuxer&) = delete;
+
+    // Checks the streams against the capability table, then creates the
+    // output context for the container that the name's extension asks for.
+    int32_t OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* pair);
+
+    // Adds an output stream described by `info` (copied; the caller keeps
+    // its record). Packets written under `key` go to it; a key already added
+    // keeps its first stream.
+    int32_t AddStream(int32_t key, const kx::StreamMediaInfo* info);
+
+    // Creates the file under its UTF-8 name and writes the container header.
+    int32_t WriteHeader();
+
+    // Writes one packet whose pts, dts and duration are in 100-ns ticks. The
+    // packet is changed in place (and left blank); the caller frees it.
+    // Returns the container writer's result, -1 for an unknown key, 0 for an
+    // H.264 packet dropped because of a bad length prefix.
+    int32_t WritePacket(int32_t key, AVPacket* packet);
+    int32_t WriteVideoPacket(int32_t key, AVPacket* packet);
+    int32_t WriteAudioPacket(int32_t key, AVPacket* packet);
+
+    // Trailer (when the header was written), file, contexts. Always 0; a
+    // second call does nothing.
+    int32_t CloseMuxer();
+
+    bool IsOpen() const { return context_ != nullptr; }
+    bool IsHeaderWritten() const { return headerWritten_; }
+    const AVFormatContext* FormatContext() const { return context_; }
+    // Number of keys in the stream table.
+    size_t StreamEntryCount() const { return streams_.size(); }
+
+    // The container format to ask the library for, or null to let it guess
+    // from the name: only a ".mpg" name (exactly so) picks one, by the
+    // video codec: "mpeg" for MPEG-1, "svcd" for H.264, "dvd" otherwise.
+    static const char* GetOutputFormatName(const char16_t* fileName, const kx::MediaStreamPair* pair);
+
+private:
+    // A stream description with its own copy of the extradata.
+    struct OwnedStreamInfo {
+        kx::StreamMediaInfo info;
+        std::vector<uint8_t> extradata;
+    };
+    struct OutputStreamEntry {
+        int32_t sourceStreamIndex = 0;
+        int32_t mediaType = 0;
+        std::unique_ptr<kx::AnnexBFilter> filter;
+        AVStream* stream = nullptr;
+    };
+
+    static std::unique_ptr<OwnedStreamInfo> CopyStreamInfo(const kx::StreamMediaInfo& info);
+
+    AVStream* AddVideoStream(int32_t key, const kx::StreamMediaInfo& info);
+    AVStream* AddAudioStream(int32_t key, const kx::StreamMediaInfo& info);
+    void OpenVideoStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
+    void OpenAudioStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
+    bool ParseH264ParameterSets(const AVCodecParameters* parameters);
+    bool BuildAvcCRecord(AVCodecParameters* parameters);
+    void RewriteH264Extradata(AVCodecParameters* parameters);
+    // False when the packet must not be written (bad length prefix).
+    bool BringH264IntoContainerForm(AVPacket* packet, int* error);
+
+    OutputStreamEntry* FindEntry(int32_t key);
+    bool FormatIs(const char* name) const;
+    bool ExtensionIs(const char* upperExtension) const;
+    // Containers that keep H.264 with length prefixes and an avcC record.
+    bool StoresLengthPrefixes() const { return ExtensionIs(".MP4") || ExtensionIs(".MOV"); }
+
+    std::u16string fileName_;
+    std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
+    AVFormatContext* context_ = nullptr;
+    bool headerWritten_ = false;
+    std::map<int32_t, OutputStreamEntry> streams_;
+    std::unique_ptr<OwnedStreamInfo> audioInfo_;
+    std::unique_ptr<OwnedStreamInfo> videoInfo_;
+    kx::H264ParameterSets h264_;
+    std::vector<uint8_t> avcC_;
+};

@@ -1,0 +1,87 @@
+// CTMuxer: the packet path. Timestamps arrive in 100-ns ticks and leave in
+// the output stream's time base; H.264 leaves in the form its container
+// stores.
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "log/KX_Log.h"
+#include "mux/AnnexBFilter.h"
+#include "mux/CTMuxer.h"
+#include "mux/PacketEdits.h"
+
+int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
+    const OutputStreamEntry* entry = FindEntry(key);
+    if (!entry) return -1;
+    if (entry->mediaType == kx::kMediaVideo) return WriteVideoPacket(key, packet);
+    if (entry->mediaType == kx::kMediaAudio) return WriteAudioPacket(key, packet);
+    return -1;
+}
+
+int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
+    const OutputStreamEntry* entry = FindEntry(key);
+    if (!entry || !packet || !headerWritten_) return -1;
+    packet->stream_index = entry->stream->index;
+    kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
+    return av_interleaved_write_frame(context_, packet);
+}
+
+int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
+    OutputStreamEntry* entry = FindEntry(key);
+    if (!entry || !packet || !headerWritten_) return -1;
+    // A packet the filter cannot take goes on as it is; the steps below still
+    // bring length prefixes into start-code form.
+    if (entry->filter) entry->filter->Filter(packet);
+
+    packet->stream_index = entry->stream->index;
+    kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
+
+    if (entry->stream->codecpar->codec_id == AV_CODEC_ID_H264) {
+        int error = 0;
+        if (!BringH264IntoContainerForm(packet, &error)) return error;
+    }
+
+    // A program stream reader starting at a key frame needs the sequence
+    // header in front of it.
+    if (packet->flags == AV_PKT_FLAG_KEY && FormatIs("mpeg") && videoInfo_ && !videoInfo_->extradata.empty())
+        kx::PrependExtradata(packet, videoInfo_->extradata.data(), static_cast<int32_t>(videoInfo_->extradata.size()));
+
+    return av_interleaved_write_frame(context_, packet);
+}
+
+// MP4 and MOV keep four-byte length prefixes; every other container gets
+// start codes. The packet's present form is read from the packet itself, as
+// the filter may have changed it and sources differ. Returns false, with
+// *error the result to report, when the packet must not be written.
+bool CTMuxer::BringH264IntoContainerForm(AVPacket* packet, int* error) {
+    if (!packet->data || packet->size <= 0) return true;
+    const auto size = static_cast<size_t>(packet->size);
+    const bool lengthPrefixed = kx::IsLengthPrefixChain(packet->data, size);
+    const bool fourByteStart = !lengthPrefixed && kx::BeginsWithFourByteStartCode(packet->data, size);
+    const bool threeByteStart = !lengthPrefixed && !fourByteStart && kx::BeginsWithThreeByteStartCode(packet->data, size);
+    if (threeByteStart) LogFormat(u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n", packet->size);
+
+    if (StoresLengthPrefixes()) {
+        if (!fourByteStart && !threeByteStart) return true;
+        // Annex B: every unit gets its length prefix, so that a packet holding
+        // several units (delimiter, parameter sets, slices) stays whole.
+        const std::vector<uint8_t> prefixed = kx::StartCodesToLengthPrefixes(packet->data, size);
+        if (!prefixed.empty() && !kx::ReplacePayload(packet, prefixed.data(), prefixed.size())) {
+            *error = AVERROR(ENOMEM);
+            return false;
+        }
+        return true;
+    }
+    if (fourByteStart || threeByteStart) return true;  // already start codes
+    // The prefixes are rewritten in place: the payload must not be shared
+    // with the reader.
+    if (av_packet_make_writable(packet) < 0) {
+        *error = AVERROR(ENOMEM);
+        return false;
+    }
+    if (!kx::LengthPrefixesToStartCodes(packet->data, size)) {
+        *error = 0;  // dropped, not an error of the writer
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,126 @@
+#include "TaskTestSupport.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace kxtest {
+
+int32_t NotificationLog::Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
+    auto* self = static_cast<NotificationLog*>(context);
+    Notification n{code, cursor ? cursor->fileId : -1, cursor ? cursor->clipIndex : -1, cursor != nullptr, value};
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->items_.push_back(n);
+    self->count++;
+    return 0;
+}
+
+std::vector<Notification> NotificationLog::All() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
+}
+
+std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
+    std::vector<int32_t> codes;
+    for (const auto& n : All()) {
+        bool progress = n.code == 6 || n.code == 7 || n.code == 11;
+        if (foldProgress && progress && !codes.empty() && (codes.back() == 6 || codes.back() == 7 || codes.back() == 11))
+            continue;
+        codes.push_back(foldProgress && progress ? 6 : n.code);
+    }
+    return codes;
+}
+
+std::string TempFolder(const std::string& name) {
+    std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / ("kx_" + name);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+Task::Task() : converter_(CreateConverter()) {
+    if (converter_) converter_->SetCallback(&NotificationLog::Callback, &notifications, 0);
+}
+
+Task::~Task() {
+    if (converter_) converter_->Release();
+}
+
+int64_t Task::Add(const std::string& path, const std::vector<std::pair<int32_t, int32_t>>& streams) {
+    Bstr name(path);
+    int64_t id = converter_->AddFile(name);
+    if (id < 0) return -1;
+    for (const auto& [index, kind] : streams)
+        if (converter_->OpenStream(id, index, kind) != KX_S_OK) return -1;
+    return id;
+}
+
+void Task::SetOutput(const std::string& path) {
+    Bstr name(path);
+    converter_->SetOutputPath(name);
+}
+
+HRESULT Task::Launch(int64_t fileId) {
+    converter_->GetOutputCount(fileId);
+    HRESULT hr = converter_->PrepareTask();
+    if (hr != KX_S_OK) return hr;
+    converter_->StartDemuxers();
+    return converter_->Start();
+}
+
+void Task::Wait() { converter_->WaitForCompletion(KX_INFINITE); }
+
+std::string Task::OutputName(int64_t fileId, int64_t index) {
+    BSTR name = nullptr;
+    if (converter_->GetOutputFileName(fileId, index, &name) != KX_S_OK) return "";
+    std::string result = Narrow(name);
+    SysFreeString(name);
+    return result;
+}
+
+std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector) {
+    std::string out = RunCommand("ffprobe -v error -select_streams " + selector +
+                                 " -show_entries packet=pts_time,dts_time,duration_time,size,flags -of csv=p=0 '" +
+                                 path + "'");
+    std::vector<ProbePacket> packets;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string f[5];
+        for (auto& field : f) std::getline(fields, field, ',');
+        auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
+        packets.push_back({number(f[0]), number(f[1]), number(f[2]), f[3].empty() ? 0 : std::stoll(f[3]),
+                           f[4].find('K') != std::string::npos});
+    }
+    return packets;
+}
+
+std::vector<std::string> FrameHashes(const std::string& path) {
+    std::string out = RunCommand("ffmpeg -v error -i '" + path + "' -map 0:v:0 -f framemd5 - 2>/dev/null");
+    std::vector<std::string> hashes;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        hashes.push_back(line.substr(line.find_last_of(',') + 1));
+    }
+    return hashes;
+}
+
+std::string DecodeErrors(const std::string& path) {
+    return RunCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1");
+}
+
+std::vector<std::string> ProbeCodecs(const std::string& path) {
+    std::string out = RunCommand("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'");
+    std::vector<std::string> codecs;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty()) codecs.push_back(line);
+    return codecs;
+}
+
+}  // namespace kxtest
