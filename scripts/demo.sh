@@ -42,9 +42,12 @@ check() {
   echo "ffprobe: $f: $frames pictures"
 }
 
+# Cut points at a third and two thirds of the input (10 s and 20 s for the sample).
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$input")
+cuts=$(awk -v d="$duration" 'BEGIN { printf "%.3f,%.3f", d / 3, 2 * d / 3 }')
 rm -rf "$out/clips" && mkdir -p "$out/clips"
 echo "== split $input into three clips"
-"$cli" split "$input" -o "$out/clips" --at 10,20
+"$cli" split "$input" -o "$out/clips" --at "$cuts"
 mapfile -t clips < <(ls "$out"/clips/* | sort)
 for clip in "${clips[@]}"; do check "$clip"; done
 if [ -z "${1:-}" ]; then
