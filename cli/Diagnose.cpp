@@ -96,6 +96,10 @@ std::string ExplainPrepareFailure(const std::vector<std::string>& logLines, cons
                " is missing or unreadable (it belongs beside libKX_Remuxion.so)";
     }
     std::string detail = FirstNonEmptyLine(libraryStderr);
+    // The same message without a stream number is the header's.
+    if (!addStreamLine.empty() && !Contains(addStreamLine, "streamid"))
+        return "cannot write the " + container + " output: the file cannot be created or the container refuses"
+               " the streams' parameters" + (detail.empty() ? "" : ": " + detail);
     if (!addStreamLine.empty())
         return "cannot set up the streams of the " + container + " output" + (detail.empty() ? "" : ": " + detail);
     if (openFailed)
