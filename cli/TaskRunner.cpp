@@ -21,12 +21,12 @@ constexpr uint32_t kPollMs = 100;
 // What the notifications tell, written on the worker thread and read by
 // the main thread.
 struct TaskState {
-    explicit TaskState(size_t outputs) : begun(outputs), ranOut(outputs) {}
+    explicit TaskState(size_t outputs) : wrote(outputs), ranOut(outputs) {}
     std::atomic<int> overall{0};
     std::atomic<int> clipPercent{0};
     std::atomic<int64_t> clip{-1};
     std::atomic<int> filesBegun{0};
-    std::vector<std::atomic<bool>> begun;
+    std::vector<std::atomic<bool>> wrote;  // the clip wrote a packet (it reported progress)
     std::vector<std::atomic<bool>> ranOut;
     std::atomic<bool> ended{false};
 };
@@ -34,15 +34,17 @@ struct TaskState {
 int32_t OnNotify(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
     auto* state = static_cast<TaskState*>(context);
     int64_t clip = cursor ? cursor->clipIndex : -1;
-    bool known = clip >= 0 && static_cast<size_t>(clip) < state->begun.size();
+    bool known = clip >= 0 && static_cast<size_t>(clip) < state->wrote.size();
     switch (code) {
         case KX_NOTIFY_PROGRESS: state->overall = value; break;
-        case KX_NOTIFY_CLIP_PROGRESS: state->clipPercent = value; break;
+        case KX_NOTIFY_CLIP_PROGRESS:
+            state->clipPercent = value;
+            if (known) state->wrote[clip] = true;
+            break;
         case KX_NOTIFY_FILE_BEGIN: ++state->filesBegun; break;
         case KX_NOTIFY_CLIP_BEGIN:
             state->clipPercent = 0;
             if (cursor) state->clip = clip;
-            if (known) state->begun[clip] = true;
             break;
         case KX_NOTIFY_INPUT_ENDED:
             if (known) state->ranOut[clip] = true;
@@ -107,8 +109,9 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
         BSTR name = nullptr;
         if (converter->GetOutputFileName(settings.namingFileId, i, &name) != KX_S_OK) continue;
         std::string path = TakeBstr(name);
-        if (settings.kind == TaskKind::kSplit && !state->begun[static_cast<size_t>(i)]) {
-            // A clip that a stop kept from running left only its header behind.
+        if (settings.kind == TaskKind::kSplit && !state->wrote[static_cast<size_t>(i)]) {
+            // A clip that wrote nothing (a stop kept it from running, or its
+            // start lies past the media) left only a header behind.
             std::remove(path.c_str());
             continue;
         }

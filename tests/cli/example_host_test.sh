@@ -29,12 +29,17 @@ if [ -f "$(dirname "$0")/../../src/caps/LossLess_xml.xml" ]; then
   [ -f "$libdir/LossLess_xml.xml" ] || fail "LossLess_xml.xml is not beside the library"
 fi
 
+# A sanitizer build of the library needs hosts built the same way.
+sanitize=""
+if readelf -d "$library" | grep -q 'libasan'; then sanitize="-fsanitize=address,undefined"; fi
+
 # 1. CMake: find_package(KX_Remuxion).
-quiet cmake -S "$examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release
+quiet cmake -S "$examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize"
 quiet cmake --build "$work/cmake-build"
 # 2. pkg-config, from the installed .pc alone.
 flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs KX_Remuxion) || fail "pkg-config does not know KX_Remuxion"
-quiet cc -std=c11 "$examples/split_host.c" $flags -o "$work/split_host_pc"
+quiet cc -std=c11 $sanitize "$examples/split_host.c" $flags -o "$work/split_host_pc"
 
 check_clips() {  # folder, expected count
   local count=0 frames=0 f n
