@@ -158,14 +158,15 @@ bool ReferenceKey(const Bytes& b) {
 }  // namespace
 
 // Buffers dense in 00 and 01 bytes and NAL headers, in both forms, so that
-// start codes fall at every offset, near both ends and inside prefixes.
+// start codes fall at every offset, near both ends, inside prefixes and
+// across the 16-byte blocks of the vector search.
 TEST(DemuxH264KeyFrame, AnswersAsTheByteByByteWalk) {
     const uint8_t alphabet[] = {0, 0, 0, 1, 1, 0x65, 0x41, 0x25, 0x06, 0x67, 0x88, 0xFF, 0x9B, 0x2F};
     uint32_t seed = 12345;
     auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
     int keys = 0;
     for (int round = 0; round < 40000; ++round) {
-        Bytes b(next() % 24);
+        Bytes b(next() % 64);
         for (auto& byte : b) byte = alphabet[next() % sizeof alphabet];
         if (round % 3 == 0 && b.size() >= 4) {  // a valid single-unit prefix
             uint32_t n = static_cast<uint32_t>(b.size() - 4);
