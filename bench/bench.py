@@ -314,10 +314,10 @@ def main():
     print("input: %s, %.1f MB, %.1f s; %d rounds per job, tools alternating; medians of wall time"
           % (os.path.relpath(media.mp4, os.getcwd()), os.path.getsize(media.mp4) / 1e6, probe_duration(media.mp4),
              args.runs))
-    header = ("| job | MB in | us s | ffmpeg s | mkvmerge s | cat s | us/ffmpeg | us/cat | our peak RSS MB |")
+    header = ("| job | MB in | us s | ffmpeg s | mkvmerge s | cat s | us/ffmpeg | us/cat | our peak RSS MB | ffmpeg's MB |")
     print()
     print(header)
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     misses = 0
     for job in jobs:
         log("timing: " + job.name)
@@ -328,10 +328,11 @@ def main():
         ratio_cat = us / walls["cat"] if walls["cat"] else None
         size_in = sum(os.path.getsize(p) for p in job.inputs) / 1e6
         mkv = "%.2f" % walls["mkvmerge"] if "mkvmerge" in walls else "-"
-        print("| %s | %.0f | %.2f | %.2f%s | %s | %.2f | %s | %s | %.0f%s |" % (
+        them_rss = rss.get("ffmpeg", rss.get("ffprobe"))
+        print("| %s | %.0f | %.2f | %.2f%s | %s | %.2f | %s | %s | %.0f%s | %.0f |" % (
             job.name, size_in, us, them, " (ffprobe)" if "ffprobe" in walls else "", mkv, walls["cat"],
             fmt_ratio(ratio_them, 1.0 if "ffprobe" in walls else TARGET_VS_FFMPEG), fmt_ratio(ratio_cat, TARGET_VS_CAT),
-            rss["us"], "" if rss["us"] < TARGET_RSS_MB else " !"), flush=True)
+            rss["us"], "" if rss["us"] < TARGET_RSS_MB else " !", them_rss), flush=True)
         misses += (ratio_them or 0) > (1.0 if "ffprobe" in walls else TARGET_VS_FFMPEG)
         misses += (ratio_cat or 0) > TARGET_VS_CAT
         misses += rss["us"] >= TARGET_RSS_MB
