@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
 #include "converter/FileRecord.h"
 #include "log/KX_Log.h"
@@ -54,6 +55,9 @@ const char* CTMuxer::GetOutputFormatName(const char16_t* fileName, const kx::Med
 
 int32_t CTMuxer::OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* pair) {
     if (context_) return -1;  // one file per muxer
+    // The capability check names codecs through the codec table; it is
+    // normally built when the first input is opened.
+    kx::BuildCodecNameTable();
     if (!fileName || !kx::CHECKMuxerValid(fileName, pair)) {
         LogText(u"CTMuxer::OpenMuxer CHECKMuxerValid failed\n");
         return -1;

@@ -50,34 +50,35 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
 }
 
 // MP4 and MOV keep four-byte length prefixes; every other container gets
-// start codes. Returns false, with *error the result to report, when the
-// packet must not be written.
+// start codes. The packet's present form is read from the packet itself, as
+// the filter may have changed it and sources differ. Returns false, with
+// *error the result to report, when the packet must not be written.
 bool CTMuxer::BringH264IntoContainerForm(AVPacket* packet, int* error) {
     if (!packet->data || packet->size <= 0) return true;
-    // The payload is rewritten in place: it must not be shared with the reader.
+    const auto size = static_cast<size_t>(packet->size);
+    const bool lengthPrefixed = kx::IsLengthPrefixChain(packet->data, size);
+    const bool fourByteStart = !lengthPrefixed && kx::BeginsWithFourByteStartCode(packet->data, size);
+    const bool threeByteStart = !lengthPrefixed && !fourByteStart && kx::BeginsWithThreeByteStartCode(packet->data, size);
+    if (threeByteStart) LogFormat(u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n", packet->size);
+
+    if (StoresLengthPrefixes()) {
+        if (!fourByteStart && !threeByteStart) return true;
+        // Annex B: every unit gets its length prefix, so that a packet holding
+        // several units (delimiter, parameter sets, slices) stays whole.
+        const std::vector<uint8_t> prefixed = kx::StartCodesToLengthPrefixes(packet->data, size);
+        if (!prefixed.empty() && !kx::ReplacePayload(packet, prefixed.data(), prefixed.size())) {
+            *error = AVERROR(ENOMEM);
+            return false;
+        }
+        return true;
+    }
+    if (fourByteStart || threeByteStart) return true;  // already start codes
+    // The prefixes are rewritten in place: the payload must not be shared
+    // with the reader.
     if (av_packet_make_writable(packet) < 0) {
         *error = AVERROR(ENOMEM);
         return false;
     }
-    const auto size = static_cast<size_t>(packet->size);
-    const bool fourByteStart = kx::BeginsWithFourByteStartCode(packet->data, size);
-    const bool threeByteStart = !fourByteStart && kx::BeginsWithThreeByteStartCode(packet->data, size);
-    if (threeByteStart) LogFormat(u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n", packet->size);
-
-    if (StoresLengthPrefixes()) {
-        // Annex B input: every unit gets its length prefix, so that a packet
-        // holding several units (delimiter, parameter sets, slices) stays whole.
-        if (fourByteStart || threeByteStart) {
-            const std::vector<uint8_t> prefixed = kx::StartCodesToLengthPrefixes(packet->data, size);
-            if (!prefixed.empty() && !kx::ReplacePayload(packet, prefixed.data(), prefixed.size())) {
-                *error = AVERROR(ENOMEM);
-                return false;
-            }
-        }
-        return true;
-    }
-    // Already in start-code form: nothing to convert.
-    if (fourByteStart || threeByteStart) return true;
     if (!kx::LengthPrefixesToStartCodes(packet->data, size)) {
         *error = 0;  // dropped, not an error of the writer
         return false;

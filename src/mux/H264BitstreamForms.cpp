@@ -190,6 +190,18 @@ std::vector<uint8_t> StartCodesToLengthPrefixes(const uint8_t* payload, size_t s
     return out;
 }
 
+bool IsLengthPrefixChain(const uint8_t* payload, size_t size) {
+    if (!payload || size < 5) return false;
+    size_t pos = 0;
+    while (pos < size) {
+        if (size - pos < 4) return false;
+        const size_t length = ReadBigEndian32(payload + pos);
+        if (length < 1 || length > size - pos - 4) return false;
+        pos += 4 + length;
+    }
+    return true;
+}
+
 bool BeginsWithFourByteStartCode(const uint8_t* payload, size_t size) {
     return payload && size >= 4 && IsFourByteStartCode(payload);
 }

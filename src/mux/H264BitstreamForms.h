@@ -66,6 +66,13 @@ bool LengthPrefixesToStartCodes(uint8_t* payload, size_t size);
 // payload held no unit.
 std::vector<uint8_t> StartCodesToLengthPrefixes(const uint8_t* payload, size_t size);
 
+// Whether the payload is a chain of four-byte length prefixes, each at least
+// 1, whose units end exactly at the end of the payload. This tells the forms
+// apart where the first bytes cannot: a unit of 256 to 511 bytes begins with
+// 00 00 01, a unit of one byte with 00 00 00 01, while Annex B data read as
+// lengths asks for megabytes after its first start code.
+bool IsLengthPrefixChain(const uint8_t* payload, size_t size);
+
 // Whether the payload begins with 00 00 00 01, or with 00 00 01.
 bool BeginsWithFourByteStartCode(const uint8_t* payload, size_t size);
 bool BeginsWithThreeByteStartCode(const uint8_t* payload, size_t size);

@@ -59,7 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ContainerCase{"h264_aac.ts", "from_ts.mp4", kH264Aac, "mov,mp4,m4a,3gp,3g2,mj2"},
                       ContainerCase{"h264_aac.m2ts", "from_m2ts.mov", kH264Aac, "mov,mp4,m4a,3gp,3g2,mj2"},
                       ContainerCase{"h264_aac.mkv", "from_mkv.m2ts", kH264Aac, "mpegts"},
-                      ContainerCase{"h264_aac.ts", "from_ts.avi", kH264Aac, "avi"}));
+                      ContainerCase{"h264_aac.ts", "from_ts.avi", kH264Aac, "avi"},
+                      // B-frames: decoding order differs from presentation order.
+                      ContainerCase{"h264_bframes_opengop.mp4", "bframes.mp4", kH264Aac, "mov,mp4,m4a,3gp,3g2,mj2"},
+                      ContainerCase{"h264_bframes_opengop.mp4", "bframes.m2ts", kH264Aac, "mpegts"},
+                      ContainerCase{"h264_bframes_opengop.mp4", "bframes.mkv", kH264Aac, "matroska,webm"},
+                      ContainerCase{"h264_bframes_opengop.mp4", "bframes.avi", kH264Aac, "avi"}));
 
 // Length prefixes to start codes and back again lose nothing.
 TEST(MuxChainTest, Mp4ToM2tsToMp4KeepsThePictures) {

@@ -227,10 +227,13 @@ std::string ProbeRotation(const std::string& path) {
     return text;
 }
 
-std::vector<std::vector<uint8_t>> ReadPayloads(const std::string& path, size_t limit) {
+std::vector<std::vector<uint8_t>> ReadPayloads(const std::string& path, size_t limit, const char* format) {
     std::vector<std::vector<uint8_t>> payloads;
-    AVFormatContext* context = nullptr;
-    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return payloads;
+    // Without parsers: packets as the container stores them.
+    AVFormatContext* context = avformat_alloc_context();
+    context->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
+    const AVInputFormat* input = format ? av_find_input_format(format) : nullptr;
+    if (avformat_open_input(&context, path.c_str(), input, nullptr) < 0) return payloads;
     AVPacket* packet = av_packet_alloc();
     while (payloads.size() < limit && av_read_frame(context, packet) >= 0) {
         if (packet->stream_index == 0) payloads.emplace_back(packet->data, packet->data + packet->size);

@@ -1,0 +1,410 @@
+// CTMuxer's set-up and packet path on hand-made packets: what each container
+// receives is read back with the library.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "MuxTestSupport.h"
+#include "TestSupport.h"
+#include "converter/FileRecord.h"
+#include "mux/CTMuxer.h"
+#include "mux/PacketEdits.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::u16string kNalHeaderError = u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n";
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes BigEndian32(size_t v) {
+    return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+            static_cast<uint8_t>(v)};
+}
+
+struct PacketFree {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+
+// A packet owning a copy of `payload`, at frame `frame` of a 25 fps stream.
+PacketPtr MakePacket(const Bytes& payload, int64_t frame, int flags) {
+    PacketPtr packet(av_packet_alloc());
+    av_new_packet(packet.get(), static_cast<int>(payload.size()));
+    std::memcpy(packet->data, payload.data(), payload.size());
+    packet->pts = packet->dts = frame * 400000;
+    packet->duration = 400000;
+    packet->flags = flags;
+    return packet;
+}
+
+// An H.264 video record without a global header.
+kx::StreamMediaInfo BareH264Video() {
+    kx::StreamMediaInfo info;
+    info.mediaType = kx::kMediaVideo;
+    info.codecId = 28;
+    info.video.width = 320;
+    info.video.height = 240;
+    info.video.frameRate[0] = 25;
+    info.video.frameRate[1] = 1;
+    return info;
+}
+
+std::u16string WideName(const std::string& path) { return kxtest::Wide(path); }
+
+// Opens `path` for one video stream under key 0 and writes the header.
+void OpenWithVideo(CTMuxer& muxer, const std::string& path, const kx::StreamMediaInfo& video) {
+    kx::MediaStreamPair pair;
+    pair.video = const_cast<kx::StreamMediaInfo*>(&video);
+    const std::u16string name = WideName(path);
+    ASSERT_EQ(muxer.OpenMuxer(name.c_str(), &pair), 0);
+    ASSERT_EQ(muxer.AddStream(0, &video), 0);
+    ASSERT_EQ(muxer.WriteHeader(), 0);
+}
+
+size_t CountOccurrences(const Bytes& haystack, const Bytes& needle) {
+    size_t count = 0;
+    for (auto it = haystack.begin(); (it = std::search(it, haystack.end(), needle.begin(), needle.end())) !=
+                                     haystack.end();
+         ++it)
+        ++count;
+    return count;
+}
+
+TEST(MuxPacketTest, Mp4GetsTheLengthOfTheRestInPlaceOfTheStartCode) {
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    ASSERT_NE(video, nullptr);
+    const std::string path = muxtest::OutputPath("start_code.mp4");
+    const Bytes payload = Concat({{0, 0, 0, 1, 0x65}, Bytes(95, 0xAB)});
+    {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, path, *video);
+        PacketPtr packet = MakePacket(payload, 0, AV_PKT_FLAG_KEY);
+        EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        muxer.CloseMuxer();
+    }
+    const auto payloads = muxtest::ReadPayloads(path, 10);
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], Concat({{0, 0, 0, 0x60, 0x65}, Bytes(95, 0xAB)}));
+}
+
+TEST(MuxPacketTest, OtherContainersGetStartCodesAndBadLengthsDropThePacket) {
+    // The transport stream writer puts an access unit delimiter in front and
+    // leaves the rest as it gets it.
+    const Bytes aud = {0, 0, 0, 1, 0x09, 0xF0};
+    const std::string path = muxtest::OutputPath("prefixes.ts");
+    const Bytes first(20, 0x21);
+    const Bytes second(30, 0x32);
+    {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, path, BareH264Video());
+        PacketPtr good = MakePacket(Concat({BigEndian32(20), first, BigEndian32(30), second}), 0, 0);
+        EXPECT_EQ(muxer.WritePacket(0, good.get()), 0);
+        PacketPtr zero = MakePacket(Concat({BigEndian32(20), first, BigEndian32(0), second}), 1, 0);
+        EXPECT_EQ(muxer.WritePacket(0, zero.get()), 0);  // dropped, not an error
+        PacketPtr next = MakePacket(Concat({BigEndian32(30), second}), 2, 0);
+        EXPECT_EQ(muxer.WritePacket(0, next.get()), 0);
+        muxer.CloseMuxer();
+    }
+    const auto payloads = muxtest::ReadPayloads(path, 10, "mpegts");
+    ASSERT_EQ(payloads.size(), 2u);
+    EXPECT_EQ(payloads[0], Concat({aud, {0, 0, 0, 1}, first, {0, 0, 0, 1}, second}));
+    EXPECT_EQ(payloads[1], Concat({aud, {0, 0, 0, 1}, second}));
+}
+
+TEST(MuxPacketTest, ThreeByteStartCodesAreLoggedAndKeptWhole) {
+    const Bytes annexB = Concat({{0, 0, 1, 0x65}, Bytes(30, 0x44), {0, 0, 1, 0x41}, Bytes(10, 0x55)});
+    kxtest::LogCapture log;
+    const std::string ts = muxtest::OutputPath("three_byte.ts");
+    {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, ts, BareH264Video());
+        PacketPtr packet = MakePacket(annexB, 0, 0);
+        EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        muxer.CloseMuxer();
+        EXPECT_TRUE(log.Contains(kNalHeaderError));
+    }
+    auto payloads = muxtest::ReadPayloads(ts, 10, "mpegts");
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], Concat({{0, 0, 0, 1, 0x09, 0xF0}, annexB}));  // already in start-code form
+
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const std::string mp4 = muxtest::OutputPath("three_byte.mp4");
+    {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, mp4, *video);
+        PacketPtr packet = MakePacket(annexB, 0, AV_PKT_FLAG_KEY);
+        EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        muxer.CloseMuxer();
+    }
+    payloads = muxtest::ReadPayloads(mp4, 10);
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], Concat({BigEndian32(31), {0x65}, Bytes(30, 0x44), BigEndian32(11), {0x41}, Bytes(10, 0x55)}));
+}
+
+// A unit of 256 to 511 bytes has a prefix that begins 00 00 01: it is still
+// a length prefix, kept for MP4 and turned into a start code elsewhere.
+TEST(MuxPacketTest, PrefixesThatLookLikeStartCodesStayPrefixes) {
+    const Bytes unit = Concat({{0x65}, Bytes(299, 0x47)});
+    const Bytes prefixed = Concat({BigEndian32(300), unit});
+    kxtest::LogCapture log;
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    ASSERT_NE(video, nullptr);
+    const std::string mp4 = muxtest::OutputPath("long_unit.mp4");
+    const std::string ts = muxtest::OutputPath("long_unit.ts");
+    for (const std::string& path : {mp4, ts}) {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, path, path == ts ? BareH264Video() : *video);
+        PacketPtr packet = MakePacket(prefixed, 0, 0);
+        EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        muxer.CloseMuxer();
+    }
+    auto payloads = muxtest::ReadPayloads(mp4, 10);
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], prefixed);
+    payloads = muxtest::ReadPayloads(ts, 10, "mpegts");
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0], Concat({{0, 0, 0, 1, 0x09, 0xF0}, {0, 0, 0, 1}, unit}));
+    EXPECT_FALSE(log.Contains(kNalHeaderError));
+}
+
+// The source's avcC (one SPS of n, one PPS of m bytes) becomes an avcC of
+// 11 + n + m bytes for MP4 and MOV, and an Annex B header of n + m + 8 bytes,
+// SPS first, for the others.
+TEST(MuxPacketTest, GlobalHeaderFollowsTheContainer) {
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    ASSERT_NE(video, nullptr);
+    const uint8_t* avcC = video->video.extradata;
+    ASSERT_GT(video->video.extradataSize, 8);
+    ASSERT_EQ(avcC[0], 1);
+    ASSERT_EQ(avcC[5] & 0x1F, 1);
+    const size_t n = (size_t{avcC[6]} << 8) | avcC[7];
+    ASSERT_EQ(avcC[8 + n], 1);
+    const size_t m = (size_t{avcC[9 + n]} << 8) | avcC[10 + n];
+    const Bytes sps(avcC + 8, avcC + 8 + n);
+    const Bytes pps(avcC + 11 + n, avcC + 11 + n + m);
+
+    for (const char* name : {"header.mov", "header.mp4", "header.m2ts", "header.mkv"}) {
+        CTMuxer muxer;
+        kx::MediaStreamPair pair;
+        pair.video = const_cast<kx::StreamMediaInfo*>(video);
+        const std::u16string wide = WideName(muxtest::OutputPath(name));
+        ASSERT_EQ(muxer.OpenMuxer(wide.c_str(), &pair), 0) << name;
+        ASSERT_EQ(muxer.AddStream(0, video), 0) << name;
+        const AVCodecParameters* par = muxer.FormatContext()->streams[0]->codecpar;
+        const Bytes extradata(par->extradata, par->extradata + par->extradata_size);
+        const std::string text(name);
+        if (text.ends_with(".mov") || text.ends_with(".mp4")) {
+            ASSERT_EQ(extradata.size(), 11 + n + m) << name;
+            EXPECT_EQ(extradata[4], 0xFF);
+            EXPECT_EQ(extradata[5], 0xE1);
+            EXPECT_EQ(Bytes(extradata.begin() + 8, extradata.begin() + 8 + n), sps);
+        } else {
+            EXPECT_EQ(extradata, Concat({{0, 0, 0, 1}, sps, {0, 0, 0, 1}, pps})) << name;
+        }
+        muxer.CloseMuxer();
+    }
+}
+
+TEST(MuxPacketTest, TimestampsLeaveInTheStreamTimeBase) {
+    PacketPtr packet(av_packet_alloc());
+    packet->pts = 10'000'000;
+    packet->dts = AV_NOPTS_VALUE;
+    packet->duration = 0;
+    kx::RescaleTicksToStreamTime(packet.get(), AVRational{1, 90000});
+    EXPECT_EQ(packet->pts, 90000);
+    EXPECT_EQ(packet->dts, AV_NOPTS_VALUE);
+    EXPECT_EQ(packet->duration, 0);
+    packet->pts = AV_NOPTS_VALUE;
+    packet->dts = 400000;
+    packet->duration = 400000;
+    kx::RescaleTicksToStreamTime(packet.get(), AVRational{1, 1000});
+    EXPECT_EQ(packet->pts, AV_NOPTS_VALUE);
+    EXPECT_EQ(packet->dts, 40);
+    EXPECT_EQ(packet->duration, 40);
+}
+
+TEST(MuxPacketTest, PrependExtradataPutsItInFront) {
+    PacketPtr packet = MakePacket({1, 2, 3}, 0, AV_PKT_FLAG_KEY);
+    const uint8_t header[] = {9, 8};
+    ASSERT_TRUE(kx::PrependExtradata(packet.get(), header, 2));
+    EXPECT_EQ(Bytes(packet->data, packet->data + packet->size), (Bytes{9, 8, 1, 2, 3}));
+    ASSERT_TRUE(kx::PrependExtradata(packet.get(), header, 0));
+    EXPECT_EQ(packet->size, 5);
+    PacketPtr empty(av_packet_alloc());
+    ASSERT_TRUE(kx::PrependExtradata(empty.get(), header, 2));
+    EXPECT_EQ(empty->size, 0);
+}
+
+// Key frames (flags exactly 1) written to an MPEG program stream carry the
+// stream's global header in front; other packets do not.
+TEST(MuxPacketTest, ProgramStreamKeyFramesGetTheSequenceHeader) {
+    const Bytes marker = {0, 0, 1, 0xB2, 'K', 'X', 'M', 'K'};
+    kx::StreamMediaInfo video;
+    video.mediaType = kx::kMediaVideo;
+    video.codecId = 1;  // MPEG-1 video
+    video.video.width = 320;
+    video.video.height = 240;
+    video.video.bitRate = 800000;
+    video.video.frameRate[0] = 25;
+    video.video.frameRate[1] = 1;
+    Bytes extradata = marker;
+    video.video.extradata = extradata.data();
+    video.video.extradataSize = static_cast<int32_t>(extradata.size());
+
+    const std::string path = muxtest::OutputPath("prefix.mpg");
+    {
+        CTMuxer muxer;
+        OpenWithVideo(muxer, path, video);
+        EXPECT_STREQ(muxer.FormatContext()->oformat->name, "mpeg");
+        const Bytes picture = Concat({{0, 0, 1, 0x00}, Bytes(200, 0x3C)});
+        const int flags[] = {AV_PKT_FLAG_KEY, AV_PKT_FLAG_KEY | AV_PKT_FLAG_CORRUPT, 0, AV_PKT_FLAG_KEY};
+        for (int i = 0; i < 4; ++i) {
+            PacketPtr packet = MakePacket(picture, i, flags[i]);
+            EXPECT_EQ(muxer.WritePacket(0, packet.get()), 0);
+        }
+        muxer.CloseMuxer();
+    }
+    EXPECT_EQ(CountOccurrences(muxtest::ReadFileBytes(path), marker), 2u);
+}
+
+TEST(MuxPacketTest, OutputFormatNameFollowsTheMpgRule) {
+    kx::StreamMediaInfo mpeg1, mpeg2, h264, aac;
+    mpeg1.codecId = 1;
+    mpeg2.codecId = 2;
+    h264.codecId = 28;
+    aac.codecId = 0x15002;
+    auto name = [](const char16_t* file, kx::StreamMediaInfo* video, kx::StreamMediaInfo* audio) {
+        kx::MediaStreamPair pair;
+        pair.video = video;
+        pair.audio = audio;
+        const char* format = CTMuxer::GetOutputFormatName(file, &pair);
+        return std::string(format ? format : "(guess)");
+    };
+    EXPECT_EQ(name(u"/out/a.mpg", &mpeg1, &aac), "mpeg");
+    EXPECT_EQ(name(u"/out/a.mpg", &h264, &aac), "svcd");
+    EXPECT_EQ(name(u"/out/a.mpg", &mpeg2, nullptr), "dvd");
+    EXPECT_EQ(name(u"/out/a.mpg", nullptr, &aac), "dvd");
+    EXPECT_EQ(name(u"/out/a.MPG", &h264, &aac), "(guess)");
+    EXPECT_EQ(name(u"/out/a.mp4", &h264, &aac), "(guess)");
+    EXPECT_EQ(name(u"/out.mpg/a", &mpeg1, &aac), "(guess)");
+    EXPECT_EQ(name(u"/out/a.mpg", nullptr, nullptr), "(guess)");
+    EXPECT_EQ(CTMuxer::GetOutputFormatName(u"/out/a.mpg", nullptr), nullptr);
+}
+
+TEST(MuxPacketTest, StreamTableKeysAndTypes) {
+    CTMuxer muxer;
+    const kx::StreamMediaInfo video = BareH264Video();
+    kx::MediaStreamPair pair;
+    pair.video = const_cast<kx::StreamMediaInfo*>(&video);
+    const std::u16string name = WideName(muxtest::OutputPath("keys.ts"));
+    ASSERT_EQ(muxer.OpenMuxer(name.c_str(), &pair), 0);
+
+    kx::StreamMediaInfo subtitle;
+    subtitle.mediaType = kx::kMediaSubtitle;
+    EXPECT_EQ(muxer.AddStream(3, &subtitle), -1);
+    EXPECT_EQ(muxer.AddStream(3, nullptr), -1);
+    EXPECT_EQ(muxer.FormatContext()->nb_streams, 0u);
+    EXPECT_EQ(muxer.StreamEntryCount(), 0u);
+
+    // The same key twice: two output streams, the key keeps the first.
+    EXPECT_EQ(muxer.AddStream(5, &video), 0);
+    EXPECT_EQ(muxer.AddStream(5, &video), 0);
+    EXPECT_EQ(muxer.FormatContext()->nb_streams, 2u);
+    EXPECT_EQ(muxer.StreamEntryCount(), 1u);
+
+    PacketPtr early = MakePacket({0, 0, 0, 1, 0x65, 1}, 0, AV_PKT_FLAG_KEY);
+    EXPECT_EQ(muxer.WritePacket(5, early.get()), -1);  // no header yet
+    ASSERT_EQ(muxer.WriteHeader(), 0);
+    EXPECT_EQ(muxer.AddStream(6, &video), -1);  // too late for a stream
+    PacketPtr packet = MakePacket({0, 0, 0, 1, 0x65, 1}, 0, AV_PKT_FLAG_KEY);
+    EXPECT_EQ(muxer.WritePacket(7, packet.get()), -1);
+    EXPECT_EQ(muxer.WritePacket(5, packet.get()), 0);
+
+    EXPECT_EQ(muxer.CloseMuxer(), 0);
+    EXPECT_FALSE(muxer.IsOpen());
+    EXPECT_EQ(muxer.CloseMuxer(), 0);
+    PacketPtr late = MakePacket({0, 0, 0, 1, 0x65, 1}, 1, 0);
+    EXPECT_EQ(muxer.WritePacket(5, late.get()), -1);
+}
+
+TEST(MuxPacketTest, OpenRefusesWhatTheCheckRefuses) {
+    kx::StreamMediaInfo audio;
+    audio.mediaType = kx::kMediaAudio;
+    audio.codecId = 0x15002;
+    kx::MediaStreamPair audioOnly;
+    audioOnly.audio = &audio;
+    kxtest::LogCapture log;
+    CTMuxer muxer;
+    const std::u16string name = WideName(muxtest::OutputPath("refused.mp4"));
+    EXPECT_EQ(muxer.OpenMuxer(name.c_str(), &audioOnly), -1);
+    EXPECT_EQ(muxer.OpenMuxer(nullptr, &audioOnly), -1);
+    EXPECT_EQ(muxer.OpenMuxer(name.c_str(), nullptr), -1);
+    EXPECT_FALSE(muxer.IsOpen());
+    EXPECT_TRUE(log.Contains(u"CTMuxer::OpenMuxer CHECKMuxerValid failed\n"));
+    EXPECT_EQ(muxer.WriteHeader(), -1);
+    EXPECT_FALSE(std::filesystem::exists(muxtest::OutputPath("refused.mp4")));
+}
+
+TEST(MuxPacketTest, NamesAreWrittenInUtf8AndLimitedTo1023Bytes) {
+    const std::string unicode = muxtest::OutputPath("Fête_vidéo_ü_copie.mp4");
+    const muxtest::CopyResult copy = muxtest::CopyThroughMuxer(kxtest::Fixture("Fête_vidéo_ü.mp4"), unicode);
+    EXPECT_EQ(copy.headerResult, 0);
+    EXPECT_EQ(copy.writeFailures, 0);
+    EXPECT_EQ(muxtest::ProbeStreams(unicode), "h264,video\naac,audio\n");
+
+    const std::string folder = std::filesystem::path(muxtest::OutputPath("x")).parent_path().string();
+    const std::string longName = folder + "/" + std::string(1100, 'a') + ".mp4";
+    CTMuxer muxer;
+    const kx::StreamMediaInfo video = BareH264Video();
+    kx::MediaStreamPair pair;
+    pair.video = const_cast<kx::StreamMediaInfo*>(&video);
+    const std::u16string wide = WideName(longName);
+    ASSERT_EQ(muxer.OpenMuxer(wide.c_str(), &pair), 0);
+    ASSERT_EQ(muxer.AddStream(0, &video), 0);
+    EXPECT_EQ(muxer.WriteHeader(), -1);
+    EXPECT_EQ(muxer.CloseMuxer(), 0);
+}
+
+// The deleter that file records use finishes the file before freeing.
+TEST(MuxPacketTest, MuxerDeleterClosesTheFile) {
+    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+    const int index = source.FirstStreamOf(kx::kMediaVideo);
+    const kx::StreamMediaInfo* video = source.Info(index);
+    const std::string path = muxtest::OutputPath("deleter.mp4");
+    kx::MuxerPtr muxer(new CTMuxer);
+    OpenWithVideo(*muxer, path, *video);
+    AVPacket* packet = av_packet_alloc();
+    for (int written = 0; written < 30 && source.Read(packet);) {
+        if (packet->stream_index == index) {
+            EXPECT_EQ(muxer->WritePacket(0, packet), 0);
+            ++written;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    muxer.reset();
+    EXPECT_EQ(muxtest::ProbeStreams(path), "h264,video\n");
+    EXPECT_EQ(muxtest::DecodeErrors(path), "");
+    EXPECT_EQ(muxtest::VideoFrameHashes(path).size(), 30u);
+}
+
+}  // namespace
