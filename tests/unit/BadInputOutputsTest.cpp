@@ -120,7 +120,7 @@ TEST(BadInputOutputs, NamesOverTheLimits) {
 
     // One name part over the file system's 255 bytes: the input's own long
     // name plus "_<id>_000.mp4".
-    const std::string longInput = root + "/" + std::string(245, 'n') + ".mp4";
+    const std::string longInput = root + "/" + std::string(250, 'n') + ".mp4";
     std::filesystem::copy_file(Fixture("h264_aac.mp4"), longInput);
     const std::string out = root + "/out";
     std::filesystem::create_directories(out);
@@ -136,7 +136,7 @@ TEST(BadInputOutputs, OutputsOpenWhenASetUpFailsAreDeletedOnRelease) {
     // The first file's clips are prepared; the second file's name is too long,
     // so PrepareTask fails there. Releasing the converter deletes what it opened.
     const std::string root = TempFolder("bad_out_partial");
-    const std::string longInput = root + "/" + std::string(245, 'n') + ".mp4";
+    const std::string longInput = root + "/" + std::string(250, 'n') + ".mp4";
     std::filesystem::copy_file(Fixture("h264_aac.mp4"), longInput);
     const std::string out = root + "/out";
     std::filesystem::create_directories(out);
