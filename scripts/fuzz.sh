@@ -15,6 +15,25 @@ all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes caps_xml
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
+# clang's libFuzzer and sanitizer runtimes come in a package of their own,
+# only recommended by clang: install it when a fuzzer cannot be linked.
+can_link_fuzzer() {
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' |
+    clang++ -x c++ -fsanitize=fuzzer,address,undefined - -o /tmp/kx_fuzz_probe.$$ > /dev/null 2>&1
+  local ok=$?
+  rm -f /tmp/kx_fuzz_probe.$$
+  return $ok
+}
+if ! can_link_fuzzer; then
+  major=$(clang++ -dumpversion | cut -d. -f1)
+  echo "Installing libclang-rt-$major-dev (libFuzzer runtime)"
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "libclang-rt-$major-dev" ||
+    { $sudo apt-get update && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "libclang-rt-$major-dev"; }
+  can_link_fuzzer || { echo "clang cannot link a libFuzzer target"; exit 1; }
+fi
+
 build=build-fuzz
 echo "== building the fuzz targets in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
