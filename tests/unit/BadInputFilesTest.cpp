@@ -23,12 +23,8 @@ void ExpectRefused(const std::string& path) {
     EXPECT_FALSE(converter.hung());
 }
 
-std::string Sized(const std::string& name, uint64_t size) {
-    return name + "_" + std::to_string(size);
-}
-
 // What a host does with a file it could add: open its first two streams, scan
-// the key frames, split its first 4 seconds. Returns the split's output folder.
+// the key frames, split one clip into `folder`. What each step answered:
 struct SplitOutcome {
     int64_t fileId = -1;
     HRESULT keyFrames = KX_E_FAIL;
@@ -131,7 +127,7 @@ TEST_P(BadInputTruncated, IsRefusedOrReadAsFarAsItGoes) {
     uint64_t size = cut.fraction > 0 ? static_cast<uint64_t>(full * cut.fraction)
                                      : static_cast<uint64_t>(cut.bytes >= 0 ? cut.bytes : int64_t(full) + cut.bytes);
     const std::string extension = std::filesystem::path(source).extension().string();
-    const std::string input = folder + "/" + Sized(cut.name, size) + extension;
+    const std::string input = folder + "/" + cut.name + "_" + std::to_string(size) + extension;
     CopyHead(source, input, size);
     ASSERT_EQ(std::filesystem::file_size(input), size);
 

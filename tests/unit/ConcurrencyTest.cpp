@@ -37,6 +37,13 @@ size_t ThreadCount() {
     return count;
 }
 
+// The thread count with no task running. A thread is started and joined
+// first: sanitizer runtimes start a thread of their own on the first one.
+size_t ThreadCountAtRest() {
+    std::thread([] {}).join();
+    return ThreadCount();
+}
+
 // The thread count once it has come down to `expected` (a helper thread that
 // has just finished its work may still be on its way out), or after 2 s.
 size_t ThreadCountSettledAt(size_t expected) {
@@ -155,15 +162,35 @@ bool StartMergeOrMix(GuardedConverter& converter, bool merge, const std::string&
     return converter->Start() == KX_S_OK;
 }
 
-// How long a whole task of the kind takes here (sanitizer builds are slower).
-std::chrono::milliseconds TaskDuration(bool merge, const std::string& output) {
+// Counts the task's notifications and, at a chosen one, pauses the task from
+// its own worker, so that a stop can land at a known point of its progress.
+struct StopPoint {
+    IStreamwright* converter = nullptr;
+    int pauseAt = -1;  // notification number that pauses; -1 none
+    NotificationLog log;
+    std::atomic<int> seen{0};
+    std::atomic<bool> paused{false};
+    static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
+        auto* self = static_cast<StopPoint*>(context);
+        NotificationLog::Callback(&self->log, code, cursor, value);
+        if (++self->seen == self->pauseAt) {
+            self->converter->Pause();
+            self->paused = true;
+        }
+        return 0;
+    }
+};
+
+// Notifications of a whole task of the kind.
+int WholeTaskNotifications(bool merge, const std::string& output) {
+    StopPoint counter;
     GuardedConverter converter;
-    const auto start = std::chrono::steady_clock::now();
+    converter->SetCallback(&StopPoint::Callback, &counter, 0);
     if (!StartMergeOrMix(converter, merge, output) || converter->WaitForCompletion(60'000) != KX_WAIT_OBJECT_0) {
         ADD_FAILURE() << "a whole " << (merge ? "merge" : "mix") << " did not run";
-        return std::chrono::milliseconds(100);
+        return 0;
     }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    return counter.seen.load();
 }
 
 // Empty when ffmpeg decodes the file without an error (or, for a file
@@ -192,31 +219,43 @@ std::string ReadProblems(const std::string& path) {
 
 TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
     const std::string root = TempFolder("random_stops");
-    // Stop points spread over the whole task, however fast this build runs it.
-    const std::chrono::milliseconds durations[2] = {TaskDuration(false, root + "/whole_mix.mp4"),
-                                                    TaskDuration(true, root + "/whole_merge.mp4")};
+    // Stop points are counted in notifications (about one per percent of
+    // progress), so they spread over the whole task however fast it runs.
+    const int whole[2] = {WholeTaskNotifications(false, root + "/whole_mix.mp4"),
+                          WholeTaskNotifications(true, root + "/whole_merge.mp4")};
+    ASSERT_GT(whole[0], 4);
+    ASSERT_GT(whole[1], 4);
     std::mt19937 random(20240607);  // fixed: the same sequence of stop points every run
-    std::uniform_real_distribution<double> share(0.0, 1.1);
-    std::uniform_int_distribution<int> coin(0, 3);
+    std::uniform_real_distribution<double> share(0.0, 1.0);
+    std::uniform_int_distribution<int> coin(0, 1);
     constexpr int kRuns = 50;
     int readable = 0, deleted = 0, endedFirst = 0;
     for (int run = 0; run < kRuns; ++run) {
         const bool merge = run % 2 == 0;
-        const auto delay = std::chrono::microseconds(static_cast<int64_t>(share(random) * durations[merge].count() * 1000));
-        const bool pauseFirst = coin(random) == 0;
-        SCOPED_TRACE("run " + std::to_string(run) + (merge ? " merge" : " mix") + " stop after " +
-                     std::to_string(delay.count()) + " us" + (pauseFirst ? " (paused)" : ""));
+        const int at = static_cast<int>(share(random) * whole[merge]);
+        // Half the runs pause there and stop the paused task; the others stop
+        // the running task as soon as the host sees that point passed.
+        const bool pauseThere = coin(random) == 1;
+        SCOPED_TRACE("run " + std::to_string(run) + (merge ? " merge" : " mix") + ", stop at notification " +
+                     std::to_string(at) + " of " + std::to_string(whole[merge]) + (pauseThere ? ", paused" : ""));
         const std::string output = root + "/run_" + std::to_string(run) + ".mp4";
         {
+            StopPoint point;
             GuardedConverter converter;
+            point.converter = converter.get();
+            point.pauseAt = pauseThere ? std::max(at, 1) : -1;
+            converter->SetCallback(&StopPoint::Callback, &point, 0);
             ASSERT_TRUE(StartMergeOrMix(converter, merge, output));
-            std::this_thread::sleep_for(delay);
-            if (pauseFirst) converter->Pause();
+            for (int i = 0; i < 20'000; ++i) {
+                if (pauseThere ? point.paused.load() : point.seen.load() >= at) break;
+                if (converter->WaitForCompletion(0) == KX_WAIT_OBJECT_0) break;
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
             if (converter->WaitForCompletion(0) == KX_WAIT_OBJECT_0) ++endedFirst;
             IStreamwright* c = converter.get();
             ASSERT_TRUE(EndsWithin(std::chrono::seconds(30), [c] { c->Stop(); })) << "Stop did not return";
             EXPECT_EQ(converter->WaitForCompletion(0), 0u) << "Stop returns after the worker ended";
-            const auto codes = converter.notifications().Codes();
+            const auto codes = point.log.Codes();
             ASSERT_FALSE(codes.empty());
             EXPECT_EQ(codes.back(), KX_NOTIFY_TASK_END);
             converter.Release();
@@ -230,10 +269,9 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
         EXPECT_EQ(ReadProblems(output), "") << output;
         ++readable;
     }
-    std::cout << kRuns << " runs (whole mix " << durations[0].count() << " ms, merge " << durations[1].count()
-              << " ms): " << readable << " outputs readable, " << deleted << " deleted, " << endedFirst
-              << " tasks ended before the stop\n";
-    EXPECT_LT(endedFirst, kRuns / 2) << "most stops must land inside a task";
+    std::cout << kRuns << " runs (whole mix " << whole[0] << " notifications, merge " << whole[1]
+              << "): " << readable << " outputs readable, " << deleted << " deleted, " << endedFirst
+              << " tasks had ended before the stop\n";
 }
 
 namespace {
@@ -259,7 +297,7 @@ struct PauseAtClip {
 
 TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
     const std::string folder = TempFolder("release_mid_task");
-    const size_t threadsBefore = ThreadCount();
+    const size_t threadsBefore = ThreadCountAtRest();
     PauseAtClip pause;
     IStreamwright* converter = CreateConverter();
     ASSERT_NE(converter, nullptr);
@@ -316,7 +354,7 @@ TEST(Concurrency, ReleasingARunningConverterAtRandomPointsJoinsItsWorker) {
     const std::string root = TempFolder("release_random");
     std::mt19937 random(7);
     std::uniform_int_distribution<int> delayMs(0, 80);
-    const size_t threadsBefore = ThreadCount();
+    const size_t threadsBefore = ThreadCountAtRest();
     for (int run = 0; run < 10; ++run) {
         NotificationLog log;
         IStreamwright* converter = CreateConverter();
