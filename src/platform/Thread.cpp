@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/WideString.h"
@@ -43,6 +44,13 @@ bool DeleteFileW(const char16_t* path) {
     if (!path) return false;
     std::string name = WideToUtf8(path, WideLength(path));
     return ::unlink(name.c_str()) == 0;
+}
+
+bool NamesNonRegularFile(const char16_t* path) {
+    if (!path) return false;
+    struct stat status {};
+    if (::stat(WideToUtf8(path, WideLength(path)).c_str(), &status) != 0) return false;
+    return !S_ISREG(status.st_mode);
 }
 
 }  // namespace kx
