@@ -3,8 +3,13 @@
 // Every case ends in time with a status and a log line, and never crashes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "BadInputSupport.h"
 
@@ -189,4 +194,29 @@ TEST(BadInputFiles, StreamsWithoutTimestamps) {
     EXPECT_FALSE(bySize.hung);
     EXPECT_FALSE(bySize.log.empty());
     if (bySize.ran) EXPECT_EQ(bySize.codes.back(), KX_NOTIFY_TASK_END);
+}
+
+TEST(BadInputFiles, NamedPipeIsRefusedWithoutWaitingForAWriter) {
+    // Opening a pipe for reading waits until something opens it for writing:
+    // a host handing one over by mistake must not hang in AddFile.
+    const std::string pipe = TempFolder("bad_pipe") + "/pipe.mp4";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    LogCapture log;
+    IStreamwright* converter = CreateConverter();
+    ASSERT_NE(converter, nullptr);
+    auto id = std::make_shared<std::atomic<int64_t>>(0);
+    auto name = std::make_shared<Bstr>(pipe);
+    const bool ended = EndsWithin(std::chrono::seconds(10), [converter, name, id] { *id = converter->AddFile(*name); });
+    if (!ended) {
+        // Let the stuck open through (a writer that leaves at once), so that the converter can go.
+        int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+        EndsWithin(std::chrono::seconds(10), [] {});
+    }
+    EXPECT_TRUE(ended) << "AddFile waited for a writer of the pipe";
+    if (ended) {
+        EXPECT_EQ(id->load(), -1);
+        EXPECT_TRUE(log.Contains(kOpenFailed));
+        converter->Release();
+    }
 }
