@@ -46,11 +46,24 @@ bool DeleteFileW(const char16_t* path) {
     return ::unlink(name.c_str()) == 0;
 }
 
-bool NamesNonRegularFile(const char16_t* path) {
-    if (!path) return false;
+namespace {
+// The mode of what the path names (links followed); false when nothing is there.
+bool ModeOf(const char16_t* path, mode_t* mode) {
     struct stat status {};
-    if (::stat(WideToUtf8(path, WideLength(path)).c_str(), &status) != 0) return false;
-    return !S_ISREG(status.st_mode);
+    if (!path || ::stat(WideToUtf8(path, WideLength(path)).c_str(), &status) != 0) return false;
+    *mode = status.st_mode;
+    return true;
+}
+}  // namespace
+
+bool NamesNonRegularFile(const char16_t* path) {
+    mode_t mode = 0;
+    return ModeOf(path, &mode) && !S_ISREG(mode);
+}
+
+bool NamesPipeOrSocket(const char16_t* path) {
+    mode_t mode = 0;
+    return ModeOf(path, &mode) && (S_ISFIFO(mode) || S_ISSOCK(mode));
 }
 
 }  // namespace kx

@@ -37,4 +37,8 @@ bool DeleteFileW(const char16_t* path);
 // file: a folder, a pipe, a socket or a device.
 bool NamesNonRegularFile(const char16_t* path);
 
+// Whether the UTF-16 path names an existing pipe or socket, whose opening
+// waits for the other end.
+bool NamesPipeOrSocket(const char16_t* path);
+
 }  // namespace kx
