@@ -5,10 +5,12 @@
 // released).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -232,4 +234,36 @@ TEST(BadInputOutputs, DiskFullOnASmallTmpfs) {
     std::vector<std::string> files = FilesUnder(folder);
     EXPECT_GE(files.size(), 1u);
     umount2(folder.c_str(), MNT_DETACH);
+}
+
+TEST(BadInputOutputs, NamedPipeAsOutputIsRefusedWithoutWaitingForAReader) {
+    // Opening a pipe for writing waits until something opens it for reading.
+    const std::string folder = TempFolder("bad_out_pipe");
+    const std::string merged = folder + "/merged.mp4";
+    ASSERT_EQ(mkfifo(merged.c_str(), 0600), 0);
+    LogCapture log;
+    IStreamwright* converter = CreateConverter();
+    ASSERT_NE(converter, nullptr);
+    Bstr input(Fixture("h264_aac.mp4"));
+    int64_t first = converter->AddFile(input);
+    ASSERT_GE(first, 0);
+    ASSERT_EQ(converter->OpenStream(first, 0, 1), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(first, 1, 2), KX_S_OK);
+    converter->SetTaskType(KX_TASK_MERGE, -1);
+    converter->CheckMerge()->Release();
+    Bstr output(merged);
+    converter->SetOutputPath(output);
+    converter->GetOutputCount(first);
+    auto status = std::make_shared<std::atomic<HRESULT>>(KX_S_OK);
+    const bool ended = EndsWithin(std::chrono::seconds(10), [converter, status] { *status = converter->PrepareTask(); });
+    if (!ended) {
+        // Let the stuck open through (a reader that leaves at once), so that the converter can go.
+        int reader = open(merged.c_str(), O_RDONLY | O_NONBLOCK);
+        EndsWithin(std::chrono::seconds(10), [] {});
+        if (reader >= 0) close(reader);
+    }
+    ASSERT_TRUE(ended) << "PrepareTask waited for a reader of the pipe";
+    EXPECT_NE(status->load(), KX_S_OK);
+    EXPECT_TRUE(HasLineStartingWith(log.Lines(), u"MERGE ADD STREAM FAILED")) << Joined(log.Lines());
+    converter->Release();
 }
