@@ -205,6 +205,7 @@ TEST(StreamObject, SoundEqualsFfmpegDecoding) {
             EXPECT_EQ(r->audio.channels, c.channels);
             EXPECT_EQ(r->audio.bitsPerSample, 16);
             EXPECT_GE(r->audio.capacity, r->audio.bytesHeld);
+            EXPECT_EQ(s.sample->GetCapacity(), r->audio.capacity);
             EXPECT_EQ(r->presentationTime, expectedPts) << c.name << " block " << blocks;
             EXPECT_EQ(r->decodeTime, r->presentationTime);
             EXPECT_GT(r->duration, 0);
