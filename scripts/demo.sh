@@ -30,14 +30,33 @@ if [ -z "$input" ]; then
   fi
 fi
 
+# ffprobe must read every output without a complaint and decode its pictures.
+check() {
+  local f=$1 errors frames
+  errors=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$f" 2>&1 >/dev/null)
+  frames=$(ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$f" 2>/dev/null)
+  if [ -n "$errors" ] || [ "${frames:-0}" -eq 0 ]; then
+    echo "demo: ffprobe does not accept $f: ${errors:-no pictures}" >&2
+    exit 1
+  fi
+  echo "ffprobe: $f: $frames pictures"
+}
+
+# Cut points at a third and two thirds of the input (10 s and 20 s for the sample).
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$input")
+cuts=$(awk -v d="$duration" 'BEGIN { printf "%.3f,%.3f", d / 3, 2 * d / 3 }')
 rm -rf "$out/clips" && mkdir -p "$out/clips"
 echo "== split $input into three clips"
-"$cli" split "$input" -o "$out/clips" --at 10,20
+"$cli" split "$input" -o "$out/clips" --at "$cuts"
 mapfile -t clips < <(ls "$out"/clips/* | sort)
+for clip in "${clips[@]}"; do check "$clip"; done
 if [ -z "${1:-}" ]; then
   echo "== merge the clips back"
   "$cli" merge "${clips[@]}" -o "$out/merged.mp4"
+  check "$out/merged.mp4"
+  echo "== info"
   "$cli" info "${clips[@]}" "$out/merged.mp4"
 else
+  echo "== info"
   "$cli" info "${clips[@]}"
 fi

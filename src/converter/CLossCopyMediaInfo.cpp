@@ -12,45 +12,35 @@ namespace kx {
 
 namespace {
 
-// The parts of the FileMediaInfo byte layout that the copy touches: counts,
-// array pointers and extra data. Everything else is copied as bytes.
-struct StreamLayout {
-    uint8_t fields[388];
-    uint32_t extradataSize;  // 388
-    uint8_t* extradata;      // 392
-    uint8_t displaySize[8];  // 400
-};
-struct ProgramLayout {
-    uint8_t fields[20];
-    uint32_t counts[3];         // 20: video, audio, subtitle
-    StreamLayout* records[3];   // 32: in the same order
-};
 // Counts beyond these are damage, not media: the copy is refused.
 constexpr uint32_t kMaxEntries = 0xFFFF;
 constexpr uint32_t kMaxExtradataBytes = 1u << 28;
 
-struct FileLayout {
-    uint8_t fields[1036];
-    uint32_t programCount;   // 1036
-    uint8_t extraFlag[8];    // 1040
-    ProgramLayout* programs; // 1048
-};
-static_assert(sizeof(StreamLayout) == 408 && offsetof(StreamLayout, extradata) == 392, "stream record layout");
-static_assert(sizeof(ProgramLayout) == 56 && offsetof(ProgramLayout, records) == 32, "program entry layout");
-static_assert(sizeof(FileLayout) == 1056 && offsetof(FileLayout, programs) == 1048, "file information layout");
+// The three record arrays of a program and their counts, in the order
+// video, audio, subtitle.
+MediaStreamRecord*& RecordsOf(ProgramInfo& program, int kind) {
+    return kind == 0 ? program.videos : kind == 1 ? program.audios : program.subtitles;
+}
+MediaStreamRecord* RecordsOf(const ProgramInfo& program, int kind) {
+    return kind == 0 ? program.videos : kind == 1 ? program.audios : program.subtitles;
+}
+uint32_t& CountOf(ProgramInfo& program, int kind) {
+    return kind == 0 ? program.videoCount : kind == 1 ? program.audioCount : program.subtitleCount;
+}
 
-void FreeRecords(StreamLayout* records, uint32_t count) {
+void FreeRecords(MediaStreamRecord* records, uint32_t count) {
     if (!records) return;
     for (uint32_t i = 0; i < count; ++i)
         if (records[i].extradataSize != 0 && records[i].extradata) std::free(records[i].extradata);
     std::free(records);
 }
 
-void FreeFile(FileLayout* file) {
+void FreeFile(FileMediaInfo* file) {
     if (!file) return;
     if (file->programs) {
         for (uint32_t p = 0; p < file->programCount; ++p)
-            for (int kind = 0; kind < 3; ++kind) FreeRecords(file->programs[p].records[kind], file->programs[p].counts[kind]);
+            for (int kind = 0; kind < 3; ++kind)
+                FreeRecords(RecordsOf(file->programs[p], kind), CountOf(file->programs[p], kind));
         std::free(file->programs);
     }
     std::free(file);
@@ -58,11 +48,11 @@ void FreeFile(FileLayout* file) {
 
 // Copies count records and their extra data; null when memory runs out.
 // A source array that is missing gives zero-filled records.
-StreamLayout* CopyRecords(const StreamLayout* source, uint32_t count) {
-    auto* records = static_cast<StreamLayout*>(std::calloc(count, sizeof(StreamLayout)));
+MediaStreamRecord* CopyRecords(const MediaStreamRecord* source, uint32_t count) {
+    auto* records = static_cast<MediaStreamRecord*>(std::calloc(count, sizeof(MediaStreamRecord)));
     if (!records) return nullptr;
     if (!source) return records;
-    std::memcpy(records, source, size_t(count) * sizeof(StreamLayout));
+    std::memcpy(records, source, size_t(count) * sizeof(MediaStreamRecord));
     for (uint32_t i = 0; i < count; ++i) records[i].extradata = nullptr;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t size = records[i].extradataSize;
@@ -109,49 +99,47 @@ bool CLossCopyMediaInfo::CopyFrom(const FileMediaInfo* source) {
 }
 
 FileMediaInfo* CLossCopyMediaInfo::DeepCopy(const FileMediaInfo& source) {
-    const auto& from = reinterpret_cast<const FileLayout&>(source);
-    auto* file = static_cast<FileLayout*>(std::calloc(1, sizeof(FileLayout)));
+    auto* file = static_cast<FileMediaInfo*>(std::calloc(1, sizeof(FileMediaInfo)));
     if (!file) return nullptr;
-    std::memcpy(file, &from, sizeof(FileLayout));
-    file->fields[1022] = file->fields[1023] = 0;  // the path stays terminated
+    std::memcpy(file, &source, sizeof(FileMediaInfo));
+    file->path[511] = 0;  // the path stays terminated
     file->programs = nullptr;
     uint32_t programCount = file->programCount;
     file->programCount = 0;  // counts only what is built, should memory run out
     if (programCount > kMaxEntries) {
-        LogFormat(u"CLossCopyMediaInfo: %u programs refused\n", programCount);
+        LogFormat(u"CLossCopyMediaInfo: %d programs refused\n", static_cast<int>(programCount));
         FreeFile(file);
         return nullptr;
     }
-    if (programCount > 0) {
-        file->programs = static_cast<ProgramLayout*>(std::calloc(programCount, sizeof(ProgramLayout)));
-        if (!file->programs) {
-            LogFormat(u"CLossCopyMediaInfo: no memory for %u programs\n", programCount);
-            FreeFile(file);
-            return nullptr;
-        }
-        for (uint32_t p = 0; p < programCount; ++p) {
-            ProgramLayout& program = file->programs[p];
-            const ProgramLayout* sourceProgram = from.programs ? &from.programs[p] : nullptr;
-            if (sourceProgram) std::memcpy(&program, sourceProgram, sizeof(ProgramLayout));
-            file->programCount = p + 1;
-            for (int kind = 0; kind < 3; ++kind) {
-                program.records[kind] = nullptr;
-                uint32_t count = program.counts[kind];
-                if (count == 0) continue;
-                program.counts[kind] = 0;
-                if (count <= kMaxEntries) program.records[kind] = CopyRecords(sourceProgram->records[kind], count);
-                if (!program.records[kind]) {
-                    LogFormat(u"CLossCopyMediaInfo: %u stream records not copied\n", count);
-                    FreeFile(file);
-                    return nullptr;
-                }
-                program.counts[kind] = count;
+    if (programCount == 0) return file;
+    file->programs = static_cast<ProgramInfo*>(std::calloc(programCount, sizeof(ProgramInfo)));
+    if (!file->programs) {
+        LogFormat(u"CLossCopyMediaInfo: no memory for %d programs\n", static_cast<int>(programCount));
+        FreeFile(file);
+        return nullptr;
+    }
+    for (uint32_t p = 0; p < programCount; ++p) {
+        ProgramInfo& program = file->programs[p];
+        const ProgramInfo* sourceProgram = source.programs ? &source.programs[p] : nullptr;
+        if (sourceProgram) std::memcpy(&program, sourceProgram, sizeof(ProgramInfo));
+        file->programCount = p + 1;
+        for (int kind = 0; kind < 3; ++kind) {
+            RecordsOf(program, kind) = nullptr;
+            uint32_t count = CountOf(program, kind);
+            if (count == 0) continue;
+            CountOf(program, kind) = 0;
+            if (count <= kMaxEntries) RecordsOf(program, kind) = CopyRecords(RecordsOf(*sourceProgram, kind), count);
+            if (!RecordsOf(program, kind)) {
+                LogFormat(u"CLossCopyMediaInfo: %d stream records not copied\n", static_cast<int>(count));
+                FreeFile(file);
+                return nullptr;
             }
+            CountOf(program, kind) = count;
         }
     }
-    return reinterpret_cast<FileMediaInfo*>(file);
+    return file;
 }
 
-void CLossCopyMediaInfo::FreeCopy(FileMediaInfo* info) { FreeFile(reinterpret_cast<FileLayout*>(info)); }
+void CLossCopyMediaInfo::FreeCopy(FileMediaInfo* info) { FreeFile(info); }
 
 }  // namespace kx

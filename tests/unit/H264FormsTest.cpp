@@ -231,16 +231,6 @@ TEST(H264FormsTest, LengthPrefixChainsAreToldFromAnnexB) {
     EXPECT_FALSE(kx::IsLengthPrefixChain(nullptr, 0));
 }
 
-TEST(H264FormsTest, StartCodeTests) {
-    const Bytes four = {0, 0, 0, 1, 0x65};
-    const Bytes three = {0, 0, 1, 0x65};
-    EXPECT_TRUE(kx::BeginsWithFourByteStartCode(four.data(), four.size()));
-    EXPECT_FALSE(kx::BeginsWithThreeByteStartCode(four.data(), four.size()));
-    EXPECT_TRUE(kx::BeginsWithThreeByteStartCode(three.data(), three.size()));
-    EXPECT_FALSE(kx::BeginsWithFourByteStartCode(three.data(), 3));
-    EXPECT_FALSE(kx::BeginsWithThreeByteStartCode(three.data(), 2));
-}
-
 // Random bytes rich in zeros, ones and parameter-set headers, in buffers of
 // exactly their size: every function must stay inside them.
 TEST(H264FormsTest, ArbitraryBytesStayInBounds) {

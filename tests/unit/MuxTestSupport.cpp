@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "TestSupport.h"
+#include "demux/CTSingleTDemuxer.h"
 #include "media/MediaKernel.h"
 #include "mux/CTMuxer.h"
 
@@ -128,30 +129,48 @@ bool SourceReader::Read(AVPacket* packet) {
 
 CopyResult CopyThroughMuxer(const std::string& input, const std::string& output) {
     CopyResult result;
-    SourceReader reader(input);
-    if (!reader.IsOpen()) return result;
-    const int video = reader.FirstStreamOf(kx::kMediaVideo);
-    const int audio = reader.FirstStreamOf(kx::kMediaAudio);
+    kx::CTSingleTDemuxer demuxer;
+    const std::u16string inputName = kxtest::Wide(input);
+    if (demuxer.Open(inputName.c_str(), 0) != 0) return result;
+    kx::ITAnalyze* analyze = demuxer.GetAnalyze();
+    if (!analyze) return result;
+    // The first video and the first audio stream, described by the analysis.
     kx::MediaStreamPair pair;
-    pair.video = reader.Info(video);
-    pair.audio = reader.Info(audio);
+    for (int index = 0; index < 64 && (!pair.video || !pair.audio); ++index) {
+        kx::StreamMediaInfo* info = analyze->GetMediaInfo(index);
+        if (info && info->mediaType == kx::kMediaVideo && !pair.video)
+            pair.video = info;
+        else if (info && info->mediaType == kx::kMediaAudio && !pair.audio)
+            pair.audio = info;
+        else
+            analyze->FreeMediaInfo(info);
+    }
 
     CTMuxer muxer;
     const std::u16string name = kxtest::Wide(output);
     result.openResult = muxer.OpenMuxer(name.c_str(), &pair);
+    if (result.openResult == 0) {
+        for (kx::StreamMediaInfo* info : {pair.video, pair.audio}) {
+            if (!info) continue;
+            muxer.AddStream(info->streamIndex, info);
+            demuxer.AddStream(info->streamIndex);
+        }
+        result.headerResult = muxer.WriteHeader();
+    }
+    analyze->FreeMediaInfo(pair.video);
+    analyze->FreeMediaInfo(pair.audio);
     if (result.openResult != 0) return result;
-    if (pair.video) muxer.AddStream(video, pair.video);
-    if (pair.audio) muxer.AddStream(audio, pair.audio);
-    result.headerResult = muxer.WriteHeader();
-    if (result.headerResult == 0) {
+
+    if (result.headerResult == 0 && demuxer.StartDemuxer() == 0) {
+        kx::ITDemuxerControl* control = demuxer.GetControl();
         AVPacket* packet = av_packet_alloc();
-        while (reader.Read(packet)) {
-            if (packet->stream_index == video || packet->stream_index == audio) {
-                if (muxer.WritePacket(packet->stream_index, packet) < 0)
-                    ++result.writeFailures;
-                else
-                    ++result.packetsWritten;
-            }
+        // Bounded, so that a reader that never ends fails the test instead of hanging it.
+        for (int n = 0; n < 200000 && control->ReadNext() == 1 && control->GetPacket(packet) == 1; ++n) {
+            control->SetSampleReady(0);  // taken: the next ReadNext reads on
+            if (muxer.WritePacket(packet->stream_index, packet) < 0)
+                ++result.writeFailures;
+            else
+                ++result.packetsWritten;
             av_packet_unref(packet);
         }
         av_packet_free(&packet);

@@ -1,6 +1,6 @@
-// Helpers for the muxer tests: an input read with the library directly (our
-// stream records, packets in 100-ns ticks), a whole-file copy through
-// CTMuxer, and ffprobe / ffmpeg as judges of the result.
+// Helpers for the muxer tests: a whole-file copy through the demux layer and
+// CTMuxer, an input read with the library directly for hand-made cases (our
+// stream records, packets in 100-ns ticks), and ffprobe / ffmpeg as judges.
 #pragma once
 
 #include <map>
@@ -47,7 +47,8 @@ struct CopyResult {
     int closeResult = -99;
 };
 
-// Copies the first video and the first audio stream of `input` into `output`.
+// Copies the first video and the first audio stream of `input` into `output`,
+// read and described by the demux layer, as the copy engines do.
 CopyResult CopyThroughMuxer(const std::string& input, const std::string& output);
 
 // A fresh path in the test output folder (an older file of that name is removed).

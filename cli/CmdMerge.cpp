@@ -1,0 +1,73 @@
+// remuxion merge FILE... -o OUT [--quiet]
+#include "Args.h"
+#include "Commands.h"
+#include "Console.h"
+#include "Input.h"
+#include "MergeCheck.h"
+#include "Outputs.h"
+#include "SplitPlan.h"
+#include "TaskRunner.h"
+#include "TimeText.h"
+
+namespace kxcli {
+
+namespace {
+
+// A length no input reaches: the input's end ends the clip.
+constexpr int64_t kWholeFile = INT64_C(1) << 52;
+
+// The whole file as one clip; the duration also weighs the progress.
+ClipRange WholeFileClip(const InputFile& input) {
+    int64_t duration = input.desc.DurationTicks();
+    return ClipRange{0, duration > 0 ? duration + kTailMargin : kWholeFile, 0};
+}
+
+}  // namespace
+
+int RunMerge(const Arguments& args) {
+    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false}, {"--quiet", "-q", false, false}});
+    if (parsed.positional.empty()) UsageError("merge needs the FILEs to join");
+    auto output = parsed.Value("--output");
+    if (!output) UsageError("merge needs the output file: -o OUT");
+    const bool quiet = parsed.Has("--quiet");
+    CheckOutputFile(*output, parsed.positional);
+
+    CheckReadable(parsed.positional);
+    Converter converter;
+    std::vector<InputFile> inputs;
+    for (const auto& path : parsed.positional) {
+        InputFile input = AddInput(converter.Get(), path);
+        SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
+        inputs.push_back(std::move(input));
+    }
+    StartReading(converter.Get());
+    if (!inputs.front().HasSelected(MediaKind::kVideo))
+        Fail("cannot merge " + inputs.front().path + ": it has no video stream, and outputs need one");
+
+    MergeVerdict verdict = JudgeMergeGroups(MergeGroups(converter.Get()), inputs);
+    if (!verdict.possible) Fail("cannot merge without re-encoding: " + verdict.reason);
+
+    double seconds = 0;
+    std::vector<const InputFile*> sources;
+    for (const auto& input : inputs) {
+        ClipRange clip = WholeFileClip(input);
+        if (converter->AddTimeClip(input.id, &clip) != KX_S_OK) Fail("the component refused a clip of " + input.path);
+        seconds += input.desc.duration;
+        sources.push_back(&input);
+    }
+
+    TaskSettings settings;
+    settings.kind = TaskKind::kMerge;
+    settings.outputPath = *output;
+    settings.namingFileId = inputs.front().id;
+    settings.label = "merge";
+    settings.mediaSeconds = seconds;
+    settings.quiet = quiet;
+    settings.plan = PlanFor(sources, ExtensionOf(*output), false);
+    TaskResult result = RunTask(converter.Get(), settings);
+    PrintOutputs(result, quiet);
+    if (result.interrupted) throw CliError("interrupted; the output holds what was merged so far", kExitInterrupted);
+    return 0;
+}
+
+}  // namespace kxcli

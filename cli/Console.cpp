@@ -1,0 +1,71 @@
+#include "Console.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kxcli {
+
+namespace {
+
+FILE* g_out = nullptr;
+FILE* g_err = nullptr;
+bool g_errTerminal = false;
+int g_captureFd = -1;
+off_t g_captureRead = 0;
+
+}  // namespace
+
+void Fail(const std::string& message) { throw CliError(message, kExitFailure); }
+void UsageError(const std::string& message) { throw CliError(message, kExitUsage); }
+
+void SetUpConsole() {
+    fflush(stdout);
+    fflush(stderr);
+    int outFd = dup(STDOUT_FILENO);
+    int errFd = dup(STDERR_FILENO);
+    g_out = outFd >= 0 ? fdopen(outFd, "w") : nullptr;
+    g_err = errFd >= 0 ? fdopen(errFd, "w") : nullptr;
+    if (!g_out || !g_err) {
+        // Without spare descriptors the program shares the streams.
+        g_out = stdout;
+        g_err = stderr;
+        g_errTerminal = isatty(STDERR_FILENO);
+        return;
+    }
+    setvbuf(g_err, nullptr, _IONBF, 0);
+    g_errTerminal = isatty(errFd);
+    fcntl(outFd, F_SETFD, FD_CLOEXEC);
+    fcntl(errFd, F_SETFD, FD_CLOEXEC);
+
+    int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nothing >= 0) {
+        dup2(nothing, STDOUT_FILENO);
+        close(nothing);
+    }
+    char scratch[] = "/tmp/remuxion-stderr-XXXXXX";
+    int capture = mkstemp(scratch);
+    if (capture >= 0) {
+        unlink(scratch);
+        dup2(capture, STDERR_FILENO);
+        g_captureFd = capture;
+    }
+}
+
+FILE* Out() { return g_out ? g_out : stdout; }
+FILE* Err() { return g_err ? g_err : stderr; }
+bool ErrIsTerminal() { return g_errTerminal; }
+
+std::string TakeLibraryStderr() {
+    fflush(stderr);
+    std::string text;
+    if (g_captureFd < 0) return text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = pread(g_captureFd, buffer, sizeof buffer, g_captureRead)) > 0) {
+        text.append(buffer, static_cast<size_t>(n));
+        g_captureRead += n;
+    }
+    return text;
+}
+
+}  // namespace kxcli

@@ -1,0 +1,41 @@
+// The program's own output streams, the failure type, and the silencing of
+// what the component prints on the process's standard streams.
+#pragma once
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+namespace kxcli {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// Ends the command with one message (caught in main).
+class CliError : public std::runtime_error {
+public:
+    CliError(const std::string& message, int exitCode) : std::runtime_error(message), exitCode_(exitCode) {}
+    int ExitCode() const { return exitCode_; }
+
+private:
+    int exitCode_;
+};
+
+[[noreturn]] void Fail(const std::string& message);
+[[noreturn]] void UsageError(const std::string& message);
+
+// Keeps private copies of standard output and error for the program, then
+// points the process's descriptors 1 and 2 elsewhere: the component prints
+// diagnostics of its own there (standard output to nowhere, standard error
+// to a scratch file that TakeLibraryStderr reads).
+void SetUpConsole();
+
+FILE* Out();
+FILE* Err();
+bool ErrIsTerminal();
+
+// What the component wrote to standard error since the last call.
+std::string TakeLibraryStderr();
+
+}  // namespace kxcli

@@ -1,0 +1,79 @@
+#include "KeyFrames.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Console.h"
+#include "Interrupt.h"
+#include "Progress.h"
+
+namespace kxcli {
+
+namespace {
+
+constexpr auto kPoll = std::chrono::milliseconds(50);
+constexpr double kQuietStartSeconds = 0.5;  // short scans draw nothing
+
+int32_t OnKeyFrameProgress(void* context, int32_t code, TaskCursor*, int32_t value) {
+    if (code == KX_NOTIFY_KEYFRAME_PROGRESS || code == KX_NOTIFY_KEYFRAME_DONE)
+        static_cast<std::atomic<int>*>(context)->store(value);
+    return 0;
+}
+
+}  // namespace
+
+std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const InputFile& input, bool quiet) {
+    if (!input.HasSelected(MediaKind::kVideo)) Fail(input.path + " has no video stream, so it has no key frames");
+
+    std::atomic<int> percent{0};
+    converter->SetCallback(&OnKeyFrameProgress, &percent, 1);
+    KeyFrameList list{0, nullptr, 0};
+    std::atomic<bool> done{false};
+    HRESULT status = KX_E_FAIL;
+    std::thread scan([&] {
+        KeyFrameList* target = &list;
+        status = converter->GetFileKeyFrameIndex(input.id, &target);
+        done = true;
+    });
+
+    bool cancelled = false;
+    {
+        ProgressDisplay progress("key frames", input.desc.duration, quiet, kQuietStartSeconds);
+        while (!done) {
+            if (Interrupted() && !cancelled) {
+                cancelled = true;
+                converter->CancelKeyFrameIndex(input.id);
+            }
+            progress.Update(percent);
+            std::this_thread::sleep_for(kPoll);
+        }
+        scan.join();
+        progress.Finish(status == KX_S_OK && !cancelled);
+    }
+    converter->SetCallback(nullptr, nullptr, 1);
+
+    std::vector<KeyFrameRecord> records;
+    if (list.items && list.count > 0) records.assign(list.items, list.items + list.count);
+    Component().freeKeyFrameList(&list);
+    if (cancelled) throw CliError("interrupted while indexing the key frames of " + input.path, kExitInterrupted);
+    if (status != KX_S_OK) Fail("cannot index the key frames of " + input.path);
+    return records;
+}
+
+int64_t NearestKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
+    if (keyFrames.empty()) return t;
+    const KeyFrameRecord* before = nullptr;
+    for (const auto& k : keyFrames) {
+        if (k.time == t) return t;
+        if (k.time < t) {
+            before = &k;
+        } else {
+            if (!before) return k.time;
+            return (t - before->time < k.time - t) ? before->time : k.time;
+        }
+    }
+    return keyFrames.back().time;
+}
+
+}  // namespace kxcli

@@ -1,0 +1,74 @@
+#include "Outputs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "Console.h"
+
+namespace kxcli {
+
+namespace fs = std::filesystem;
+
+void PrepareOutputFolder(const std::string& folder) {
+    std::error_code error;
+    if (fs::exists(folder, error) && !fs::is_directory(folder, error))
+        Fail("the output folder " + folder + " is a file");
+    if (!fs::exists(folder, error) && !fs::create_directories(folder, error))
+        Fail("cannot create the output folder " + folder + ": " + error.message());
+    if (access(folder.c_str(), W_OK) != 0) Fail("cannot write to the output folder " + folder + ": " + std::strerror(errno));
+}
+
+std::string NormalizeExtension(const std::string& extension) {
+    std::string text = extension.empty() || extension[0] != '.' ? "." + extension : extension;
+    bool plain = text.size() >= 2 && text.size() <= 9;
+    for (size_t i = 1; plain && i < text.size(); ++i) plain = std::isalnum(static_cast<unsigned char>(text[i])) != 0;
+    if (!plain) UsageError("bad extension '" + extension + "' for --ext: write it like .mkv or mkv");
+    return text;
+}
+
+std::string ExtensionOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs) {
+    if (ExtensionOf(output).size() < 2)
+        UsageError("the output " + output + " needs an extension that names its container (.mp4, .mkv, .ts, ...)");
+    fs::path path(output);
+    std::error_code error;
+    if (fs::is_directory(path, error)) Fail("the output " + output + " is a folder; name the output file");
+    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, error)) Fail("the folder of the output " + output + " does not exist");
+    if (access(folder.c_str(), W_OK) != 0) Fail("cannot write to the folder of " + output + ": " + std::strerror(errno));
+    if (fs::exists(path, error))
+        for (const auto& input : inputs)
+            if (fs::equivalent(path, input, error)) Fail("the output " + output + " would overwrite the input " + input);
+}
+
+OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly) {
+    OutputPlan plan;
+    plan.extension = extension;
+    for (const InputFile* input : inputs) {
+        plan.sources.push_back(input->path);
+        for (const auto& choice : input->selected) {
+            if (const StreamDesc* s = input->desc.FindStream(choice.index)) plan.streams.push_back({*s, input->path});
+            if (firstStreamOnly) break;
+        }
+    }
+    // The component checks the video codec before the audio codec.
+    std::stable_partition(plan.streams.begin(), plan.streams.end(),
+                          [](const PlannedStream& p) { return p.stream.kind == MediaKind::kVideo; });
+    return plan;
+}
+
+}  // namespace kxcli

@@ -1,0 +1,28 @@
+// Checks and names for what a task writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Diagnose.h"
+#include "Input.h"
+
+namespace kxcli {
+
+// Creates the folder when missing; fails when it cannot be written.
+void PrepareOutputFolder(const std::string& folder);
+
+// "mkv" or ".mkv" -> ".mkv"; fails on anything that is not a plain extension.
+std::string NormalizeExtension(const std::string& extension);
+
+// The extension of a path from its last '.', lower-cased ("" when none).
+std::string ExtensionOf(const std::string& path);
+
+// A merge or mix output: must name its container by extension, lie in a
+// writable folder and not be one of the inputs.
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs);
+
+// The streams that the inputs' selections write, for explaining refusals.
+OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly);
+
+}  // namespace kxcli

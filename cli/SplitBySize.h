@@ -1,0 +1,13 @@
+// remuxion split FILE -o DIR --size BYTES: pieces of about BYTES of media
+// data each, every piece starting at a key frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kxcli {
+
+int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
+                bool quiet);
+
+}  // namespace kxcli

@@ -1,0 +1,43 @@
+// Runs a prepared split, merge or stream mix: set-up, start, progress,
+// Ctrl-C, output names.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Component.h"
+#include "Diagnose.h"
+
+namespace kxcli {
+
+enum class TaskKind : uint32_t { kSplit = 0, kMerge = 1, kMix = 2 };
+
+struct TaskSettings {
+    TaskKind kind = TaskKind::kSplit;
+    int32_t option = -1;          // 0: any frame may start a clip
+    std::string outputPath;       // split: the folder; merge, mix: the file
+    std::string extension;        // split: replaces the input's extension when set
+    int64_t namingFileId = 0;     // the file whose outputs are counted and named
+    std::string label;            // shown beside the progress bar
+    double mediaSeconds = 0;      // media time the task covers, for the speed
+    bool quiet = false;
+    OutputPlan plan;              // for explaining a refusal
+};
+
+struct TaskResult {
+    std::vector<std::string> outputs;  // complete outputs, in order
+    bool interrupted = false;
+    std::vector<bool> ranOut;          // per output: the input ended before the clip did
+};
+
+// Streams must already be selected and the readers started (StartReading),
+// and the clips set. Fails with one
+// message when the outputs cannot be prepared or the task cannot start.
+// Outputs left unfinished (never started after a Ctrl-C) are deleted.
+TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
+
+// Prints "wrote N files:" and the names (just the names with --quiet).
+void PrintOutputs(const TaskResult& result, bool quiet);
+
+}  // namespace kxcli

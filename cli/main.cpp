@@ -1,0 +1,104 @@
+// remuxion: split, merge and mix media files without re-encoding, and show
+// what is in them. A host of libKX_Remuxion.so like any other: it loads the
+// library at run time and uses only its public interface.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Commands.h"
+#include "Component.h"
+#include "Console.h"
+#include "Interrupt.h"
+#include "LibraryLog.h"
+
+#ifndef KX_CLI_VERSION
+#define KX_CLI_VERSION "0"
+#endif
+
+namespace kxcli {
+
+namespace {
+
+const char* const kUsage = R"(usage: remuxion COMMAND [OPTIONS]
+
+Copies compressed streams between containers without re-encoding.
+
+commands:
+  info FILE... [--json]          programs, streams, codecs, sizes, rates, durations,
+                                 bit rates; with several files, whether they merge
+  keyframes FILE [--json]        the key-frame times of the first video stream
+  split FILE -o DIR CLIPS        cut into clips, one file each, CLIPS being one of
+      --at T1,T2,...             cut points: [0,T1), [T1,T2), ..., [Tn,end)
+      --every DURATION           clips of that duration
+      --size BYTES               pieces of about BYTES each (k, M, G allowed)
+      --clip START+LENGTH        one clip (repeat for more)
+    --ext .mkv                   write another container than the input's
+    --any-frame                  let clips start at any frame, not only key frames
+  merge FILE... -o OUT           join whole files one after another
+  mix FILE [--stream N]... -o OUT
+                                 one stream of each file side by side; --stream N
+                                 chooses stream N of the FILE before it
+
+Streams: the first video and the first audio stream of each file (mix: the
+first of them). Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
+Options for every command: --quiet (-q) no progress, --help (-h), --version.
+Exit status: 0 success, 1 failure, 2 bad arguments, 130 interrupted.
+)";
+
+int Dispatch(const std::string& command, const Arguments& args) {
+    if (command == "info") return RunInfo(args);
+    if (command == "keyframes") return RunKeyFrames(args);
+    if (command == "split") return RunSplit(args);
+    if (command == "merge") return RunMerge(args);
+    if (command == "mix") return RunMix(args);
+    UsageError("unknown command '" + command + "' (commands: info, keyframes, split, merge, mix)");
+}
+
+bool WantsHelp(const Arguments& args) {
+    for (const auto& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
+int Main(int argc, char** argv) {
+    SetUpConsole();
+    Arguments all(argv + 1, argv + argc);
+    if (all.empty()) {
+        fputs(kUsage, Err());
+        return kExitUsage;
+    }
+    if (all[0] == "--help" || all[0] == "-h" || all[0] == "help" || WantsHelp(all)) {
+        fputs(kUsage, Out());
+        return 0;
+    }
+    if (all[0] == "--version") {
+        fprintf(Out(), "remuxion %s\n", KX_CLI_VERSION);
+        return 0;
+    }
+    int status = kExitFailure;
+    bool capturing = false;
+    try {
+        Component();  // the library first: without it nothing else can answer
+        CaptureLibraryLog();
+        capturing = true;
+        InstallInterruptHandler();
+        status = Dispatch(all[0], Arguments(all.begin() + 1, all.end()));
+    } catch (const CliError& error) {
+        fprintf(Err(), "remuxion: %s\n", error.what());
+        status = error.ExitCode();
+    } catch (const std::exception& error) {
+        fprintf(Err(), "remuxion: %s\n", error.what());
+        status = kExitFailure;
+    }
+    if (capturing) Component().setLogSink(nullptr, nullptr);
+    fflush(Out());
+    return status;
+}
+
+}  // namespace
+
+}  // namespace kxcli
+
+int main(int argc, char** argv) { return kxcli::Main(argc, argv); }

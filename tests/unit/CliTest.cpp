@@ -1,0 +1,384 @@
+// The remuxion program, run as a user runs it; ffprobe judges what it writes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kxtest::Fixture;
+using kxtest::RunCommand;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// Runs the program with the arguments (already quoted where needed).
+Outcome Remuxion(const std::string& arguments) {
+    char errPath[] = "/tmp/remuxion-cli-err-XXXXXX";
+    int fd = mkstemp(errPath);
+    if (fd >= 0) close(fd);
+    Outcome outcome;
+    outcome.out = RunCommand(std::string(KX_BUILD_DIR) + "/remuxion " + arguments + " 2>" + errPath + " </dev/null",
+                             &outcome.status);
+    outcome.err = ReadAll(errPath);
+    unlink(errPath);
+    return outcome;
+}
+
+// A failure: a non-zero status and exactly one line, the message.
+void ExpectOneMessage(const Outcome& outcome, int status, const std::string& part) {
+    EXPECT_EQ(outcome.status, status) << outcome.err;
+    auto lines = Lines(outcome.err);
+    ASSERT_EQ(lines.size(), 1u) << outcome.err;
+    EXPECT_EQ(lines[0].rfind("remuxion: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(part), std::string::npos) << lines[0];
+}
+
+// ffprobe's answer; its complaints about the file come along unless told not.
+std::string Probe(const std::string& path, const std::string& what, bool withErrors = true) {
+    return RunCommand("ffprobe -v error " + what + " -of csv=p=0 " + Quote(path) + (withErrors ? " 2>&1" : " 2>/dev/null"));
+}
+
+double Duration(const std::string& path) { return std::atof(Probe(path, "-show_entries format=duration").c_str()); }
+
+std::vector<std::string> VideoPackets(const std::string& path) {
+    return Lines(Probe(path, "-select_streams v -show_entries packet=pts_time,flags", false));
+}
+
+// Whether the component reads media yet; the run tests need it.
+bool ComponentReadsMedia() {
+    static const bool reads = Remuxion("info " + Quote(Fixture("h264_aac.mp4"))).status == 0;
+    return reads;
+}
+
+#define REQUIRE_MEDIA()                                                                      \
+    if (!ComponentReadsMedia()) GTEST_SKIP() << "the component cannot read media files yet " \
+                                                "(demux, media information or engines missing)"
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/remuxion-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string Dir(const std::string& name = {}) const { return name.empty() ? dir_ : dir_ + "/" + name; }
+    std::vector<std::string> FilesIn(const std::string& dir) const {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    std::string dir_;
+};
+
+// ---- arguments: refused before any file is read ----
+
+TEST_F(Cli, BadArgumentsGiveOneMessageAndStatusTwo) {
+    std::string in = Quote(Fixture("h264_aac.mp4"));
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir() + " --at 3 --bogus"), 2, "unknown option '--bogus'");
+    ExpectOneMessage(Remuxion("frobnicate " + in), 2, "unknown command 'frobnicate'");
+    ExpectOneMessage(Remuxion("split " + in + " --at 3"), 2, "-o DIR");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir()), 2, "one of --at, --every, --size or --clip");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir() + " --at 3 --every 2"), 2, "only one of");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir() + " --at 5,3"), 2, "must rise");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir() + " --size 12q"), 2, "bad size '12q'");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir() + " --ext '.m/v' --at 3"), 2, "bad extension");
+    ExpectOneMessage(Remuxion("merge " + in + " -o " + Dir("joined")), 2, "needs an extension");
+    ExpectOneMessage(Remuxion("mix --stream 0 " + in + " -o " + Dir("x.mp4")), 2, "--stream N comes after the FILE");
+    ExpectOneMessage(Remuxion("keyframes " + in + " " + in), 2, "keyframes takes one FILE");
+    Outcome bare = Remuxion("");
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_NE(bare.err.find("usage: remuxion"), std::string::npos);
+}
+
+TEST_F(Cli, BadTimesNameTheTextAndTheForm) {
+    std::string split = "split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir();
+    for (const char* bad : {"1:2:3:4", "1:70", "-5", "abc", "1.2.3", "3,", "00:00:01.12345678"})
+        ExpectOneMessage(Remuxion(split + " --at " + Quote(bad)), 2, "bad time '");
+    ExpectOneMessage(Remuxion(split + " --every 1:xx"), 2, "bad time '1:xx' for --every");
+    ExpectOneMessage(Remuxion(split + " --clip 5"), 2, "write START+LENGTH");
+    ExpectOneMessage(Remuxion(split + " --clip 5+0"), 2, "length must be above zero");
+    EXPECT_FALSE(fs::exists(Dir("h264_aac_0_000.mp4")));
+}
+
+TEST_F(Cli, MissingAndUnreadableInputs) {
+    ExpectOneMessage(Remuxion("info " + Dir("absent.mp4")), 1, "no such file: " + Dir("absent.mp4"));
+    ExpectOneMessage(Remuxion("split " + Dir() + " -o " + Dir("out") + " --at 3"), 1, "is a folder");
+    ExpectOneMessage(Remuxion("info " + Quote(Fixture("garbage.bin"))), 1, "not a media file");
+    ExpectOneMessage(Remuxion("merge " + Quote(Fixture("h264_aac.mp4")) + " " + Dir("absent.mp4") + " -o " +
+                              Dir("m.mp4")),
+                     1, "no such file");
+}
+
+// ---- commands on real media ----
+
+TEST_F(Cli, InfoShowsStreamsAndMergeability) {
+    REQUIRE_MEDIA();
+    Outcome one = Remuxion("info " + Quote(Fixture("h264_aac.mp4")));
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_NE(one.out.find("stream #0  video  h264  320x240  25 fps"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("stream #1  audio  aac  48000 Hz  stereo"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("duration 00:10.000"), std::string::npos) << one.out;
+    EXPECT_EQ(one.out.find("merge:"), std::string::npos);  // one file: nothing to merge
+
+    Outcome programs = Remuxion("info " + Quote(Fixture("two_programs.ts")));
+    EXPECT_NE(programs.out.find("program 2:"), std::string::npos) << programs.out;
+
+    Outcome good = Remuxion("info " + Quote(Fixture("h264_aac.mp4")) + " " + Quote(Fixture("h264_aac_lowrate.mp4")));
+    EXPECT_NE(good.out.find("merge: the files can be merged without re-encoding"), std::string::npos) << good.out;
+    Outcome bad = Remuxion("info " + Quote(Fixture("h264_aac.mp4")) + " " + Quote(Fixture("h264_aac_mono44k.mp4")));
+    EXPECT_NE(bad.out.find("cannot be merged"), std::string::npos) << bad.out;
+    EXPECT_NE(bad.out.find("audio stream #1: 44100 Hz vs 48000 Hz, mono vs stereo"), std::string::npos) << bad.out;
+
+    // Non-ASCII names pass through as UTF-8.
+    Outcome accented = Remuxion("info " + Quote(Fixture("Fête_vidéo_ü.mp4")));
+    EXPECT_EQ(accented.status, 0) << accented.err;
+    EXPECT_NE(accented.out.find("Fête_vidéo_ü.mp4"), std::string::npos);
+}
+
+TEST_F(Cli, InfoJsonAgreesWithFfprobe) {
+    REQUIRE_MEDIA();
+    std::string in = Quote(Fixture("h264_aac.mp4"));
+    std::string script =
+        "import json,sys; d=json.load(sys.stdin); s=d['files'][0]['programs'][0]['streams']; "
+        "print(s[0]['codec'], s[0]['width'], s[0]['height'], s[0]['frameRate'], s[0]['copyable']); "
+        "print(s[1]['codec'], s[1]['sampleRate'], s[1]['channels']); print(d['files'][0]['duration'])";
+    std::string ours = RunCommand(std::string(KX_BUILD_DIR) + "/remuxion info --json " + in + " | python3 -c " +
+                                  Quote(script));
+    std::string probe = RunCommand("ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,channels"
+                                   " -show_entries format=duration -of default=nw=1:nk=1 " + in);
+    auto lines = Lines(ours);
+    ASSERT_EQ(lines.size(), 3u) << ours;
+    EXPECT_EQ(lines[0], "h264 320 240 25 True");
+    EXPECT_EQ(lines[1], "aac 48000 2");
+    EXPECT_NEAR(std::atof(lines[2].c_str()), std::atof(Lines(probe).back().c_str()), 0.001) << probe;
+}
+
+TEST_F(Cli, KeyFramesMatchFfprobe) {
+    REQUIRE_MEDIA();
+    std::string in = Fixture("h264_aac.mp4");
+    std::vector<std::string> expected;
+    for (const auto& packet : VideoPackets(in))
+        if (packet.find(",K") != std::string::npos) expected.push_back(packet.substr(0, packet.find(',')));
+    Outcome json = Remuxion("keyframes --json " + Quote(in));
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::string times = RunCommand("printf '%s' " + Quote(json.out) +
+                                   " | python3 -c 'import json,sys; [print(\"%.6f\" % k[\"time\"]) for k in "
+                                   "json.load(sys.stdin)[\"keyFrames\"]]'");
+    EXPECT_EQ(Lines(times), expected);
+    Outcome text = Remuxion("keyframes " + Quote(in));
+    EXPECT_NE(text.out.find("10 key frames"), std::string::npos) << text.out;
+
+    ExpectOneMessage(Remuxion("keyframes " + Quote(Fixture("audio_only.m4a"))), 1, "has no video stream");
+}
+
+TEST_F(Cli, SplitAtCutPointsWritesClipsThatStartOnKeyFrames) {
+    REQUIRE_MEDIA();
+    Outcome run = Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("clips") + " --at 3,00:07 -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto files = FilesIn(Dir("clips"));
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(Lines(run.out), files);  // --quiet prints just the names
+    const double expected[] = {3.0, 4.0, 3.0};
+    size_t frames = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_NEAR(Duration(files[i]), expected[i], 0.1) << files[i];
+        auto packets = VideoPackets(files[i]);
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets.front(), "0.000000,K_") << files[i];
+        // Every packet decodes to a picture.
+        EXPECT_EQ(Probe(files[i], "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+                  std::to_string(packets.size()) + "\n") << files[i];
+        frames += packets.size();
+    }
+    // Without B-frames a clip ends with the key frame that starts the next one.
+    EXPECT_EQ(frames, 252u);
+}
+
+TEST_F(Cli, SplitOfABFrameSourceLosesNoPacketAtTheCuts) {
+    REQUIRE_MEDIA();
+    // Packets come in decoding order, so the last pictures before a cut
+    // arrive after later ones; the clips still share out every packet.
+    Outcome run = Remuxion("split " + Quote(Fixture("h264_bframes_opengop.mp4")) + " -o " + Dir() + " --at 3,7 -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto files = FilesIn(Dir());
+    ASSERT_EQ(files.size(), 3u);
+    size_t packets = 0;
+    for (const auto& file : files) {
+        packets += VideoPackets(file).size();
+        EXPECT_EQ(Probe(file, "-select_streams v -show_entries packet=flags -read_intervals %+#1"), "K_\n") << file;
+    }
+    EXPECT_EQ(packets, VideoPackets(Fixture("h264_bframes_opengop.mp4")).size());
+}
+
+TEST_F(Cli, SplitEveryIntoAnotherContainer) {
+    REQUIRE_MEDIA();
+    Outcome run = Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir() + " --every 4 --ext mkv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto files = FilesIn(Dir());
+    ASSERT_EQ(files.size(), 3u);
+    for (const auto& file : files) {
+        EXPECT_EQ(fs::path(file).extension(), ".mkv");
+        EXPECT_NE(Probe(file, "-show_entries format=format_name").find("matroska"), std::string::npos);
+        EXPECT_NE(run.out.find(file), std::string::npos) << run.out;
+    }
+    EXPECT_NEAR(Duration(files[2]), 2.0, 0.1);
+    EXPECT_NE(run.out.find("wrote 3 files:"), std::string::npos) << run.out;
+}
+
+TEST_F(Cli, SplitExplicitClipsAndAnyFrame) {
+    REQUIRE_MEDIA();
+    std::string in = Quote(Fixture("h264_aac.mp4"));
+    Outcome run = Remuxion("split " + in + " -o " + Dir("a") + " --clip 1+3 --clip 0:06+2 -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto files = FilesIn(Dir("a"));
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_NEAR(Duration(files[0]), 3.0, 0.1);
+    EXPECT_NEAR(Duration(files[1]), 2.0, 0.1);
+
+    Outcome any = Remuxion("split " + in + " -o " + Dir("b") + " --at 2.4 --any-frame -q");
+    ASSERT_EQ(any.status, 0) << any.err;
+    auto parts = FilesIn(Dir("b"));
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_NEAR(Duration(parts[0]), 2.4, 0.1);  // not moved to a key frame
+
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir("c") + " --at 12"), 1, "beyond the end");
+    ExpectOneMessage(Remuxion("split " + in + " -o " + Dir("c") + " --clip 11+2"), 1, "beyond the end");
+}
+
+TEST_F(Cli, SplitBySizeCoversTheFileWithoutGaps) {
+    REQUIRE_MEDIA();
+    const int64_t limit = 150 * 1024;
+    Outcome run = Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir() + " --size 150k -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto files = FilesIn(Dir());
+    ASSERT_GE(files.size(), 4u);
+    EXPECT_EQ(Lines(run.out), files);
+    double covered = 0;
+    for (const auto& file : files) {
+        // The packet that crosses the size is still written, plus the container's own bytes.
+        EXPECT_LT(static_cast<int64_t>(fs::file_size(file)), limit + 40 * 1024) << file;
+        EXPECT_EQ(VideoPackets(file).front(), "0.000000,K_") << file;
+        covered += Duration(file);
+    }
+    EXPECT_GE(covered, 10.0);
+}
+
+TEST_F(Cli, InterruptKeepsOnlyCompleteClips) {
+    REQUIRE_MEDIA();
+    // Five minutes of media (the fixture thirty times over, copied), so that
+    // the split is still running when Ctrl-C arrives.
+    std::string input = Dir("long.mp4");
+    RunCommand("ffmpeg -nostdin -v error -stream_loop 29 -i " + Quote(Fixture("h264_aac.mp4")) + " -c copy " + input);
+    ASSERT_TRUE(fs::exists(input));
+    std::string err = Dir("err.txt"), out = Dir("out.txt");
+    std::string script = "(" + std::string(KX_BUILD_DIR) + "/remuxion split " + input + " -o " + Dir("clips") +
+                         " --every 20 >" + out + " 2>" + err + " & pid=$!; for i in $(seq 500); do grep -q 'split: ' " +
+                         err + " && break; sleep 0.01; done; kill -INT $pid; wait $pid; echo $?)";
+    int status = std::atoi(RunCommand(script).c_str());
+    if (status == 0) GTEST_SKIP() << "the split ended before the interrupt reached it";
+    ASSERT_EQ(status, 130) << ReadAll(err);
+    EXPECT_NE(ReadAll(err).find("remuxion: interrupted"), std::string::npos) << ReadAll(err);
+    std::string listing = ReadAll(out);
+    EXPECT_NE(listing.find("interrupted; kept "), std::string::npos) << listing;
+    size_t listed = 0;
+    for (const auto& line : Lines(listing)) listed += line.rfind("  ", 0) == 0;
+    auto files = FilesIn(Dir("clips"));
+    EXPECT_EQ(files.size(), listed) << listing;  // every file left is listed; no header-only leftovers
+    for (const auto& file : files) {
+        std::string frames = Probe(file, "-select_streams v -count_frames -show_entries stream=nb_read_frames");
+        EXPECT_GT(std::atoi(frames.c_str()), 0) << file << ": " << frames;
+    }
+}
+
+TEST_F(Cli, MergeJoinsCompatibleFilesAndRefusesOthers) {
+    REQUIRE_MEDIA();
+    std::string a = Quote(Fixture("h264_aac.mp4")), b = Quote(Fixture("h264_aac_lowrate.mp4"));
+    Outcome run = Remuxion("merge " + a + " " + b + " -o " + Dir("joined.mp4"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(Dir("joined.mp4")), std::string::npos);
+    EXPECT_NEAR(Duration(Dir("joined.mp4")), 16.0, 0.1);
+    // Every picture of both files decodes: 250 + 150.
+    EXPECT_EQ(Probe(Dir("joined.mp4"), "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+              "400\n");
+
+    ExpectOneMessage(Remuxion("merge " + a + " " + Quote(Fixture("h264_aac_mono44k.mp4")) + " -o " + Dir("no.mp4")),
+                     1, "does not match " + Fixture("h264_aac.mp4") + ": audio stream #1: 44100 Hz vs 48000 Hz");
+    EXPECT_FALSE(fs::exists(Dir("no.mp4")));
+    ExpectOneMessage(Remuxion("merge " + a + " -o " + a), 1, "would overwrite the input");
+}
+
+TEST_F(Cli, MixTakesOneStreamOfEachFile) {
+    REQUIRE_MEDIA();
+    Outcome run = Remuxion("mix " + Quote(Fixture("h264_aac.mp4")) + " --stream 0 " +
+                           Quote(Fixture("h264_aac_mono44k.mp4")) + " --stream 1 -o " + Dir("mixed.mkv") + " -q");
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto streams = Lines(Probe(Dir("mixed.mkv"), "-show_entries stream=codec_name,channels"));
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[0], "h264");
+    EXPECT_EQ(streams[1], "aac,1");  // the mono audio of the second file
+
+    Outcome defaults = Remuxion("mix " + Quote(Fixture("video_only.mp4")) + " " + Quote(Fixture("audio_only.m4a")) +
+                                " -o " + Dir("av.mp4") + " -q");
+    ASSERT_EQ(defaults.status, 0) << defaults.err;
+    EXPECT_EQ(Lines(Probe(Dir("av.mp4"), "-show_entries stream=codec_type")), (std::vector<std::string>{"video", "audio"}));
+
+    ExpectOneMessage(Remuxion("mix " + Quote(Fixture("h264_aac.mp4")) + " --stream 7 -o " + Dir("x.mp4")), 1,
+                     "has no video or audio stream 7");
+    ExpectOneMessage(Remuxion("mix " + Quote(Fixture("audio_only.m4a")) + " -o " + Dir("x.mp4")), 1,
+                     "outputs need a video stream");
+}
+
+TEST_F(Cli, UnsupportedCodecOrContainerIsNamed) {
+    REQUIRE_MEDIA();
+    ExpectOneMessage(Remuxion("split " + Quote(Fixture("mpeg1.mpg")) + " -o " + Dir() + " --at 2 --ext .mp4"), 1,
+                     "cannot copy the video stream #0 (mpeg1video) of " + Fixture("mpeg1.mpg") +
+                         " into a .mp4 file: .mp4 files do not take mpeg1video");
+    ExpectOneMessage(Remuxion("merge " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("x.webm")), 1,
+                     "cannot write .webm files");
+    ExpectOneMessage(Remuxion("split " + Quote(Fixture("audio_only.m4a")) + " -o " + Dir() + " --at 2"), 1,
+                     "no video stream");
+    EXPECT_TRUE(FilesIn(Dir()).empty());  // nothing half-written is left behind
+}
+
+}  // namespace

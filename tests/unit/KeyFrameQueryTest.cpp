@@ -1,0 +1,236 @@
+// The key-frame index through IStreamwright: contents against ffprobe,
+// progress through the key-frame callback, host and file lists, cancel.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DemuxProbe.h"
+#include "TaskTestSupport.h"
+#include "TestSupport.h"
+#include "converter/CStreamwright.h"
+
+using kxtest::Fixture;
+
+namespace {
+
+// ffprobe's key packets of one stream as index records (pts in ticks, 0 when unknown).
+std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& path, int stream) {
+    std::vector<KeyFrameRecord> records;
+    auto packets = demuxtest::ProbePackets(path, stream);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (!packets[i].key) continue;
+        KeyFrameRecord record{};
+        record.keyFrameNumber = static_cast<int32_t>(records.size());
+        record.time = packets[i].pts == kx::kNoPts ? 0 : packets[i].pts;
+        record.frameNumber = static_cast<int64_t>(i);
+        records.push_back(record);
+    }
+    return records;
+}
+
+void ExpectRecords(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
+                   const std::string& what) {
+    ASSERT_EQ(count, static_cast<int64_t>(want.size())) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].keyFrameNumber, want[i].keyFrameNumber) << what << " #" << i;
+        EXPECT_EQ(got[i].time, want[i].time) << what << " #" << i;
+        EXPECT_EQ(got[i].frameNumber, want[i].frameNumber) << what << " #" << i;
+    }
+}
+
+kx::FileRecord* FileOf(IStreamwright* converter, int64_t id) {
+    return static_cast<kx::CStreamwright*>(converter)->FindFile(id);
+}
+
+}  // namespace
+
+// Every H.264 fixture: the host's list holds exactly ffprobe's key packets of
+// the first selected video stream, and so does the file's own list.
+TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"h264_aac.mp4", 0},        {"h264_aac_lowrate.mp4", 0}, {"h264_bframes_opengop.mp4", 0},
+        {"h264_aac.mkv", 0},        {"h264_aac.ts", 0},          {"h264_aac.m2ts", 0},
+        {"two_programs.ts", 2},     {"h264_mp3.avi", 0},         {"rotated90.mp4", 0},
+        {"video_only.mp4", 0},      {"h264_aac_mono44k.mp4", 0}, {"Fête_vidéo_ü.mp4", 0},
+        {"truncated.mp4", 0},
+    };
+    for (const auto& [name, stream] : cases) {
+        std::string path = Fixture(name);
+        auto want = ProbeKeyFrames(path, stream);
+        ASSERT_GT(want.size(), 2u) << name;
+        kxtest::Task task;
+        // An audio stream first where there is one: the index is taken from
+        // the first video stream.
+        bool hasAudio = std::string(name) != "video_only.mp4";
+        int64_t id = hasAudio ? task.Add(path, {{stream + 1, 2}, {stream, 1}}) : task.Add(path, {{stream, 1}});
+        ASSERT_GE(id, 0) << name;
+        KeyFrameList hostList{};
+        KeyFrameList* host = &hostList;
+        ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK) << name;
+        ExpectRecords(hostList.items, hostList.count, want, name);
+        kx::FileRecord* file = FileOf(task.get(), id);
+        ASSERT_NE(file, nullptr);
+        ExpectRecords(file->keyFrames.data(), file->keyFrameCount, want, std::string(name) + " (file)");
+        EXPECT_EQ(file->keyFrames.size(), want.size());
+        KX_FreeKeyFrameList(&hostList);
+        EXPECT_EQ(hostList.items, nullptr);
+        EXPECT_EQ(hostList.count, 0);
+    }
+}
+
+// Progress reaches the key-frame callback only: 8 first, then 7 with rising
+// percentages, 7 with 100 and 9 at the end, each with the cursor {file id, -1}.
+TEST(KeyFrameQuery, ProgressThroughTheKeyFrameCallback) {
+    kxtest::Task task;  // its task callback (which 0) records into task.notifications
+    int64_t first = task.Add(Fixture("h264_aac_lowrate.mp4"), {{0, 1}});
+    int64_t id = task.Add(Fixture("h264_aac.mp4"), {{0, 1}});
+    ASSERT_GE(first, 0);
+    ASSERT_GT(id, first);
+    kxtest::NotificationLog keyFrames;
+    ASSERT_EQ(task->SetCallback(&kxtest::NotificationLog::Callback, &keyFrames, 1), KX_S_OK);
+    kxtest::LogCapture log;
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, nullptr), KX_S_OK);
+    EXPECT_TRUE(log.Contains(u" GetFileKeyFrameIndex 1"));
+
+    auto all = keyFrames.All();
+    ASSERT_GE(all.size(), 4u);
+    EXPECT_EQ(all.front().code, KX_NOTIFY_KEYFRAME_BEGIN);
+    EXPECT_EQ(all.front().value, 0);
+    const auto& last = all[all.size() - 1];
+    const auto& beforeLast = all[all.size() - 2];
+    EXPECT_EQ(beforeLast.code, KX_NOTIFY_KEYFRAME_PROGRESS);
+    EXPECT_EQ(beforeLast.value, 100);
+    EXPECT_EQ(last.code, KX_NOTIFY_KEYFRAME_DONE);
+    EXPECT_EQ(last.value, 100);
+    int32_t previous = 0;
+    for (size_t i = 1; i + 1 < all.size(); ++i) {
+        EXPECT_EQ(all[i].code, KX_NOTIFY_KEYFRAME_PROGRESS) << i;
+        EXPECT_GT(all[i].value, 0) << i;
+        EXPECT_GE(all[i].value, previous) << i;
+        previous = all[i].value;
+    }
+    EXPECT_GE(all.size(), 100u);  // 250 frames: a report every 2 packets
+    for (const auto& n : all) {
+        EXPECT_TRUE(n.hasCursor);
+        EXPECT_EQ(n.fileId, id);
+        EXPECT_EQ(n.clipIndex, -1);
+    }
+    EXPECT_TRUE(task.notifications.All().empty());  // nothing through the task callback
+
+    // The cursor follows the file of each request.
+    kxtest::NotificationLog other;
+    task->SetCallback(&kxtest::NotificationLog::Callback, &other, 1);
+    ASSERT_EQ(task->GetFileKeyFrameIndex(first, nullptr), KX_S_OK);
+    ASSERT_FALSE(other.All().empty());
+    for (const auto& n : other.All()) EXPECT_EQ(n.fileId, first);
+
+    // Without a key-frame callback the index is still built, silently.
+    task->SetCallback(nullptr, nullptr, 1);
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, nullptr), KX_S_OK);
+    EXPECT_EQ(FileOf(task.get(), id)->keyFrameCount, 10);
+}
+
+// Two calls append twice to the host's list; the file's own list is rebuilt
+// each time and holds the records once.
+TEST(KeyFrameQuery, TwoCallsAppendTwiceToTheHostList) {
+    std::string path = Fixture("h264_bframes_opengop.mp4");
+    auto want = ProbeKeyFrames(path, 0);
+    kxtest::Task task;
+    int64_t id = task.Add(path, {{0, 1}});
+    ASSERT_GE(id, 0);
+    KeyFrameList hostList{};
+    KeyFrameList* host = &hostList;
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
+    ASSERT_EQ(hostList.count, static_cast<int64_t>(2 * want.size()));
+    ExpectRecords(hostList.items, int64_t(want.size()), want, "first");
+    ExpectRecords(hostList.items + want.size(), int64_t(want.size()), want, "second");
+    ExpectRecords(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want, "file");
+
+    // A host pointer to a null list, or no pointer: only the file's list is filled.
+    KeyFrameList* none = nullptr;
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, &none), KX_S_OK);
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, nullptr), KX_S_OK);
+    EXPECT_EQ(hostList.count, static_cast<int64_t>(2 * want.size()));
+    EXPECT_EQ(FileOf(task.get(), id)->keyFrameCount, static_cast<int64_t>(want.size()));
+    KX_FreeKeyFrameList(&hostList);
+    KX_FreeKeyFrameList(nullptr);
+}
+
+// A cancel from another thread ends the call with 1 and leaves both lists as
+// they were; the next call builds the whole index again.
+TEST(KeyFrameQuery, CancelFromAnotherThread) {
+    std::string path = Fixture("h264_aac.mp4");
+    auto want = ProbeKeyFrames(path, 0);
+    kxtest::Task task;
+    int64_t id = task.Add(path, {{0, 1}, {1, 2}});
+    ASSERT_GE(id, 0);
+    KeyFrameList hostList{};
+    KeyFrameList* host = &hostList;
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
+
+    struct Canceller {
+        IStreamwright* converter;
+        int64_t id;
+        std::atomic<int> reports{0};
+        std::vector<int32_t> codes;
+        HRESULT cancelResult = -1;
+        static int32_t Callback(void* context, int32_t code, TaskCursor*, int32_t) {
+            auto* self = static_cast<Canceller*>(context);
+            self->codes.push_back(code);
+            if (++self->reports == 10)
+                std::thread([self] { self->cancelResult = self->converter->CancelKeyFrameIndex(self->id); }).join();
+            return 0;
+        }
+    } canceller{task.get(), id};
+    task->SetCallback(&Canceller::Callback, &canceller, 1);
+    kxtest::LogCapture log;
+    EXPECT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_FALSE);
+    EXPECT_EQ(canceller.cancelResult, KX_S_OK);
+    EXPECT_FALSE(log.Contains(u" GetFileKeyFrameIndex 1"));
+    ASSERT_EQ(canceller.codes.size(), 12u);  // 8, eight 7s, the cancel, then 7 100 and 9
+    EXPECT_EQ(canceller.codes.front(), KX_NOTIFY_KEYFRAME_BEGIN);
+    EXPECT_EQ(canceller.codes.back(), KX_NOTIFY_KEYFRAME_DONE);
+    ExpectRecords(hostList.items, hostList.count, want, "host list after cancel");
+    ExpectRecords(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want,
+                  "file list after cancel");
+
+    task->SetCallback(nullptr, nullptr, 1);
+    KX_FreeKeyFrameList(&hostList);
+    ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
+    ExpectRecords(hostList.items, hostList.count, want, "after cancel");
+    KX_FreeKeyFrameList(&hostList);
+}
+
+// Requests that cannot be answered: 1, no progress, lists untouched.
+TEST(KeyFrameQuery, NoVideoSelectedOrUnknownFile) {
+    kxtest::Task task;
+    int64_t audioOnly = task.Add(Fixture("h264_aac.mp4"), {{1, 2}});
+    int64_t nothing = task.Add(Fixture("h264_aac.mkv"), {});
+    int64_t sound = task.Add(Fixture("audio_only.m4a"), {{0, 2}});
+    ASSERT_GE(audioOnly, 0);
+    ASSERT_GE(nothing, 0);
+    ASSERT_GE(sound, 0);
+    kxtest::NotificationLog keyFrames;
+    task->SetCallback(&kxtest::NotificationLog::Callback, &keyFrames, 1);
+    KeyFrameList hostList{};
+    KeyFrameList* host = &hostList;
+    for (int64_t id : {audioOnly, nothing, sound, sound + 1000, int64_t(-1)})
+        EXPECT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_FALSE) << id;
+    EXPECT_EQ(keyFrames.count.load(), 0);
+    EXPECT_EQ(hostList.count, 0);
+    EXPECT_EQ(hostList.items, nullptr);
+    EXPECT_EQ(FileOf(task.get(), audioOnly)->keyFrameCount, 0);
+
+    EXPECT_EQ(task->CancelKeyFrameIndex(sound + 1000), KX_S_FALSE);
+    EXPECT_EQ(task->CancelKeyFrameIndex(audioOnly), KX_S_OK);
+    EXPECT_EQ(task->CancelKeyFrameIndex(nothing), KX_S_OK);
+
+    // A removed file is unknown.
+    ASSERT_EQ(task->RemoveFile(audioOnly), KX_S_OK);
+    EXPECT_EQ(task->GetFileKeyFrameIndex(audioOnly, &host), KX_S_FALSE);
+    EXPECT_EQ(task->CancelKeyFrameIndex(audioOnly), KX_S_FALSE);
+}
