@@ -1,6 +1,8 @@
 #include "demux/H264KeyFrame.h"
 
-#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kx {
 
@@ -39,22 +41,46 @@ NalAnswer ClassifyNal(const uint8_t* nal, int available) {
     return NalAnswer::Nothing;
 }
 
-// Walks the start codes; answers with the first NAL unit that tells anything.
-NalAnswer ScanStartCodes(const uint8_t* d, int size) {
-    int pos = 0;
-    while (pos <= size - 5) {
-        int nal = -1;
-        if (d[pos] == 0 && d[pos + 1] == 0 && d[pos + 2] == 0 && d[pos + 3] == 1)
-            nal = pos + 4;
-        else if (d[pos] == 0 && d[pos + 1] == 0 && d[pos + 2] == 1)
-            nal = pos + 3;
-        if (nal < 0) {
-            ++pos;
-            continue;
+// The 01 byte of the first 00 00 01 whose 01 lies in [from + 2, limit], or -1.
+// Two zeros in a row are rare inside coded slices (emulation prevention
+// breaks them up), so blocks of 16 bytes are tested for zero pairs at once
+// where SSE2 is there; a byte-by-byte walk does the rest.
+int FindZeroZeroOne(const uint8_t* d, int from, int limit) {
+    int z = from;  // where a zero pair may begin
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; z + 16 <= limit; z += 15) {  // pairs begin at z .. z + 14, their 01 at most at z + 16
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + z));
+        const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
+        for (unsigned pairs = zeros & (zeros >> 1); pairs != 0; pairs &= pairs - 1) {
+            const int q = z + __builtin_ctz(pairs) + 2;
+            if (d[q] == 1) return q;
         }
+    }
+#endif
+    for (int q = z + 2; q <= limit; ++q)
+        if (d[q] == 1 && d[q - 1] == 0 && d[q - 2] == 0) return q;
+    return -1;
+}
+
+// Where the NAL unit behind the first start code at or after `from` begins,
+// or -1. A start code is 00 00 01, or 00 00 00 01 when a zero comes first;
+// either way the unit begins behind its 01 byte. Only start codes that begin
+// at or before size - 5 count.
+int NextNal(const uint8_t* d, int size, int from) {
+    const int last = size - 5;  // last position a start code may begin at
+    const int q = FindZeroZeroOne(d, from, last + 3);
+    if (q < 0) return -1;
+    const int begin = (q - 3 >= from && d[q - 3] == 0) ? q - 3 : q - 2;
+    return begin <= last ? q + 1 : -1;
+}
+
+// Walks the start codes from `from`; answers with the first NAL unit that
+// tells anything.
+NalAnswer ScanStartCodes(const uint8_t* d, int size, int from) {
+    for (int nal = NextNal(d, size, from); nal >= 0; nal = NextNal(d, size, nal)) {
         NalAnswer answer = ClassifyNal(d + nal, size - nal);
         if (answer != NalAnswer::Nothing) return answer;
-        pos = nal;
     }
     return NalAnswer::Nothing;
 }
@@ -63,16 +89,16 @@ NalAnswer ScanStartCodes(const uint8_t* d, int size) {
 
 bool IsH264KeyFrame(const uint8_t* data, int size) {
     if (!data || size < 4) return false;
-    if (ScanStartCodes(data, size) == NalAnswer::Key) return true;
+    if (ScanStartCodes(data, size, 0) == NalAnswer::Key) return true;
     // One length-prefixed unit: the big-endian prefix must cover the rest.
     uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
-    if (length != uint32_t(size - 4)) return false;
-    std::vector<uint8_t> annexB(data, data + size);
-    annexB[0] = 0;
-    annexB[1] = 0;
-    annexB[2] = 0;
-    annexB[3] = 1;
-    return ScanStartCodes(annexB.data(), size) == NalAnswer::Key;
+    if (length != uint32_t(size - 4) || size < 5) return false;
+    // The unit read as if its prefix were the start code 00 00 00 01: the
+    // unit first, then whatever start codes follow inside it. The bytes
+    // behind the prefix are the same either way, so nothing is copied.
+    NalAnswer first = ClassifyNal(data + 4, size - 4);
+    if (first != NalAnswer::Nothing) return first == NalAnswer::Key;
+    return ScanStartCodes(data, size, 4) == NalAnswer::Key;
 }
 
 }  // namespace kx

@@ -19,6 +19,10 @@ void ManualResetEvent::Reset() {
 
 uint32_t ManualResetEvent::Wait(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
+    // A poll (the engines test the stop event before every packet) only
+    // looks: a zero-length condition wait still enters the kernel, and on a
+    // busy machine each such call can cost the thread its time slice.
+    if (timeoutMs == 0) return signalled_ ? kWaitSignalled : kWaitTimeout;
     if (timeoutMs == kInfinite) {
         cv_.wait(lock, [this] { return signalled_; });
         return kWaitSignalled;

@@ -102,3 +102,79 @@ TEST(DemuxH264KeyFrame, ShortAndEmptyBuffers) {
     // Non-IDR header at the very end: no slice byte to read.
     EXPECT_FALSE(Key({0, 0, 0, 1, 0x41}));
 }
+
+namespace {
+
+// The test as first written: a byte-by-byte walk, and the single unit copied
+// behind a start code. The fast search must answer exactly as it does.
+int ReferenceAnswer(const uint8_t* nal, int available) {  // 0 nothing, 1 key, 2 not key
+    int type = nal[0] & 0x1F;
+    if (type == 5) return 1;
+    if (type != 1 || available < 2) return 0;
+    uint8_t b = nal[1];
+    int bit = 7;
+    while (bit >= 0 && !(b & (1 << bit))) --bit;
+    if (bit < 0) return 0;
+    --bit;
+    int zeros = 0;
+    while (bit >= 0 && !(b & (1 << bit))) ++zeros, --bit;
+    if (bit < 0 || bit - zeros < 0) return 0;
+    unsigned value = 0;
+    for (int k = 0; k <= zeros; ++k, --bit) value = (value << 1) | ((b >> bit) & 1u);
+    int sliceType = static_cast<int>(value) - 1;
+    if (sliceType == 2 || sliceType == 7) return 1;
+    return (sliceType == 0 || sliceType == 5 || sliceType == 1 || sliceType == 6) ? 2 : 0;
+}
+
+int ReferenceScan(const uint8_t* d, int size) {
+    for (int pos = 0; pos <= size - 5;) {
+        int nal = -1;
+        if (d[pos] == 0 && d[pos + 1] == 0 && d[pos + 2] == 0 && d[pos + 3] == 1)
+            nal = pos + 4;
+        else if (d[pos] == 0 && d[pos + 1] == 0 && d[pos + 2] == 1)
+            nal = pos + 3;
+        if (nal < 0) {
+            ++pos;
+            continue;
+        }
+        if (int answer = ReferenceAnswer(d + nal, size - nal)) return answer;
+        pos = nal;
+    }
+    return 0;
+}
+
+bool ReferenceKey(const Bytes& b) {
+    const int size = static_cast<int>(b.size());
+    if (size < 4) return false;
+    if (ReferenceScan(b.data(), size) == 1) return true;
+    uint32_t length = (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+    if (length != uint32_t(size - 4)) return false;
+    Bytes annexB = b;
+    annexB[0] = annexB[1] = annexB[2] = 0;
+    annexB[3] = 1;
+    return ReferenceScan(annexB.data(), size) == 1;
+}
+
+}  // namespace
+
+// Buffers dense in 00 and 01 bytes and NAL headers, in both forms, so that
+// start codes fall at every offset, near both ends, inside prefixes and
+// across the 16-byte blocks of the vector search.
+TEST(DemuxH264KeyFrame, AnswersAsTheByteByByteWalk) {
+    const uint8_t alphabet[] = {0, 0, 0, 1, 1, 0x65, 0x41, 0x25, 0x06, 0x67, 0x88, 0xFF, 0x9B, 0x2F};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    int keys = 0;
+    for (int round = 0; round < 40000; ++round) {
+        Bytes b(next() % 64);
+        for (auto& byte : b) byte = alphabet[next() % sizeof alphabet];
+        if (round % 3 == 0 && b.size() >= 4) {  // a valid single-unit prefix
+            uint32_t n = static_cast<uint32_t>(b.size() - 4);
+            b[0] = uint8_t(n >> 24), b[1] = uint8_t(n >> 16), b[2] = uint8_t(n >> 8), b[3] = uint8_t(n);
+        }
+        bool expected = ReferenceKey(b);
+        keys += expected;
+        ASSERT_EQ(Key(b), expected) << "round " << round;
+    }
+    EXPECT_GT(keys, 1000);  // both answers were exercised
+}
