@@ -22,12 +22,19 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? std::string() : text.substr(0, slash);
 }
 
+#ifndef KX_CLI_INSTALLED_LIBRARY_FOLDER
+#define KX_CLI_INSTALLED_LIBRARY_FOLDER "../lib"
+#endif
+
+// Beside the program (the build folder), then where an install puts the
+// library relative to the program, then the normal search.
 void* OpenLibrary(std::string* tried) {
     std::string folder = ProgramFolder();
     if (!folder.empty()) {
-        std::string beside = folder + "/" + kLibraryName;
-        if (access(beside.c_str(), F_OK) == 0) {
-            if (void* handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+        for (const std::string& candidate :
+             {folder + "/" + kLibraryName, folder + "/" KX_CLI_INSTALLED_LIBRARY_FOLDER "/" + kLibraryName}) {
+            if (access(candidate.c_str(), F_OK) != 0) continue;
+            if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
             *tried += std::string(dlerror()) + "; ";
         }
     }
@@ -45,7 +52,7 @@ void Bind(void* library, const char* name, T* slot, std::string* missing) {
 ComponentExports LoadExports() {
     std::string tried;
     void* library = OpenLibrary(&tried);
-    if (!library) Fail("cannot load " + std::string(kLibraryName) + " (looked beside the program and on the library path): " + tried);
+    if (!library) Fail("cannot load " + std::string(kLibraryName) + " (looked beside the program, in " KX_CLI_INSTALLED_LIBRARY_FOLDER " from it, and on the library path): " + tried);
     ComponentExports exports;
     std::string missing;
     Bind(library, "DllGetClassObject", &exports.getClassObject, &missing);

@@ -2,8 +2,9 @@
 # Builds and runs every test.
 #   scripts/test.sh             release build, all tests
 #   scripts/test.sh --sanitize  also an AddressSanitizer + UndefinedBehaviorSanitizer build
+#   scripts/test.sh --fuzz      also a short run of every libFuzzer target (scripts/fuzz.sh)
 #   scripts/test.sh --ci        what CI runs: both of the above, then the threading
-#                               tests under ThreadSanitizer
+#                               tests under ThreadSanitizer, then 30 s of each fuzz target
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -36,4 +37,8 @@ if [ "$mode" = "--ci" ]; then
   echo "== ThreadSanitizer (threading tests)"
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
   build_and_test build-tsan "Thread|Task|Event|Concurren" -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON
+fi
+if [ "$mode" = "--fuzz" ] || [ "$mode" = "--ci" ]; then
+  echo "== libFuzzer targets (${KX_FUZZ_SECONDS:-30} s each)"
+  bash scripts/fuzz.sh "${KX_FUZZ_SECONDS:-30}"
 fi

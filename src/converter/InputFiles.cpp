@@ -46,6 +46,11 @@ int64_t CStreamwright::AddFile(BSTR path) {
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
         return -1;
     }
+    if (NamesNonRegularFile(path)) {
+        // Opening a pipe or a device for reading can wait for data forever.
+        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        return -1;
+    }
     FileRecord record;
     record.path.assign(path, length);
     record.fileId = id;

@@ -9,8 +9,9 @@ extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
-#include <libavutil/samplefmt.h>
 }
+
+#include "demux/PcmConversion.h"
 
 namespace kx {
 
@@ -120,21 +121,8 @@ bool FillVideoRecord(DecodedFrame* record, const AVFrame* frame) {
 
 bool FillAudioRecord(DecodedFrame* record, const AVFrame* frame) {
     if (!record || !frame) return false;
-    auto format = static_cast<AVSampleFormat>(frame->format);
-    int channels = frame->ch_layout.nb_channels;
-    int64_t size = 0;
-    if (frame->data[0] && frame->nb_samples > 0 && channels > 0) {
-        int bytesPerSample = av_get_bytes_per_sample(format);
-        size = int64_t(frame->nb_samples) * bytesPerSample * (av_sample_fmt_is_planar(format) ? 1 : channels);
-        size = std::min<int64_t>(size, frame->linesize[0]);
-        if (frame->buf[0]) {  // never past the buffer that holds plane 0
-            const AVBufferRef* buf = frame->buf[0];
-            if (frame->data[0] >= buf->data && frame->data[0] < buf->data + buf->size)
-                size = std::min<int64_t>(size, buf->data + buf->size - frame->data[0]);
-        }
-        size = std::max<int64_t>(size, 0);
-    }
-    if (size > INT_MAX - 512) return false;
+    const int64_t size = InterleavedS16Bytes(frame);
+    if (size < 0 || size > INT_MAX - 512) return false;
     if (record->audio.capacity < size || !record->audio.buffer) {
         auto* grown = new (std::nothrow) uint8_t[size + 512];
         if (!grown) return false;
@@ -142,10 +130,10 @@ bool FillAudioRecord(DecodedFrame* record, const AVFrame* frame) {
         record->audio.buffer = grown;
         record->audio.capacity = static_cast<int32_t>(size + 512);
     }
-    if (size > 0) std::memcpy(record->audio.buffer, frame->data[0], size);
+    if (ConvertToInterleavedS16(frame, record->audio.buffer, record->audio.capacity) != size) return false;
     record->type = kMediaAudio;
     record->audio.bitsPerSample = 16;
-    record->audio.channels = channels;
+    record->audio.channels = frame->ch_layout.nb_channels;
     record->audio.sampleRate = frame->sample_rate;
     record->audio.bytesHeld = static_cast<int32_t>(size);
     return true;

@@ -23,8 +23,10 @@ void FreeDecodedFrame(DecodedFrame* record);
 // and rows repeat the last ones, missing planes read as 128.
 bool FillVideoRecord(DecodedFrame* record, const AVFrame* frame);
 
-// Copies the PCM of plane 0 (as decoded, no conversion), growing the buffer
-// to the size + 512 bytes when it is too small.
+// Converts the decoded sound to interleaved signed 16-bit PCM of all its
+// channels (PcmConversion.h); bytes held = samples x channels x 2. A buffer
+// too small for that is replaced by one of that size + 512 bytes. False for
+// a frame that cannot be converted (unknown sample format, missing plane).
 bool FillAudioRecord(DecodedFrame* record, const AVFrame* frame);
 
 }  // namespace kx

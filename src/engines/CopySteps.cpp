@@ -1,11 +1,14 @@
 #include "engines/CopySteps.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/packet.h>
 #include <libavutil/avutil.h>
 }
 
 #include "KX_Remuxion.h"
+#include "converter/CStreamwright.h"
 #include "converter/DemuxerHolder.h"
 #include "demux/ITDemuxer.h"
 #include "log/KX_Log.h"
@@ -54,6 +57,32 @@ ITDemuxerControl* ControlOf(FileRecord& file) {
     if (!file.demuxer || !file.demuxer->demuxer) return nullptr;
     return file.demuxer->demuxer->GetControl();
 }
+
+NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+                          const ClipCounters& counters) {
+    converter.WaitWhilePaused();
+    if (converter.StopRequested()) return NextPacket::kStopped;
+    if (control->GetPacket(packet)) return NextPacket::kGot;
+    LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
+              counters.lastPts, counters.videoPackets);
+    return NextPacket::kRanOut;
+}
+
+bool ClipEndReached(const ClipTask& clip, const ClipCounters& counters, const AVPacket* packet, bool endOnlyAtPts) {
+    const ClipRange& range = clip.range;
+    if (clip.kind == 0) {
+        if (counters.lastPts < range.length || counters.videoPackets < range.count) return false;
+        if (endOnlyAtPts && packet->pts == AV_NOPTS_VALUE) return false;
+        LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", counters.lastPts,
+                  counters.videoPackets);
+        return true;
+    }
+    if (counters.bytes < range.length) return false;
+    LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", counters.bytes, counters.lastPts);
+    return true;
+}
+
+int64_t EarliestTimestamp(const AVPacket* packet) { return std::min(packet->pts, packet->dts); }
 
 void EnsureHeldSample(ITDemuxerControl* control) {
     if (control && !control->HasSample()) control->ReadNext();

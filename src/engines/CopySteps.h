@@ -32,6 +32,28 @@ ITDemuxerControl* ControlOf(FileRecord& file);
 // that is not positioned starts where the reader stands).
 void EnsureHeldSample(ITDemuxerControl* control);
 
+// What the split and merge engines count while they copy one clip.
+struct ClipCounters {
+    int64_t lastPts = -1;  // re-based pts of the last written packet that had one
+    int64_t bytes = 0;     // payload written
+    int64_t videoPackets = 0;
+};
+
+enum class NextPacket { kGot, kStopped, kRanOut };
+
+// The per-packet protocol's first steps: wait while paused, honour a stop,
+// then take the reader's packet (logging when the input has run out).
+NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+                          const ClipCounters& counters);
+
+// The end tests before a packet is written, with their log lines. A time
+// clip has reached its length and video-packet count (for the split engine
+// only at a packet that has a pts); a size clip has written its size.
+bool ClipEndReached(const ClipTask& clip, const ClipCounters& counters, const AVPacket* packet, bool endOnlyAtPts);
+
+// The smaller of a packet's pts and dts (AV_NOPTS_VALUE when either is unknown).
+int64_t EarliestTimestamp(const AVPacket* packet);
+
 // An owned packet for the engine loop.
 class EnginePacket {
 public:

@@ -49,9 +49,6 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     bool zeroFixed = false;
     int64_t ptsZero = -1;
     int64_t dtsZero = -1;
-    int64_t lastPts = -1;
-    int64_t bytes = 0;
-    int64_t videoPackets = 0;
     int32_t percent = 0;
     int32_t lastPercent = -1;
     const bool timeClip = clip.kind == 0;
@@ -74,52 +71,37 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     else
         EnsureHeldSample(control);
 
+    ClipCounters counters;
     while (positioned) {
-        converter.WaitWhilePaused();
-        if (converter.StopRequested()) {
-            outcome = Outcome::kStopped;
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) {
+            outcome = next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
             break;
         }
-        if (!control->GetPacket(packet.get())) {
-            LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
-                      lastPts, videoPackets);
-            outcome = Outcome::kRanOut;
-            break;
-        }
-        if (!zeroFixed) {
-            int64_t m = std::min(packet->pts, packet->dts);
-            if (m != AV_NOPTS_VALUE) {
-                zeroFixed = true;
-                ptsZero = dtsZero = m;
-                if (packet->pts - packet->dts > kPtsAheadLimit) {
-                    ptsZero = packet->pts;
-                    dtsZero = packet->dts;
-                }
+        int64_t earliest = EarliestTimestamp(packet.get());
+        if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
+            zeroFixed = true;
+            ptsZero = dtsZero = earliest;
+            if (packet->pts - packet->dts > kPtsAheadLimit) {
+                ptsZero = packet->pts;
+                dtsZero = packet->dts;
             }
         }
-        if (timeClip) {
-            if (lastPts >= range.length && videoPackets >= range.count) {
-                LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", lastPts,
-                          videoPackets);
-                packet.Unref();
-                break;
-            }
-        } else if (bytes >= range.length) {
-            LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", bytes, lastPts);
+        if (ClipEndReached(clip, counters, packet.get(), false)) {
             packet.Unref();
             break;
         }
         converter.runningByteCount += packet->size;
-        bytes += packet->size;
+        counters.bytes += packet->size;
         bool ptsKnown = packet->pts != AV_NOPTS_VALUE;
         bool dtsKnown = packet->dts != AV_NOPTS_VALUE;
         if (ptsKnown && dtsKnown) {
-            lastPts = packet->pts - ptsZero;
-            packet->pts = lastPts + timeOffset;
+            counters.lastPts = packet->pts - ptsZero;
+            packet->pts = counters.lastPts + timeOffset;
             packet->dts = packet->dts - dtsZero + timeOffset;
             converter.runningEndTime = packet->pts + packet->duration;
         } else if (ptsKnown) {
-            // Only one timestamp known: re-based with the other's zero point
+            // Only one timestamp known: re-based by its own zero point
             // so that it stays beside its neighbours.
             packet->pts = packet->pts - ptsZero + timeOffset;
         } else if (dtsKnown) {
@@ -130,7 +112,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
         if (kind != kinds.end() && kind->second == 1) {
-            ++videoPackets;
+            ++counters.videoPackets;
             if (packet->flags & AV_PKT_FLAG_KEY) PrependToPacket(packet.get(), keyFramePrefix);
         }
         output->WritePacket(static_cast<int32_t>(outputNumber), packet.get());

@@ -67,9 +67,6 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     CTMuxer* output = stored->output.get();
     int64_t zero = -1;
     bool zeroFixed = false;
-    int64_t lastPts = -1;
-    int64_t bytes = 0;
-    int64_t videoPackets = 0;
     int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(total), 100.0 * 100.0);
     int32_t lastClipPercent = -1;
     const int32_t base = *progressBase;
@@ -102,49 +99,33 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     else
         EnsureHeldSample(control);
 
+    ClipCounters counters;
     while (positioned) {
-        converter.WaitWhilePaused();
-        if (converter.StopRequested()) {
-            outcome = Outcome::kStopped;
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) {
+            outcome = next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
             break;
         }
-        if (!control->GetPacket(packet.get())) {
-            LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
-                      lastPts, videoPackets);
-            outcome = Outcome::kRanOut;
-            break;
+        if (!zeroFixed && EarliestTimestamp(packet.get()) != AV_NOPTS_VALUE) {
+            zero = EarliestTimestamp(packet.get());
+            zeroFixed = true;
         }
-        if (!zeroFixed) {
-            int64_t m = std::min(packet->pts, packet->dts);
-            if (m != AV_NOPTS_VALUE) {
-                zero = m;
-                zeroFixed = true;
-            }
-        }
-        if (timeClip) {
-            if (lastPts >= range.length && videoPackets >= range.count && packet->pts != AV_NOPTS_VALUE) {
-                LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", lastPts,
-                          videoPackets);
-                packet.Unref();
-                break;
-            }
-        } else if (bytes >= range.length) {
-            LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", bytes, lastPts);
+        if (ClipEndReached(clip, counters, packet.get(), true)) {
             packet.Unref();
             break;
         }
-        bytes += packet->size;
+        counters.bytes += packet->size;
         if (packet->pts != AV_NOPTS_VALUE) {
-            lastPts = packet->pts - zero;
-            packet->pts = lastPts;
+            counters.lastPts = packet->pts - zero;
+            packet->pts = counters.lastPts;
             if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         }
-        if (IsVideoKey(kinds, packet->stream_index)) ++videoPackets;
+        if (IsVideoKey(kinds, packet->stream_index)) ++counters.videoPackets;
         output->WritePacket(packet->stream_index, packet.get());
         packet.Unref();
         control->ReadNext();
 
-        double x = timeClip ? static_cast<double>(lastPts) : static_cast<double>(bytes);
+        double x = timeClip ? static_cast<double>(counters.lastPts) : static_cast<double>(counters.bytes);
         int32_t p = PercentOf(x, static_cast<double>(range.length), 100.0 * 100.0);
         int32_t clipPercent = p / 100;
         overall = static_cast<int32_t>(p / 100.0 * weight / 10000.0 + base);

@@ -13,6 +13,7 @@ extern "C" {
 #include "log/KX_Log.h"
 #include "media/MediaKernel.h"
 #include "mux/AnnexBFilter.h"
+#include "platform/Thread.h"
 #include "platform/WideString.h"
 
 namespace {
@@ -83,6 +84,8 @@ int32_t CTMuxer::WriteHeader() {
     char name[kMaxNarrowName];
     // A name whose UTF-8 form does not fit stays empty, and opening fails.
     kx::WideToUtf8Fixed(fileName_.c_str(), name, sizeof(name));
+    // Opening a pipe for writing waits for a reader, possibly forever.
+    if (kx::NamesPipeOrSocket(fileName_.c_str())) return -1;
     if (!(context_->oformat->flags & AVFMT_NOFILE)) {
         if (name[0] == '\0' || avio_open(&context_->pb, name, AVIO_FLAG_WRITE) < 0) return -1;
     }

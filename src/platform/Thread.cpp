@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/WideString.h"
@@ -43,6 +44,26 @@ bool DeleteFileW(const char16_t* path) {
     if (!path) return false;
     std::string name = WideToUtf8(path, WideLength(path));
     return ::unlink(name.c_str()) == 0;
+}
+
+namespace {
+// The mode of what the path names (links followed); false when nothing is there.
+bool ModeOf(const char16_t* path, mode_t* mode) {
+    struct stat status {};
+    if (!path || ::stat(WideToUtf8(path, WideLength(path)).c_str(), &status) != 0) return false;
+    *mode = status.st_mode;
+    return true;
+}
+}  // namespace
+
+bool NamesNonRegularFile(const char16_t* path) {
+    mode_t mode = 0;
+    return ModeOf(path, &mode) && !S_ISREG(mode);
+}
+
+bool NamesPipeOrSocket(const char16_t* path) {
+    mode_t mode = 0;
+    return ModeOf(path, &mode) && (S_ISFIFO(mode) || S_ISSOCK(mode));
 }
 
 }  // namespace kx

@@ -33,4 +33,12 @@ void Sleep(uint32_t ms);
 // Deletes a file named by a UTF-16 path; true on success.
 bool DeleteFileW(const char16_t* path);
 
+// Whether the UTF-16 path names something that exists but is not a regular
+// file: a folder, a pipe, a socket or a device.
+bool NamesNonRegularFile(const char16_t* path);
+
+// Whether the UTF-16 path names an existing pipe or socket, whose opening
+// waits for the other end.
+bool NamesPipeOrSocket(const char16_t* path);
+
 }  // namespace kx

@@ -145,7 +145,7 @@ TEST(DemuxDecode, AudioBlocksAdvanceTheClock) {
         EXPECT_EQ(frame->audio.sampleRate, 48000);
         EXPECT_EQ(frame->audio.channels, 2);
         EXPECT_EQ(frame->audio.bitsPerSample, 16);
-        EXPECT_EQ(frame->audio.bytesHeld, 1024 * 4);  // one plane of 32-bit float samples
+        EXPECT_EQ(frame->audio.bytesHeld, 1024 * 2 * 2);  // both channels, 16-bit interleaved
         EXPECT_GE(frame->audio.capacity, frame->audio.bytesHeld);
         expectedPts += 213333;
         ++blocks;

@@ -159,40 +159,39 @@ TEST(StreamObject, PicturesEqualFfmpegFrames) {
     }
 }
 
-// Decode mode hands over plane 0 of each decoded block unconverted: all of
-// the sound for packed or one-channel formats, the first channel for planar
-// multi-channel ones. Each case against ffmpeg's decoding of the same stream.
+// Every decoded block reaches the host as interleaved signed 16-bit PCM of
+// all its channels, whatever the decoder's own sample format (planar float
+// for AAC and MP3, planar 16-bit for MP2): the whole stream, block after
+// block, equals ffmpeg's s16le decoding of it byte for byte. Both start at
+// the same sample: the AAC priming samples that the MP4 edit list skips are
+// dropped by the decoder itself, and the other streams start at their first
+// decoded sample in both.
 TEST(StreamObject, SoundEqualsFfmpegDecoding) {
     struct Case {
         const char* name;
-        const char* format;  // of ffmpeg's output
-        int sampleRate, channels, bytesPerSample;
-        bool firstChannelOnly;
+        int32_t streamIndex;
+        int sampleRate, channels;
     };
     const Case cases[] = {
-        {"mpeg1.mpg", "s16le", 48000, 1, 2, false},           // MPEG audio layer 2: 16-bit samples
-        {"h264_aac_mono44k.mp4", "f32le", 44100, 1, 4, false},  // AAC, one channel: 32-bit float
-        {"h264_aac.mp4", "f32le", 48000, 2, 4, true},          // AAC, planar stereo: the first channel
+        {"h264_aac.mp4", 1, 48000, 2},          // AAC, planar float stereo
+        {"audio_only.m4a", 0, 48000, 2},        // AAC, the only stream
+        {"h264_aac_mono44k.mp4", 1, 44100, 1},  // AAC, one channel at 44.1 kHz
+        {"mpeg1.mpg", 1, 48000, 1},             // MPEG audio layer 2, planar 16-bit
+        {"h264_mp3.avi", 1, 48000, 2},          // MPEG audio layer 3, planar float stereo
     };
     for (const auto& c : cases) {
         std::string path = Fixture(c.name);
-        std::vector<uint8_t> want = FfmpegPcm(path, c.format);
-        if (c.firstChannelOnly) {
-            std::vector<uint8_t> left;
-            for (size_t at = 0; at + c.bytesPerSample * c.channels <= want.size(); at += c.bytesPerSample * c.channels)
-                left.insert(left.end(), want.begin() + at, want.begin() + at + c.bytesPerSample);
-            want.swap(left);
-        }
-        ASSERT_GT(want.size(), 10000u) << c.name;
-        StreamUnderTest s(path, 1, 2);
+        std::vector<uint8_t> want = FfmpegPcm(path, "s16le");
+        ASSERT_GT(want.size(), 100000u) << c.name;
+        StreamUnderTest s(path, c.streamIndex, 2);
         ASSERT_TRUE(s.ok()) << c.name;
         EXPECT_EQ(s.sample->GetMediaType(), KX_SAMPLE_AUDIO);
         std::vector<uint8_t> got;
         // Sound times run on a clock that starts at the stream's start (the
         // reader truncates the product in double precision).
-        AVRational tb = demuxtest::ProbeTimeBase(path, 1);
-        int64_t expectedPts = static_cast<int64_t>(double(tb.num) / tb.den *
-                                                   std::stod(demuxtest::ProbeStream(path, 1)["start_pts"]) * 1e7);
+        AVRational tb = demuxtest::ProbeTimeBase(path, c.streamIndex);
+        int64_t expectedPts = static_cast<int64_t>(
+            double(tb.num) / tb.den * std::stod(demuxtest::ProbeStream(path, c.streamIndex)["start_pts"]) * 1e7);
         int blocks = 0;
         const MediaFrameRecord* first = nullptr;
         while (s.stream->ReadNextFrame() == 1) {
@@ -206,10 +205,16 @@ TEST(StreamObject, SoundEqualsFfmpegDecoding) {
             EXPECT_EQ(r->audio.channels, c.channels);
             EXPECT_EQ(r->audio.bitsPerSample, 16);
             EXPECT_GE(r->audio.capacity, r->audio.bytesHeld);
+            EXPECT_EQ(s.sample->GetCapacity(), r->audio.capacity);
             EXPECT_EQ(r->presentationTime, expectedPts) << c.name << " block " << blocks;
             EXPECT_EQ(r->decodeTime, r->presentationTime);
             EXPECT_GT(r->duration, 0);
             EXPECT_EQ(s.sample->GetDuration(), r->duration);
+            // Whole sample frames of every channel, as many as the block lasts.
+            const int frameBytes = 2 * c.channels;
+            ASSERT_EQ(r->audio.bytesHeld % frameBytes, 0) << c.name << " block " << blocks;
+            EXPECT_EQ(r->duration, int64_t(r->audio.bytesHeld / frameBytes) * 10'000'000 / c.sampleRate)
+                << c.name << " block " << blocks;
             expectedPts += r->duration;
             got.insert(got.end(), r->audio.buffer, r->audio.buffer + r->audio.bytesHeld);
             ++blocks;
