@@ -44,14 +44,14 @@ ParsedArgs ParseArgs(const std::string& command, const std::vector<std::string>&
             name = arg.substr(0, equals);
             inlineValue = arg.substr(equals + 1);
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& candidate : specs)
-            if (candidate.name == name || (!candidate.shortName.empty() && candidate.shortName == name)) spec = &candidate;
-        if (!spec) UsageError("unknown option '" + name + "' for '" + command + "' (see remuxion --help)");
-        if (!spec->repeatable && parsed.Has(spec->name))
-            UsageError("option " + spec->name + " is given twice for '" + command + "'");
-        OptionValue value{spec->name, {}, parsed.positional.size()};
-        if (spec->takesValue) {
+            if (candidate.name == name || (!candidate.shortName.empty() && candidate.shortName == name)) option = &candidate;
+        if (!option) UsageError("unknown option '" + name + "' for '" + command + "' (see remuxion --help)");
+        if (!option->repeatable && parsed.Has(option->name))
+            UsageError("option " + option->name + " is given twice for '" + command + "'");
+        OptionValue value{option->name, {}, parsed.positional.size()};
+        if (option->takesValue) {
             if (inlineValue) {
                 value.value = *inlineValue;
             } else {
@@ -59,7 +59,7 @@ ParsedArgs ParseArgs(const std::string& command, const std::vector<std::string>&
                 value.value = args[++i];
             }
         } else if (inlineValue) {
-            UsageError("option " + spec->name + " takes no value");
+            UsageError("option " + option->name + " takes no value");
         }
         parsed.options.push_back(value);
     }

@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <climits>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <mutex>
 #include <string>
@@ -60,29 +62,29 @@ void LogFormat(const char16_t* format, ...) {
             out.push_back(*p);
             continue;
         }
-        const char16_t* spec = p + 1;
-        if (*spec == u'%') {
+        const char16_t* conversion = p + 1;
+        if (*conversion == u'%') {
             out.push_back(u'%');
-            p = spec;
+            p = conversion;
             continue;
         }
         // Flags and width, e.g. "%03d".
         std::string flags;
-        while (*spec == u'0' || *spec == u'-' || (*spec >= u'1' && *spec <= u'9'))
-            flags.push_back(static_cast<char>(*spec++));
+        while (*conversion == u'0' || *conversion == u'-' || (*conversion >= u'1' && *conversion <= u'9'))
+            flags.push_back(static_cast<char>(*conversion++));
         bool wide64 = false;
-        if (spec[0] == u'I' && spec[1] == u'6' && spec[2] == u'4') {
+        if (conversion[0] == u'I' && conversion[1] == u'6' && conversion[2] == u'4') {
             wide64 = true;
-            spec += 3;
-        } else if (spec[0] == u'l' && spec[1] == u'l') {
+            conversion += 3;
+        } else if (conversion[0] == u'l' && conversion[1] == u'l') {
             wide64 = true;
-            spec += 2;
-        } else if (spec[0] == u'l') {
-            spec += 1;  // %ls, %ld: wide string / long
-            if (*spec == u'd' || *spec == u'u' || *spec == u'x') wide64 = true;
+            conversion += 2;
+        } else if (conversion[0] == u'l') {
+            conversion += 1;  // %ls, %ld: wide string / long
+            if (*conversion == u'd' || *conversion == u'u' || *conversion == u'x') wide64 = true;
         }
         std::string fmt = "%" + flags;
-        switch (*spec) {
+        switch (*conversion) {
         case u'd':
             if (wide64) {
                 fmt += PRId64;
@@ -96,10 +98,10 @@ void LogFormat(const char16_t* format, ...) {
         case u'u':
         case u'x':
             if (wide64) {
-                fmt += (*spec == u'u') ? PRIu64 : PRIx64;
+                fmt += (*conversion == u'u') ? PRIu64 : PRIx64;
                 std::snprintf(number, sizeof number, fmt.c_str(), va_arg(args, uint64_t));
             } else {
-                fmt += (*spec == u'u') ? "u" : "x";
+                fmt += (*conversion == u'u') ? "u" : "x";
                 std::snprintf(number, sizeof number, fmt.c_str(), va_arg(args, uint32_t));
             }
             AppendAscii(out, number);
@@ -118,15 +120,15 @@ void LogFormat(const char16_t* format, ...) {
             break;
         }
         case 0:
-            --spec;  // a lone '%' at the end
+            --conversion;  // a lone '%' at the end
             out.push_back(u'%');
             break;
         default:
             // Unknown conversion: copy it as text.
-            out.append(p, spec + 1);
+            out.append(p, conversion + 1);
             break;
         }
-        p = spec;
+        p = conversion;
     }
     va_end(args);
     Emit(out);
@@ -137,7 +139,9 @@ void GetBaseDirectory(char16_t* buffer, size_t capacity) {
     Dl_info info{};
     std::string dir = ".";
     if (dladdr(reinterpret_cast<void*>(&GetBaseDirectory), &info) && info.dli_fname) {
-        std::string path = info.dli_fname;
+        // An absolute path, even when the module was loaded by a relative name.
+        char resolved[PATH_MAX];
+        std::string path = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
         size_t slash = path.find_last_of('/');
         if (slash == std::string::npos)
             dir = ".";
