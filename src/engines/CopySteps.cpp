@@ -58,6 +58,23 @@ ITDemuxerControl* ControlOf(FileRecord& file) {
     return file.demuxer->demuxer->GetControl();
 }
 
+ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool hasOutput, DemuxerHolder* holder,
+                            const ClipRange& range) {
+    int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
+    if (!hasOutput) {
+        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return nullptr;
+    }
+    ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
+    if (!control) {
+        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return nullptr;
+    }
+    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
+              range.start, path);
+    return control;
+}
+
 NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters) {
     converter.WaitWhilePaused();

@@ -12,6 +12,7 @@ namespace kx {
 
 class CStreamwright;
 class ITDemuxerControl;
+struct DemuxerHolder;
 
 // Replaces t by the nearest key-frame time (a tie goes to the later one).
 int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t);
@@ -31,6 +32,11 @@ ITDemuxerControl* ControlOf(FileRecord& file);
 // Makes sure the reader holds a sample before the first GetPacket (a clip
 // that is not positioned starts where the reader stands).
 void EnsureHeldSample(ITDemuxerControl* control);
+
+// The reader a split or merge clip copies from, after the checks and log
+// lines every clip starts with; null (logged) when the clip cannot start.
+ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool hasOutput, DemuxerHolder* holder,
+                            const ClipRange& range);
 
 // What the split and merge engines count while they copy one clip.
 struct ClipCounters {

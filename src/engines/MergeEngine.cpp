@@ -26,19 +26,9 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     LogText(u"\n\n ++++++++++++++ Merge Clip  Begin  +++++++++++++++ \n\n");
     FileRecord* file = converter.FindFile(cursor->fileId);
     const char16_t* path = file ? file->path.c_str() : u"";
-    int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
-    if (!output) {
-        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
-        return 1;
-    }
-    ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
-    if (!control) {
-        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
-        return 1;
-    }
     const ClipRange& range = clip.range;
-    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
-              range.start, path);
+    ITDemuxerControl* control = BeginClip(cursor, path, output != nullptr, holder, range);
+    if (!control) return 1;
 
     // Video packets are counted with the shared output's kind map (first clip of the first file).
     std::vector<FileRecord>& files = converter.Files();

@@ -47,19 +47,9 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     if (file && cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
         stored = &file->clips[cursor->clipIndex];
     const char16_t* path = file ? file->path.c_str() : u"";
-    int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
-    if (!stored || !stored->output) {
-        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
-        return 1;
-    }
-    ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
-    if (!control) {
-        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
-        return 1;
-    }
     const ClipRange& range = clip.range;
-    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
-              range.start, path);
+    ITDemuxerControl* control = BeginClip(cursor, path, stored && stored->output, holder, range);
+    if (!control) return 1;
 
     int capabilities = control->CheckSeekable(-1);
     EnginePacket packet;
