@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "Console.h"
@@ -12,6 +14,8 @@ namespace kxcli {
 
 namespace {
 
+// How often the bar is redrawn and Ctrl-C looked at; the end of the scan
+// wakes the wait at once.
 constexpr auto kPoll = std::chrono::milliseconds(50);
 constexpr double kQuietStartSeconds = 0.5;  // short scans draw nothing
 
@@ -29,25 +33,31 @@ std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const Input
     std::atomic<int> percent{0};
     converter->SetCallback(&OnKeyFrameProgress, &percent, 1);
     KeyFrameList list{0, nullptr, 0};
-    std::atomic<bool> done{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
     HRESULT status = KX_E_FAIL;
     std::thread scan([&] {
         KeyFrameList* target = &list;
-        status = converter->GetFileKeyFrameIndex(input.id, &target);
+        HRESULT result = converter->GetFileKeyFrameIndex(input.id, &target);
+        std::lock_guard<std::mutex> lock(mutex);
+        status = result;
         done = true;
+        ended.notify_one();
     });
 
     bool cancelled = false;
     {
         ProgressDisplay progress("key frames", input.desc.duration, quiet, kQuietStartSeconds);
-        while (!done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!ended.wait_for(lock, kPoll, [&] { return done; })) {
             if (Interrupted() && !cancelled) {
                 cancelled = true;
                 converter->CancelKeyFrameIndex(input.id);
             }
             progress.Update(percent);
-            std::this_thread::sleep_for(kPoll);
         }
+        lock.unlock();
         scan.join();
         progress.Finish(status == KX_S_OK && !cancelled);
     }
