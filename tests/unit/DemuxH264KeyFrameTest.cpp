@@ -178,3 +178,27 @@ TEST(DemuxH264KeyFrame, AnswersAsTheByteByByteWalk) {
     }
     EXPECT_GT(keys, 1000);  // both answers were exercised
 }
+
+// Long slices with few zeros, as coded pictures are, and a start code or a
+// lone zero pair planted at every offset: the wide blocks of the search and
+// their seams see each position.
+TEST(DemuxH264KeyFrame, LongBuffersAgreeWithTheByteByByteWalk) {
+    uint32_t seed = 777;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    int keys = 0;
+    for (int size = 60; size <= 200; size += 7) {
+        for (int at = 0; at + 5 <= size; ++at) {
+            Bytes b(static_cast<size_t>(size));
+            for (auto& byte : b) byte = static_cast<uint8_t>(0x10 + next() % 0xE0);
+            b[at] = 0, b[at + 1] = 0;
+            b[at + 2] = (at % 3 == 0) ? 0x02 : 0x01;              // some pairs are not start codes
+            b[at + 3] = (at % 2 == 0) ? 0x65 : 0x41;              // IDR or non-IDR slice
+            b[at + 4] = static_cast<uint8_t>(0x80 | next() % 0x80);  // first_mb_in_slice 0
+            if (at % 5 == 0 && size > at + 12) b[size - 4] = 0, b[size - 3] = 0, b[size - 2] = 1;  // near the end
+            bool expected = ReferenceKey(b);
+            keys += expected;
+            ASSERT_EQ(Key(b), expected) << "size " << size << " start code at " << at;
+        }
+    }
+    EXPECT_GT(keys, 100);
+}
