@@ -91,13 +91,20 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
     if (stat(path.c_str(), &status) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     const double fileBytes = static_cast<double>(status.st_size);
 
-    Converter indexer;
-    InputFile source = AddInput(indexer.Get(), path);
-    SelectStreams(indexer.Get(), source, {{source.desc.FirstOf(MediaKind::kVideo)->index, MediaKind::kVideo}});
-    StartReading(indexer.Get());
-    const std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(indexer.Get(), source, quiet);
-    const int64_t duration = source.desc.DurationTicks();
-    const double pieceSeconds = fileBytes > 0 ? source.desc.duration * static_cast<double>(bytes) / fileBytes : 0;
+    std::vector<KeyFrameRecord> keyFrames;
+    double durationSeconds = 0;
+    int64_t duration = 0;
+    {
+        // Released before the pieces are written: only the index is kept.
+        Converter indexer;
+        InputFile source = AddInput(indexer.Get(), path);
+        SelectStreams(indexer.Get(), source, {{source.desc.FirstOf(MediaKind::kVideo)->index, MediaKind::kVideo}});
+        StartReading(indexer.Get());
+        keyFrames = IndexKeyFrames(indexer.Get(), source, quiet);
+        durationSeconds = source.desc.duration;
+        duration = source.desc.DurationTicks();
+    }
+    const double pieceSeconds = fileBytes > 0 ? durationSeconds * static_cast<double>(bytes) / fileBytes : 0;
 
     TaskResult all;
     int64_t startSeconds = 0;
