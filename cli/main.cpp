@@ -1,6 +1,8 @@
 // remuxion: split, merge and mix media files without re-encoding, and show
 // what is in them. A host of libKX_Remuxion.so like any other: it loads the
 // library at run time and uses only its public interface.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -101,4 +103,10 @@ int Main(int argc, char** argv) {
 
 }  // namespace kxcli
 
-int main(int argc, char** argv) { return kxcli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    // The component's worker thread and the main thread never allocate much
+    // at the same time (the main thread waits); one heap instead of one per
+    // thread keeps the memory the demuxers free for the muxers to reuse.
+    mallopt(M_ARENA_MAX, 1);
+    return kxcli::Main(argc, argv);
+}
