@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "Commands.h"
 #include "Console.h"
@@ -56,14 +57,27 @@ struct Piece {
     bool interrupted = false;
 };
 
-Piece WritePiece(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                 int64_t startSeconds, int index, double seconds, bool quiet) {
+// The input with its default streams selected and its readers started: what
+// a piece is written from.
+struct PieceSource {
     Converter converter;
-    InputFile input = AddInput(converter.Get(), path);
-    SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
-    StartReading(converter.Get());
+    InputFile input;
+};
+
+std::unique_ptr<PieceSource> OpenSource(const std::string& path) {
+    auto source = std::make_unique<PieceSource>();
+    source->input = AddInput(source->converter.Get(), path);
+    SelectStreams(source->converter.Get(), source->input, DefaultStreams(source->input.desc));
+    StartReading(source->converter.Get());
+    return source;
+}
+
+Piece WritePiece(PieceSource& source, const std::string& folder, const std::string& extension, int64_t bytes,
+                 int64_t startSeconds, int index, double seconds, bool quiet) {
+    IStreamwright* converter = source.converter.Get();
+    const InputFile& input = source.input;
     ClipRange range{startSeconds, bytes, 0};
-    if (converter->AddSizeClip(input.id, &range) != KX_S_OK) Fail("the component refused a size clip of " + path);
+    if (converter->AddSizeClip(input.id, &range) != KX_S_OK) Fail("the component refused a size clip of " + input.path);
     TaskSettings settings;
     settings.kind = TaskKind::kSplit;
     settings.outputPath = folder;
@@ -72,8 +86,8 @@ Piece WritePiece(const std::string& path, const std::string& folder, const std::
     settings.label = "piece " + std::to_string(index + 1);
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
-    settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(path) : extension, false);
-    TaskResult result = RunTask(converter.Get(), settings);
+    settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
+    TaskResult result = RunTask(converter, settings);
     Piece piece;
     piece.interrupted = result.interrupted;
     if (!result.outputs.empty()) {
@@ -91,26 +105,21 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
     if (stat(path.c_str(), &status) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     const double fileBytes = static_cast<double>(status.st_size);
 
-    std::vector<KeyFrameRecord> keyFrames;
-    double durationSeconds = 0;
-    int64_t duration = 0;
-    {
-        // Released before the pieces are written: only the index is kept.
-        Converter indexer;
-        InputFile source = AddInput(indexer.Get(), path);
-        SelectStreams(indexer.Get(), source, {{source.desc.FirstOf(MediaKind::kVideo)->index, MediaKind::kVideo}});
-        StartReading(indexer.Get());
-        keyFrames = IndexKeyFrames(indexer.Get(), source, quiet);
-        durationSeconds = source.desc.duration;
-        duration = source.desc.DurationTicks();
-    }
+    // The readers that index the key frames write the first piece too; each
+    // later piece opens the input afresh, one task per converter.
+    std::unique_ptr<PieceSource> source = OpenSource(path);
+    const std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(source->converter.Get(), source->input, quiet);
+    const double durationSeconds = source->input.desc.duration;
+    const int64_t duration = source->input.desc.DurationTicks();
     const double pieceSeconds = fileBytes > 0 ? durationSeconds * static_cast<double>(bytes) / fileBytes : 0;
 
     TaskResult all;
     int64_t startSeconds = 0;
     for (int index = 0;; ++index) {
         if (index >= kMaxPieces) Fail("--size " + std::to_string(bytes) + " would make more than " + std::to_string(kMaxPieces) + " pieces");
-        Piece piece = WritePiece(path, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet);
+        if (!source) source = OpenSource(path);
+        Piece piece = WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet);
+        source.reset();  // released before the piece's length is read and the next one opened
         if (piece.path.empty()) {
             all.interrupted = piece.interrupted;
             break;
