@@ -159,7 +159,7 @@ int RunInfo(const Arguments& args) {
     }
     MergeVerdict verdict;
     bool several = inputs.size() > 1;
-    if (several) verdict = CheckMergeable(inputs);
+    if (several) verdict = CheckMergeable(converter.Get(), inputs);
 
     if (parsed.Has("--json"))
         PrintJson(inputs, several ? &verdict : nullptr);

@@ -128,20 +128,14 @@ MergeVerdict JudgeMergeGroups(const std::vector<std::vector<int64_t>>& groups, c
     return verdict;
 }
 
-MergeVerdict CheckMergeable(const std::vector<InputFile>& inputs) {
+MergeVerdict CheckMergeable(IStreamwright* converter, const std::vector<InputFile>& inputs) {
     if (inputs.size() < 2) return {};
-    Converter converter;
-    std::vector<const InputFile*> files;
-    std::vector<std::vector<StreamChoice>> streams;
-    for (const auto& input : inputs) {
-        files.push_back(&input);
-        streams.push_back(input.selected);
-    }
-    auto ids = AddForCheck(converter.Get(), files, streams);
-    // Judge with the ids of this converter.
-    std::vector<InputFile> copies = inputs;
-    for (size_t i = 0; i < copies.size(); ++i) copies[i].id = ids[i];
-    return JudgeMergeGroups(MergeGroups(converter.Get()), copies);
+    // A stream that cannot be read is left out, and the check tells.
+    for (const auto& input : inputs)
+        for (const auto& choice : input.selected)
+            converter->OpenStream(input.id, choice.index, static_cast<int32_t>(choice.kind));
+    StartReading(converter);
+    return JudgeMergeGroups(MergeGroups(converter), inputs);
 }
 
 }  // namespace kxcli

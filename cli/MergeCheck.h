@@ -22,7 +22,10 @@ std::vector<std::vector<int64_t>> MergeGroups(IStreamwright* converter);
 // first input that is not, and the stream that keeps it out.
 MergeVerdict JudgeMergeGroups(const std::vector<std::vector<int64_t>>& groups, const std::vector<InputFile>& inputs);
 
-// The same question on a converter of its own (for info).
-MergeVerdict CheckMergeable(const std::vector<InputFile>& inputs);
+// The same question for inputs that were added to the converter, their
+// streams chosen in `selected` but not yet opened (for info): opens them,
+// starts the readers and judges. The pairwise explanation of a refusal
+// uses converters of its own.
+MergeVerdict CheckMergeable(IStreamwright* converter, const std::vector<InputFile>& inputs);
 
 }  // namespace kxcli
