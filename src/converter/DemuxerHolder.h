@@ -24,4 +24,10 @@ int CreateDemuxerHolder(DemuxerHolder** out);
 // Releases the reader, closes and deletes the demuxer, frees the holder.
 void DestroyDemuxerHolder(DemuxerHolder* holder);
 
+// Before the first stream is added: when the media information reader has
+// described the file, its open file becomes the first stream reader's, so
+// that a file is opened once for both. Both open it the same way, and the
+// description reads no packet, so the reader starts as from its own open.
+void ShareOpenedFile(DemuxerHolder* holder);
+
 }  // namespace kx

@@ -94,6 +94,7 @@ HRESULT CStreamwright::Reset() {
 HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t kind) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
+    ShareOpenedFile(file->demuxer.get());
     if (file->demuxer && file->demuxer->demuxer && file->demuxer->demuxer->AddStream(streamIndex) == 0) {
         SelectedStream stream;
         stream.streamIndex = streamIndex;

@@ -1,6 +1,11 @@
 #include "demux/CTMultiDemuxer.h"
 
 #include <new>
+#include <utility>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include "platform/WideString.h"
 
@@ -9,6 +14,7 @@ namespace kx {
 CTMultiDemuxer::~CTMultiDemuxer() { Close(); }
 
 int CTMultiDemuxer::Close() {
+    if (spare_) avformat_close_input(&spare_);
     control_.reset();
     analyze_.reset();
     for (auto& [index, entry] : readers_)
@@ -40,7 +46,7 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     if (readers_.count(streamIndex)) return 0;  // one reader per stream
     auto reader = std::make_unique<CTSingleTDemuxer>();
     reader->Initialize();
-    if (reader->Open(path_, decodeMode_) != 0) return -1;  // no file, no reader
+    if (reader->OpenWith(path_, decodeMode_, std::exchange(spare_, nullptr)) != 0) return -1;  // no file, no reader
     reader->AddStream(streamIndex);
     reader->StartDemuxer();
     int mediaType = reader->MediaTypeOf(streamIndex);
@@ -53,9 +59,19 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     return 0;
 }
 
+void CTMultiDemuxer::OfferOpenedContext(AVFormatContext* context) {
+    if (!context) return;
+    if (spare_ || started_ || !control_ || !readers_.empty()) {
+        avformat_close_input(&context);
+        return;
+    }
+    spare_ = context;
+}
+
 int CTMultiDemuxer::StartDemuxer() {
     if (started_ || !control_ || !analyze_) return -1;
     started_ = 1;
+    if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
     control_->AttachReaders(&readers_);
     analyze_->AttachReaders(&readers_);
     return 0;

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+struct AVFormatContext;
+
 #include "demux/CTMultiAnalyze.h"
 #include "demux/CTMultiDemuxerControl.h"
 #include "demux/ITDemuxer.h"
@@ -33,7 +35,14 @@ public:
 
     const StreamReaderMap& Readers() const { return readers_; }
 
+    // A context of this file, opened as a reader opens it and not read
+    // since; the next reader that AddStream creates starts from it instead
+    // of opening the file again. Owned from here on; ignored (closed) once
+    // a reader exists or the demuxer is started.
+    void OfferOpenedContext(AVFormatContext* context);
+
 private:
+    AVFormatContext* spare_ = nullptr;
     std::unique_ptr<CTMultiDemuxerControl> control_;
     std::unique_ptr<CTMultiAnalyze> analyze_;
     StreamReaderMap readers_;

@@ -34,22 +34,33 @@ int CTSingleTDemuxer::Close() {
     return 0;
 }
 
-int CTSingleTDemuxer::Open(const char16_t* path, int decodeMode) {
-    if (!path) return -1;
+int CTSingleTDemuxer::Open(const char16_t* path, int decodeMode) { return OpenWith(path, decodeMode, nullptr); }
+
+int CTSingleTDemuxer::OpenWith(const char16_t* path, int decodeMode, AVFormatContext* opened) {
+    // The same checks either way, so that a shared context never opens what
+    // a fresh open would refuse.
+    auto refuse = [&opened] {
+        if (opened) avformat_close_input(&opened);
+        return -1;
+    };
+    if (!path) return refuse();
     if (format_) Close();
-    if (WideLength(path) >= kPathCapacity) return -1;  // would not fit the path field
+    if (WideLength(path) >= kPathCapacity) return refuse();  // would not fit the path field
     WideCopy(path_, kPathCapacity, path);
 
     char utf8[1024];
-    if (!WideToUtf8Fixed(path, utf8, sizeof(utf8))) return -1;  // name needs 1025 bytes or more
+    if (!WideToUtf8Fixed(path, utf8, sizeof(utf8))) return refuse();  // name needs 1025 bytes or more
 
-    AVFormatContext* format = avformat_alloc_context();
-    if (!format) return -1;
-    format->flags |= AVFMT_FLAG_GENPTS;
-    if (avformat_open_input(&format, utf8, nullptr, nullptr) != 0) return -1;  // frees the context
-    if (avformat_find_stream_info(format, nullptr) < 0) {
-        avformat_close_input(&format);
-        return -1;
+    AVFormatContext* format = opened;
+    if (!format) {
+        format = avformat_alloc_context();
+        if (!format) return -1;
+        format->flags |= AVFMT_FLAG_GENPTS;
+        if (avformat_open_input(&format, utf8, nullptr, nullptr) != 0) return -1;  // frees the context
+        if (avformat_find_stream_info(format, nullptr) < 0) {
+            avformat_close_input(&format);
+            return -1;
+        }
     }
     format_ = format;
 

@@ -25,6 +25,11 @@ public:
     // Fails (-1) for a null path, a path of more than 1023 characters or a
     // UTF-8 name of 1024 bytes or more, and a file the library cannot read.
     int Open(const char16_t* path, int decodeMode) override;
+    // Open with `opened`, a context of the same file that was opened and had
+    // its stream information read exactly as Open does, and nothing else
+    // done to it: the reader starts where a fresh open would. Takes the
+    // context in every case (closes it when the open fails); null opens anew.
+    int OpenWith(const char16_t* path, int decodeMode, AVFormatContext* opened);
     int AddStream(int streamIndex) override;
     int StartDemuxer() override;
     ITAnalyze* GetAnalyze() override;

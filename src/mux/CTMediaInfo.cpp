@@ -189,8 +189,8 @@ int CTMediaInfo::OpenMediaFile(const char16_t* path) {
 }
 
 FileMediaInfo* CTMediaInfo::GetMediainfo() {
+    if (info_) return info_;  // also after the file was handed over
     if (!context_) return nullptr;
-    if (info_) return info_;
     const unsigned streamCount = context_->nb_streams;
     if (streamCount == 0) return nullptr;
 
@@ -242,6 +242,13 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
     }
     info_ = info;
     return info_;
+}
+
+AVFormatContext* CTMediaInfo::TakeOpenedContext() {
+    if (!info_) return nullptr;
+    AVFormatContext* context = context_;
+    context_ = nullptr;
+    return context;
 }
 
 void CTMediaInfo::CloseMediaFile() {

@@ -35,6 +35,12 @@ public:
     // Frees the description and closes the file.
     void CloseMediaFile();
 
+    // Once the description is built, the open file is no longer needed
+    // here: hands it over (the caller owns it) so that a reader of the same
+    // file need not open it again. Null before the description exists, or
+    // when it was handed over already.
+    AVFormatContext* TakeOpenedContext();
+
     // 1 when stream b can be written where stream a was written without
     // re-encoding, else 0.
     static int IsStreamFormatCompatible(const StreamMediaInfo* a, const StreamMediaInfo* b);

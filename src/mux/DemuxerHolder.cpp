@@ -39,6 +39,13 @@ int CreateDemuxerHolder(DemuxerHolder** out) {
     return 0;
 }
 
+void ShareOpenedFile(DemuxerHolder* holder) {
+    if (!holder || !holder->mediaInfo) return;
+    auto* multi = dynamic_cast<CTMultiDemuxer*>(holder->demuxer);
+    if (!multi || !multi->Readers().empty()) return;
+    multi->OfferOpenedContext(holder->mediaInfo->TakeOpenedContext());
+}
+
 void DestroyDemuxerHolder(DemuxerHolder* holder) {
     if (!holder) return;
     if (holder->mediaInfo) {

@@ -8,7 +8,9 @@
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
+#include "converter/DemuxerHolder.h"
 #include "demux/CTMultiDemuxer.h"
+#include "mux/CTMediaInfo.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -54,6 +56,10 @@ std::vector<Packet> ExpectedMerge(const std::string& path, const std::vector<int
 
 const kx::CTMultiDemuxer& Multi(const std::unique_ptr<kx::ITDemuxer>& d) {
     return static_cast<const kx::CTMultiDemuxer&>(*d);
+}
+
+const kx::CTMultiDemuxer& Multi(const kx::DemuxerHolder* holder) {
+    return static_cast<const kx::CTMultiDemuxer&>(*holder->demuxer);
 }
 
 }  // namespace
@@ -228,4 +234,58 @@ TEST(DemuxMultiReader, AddStreamOpensOneReaderPerStream) {
         EXPECT_EQ(d->AddStream(0), -1);
         EXPECT_TRUE(Multi(d).Readers().empty());
     }
+}
+
+// The media information reader's open file, handed to the first stream
+// reader once the file is described, reads the same packets as a reader that
+// opens the file itself; the description stays, and a stream that cannot be
+// read takes the handed-over file with it without harming the next one.
+TEST(DemuxMultiReader, FirstReaderTakingTheDescribedFileReadsAsAFreshOne) {
+    const std::vector<std::pair<const char*, std::vector<int>>> cases = {
+        {"h264_aac.mp4", {0, 1}}, {"h264_aac.mkv", {0, 1}}, {"h264_aac.ts", {0, 1}},
+        {"h264_mp3.avi", {0, 1}}, {"two_programs.ts", {2, 3}}, {"audio_only.m4a", {0}},
+    };
+    for (const auto& [name, streams] : cases) {
+        std::string path = Fixture(name);
+        auto fresh = OpenMulti(path, streams);
+        ASSERT_NE(fresh, nullptr) << name;
+        auto want = demuxtest::ReadAll(fresh->GetControl(), 100000, false);
+
+        kx::DemuxerHolder* holder = nullptr;
+        ASSERT_EQ(kx::CreateDemuxerHolder(&holder), 0);
+        ASSERT_EQ(holder->mediaInfo->OpenMediaFile(kxtest::Wide(path).c_str()), 0) << name;
+        ASSERT_EQ(holder->demuxer->Open(kxtest::Wide(path).c_str(), 0), 0) << name;
+        kx::ShareOpenedFile(holder);  // not described yet: nothing to share
+        EXPECT_TRUE(Multi(holder).Readers().empty());
+        const FileMediaInfo* info = holder->mediaInfo->GetMediainfo();
+        ASSERT_NE(info, nullptr) << name;
+        kx::ShareOpenedFile(holder);
+        EXPECT_EQ(holder->mediaInfo->TakeOpenedContext(), nullptr) << name << ": handed over once";
+        EXPECT_EQ(holder->mediaInfo->GetMediainfo(), info) << name;
+        for (int s : streams) ASSERT_EQ(holder->demuxer->AddStream(s), 0) << name << " stream " << s;
+        ASSERT_EQ(holder->demuxer->StartDemuxer(), 0);
+        holder->demuxer->GetControl()->SetHoldSample(1);
+        auto got = demuxtest::ReadAll(holder->demuxer->GetControl(), 100000, false);
+        ASSERT_EQ(got.size(), want.size()) << name;
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].stream, want[i].stream) << name << " #" << i;
+            EXPECT_EQ(got[i].pts, want[i].pts) << name << " #" << i;
+            EXPECT_EQ(got[i].dts, want[i].dts) << name << " #" << i;
+            EXPECT_EQ(got[i].key, want[i].key) << name << " #" << i;
+            EXPECT_EQ(got[i].size, want[i].size) << name << " #" << i;
+        }
+        kx::DestroyDemuxerHolder(holder);
+    }
+
+    kx::DemuxerHolder* holder = nullptr;
+    ASSERT_EQ(kx::CreateDemuxerHolder(&holder), 0);
+    std::u16string path = kxtest::Wide(Fixture("h264_aac.mp4"));
+    ASSERT_EQ(holder->mediaInfo->OpenMediaFile(path.c_str()), 0);
+    ASSERT_EQ(holder->demuxer->Open(path.c_str(), 0), 0);
+    ASSERT_NE(holder->mediaInfo->GetMediainfo(), nullptr);
+    kx::ShareOpenedFile(holder);
+    EXPECT_EQ(holder->demuxer->AddStream(7), -1);  // no such stream: the shared file is closed with its reader
+    EXPECT_EQ(holder->demuxer->AddStream(0), 0);   // opened afresh
+    EXPECT_EQ(Multi(holder).Readers().size(), 1u);
+    kx::DestroyDemuxerHolder(holder);
 }
