@@ -13,6 +13,7 @@ extern "C" {
 #include "log/KX_Log.h"
 #include "media/MediaKernel.h"
 #include "mux/AnnexBFilter.h"
+#include "mux/BackgroundFileWriter.h"
 #include "platform/Thread.h"
 #include "platform/WideString.h"
 
@@ -39,9 +40,33 @@ CTMuxer::CTMuxer() = default;
 CTMuxer::~CTMuxer() {
     streams_.clear();  // filters first: they do not depend on the context
     if (context_) {
-        if (context_->pb && !(context_->oformat->flags & AVFMT_NOFILE)) avio_closep(&context_->pb);
+        CloseOutputIo();
         avformat_free_context(context_);
         context_ = nullptr;
+    }
+}
+
+bool CTMuxer::OpenOutputIo(const char* name) {
+    if (name[0] == '\0') return false;
+    // Only a plain path is a local file of ours; names with a protocol
+    // (file: included) keep the library's meaning.
+    const char* protocol = avio_find_protocol_name(name);
+    if (protocol && std::strcmp(protocol, "file") == 0 && std::strncmp(name, "file:", 5) != 0) {
+        fileWriter_ = kx::BackgroundFileWriter::Open(name);
+        if (!fileWriter_) return false;
+        context_->pb = fileWriter_->Context();
+        return true;
+    }
+    return avio_open(&context_->pb, name, AVIO_FLAG_WRITE) >= 0;
+}
+
+void CTMuxer::CloseOutputIo() {
+    if (fileWriter_) {
+        fileWriter_->Close();  // flushes and frees the context it lent
+        fileWriter_.reset();
+        context_->pb = nullptr;
+    } else if (context_->pb && !(context_->oformat->flags & AVFMT_NOFILE)) {
+        avio_closep(&context_->pb);
     }
 }
 
@@ -86,9 +111,7 @@ int32_t CTMuxer::WriteHeader() {
     kx::WideToUtf8Fixed(fileName_.c_str(), name, sizeof(name));
     // Opening a pipe for writing waits for a reader, possibly forever.
     if (kx::NamesPipeOrSocket(fileName_.c_str())) return -1;
-    if (!(context_->oformat->flags & AVFMT_NOFILE)) {
-        if (name[0] == '\0' || avio_open(&context_->pb, name, AVIO_FLAG_WRITE) < 0) return -1;
-    }
+    if (!(context_->oformat->flags & AVFMT_NOFILE) && !OpenOutputIo(name)) return -1;
     if (avformat_write_header(context_, nullptr) < 0) return -1;
     headerWritten_ = true;
     return 0;
@@ -97,7 +120,7 @@ int32_t CTMuxer::WriteHeader() {
 int32_t CTMuxer::CloseMuxer() {
     if (!context_) return 0;
     if (headerWritten_) av_write_trailer(context_);
-    if (context_->pb && !(context_->oformat->flags & AVFMT_NOFILE)) avio_closep(&context_->pb);
+    CloseOutputIo();
     // The stream table points into the context: it goes with it.
     streams_.clear();
     avformat_free_context(context_);

@@ -24,6 +24,7 @@ struct AVCodecParameters;
 
 namespace kx {
 class AnnexBFilter;
+class BackgroundFileWriter;
 }
 
 class CTMuxer {
@@ -101,7 +102,14 @@ private:
     // Containers that keep H.264 with length prefixes and an avcC record.
     bool StoresLengthPrefixes() const { return ExtensionIs(".MP4") || ExtensionIs(".MOV"); }
 
+    // Opens the output's byte stream: a local file through the background
+    // writer, anything else the library's way. False when it cannot be opened.
+    bool OpenOutputIo(const char* name);
+    // Closes what OpenOutputIo opened.
+    void CloseOutputIo();
+
     std::u16string fileName_;
+    std::unique_ptr<kx::BackgroundFileWriter> fileWriter_;  // when the output is a local file
     std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
     AVFormatContext* context_ = nullptr;
     bool headerWritten_ = false;

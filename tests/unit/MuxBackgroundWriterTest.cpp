@@ -1,0 +1,87 @@
+// The background file writer behind every local output: what the muxer
+// writes and rewrites reaches the file byte for byte, and write errors
+// reach the muxer instead of vanishing with the thread.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+extern "C" {
+#include <libavformat/avio.h>
+}
+
+#include "TaskTestSupport.h"
+#include "mux/BackgroundFileWriter.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// Writes of every size, far more than the queue holds, seeks back to patch
+// earlier bytes (as MP4 and MKV trailers do), size queries and writes past
+// the end after a seek: the file equals a model kept in memory.
+TEST(MuxBackgroundWriter, FileEqualsWhatWasWrittenAndPatched) {
+    std::string path = kxtest::TempFolder("background_writer") + "/out.bin";
+    auto writer = kx::BackgroundFileWriter::Open(path.c_str());
+    ASSERT_NE(writer, nullptr);
+    AVIOContext* io = writer->Context();
+    std::string model;
+    uint32_t seed = 99;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+    for (int round = 0; round < 3000; ++round) {
+        const size_t size = (round % 97 == 0) ? 700 * 1024 : next() % 9000;
+        std::string bytes(size, '\0');
+        for (auto& c : bytes) c = static_cast<char>(next());
+        avio_write(io, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(size));
+        model += bytes;
+        if (round % 250 == 249) {
+            // Patch four bytes somewhere before, then carry on at the end.
+            const int64_t at = static_cast<int64_t>(next() % (model.size() - 4));
+            ASSERT_EQ(avio_seek(io, at, SEEK_SET), at);
+            avio_wb32(io, 0xA1B2C3D4u);
+            model.replace(static_cast<size_t>(at), 4, "\xA1\xB2\xC3\xD4");
+            const auto end = static_cast<int64_t>(model.size());
+            ASSERT_EQ(avio_seek(io, end, SEEK_SET), end);
+            EXPECT_EQ(avio_size(io), static_cast<int64_t>(model.size()));
+        }
+    }
+    EXPECT_EQ(avio_tell(io), static_cast<int64_t>(model.size()));
+    EXPECT_EQ(writer->Close(), 0);
+    EXPECT_EQ(writer->Close(), 0);  // a second close does nothing
+    EXPECT_EQ(ReadFile(path), model);
+}
+
+// A header alone (less than one buffer) is written by the close; an output
+// that cannot be created gives no writer.
+TEST(MuxBackgroundWriter, SmallOutputsAndUnopenableNames) {
+    std::string path = kxtest::TempFolder("background_writer_small") + "/header.bin";
+    auto writer = kx::BackgroundFileWriter::Open(path.c_str());
+    ASSERT_NE(writer, nullptr);
+    avio_write(writer->Context(), reinterpret_cast<const unsigned char*>("ftyp"), 4);
+    EXPECT_EQ(writer->Close(), 0);
+    EXPECT_EQ(ReadFile(path), "ftyp");
+
+    EXPECT_EQ(kx::BackgroundFileWriter::Open("/nonexistent-folder/x.mp4"), nullptr);
+    EXPECT_EQ(kx::BackgroundFileWriter::Open(""), nullptr);
+    EXPECT_EQ(kx::BackgroundFileWriter::Open(nullptr), nullptr);
+}
+
+// A full disk: the failure surfaces through the context (its error and a
+// failing seek) and through Close, and nothing waits forever.
+TEST(MuxBackgroundWriter, WriteErrorsReachTheMuxer) {
+    auto writer = kx::BackgroundFileWriter::Open("/dev/full");
+    ASSERT_NE(writer, nullptr);
+    AVIOContext* io = writer->Context();
+    std::string block(64 * 1024, 'x');
+    for (int i = 0; i < 200 && !io->error; ++i)
+        avio_write(io, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int>(block.size()));
+    EXPECT_LT(avio_seek(io, 0, SEEK_SET), 0);
+    EXPECT_LT(io->error, 0);
+    EXPECT_LT(writer->Close(), 0);
+}
