@@ -19,6 +19,11 @@ namespace {
 
 constexpr int kBufferBytes = 256 * 1024;  // one write system call
 constexpr size_t kMostQueued = 8;         // 2 MB in flight at most
+// Written on the caller's thread before the writer thread starts: headers,
+// and outputs that get little or nothing (a split opens every clip's output
+// at once and fills them one after another; only the one being filled needs
+// a thread).
+constexpr uint64_t kDirectBytes = 1024 * 1024;
 
 }  // namespace
 
@@ -91,9 +96,9 @@ int BackgroundFileWriter::Queue(const uint8_t* data, int size) {
     if (size <= 0) return 0;
     std::unique_lock<std::mutex> lock(mutex_);
     if (error_) return error_;
-    if (closing_ && queue_.empty() && !writing_) {
-        // The final flush, or a header that never filled the buffer.
+    if (!thread_.joinable() && (closing_ || directBytes_ < kDirectBytes)) {
         lock.unlock();
+        directBytes_ += static_cast<uint64_t>(size);
         int error = WriteAll(data, static_cast<size_t>(size));
         lock.lock();
         if (error && !error_) error_ = error;

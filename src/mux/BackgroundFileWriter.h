@@ -46,7 +46,8 @@ private:
 
     int fd_;
     AVIOContext* context_ = nullptr;
-    std::thread thread_;  // started by the first flush that is not the last
+    std::thread thread_;        // started once an output gets more than a header
+    uint64_t directBytes_ = 0;  // written before the thread started
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::vector<uint8_t>> queue_;

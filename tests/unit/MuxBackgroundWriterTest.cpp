@@ -3,9 +3,12 @@
 // reach the muxer instead of vanishing with the thread.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -84,4 +87,24 @@ TEST(MuxBackgroundWriter, WriteErrorsReachTheMuxer) {
     EXPECT_LT(avio_seek(io, 0, SEEK_SET), 0);
     EXPECT_LT(io->error, 0);
     EXPECT_LT(writer->Close(), 0);
+}
+
+// A split opens every clip's output before the first is filled: outputs that
+// hold only a header must not each keep a thread.
+TEST(MuxBackgroundWriter, OutputsWithOnlyAHeaderStartNoThread) {
+    std::string folder = kxtest::TempFolder("background_writer_many");
+    std::vector<std::unique_ptr<kx::BackgroundFileWriter>> writers;
+    std::string header(40 * 1024, 'h');
+    for (int i = 0; i < 300; ++i) {
+        writers.push_back(kx::BackgroundFileWriter::Open((folder + "/" + std::to_string(i) + ".mp4").c_str()));
+        ASSERT_NE(writers.back(), nullptr);
+        avio_write(writers.back()->Context(), reinterpret_cast<const unsigned char*>(header.data()),
+                   static_cast<int>(header.size()));
+        avio_flush(writers.back()->Context());
+    }
+    size_t threads = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) threads += entry.exists();
+    EXPECT_LT(threads, 50u);
+    for (auto& writer : writers) EXPECT_EQ(writer->Close(), 0);
+    EXPECT_EQ(ReadFile(folder + "/299.mp4"), header);
 }
