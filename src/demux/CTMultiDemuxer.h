@@ -4,12 +4,12 @@
 
 #include <memory>
 
-struct AVFormatContext;
-
 #include "demux/CTMultiAnalyze.h"
 #include "demux/CTMultiDemuxerControl.h"
 #include "demux/ITDemuxer.h"
 #include "demux/StreamReaderEntry.h"
+
+struct AVFormatContext;
 
 namespace kx {
 
