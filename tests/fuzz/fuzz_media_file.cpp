@@ -11,34 +11,16 @@ extern "C" {
 }
 
 #include "FuzzSupport.h"
-#include "platform/WideString.h"
+#include "TestSupport.h"
 
 namespace {
+
+using kxtest::Bstr;
+using kxtest::CreateConverter;
 
 constexpr size_t kMaxInput = 128u << 10;
 constexpr uint32_t kTaskTimeoutMs = 20000;
 const char16_t* const kOutputExtensions[] = {u".mp4", u".mkv", u".ts", u".m2ts", u".avi"};
-
-class Bstr {
-public:
-    explicit Bstr(const std::string& utf8) : value_(SysAllocString(kx::Utf8ToWide(utf8).c_str())) {}
-    explicit Bstr(const char16_t* text) : value_(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(value_); }
-    operator BSTR() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
-IStreamwright* CreateConverter() {
-    IClassFactory* factory = nullptr;
-    if (DllGetClassObject(&CLSID_Streamwright, &IID_IClassFactory, reinterpret_cast<void**>(&factory)) != KX_S_OK)
-        return nullptr;
-    IStreamwright* converter = nullptr;
-    factory->CreateInstance(nullptr, &IID_IStreamwright, reinterpret_cast<void**>(&converter));
-    factory->Release();
-    return converter;
-}
 
 // The first video and audio stream indexes that the media information names;
 // -1 for none. Without media information: streams 0 and 1, the usual layout.
