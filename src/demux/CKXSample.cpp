@@ -247,18 +247,21 @@ HRESULT CKXSample::CopyFrame(const MediaFrameRecord& source) {
     }
 }
 
+bool CKXSample::GrowBuffer(uint8_t** slot, int64_t bytes) {
+    uint8_t* buffer = NewBuffer(bytes);
+    if (!buffer) return false;
+    std::free(*slot);
+    *slot = buffer;
+    capacity_ = static_cast<int32_t>(bytes);
+    return true;
+}
+
 HRESULT CKXSample::CopyBitmap(const MediaFrameRecord& source) {
     MediaFrameBitmap& target = record_->video.bitmap;
     const MediaFrameBitmap& from = source.video.bitmap;
     int64_t size = from.header.biSizeImage;
-    if (size > capacity_) {
-        // Twice the frame, so that slightly larger frames that follow fit.
-        uint8_t* buffer = NewBuffer(size * 2);
-        if (!buffer) return kRefused;
-        std::free(target.pixels);
-        target.pixels = buffer;
-        capacity_ = static_cast<int32_t>(size * 2);
-    }
+    // Twice the frame, so that slightly larger frames that follow fit.
+    if (size > capacity_ && !GrowBuffer(&target.pixels, size * 2)) return kRefused;
     dataSize_ = static_cast<int32_t>(size);
     target.header = from.header;
     if (target.pixels && from.pixels && size > 0) std::memcpy(target.pixels, from.pixels, static_cast<size_t>(size));
@@ -274,12 +277,8 @@ HRESULT CKXSample::CopyPlanar(const MediaFrameRecord& source) {
     int64_t chroma = ((width + 1) / 2) * ((height + 1) / 2);
     int64_t size = luma + 2 * chroma;
     if (size > capacity_) {
-        uint8_t* buffer = NewBuffer(size);
-        if (!buffer) return kRefused;
-        std::free(target.y);
-        target.y = target.u = target.v = target.alpha = nullptr;
-        target.y = buffer;
-        capacity_ = static_cast<int32_t>(size);
+        if (!GrowBuffer(&target.y, size)) return kRefused;
+        target.u = target.v = target.alpha = nullptr;  // they pointed into the old buffer
     }
     dataSize_ = static_cast<int32_t>(size);
     uint8_t* base = target.y;
@@ -305,12 +304,8 @@ HRESULT CKXSample::CopyBytes(const MediaFrameRecord& source) {
     const MediaFrameBytes& from = source.video.bytes;
     int32_t held = from.bytesHeld;
     if (held > capacity_) {
-        uint8_t* buffer = NewBuffer(held);
-        if (!buffer) return kRefused;
-        std::free(target.data);
-        target.data = buffer;
+        if (!GrowBuffer(&target.data, held)) return kRefused;
         target.capacity = held;
-        capacity_ = held;
     }
     if (target.data && from.data && held > 0) std::memcpy(target.data, from.data, static_cast<size_t>(held));
     target.bytesHeld = held;
@@ -323,12 +318,8 @@ HRESULT CKXSample::CopyAudio(const MediaFrameRecord& source) {
     const MediaFrameAudio& from = source.audio;
     int32_t held = from.bytesHeld;
     if (held > capacity_) {
-        uint8_t* buffer = NewBuffer(held);
-        if (!buffer) return kRefused;
-        std::free(target.buffer);
-        target.buffer = buffer;
+        if (!GrowBuffer(&target.buffer, held)) return kRefused;
         target.capacity = held;
-        capacity_ = held;
     }
     if (target.buffer && from.buffer) {
         if (held > 0) std::memcpy(target.buffer, from.buffer, static_cast<size_t>(held));

@@ -76,6 +76,9 @@ public:
 private:
     // Steps shared by both copies: times, then the frame by media type.
     HRESULT CopyFrame(const MediaFrameRecord& source);
+    // Replaces the buffer in *slot by a new one of `bytes` (the sample's
+    // capacity from then on); false, with nothing changed, when none is had.
+    bool GrowBuffer(uint8_t** slot, int64_t bytes);
     HRESULT CopyBitmap(const MediaFrameRecord& source);
     HRESULT CopyPlanar(const MediaFrameRecord& source);
     HRESULT CopyBytes(const MediaFrameRecord& source);
