@@ -120,7 +120,7 @@ int BackgroundFileWriter::Queue(const uint8_t* data, int size) {
 
 int BackgroundFileWriter::Drain() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return (queue_.empty() && !writing_) || !thread_.joinable(); });
+    changed_.wait(lock, [this] { return queue_.empty() && !writing_; });  // also true before the thread starts
     return error_;
 }
 
