@@ -1,5 +1,6 @@
 #include "demux/CTMultiDemuxer.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -74,6 +75,18 @@ int CTMultiDemuxer::StartDemuxer() {
     if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
     control_->AttachReaders(&readers_);
     analyze_->AttachReaders(&readers_);
+    // One clock for the whole file: 0 is the earliest start of its selected
+    // streams, so that every reader, the key-frame index and the clips agree.
+    bool any = false;
+    int64_t zero = 0;
+    for (auto& [index, entry] : readers_) {
+        if (!entry.reader) continue;
+        int64_t start = entry.reader->EarliestStartTicks();
+        zero = any ? std::min(zero, start) : start;
+        any = true;
+    }
+    for (auto& [index, entry] : readers_)
+        if (entry.reader) entry.reader->SetTimeZero(zero);
     return 0;
 }
 

@@ -112,7 +112,7 @@ int CTMultiDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
     // Video first, each reader on a key frame; the audio then follows the
     // time the video reached, at any packet.
     int result = -1;
-    int64_t reached = -1;
+    int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
         if (!control || entry.mediaType != kMediaVideo) continue;
@@ -124,11 +124,34 @@ int CTMultiDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
         if (!control || entry.mediaType != kMediaAudio) continue;
-        control->SetSampleReady(0);
-        result = control->Seek(double(reached) / double(kTicksPerSecond), 2, index);
+        result = SeekAudioBefore(control, index, reached);
     }
     prime_ = 0;
     return result;
+}
+
+int CTMultiDemuxerControl::SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time) {
+    // Audio is positioned a little before the video's time, so that the
+    // packet that sounds across it is read too; the engines drop what ends
+    // before the clip. Containers seek audio coarsely: back off until the
+    // first packet held is not later than the time.
+    double lead = kAudioLeadSeconds;
+    for (int attempt = 0; attempt < kAudioSeekAttempts; ++attempt, lead *= 4) {
+        control->SetSampleReady(0);
+        int result = control->Seek(double(time) / double(kTicksPerSecond) - lead, 0, index);
+        SampleInfo info;
+        if (result >= 0 && control->GetSampleInfo(&info) && info.pts <= time) return result;
+    }
+    return control->Rewind() ? 0 : -1;
+}
+
+int CTMultiDemuxerControl::Rewind() {
+    prime_ = 0;
+    if (!readers_) return 0;
+    int any = 0;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) any |= control->Rewind();
+    return any;
 }
 
 int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {

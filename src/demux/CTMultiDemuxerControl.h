@@ -25,6 +25,7 @@ public:
     DecodedFrame* GetDecodedFrame() override;
     int Seek(double seconds, int mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
+    int Rewind() override;
 
     // The owning demuxer's StartDemuxer.
     void AttachReaders(StreamReaderMap* readers) { readers_ = readers; }
@@ -33,6 +34,10 @@ private:
     // The reader holding the sample with the smallest pts (lowest index on
     // ties), skipping ended readers; null when none holds a sample.
     ITDemuxerControl* EarliestReader();
+    // Positions an audio reader so that its first packet is not later than time (ticks).
+    int SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time);
+    static constexpr double kAudioLeadSeconds = 0.5;
+    static constexpr int kAudioSeekAttempts = 4;
 
     StreamReaderMap* readers_ = nullptr;
     int prime_ = 0;

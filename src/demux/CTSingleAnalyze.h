@@ -28,6 +28,8 @@ public:
 
     // The index as it stands (also after a cancelled scan).
     const KeyFrameIndex* Index() const { return index_; }
+    // Key-frame times are relative to the file's start (ticks).
+    void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
 
 private:
     void ReportProgress(int64_t percent);
@@ -38,6 +40,7 @@ private:
     AnalyzeProgressCallback callback_ = nullptr;
     void* callbackContext_ = nullptr;
     std::atomic<int> cancel_{0};
+    int64_t timeZero_ = 0;
 };
 
 }  // namespace kx

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int64_t kSeekToleranceTicks = 10'000;  // 1 ms
 constexpr double kMaxSeekSeconds = 9.0e11;        // keeps seconds x 10^7 inside int64
+constexpr int64_t kRewindMarginTicks = 3600LL * 10'000'000;  // one hour
 
 int ReadFrameRetryOnce(AVFormatContext* format, AVPacket* packet) {
     int result = av_read_frame(format, packet);
@@ -100,9 +101,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
             continue;
         }
         const AVStream* stream = format_->streams[packet_->stream_index];
-        packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
-        packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
-        packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);
+        RebasePacketTimes(stream, it->second.mediaType);
         // Containers do not always flag H.264 key frames; the bytes tell.
         if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
             !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size))
@@ -117,6 +116,30 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         info_.flags = packet_->flags;
         return 1;
     }
+}
+
+void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
+    const bool dtsMissing = packet_->dts == AV_NOPTS_VALUE;
+    packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
+    packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
+    packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);
+    if (packet_->pts != AV_NOPTS_VALUE) packet_->pts -= timeZero_;
+    if (packet_->dts != AV_NOPTS_VALUE) packet_->dts -= timeZero_;
+    if (mediaType != kMediaVideo) return;
+    auto it = derivers_.find(packet_->stream_index);
+    if (it == derivers_.end()) {
+        // Decided once per run: a container that gives the first packet no
+        // decoding time gives them only where the library guessed them, and
+        // guesses mixed with ours would not rise.
+        if (!dtsMissing) return;
+        int depth = std::max(stream->codecpar->video_delay, 0);
+        if (depth > 0) depth = std::max(depth, 2);
+        int64_t frameTicks = packet_->duration;
+        if (frameTicks <= 0 && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+            frameTicks = av_rescale(kTicksPerSecond, stream->avg_frame_rate.den, stream->avg_frame_rate.num);
+        it = derivers_.emplace(packet_->stream_index, DtsDeriver(depth, frameTicks)).first;
+    }
+    if (packet_->pts != AV_NOPTS_VALUE) packet_->dts = it->second.Next(packet_->pts);
 }
 
 int CTSingleDemuxerControl::ReadDecodeMode() {
@@ -243,13 +266,32 @@ int CTSingleDemuxerControl::BasicSeek(double seconds, int mode, int streamIndex)
     if (mode == 1) {
         result = av_seek_frame(format_, streamIndex, static_cast<int64_t>(seconds), AVSEEK_FLAG_BYTE);
     } else {
-        int64_t ticks = static_cast<int64_t>(seconds * 1e7);
+        int64_t ticks = static_cast<int64_t>(seconds * 1e7) + timeZero_;
         result = av_seek_frame(format_, streamIndex, TicksToStreamTime(ticks, stream->time_base),
                                mode == 2 ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
     }
     if (!packetMode_) FlushDecoders();
+    ResetDerivedTimes();
     endOfStream_ = 0;
     return result;
+}
+
+int CTSingleDemuxerControl::Rewind() {
+    SetSampleReady(0);
+    if (!format_ || !streams_ || streams_->empty()) return 0;
+    int index = SeekTarget(-1);
+    const AVStream* stream = format_->streams[index];
+    // Far enough before the first packet for every container: an edit list's
+    // pre-roll and audio priming lie before the stream's start time.
+    int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    int64_t margin = TicksToStreamTime(kRewindMarginTicks, stream->time_base);
+    int result = av_seek_frame(format_, index, start - margin, AVSEEK_FLAG_ANY);
+    if (result < 0 && !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK))
+        result = av_seek_frame(format_, index, 0, AVSEEK_FLAG_BYTE);
+    if (!packetMode_) FlushDecoders();
+    ResetDerivedTimes();
+    endOfStream_ = 0;
+    return ReadAfterRelease();
 }
 
 int CTSingleDemuxerControl::ReadAfterRelease() {
@@ -320,7 +362,7 @@ int CTSingleDemuxerControl::CheckSeekable(int streamIndex) {
     if (!format_ || format_->duration == AV_NOPTS_VALUE) return seekability_;
     double duration = format_->duration / 1e6;
     if (duration <= 0) return seekability_;
-    double start = format_->start_time == AV_NOPTS_VALUE ? 0.0 : format_->start_time / 1e6;
+    const double start = 0.0;  // seek positions are relative to the file's start
 
     AVPacket* probe = av_packet_alloc();
     if (!probe) return seekability_;

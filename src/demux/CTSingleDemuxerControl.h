@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "demux/DtsDeriver.h"
 #include "demux/ITDemuxer.h"
 #include "demux/StreamEntry.h"
 
@@ -35,6 +36,13 @@ public:
     DecodedFrame* GetDecodedFrame() override;
     int Seek(double seconds, int mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
+    int Rewind() override;
+
+    // The file's start in ticks: every time this reader hands out or is asked
+    // for is relative to it, so that all readers of a file share one clock
+    // that starts at 0.
+    void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
+    int64_t TimeZero() const { return timeZero_; }
 
     // The owning demuxer's StartDemuxer: the selected streams, and in decode
     // mode a DecodedFrame per video and audio stream.
@@ -54,6 +62,9 @@ private:
     // A key frame of the seek's own stream is held.
     bool HeldKeySample(int streamIndex) const;
     int SeekTarget(int streamIndex) const;
+    // Ticks relative to the file's start; derives missing decoding times.
+    void RebasePacketTimes(const AVStream* stream, int mediaType);
+    void ResetDerivedTimes() { derivers_.clear(); }
 
     AVFormatContext* format_ = nullptr;
     StreamMap* streams_ = nullptr;
@@ -71,6 +82,10 @@ private:
     // Decode mode: the read ran out and the decoders are being drained.
     bool draining_ = false;
     int64_t framePts_ = 0;  // pts given to the last decoded frame
+    int64_t timeZero_ = 0;
+    // Per video stream whose container stores no decoding times; made at the
+    // first packet after an open or a seek.
+    std::map<int, DtsDeriver> derivers_;
 };
 
 }  // namespace kx

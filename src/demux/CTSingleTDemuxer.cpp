@@ -1,5 +1,7 @@
 #include "demux/CTSingleTDemuxer.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -109,7 +111,26 @@ int CTSingleTDemuxer::StartDemuxer() {
     if (!control_) return -1;
     started_ = 1;
     control_->AttachStreams(&streams_);
+    SetTimeZero(EarliestStartTicks());
     return 0;
+}
+
+int64_t CTSingleTDemuxer::EarliestStartTicks() const {
+    bool any = false;
+    int64_t earliest = 0;
+    for (const auto& [index, entry] : streams_) {
+        const AVStream* stream = format_ ? format_->streams[index] : nullptr;
+        if (!stream || stream->start_time == AV_NOPTS_VALUE) continue;
+        int64_t start = StreamStartTicks(stream);
+        earliest = any ? std::min(earliest, start) : start;
+        any = true;
+    }
+    return earliest;
+}
+
+void CTSingleTDemuxer::SetTimeZero(int64_t ticks) {
+    if (control_) control_->SetTimeZero(ticks);
+    if (analyze_) analyze_->SetTimeZero(ticks);
 }
 
 ITAnalyze* CTSingleTDemuxer::GetAnalyze() {

@@ -37,6 +37,10 @@ public:
 
     bool IsOpen() const { return format_ != nullptr; }
     const AVFormatContext* FormatContext() const { return format_; }
+    // The earliest start time (ticks) of the selected streams; 0 when none says.
+    int64_t EarliestStartTicks() const;
+    // Every time this reader hands out or takes is relative to `ticks`.
+    void SetTimeZero(int64_t ticks);
     // Media type of a selected stream, 0 when it is not selected.
     int MediaTypeOf(int streamIndex) const;
 

@@ -26,6 +26,10 @@ public:
     virtual DecodedFrame* GetDecodedFrame() = 0;
     virtual int Seek(double seconds, int mode, int streamIndex) = 0;
     virtual int CheckSeekable(int streamIndex) = 0;
+    // Back to the first packet of every selected stream (pre-roll, priming
+    // and packets before the first key frame included); the first packet is
+    // held. Returns 1 when a packet is held.
+    virtual int Rewind() = 0;
 
 protected:
     ~ITDemuxerControl() = default;

@@ -1,4 +1,6 @@
 // The merge engine: one clip of one file appended to the shared output.
+#include <functional>
+
 extern "C" {
 #include <libavcodec/packet.h>
 #include <libavutil/avutil.h>
@@ -7,7 +9,9 @@ extern "C" {
 #include "converter/CStreamwright.h"
 #include "converter/DemuxerHolder.h"
 #include "demux/ITDemuxer.h"
+#include "engines/ClipBounds.h"
 #include "engines/CopySteps.h"
+#include "engines/TimeClipCopy.h"
 #include "engines/Engines.h"
 #include "engines/InBandParameterSets.h"
 #include "log/KX_Log.h"
@@ -18,6 +22,82 @@ namespace kx {
 namespace {
 constexpr int64_t kPtsAheadLimit = 100'000'000;  // 10 s
 enum class Outcome { kStopped, kRanOut, kEnded };
+
+// Where a merged clip ends: after its last shown video frame, or its last
+// audio packet when it has no video. A frame without a duration lasts as long
+// as the shortest step between the frames seen.
+class ClipEnd {
+public:
+    void Add(bool video, int64_t pts, int64_t duration) {
+        if (pts == AV_NOPTS_VALUE) return;
+        Track& track = video ? video_ : other_;
+        if (track.any && pts != track.lastPts) {
+            int64_t step = pts > track.lastPts ? pts - track.lastPts : track.lastPts - pts;
+            if (track.step == 0 || step < track.step) track.step = step;
+        }
+        track.lastPts = pts;
+        int64_t end = pts + (duration > 0 ? duration : track.step);
+        if (!track.any || end > track.end) track.end = end;
+        track.any = true;
+    }
+    int64_t Time(int64_t fallback) const { return video_.any ? video_.end : other_.any ? other_.end : fallback; }
+
+private:
+    struct Track {
+        bool any = false;
+        int64_t end = 0;
+        int64_t lastPts = 0;
+        int64_t step = 0;
+    };
+    Track video_;
+    Track other_;
+};
+
+// A size clip: from where the reader stands until its payload reaches the size.
+Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+                     ClipCounters& counters, int64_t timeOffset, const std::function<bool(AVPacket*)>& route,
+                     const std::function<void()>& reportProgress) {
+    EnginePacket packet;
+    bool zeroFixed = false;
+    int64_t ptsZero = -1;
+    int64_t dtsZero = -1;
+    for (;;) {
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
+        int64_t earliest = EarliestTimestamp(packet.get());
+        if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
+            zeroFixed = true;
+            ptsZero = dtsZero = earliest;
+            if (packet->pts - packet->dts > kPtsAheadLimit) {
+                ptsZero = packet->pts;
+                dtsZero = packet->dts;
+            }
+        }
+        if (ClipEndReached(clip, counters, packet.get(), false)) {
+            packet.Unref();
+            return Outcome::kEnded;
+        }
+        converter.runningByteCount += packet->size;
+        counters.bytes += packet->size;
+        bool ptsKnown = packet->pts != AV_NOPTS_VALUE;
+        bool dtsKnown = packet->dts != AV_NOPTS_VALUE;
+        if (ptsKnown && dtsKnown) {
+            counters.lastPts = packet->pts - ptsZero;
+            packet->pts = counters.lastPts + timeOffset;
+            packet->dts = packet->dts - dtsZero + timeOffset;
+            converter.runningEndTime = packet->pts + packet->duration;
+        } else if (ptsKnown) {
+            packet->pts = packet->pts - ptsZero + timeOffset;
+        } else if (dtsKnown) {
+            packet->dts = packet->dts - dtsZero + timeOffset;
+        }
+        route(packet.get());
+        packet.Unref();
+        control->ReadNext();
+        reportProgress();
+    }
+}
+
 }  // namespace
 
 int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
@@ -35,80 +115,13 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     const std::map<int64_t, int32_t> noKinds;
     const auto& kinds = (!files.empty() && !files.front().clips.empty()) ? files.front().clips.front().outputStreamKinds
                                                                           : noKinds;
-    EnginePacket packet;
-    bool zeroFixed = false;
-    int64_t ptsZero = -1;
-    int64_t dtsZero = -1;
+    const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
     int32_t percent = 0;
     int32_t lastPercent = -1;
     const bool timeClip = clip.kind == 0;
-    const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
     Outcome outcome = Outcome::kEnded;
-
-    bool positioned = true;
-    if (timeClip) {
-        if (!opened)
-            control->Seek(static_cast<double>(range.start) / 10'000'000.0, 2, firstStream);
-        else
-            positioned = ScanToClipStart(control, kinds, range.start, converter.TaskOption(), &streams);
-    } else if (!opened) {
-        control->Seek(static_cast<double>(range.start), 1, firstStream);
-    }
-
-    converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
-    if (!positioned)
-        outcome = Outcome::kRanOut;
-    else
-        EnsureHeldSample(control);
-
     ClipCounters counters;
-    while (positioned) {
-        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
-        if (next != NextPacket::kGot) {
-            outcome = next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
-            break;
-        }
-        int64_t earliest = EarliestTimestamp(packet.get());
-        if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
-            zeroFixed = true;
-            ptsZero = dtsZero = earliest;
-            if (packet->pts - packet->dts > kPtsAheadLimit) {
-                ptsZero = packet->pts;
-                dtsZero = packet->dts;
-            }
-        }
-        if (ClipEndReached(clip, counters, packet.get(), false)) {
-            packet.Unref();
-            break;
-        }
-        converter.runningByteCount += packet->size;
-        counters.bytes += packet->size;
-        bool ptsKnown = packet->pts != AV_NOPTS_VALUE;
-        bool dtsKnown = packet->dts != AV_NOPTS_VALUE;
-        if (ptsKnown && dtsKnown) {
-            counters.lastPts = packet->pts - ptsZero;
-            packet->pts = counters.lastPts + timeOffset;
-            packet->dts = packet->dts - dtsZero + timeOffset;
-            converter.runningEndTime = packet->pts + packet->duration;
-        } else if (ptsKnown) {
-            // Only one timestamp known: re-based by its own zero point
-            // so that it stays beside its neighbours.
-            packet->pts = packet->pts - ptsZero + timeOffset;
-        } else if (dtsKnown) {
-            packet->dts = packet->dts - dtsZero + timeOffset;
-        }
-        int64_t outputNumber = OutputNumberOf(streams, packet->stream_index);
-        if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
-        packet->stream_index = static_cast<int>(outputNumber);
-        auto kind = kinds.find(outputNumber);
-        if (kind != kinds.end() && kind->second == 1) {
-            ++counters.videoPackets;
-            if (packet->flags & AV_PKT_FLAG_KEY) PrependToPacket(packet.get(), keyFramePrefix);
-        }
-        output->WritePacket(static_cast<int32_t>(outputNumber), packet.get());
-        packet.Unref();
-        control->ReadNext();
-
+    auto reportProgress = [&] {
         double done = timeClip ? static_cast<double>(converter.runningEndTime)
                                : static_cast<double>(converter.runningByteCount);
         percent = PercentOf(done, static_cast<double>(total), 100.0);
@@ -116,6 +129,55 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
             lastPercent = percent;
         }
+    };
+    // Routes a packet to its output stream and writes it; true for video.
+    auto route = [&](AVPacket* p) {
+        int64_t outputNumber = OutputNumberOf(streams, p->stream_index);
+        if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
+        p->stream_index = static_cast<int>(outputNumber);
+        auto kind = kinds.find(outputNumber);
+        bool video = kind != kinds.end() && kind->second == 1;
+        if (video) {
+            ++counters.videoPackets;
+            if (p->flags & AV_PKT_FLAG_KEY) PrependToPacket(p, keyFramePrefix);
+        }
+        output->WritePacket(static_cast<int32_t>(outputNumber), p);
+        return video;
+    };
+
+    if (timeClip) {
+        const ClipBounds bounds =
+            TimeClipBounds(range, file ? file->keyFrames : std::vector<KeyFrameRecord>{},
+                           file ? FileDurationTicks(*file) : 0, converter.TaskOption() == 0);
+        ClipGate gate(bounds, VideoFlagsOf(streams));
+        PositionForTimeClip(control, bounds, control->CheckSeekable(-1));
+        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+        // The clip's own start lands on the end of what was written before.
+        const int64_t shift = timeOffset - gate.Zero();
+        ClipEnd end;
+        ClipOutcome result = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+            converter.runningByteCount += p->size;
+            counters.bytes += p->size;
+            if (p->pts != AV_NOPTS_VALUE) {
+                counters.lastPts = p->pts - gate.Zero();
+                p->pts += shift;
+            }
+            if (p->dts != AV_NOPTS_VALUE) p->dts += shift;
+            const int64_t pts = p->pts;
+            const int64_t duration = p->duration;
+            bool video = route(p);
+            end.Add(video, pts, duration);
+            converter.runningEndTime = end.Time(timeOffset);
+            reportProgress();
+        });
+        outcome = result == ClipOutcome::kStopped ? Outcome::kStopped
+                  : result == ClipOutcome::kRanOut ? Outcome::kRanOut
+                                                   : Outcome::kEnded;
+    } else {
+        if (!opened) control->Seek(static_cast<double>(range.start), 1, firstStream);
+        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+        EnsureHeldSample(control);
+        outcome = CopySizeClip(converter, control, clip, counters, timeOffset, route, reportProgress);
     }
 
     switch (outcome) {

@@ -1,4 +1,6 @@
 // The split engine: one clip of one file into the clip's own output.
+#include <functional>
+
 extern "C" {
 #include <libavcodec/packet.h>
 #include <libavutil/avutil.h>
@@ -7,7 +9,9 @@ extern "C" {
 #include "converter/CStreamwright.h"
 #include "converter/DemuxerHolder.h"
 #include "demux/ITDemuxer.h"
+#include "engines/ClipBounds.h"
 #include "engines/CopySteps.h"
+#include "engines/TimeClipCopy.h"
 #include "engines/Engines.h"
 #include "log/KX_Log.h"
 #include "mux/CTMuxer.h"
@@ -20,13 +24,44 @@ enum class Outcome { kStopped, kRanOut, kEnded };
 
 constexpr int kSeekBackwardKey = 0;
 constexpr int kSeekByte = 1;
-constexpr int kSeekAny = 2;
 constexpr int kCanSeekByTime = 2;
 constexpr int kCanSeekByByte = 4;
 
 bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
     auto it = kinds.find(key);
     return it != kinds.end() && it->second == 1;
+}
+
+// A size clip: from where the reader stands until the payload reaches the size.
+Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+                     const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
+                     const std::function<void()>& reportProgress) {
+    EnginePacket packet;
+    bool zeroFixed = false;
+    int64_t zero = -1;
+    for (;;) {
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
+        if (!zeroFixed && EarliestTimestamp(packet.get()) != AV_NOPTS_VALUE) {
+            zero = EarliestTimestamp(packet.get());
+            zeroFixed = true;
+        }
+        if (ClipEndReached(clip, counters, packet.get(), true)) {
+            packet.Unref();
+            return Outcome::kEnded;
+        }
+        counters.bytes += packet->size;
+        if (packet->pts != AV_NOPTS_VALUE) {
+            counters.lastPts = packet->pts - zero;
+            packet->pts = counters.lastPts;
+            if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
+        }
+        if (IsVideoKey(kinds, packet->stream_index)) ++counters.videoPackets;
+        output->WritePacket(packet->stream_index, packet.get());
+        packet.Unref();
+        control->ReadNext();
+        reportProgress();
+    }
 }
 
 }  // namespace
@@ -52,11 +87,8 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     if (!control) return 1;
 
     int capabilities = control->CheckSeekable(-1);
-    EnginePacket packet;
     const auto& kinds = stored->outputStreamKinds;
     CTMuxer* output = stored->output.get();
-    int64_t zero = -1;
-    bool zeroFixed = false;
     int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(total), 100.0 * 100.0);
     int32_t lastClipPercent = -1;
     const int32_t base = *progressBase;
@@ -68,53 +100,8 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
 
     converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
 
-    bool positioned = true;
-    double seconds = static_cast<double>(range.start) / 10'000'000.0;
-    if (timeClip) {
-        if (!opened)
-            control->Seek(seconds, kSeekAny, firstStream);
-        else if (!(capabilities & kCanSeekByTime))
-            positioned = ScanToClipStart(control, kinds, range.start, option, nullptr);
-        else
-            control->Seek(seconds, option == 0 ? kSeekAny : kSeekBackwardKey, -1);
-    } else {
-        double position = static_cast<double>(range.start);
-        if (!opened)
-            control->Seek(position, kSeekByte, firstStream);
-        else if (capabilities & (kCanSeekByTime | kCanSeekByByte))
-            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
-    }
-    if (!positioned)
-        outcome = Outcome::kRanOut;
-    else
-        EnsureHeldSample(control);
-
     ClipCounters counters;
-    while (positioned) {
-        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
-        if (next != NextPacket::kGot) {
-            outcome = next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
-            break;
-        }
-        if (!zeroFixed && EarliestTimestamp(packet.get()) != AV_NOPTS_VALUE) {
-            zero = EarliestTimestamp(packet.get());
-            zeroFixed = true;
-        }
-        if (ClipEndReached(clip, counters, packet.get(), true)) {
-            packet.Unref();
-            break;
-        }
-        counters.bytes += packet->size;
-        if (packet->pts != AV_NOPTS_VALUE) {
-            counters.lastPts = packet->pts - zero;
-            packet->pts = counters.lastPts;
-            if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
-        }
-        if (IsVideoKey(kinds, packet->stream_index)) ++counters.videoPackets;
-        output->WritePacket(packet->stream_index, packet.get());
-        packet.Unref();
-        control->ReadNext();
-
+    auto reportProgress = [&] {
         double x = timeClip ? static_cast<double>(counters.lastPts) : static_cast<double>(counters.bytes);
         int32_t p = PercentOf(x, static_cast<double>(range.length), 100.0 * 100.0);
         int32_t clipPercent = p / 100;
@@ -124,6 +111,35 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
             converter.Notify(KX_NOTIFY_PROGRESS, cursor, overall);
             lastClipPercent = clipPercent;
         }
+    };
+    if (timeClip) {
+        const ClipBounds bounds =
+            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), option == 0);
+        ClipGate gate(bounds, VideoFlagsOf(streams));
+        PositionForTimeClip(control, bounds, capabilities);
+        const int64_t zero = gate.Zero();
+        ClipOutcome result = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+            counters.bytes += p->size;
+            if (p->pts != AV_NOPTS_VALUE) {
+                p->pts -= zero;
+                counters.lastPts = p->pts;
+            }
+            if (p->dts != AV_NOPTS_VALUE) p->dts -= zero;
+            if (IsVideoKey(kinds, p->stream_index)) ++counters.videoPackets;
+            output->WritePacket(p->stream_index, p);
+            reportProgress();
+        });
+        outcome = result == ClipOutcome::kStopped ? Outcome::kStopped
+                  : result == ClipOutcome::kRanOut ? Outcome::kRanOut
+                                                   : Outcome::kEnded;
+    } else {
+        double position = static_cast<double>(range.start);
+        if (!opened)
+            control->Seek(position, kSeekByte, firstStream);
+        else if (capabilities & (kCanSeekByTime | kCanSeekByByte))
+            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
+        EnsureHeldSample(control);
+        outcome = CopySizeClip(converter, control, clip, kinds, output, counters, reportProgress);
     }
 
     *progressBase = overall;

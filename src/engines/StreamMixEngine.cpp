@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include <algorithm>
 #include <memory>
 
 #include "converter/CStreamwright.h"
@@ -26,6 +27,7 @@ struct ReaderSlot {
     bool needsPacket = true;
     ITDemuxerControl* reader = nullptr;
     int64_t fileIndex = 0;
+    int64_t zero = 0;  // the file time that becomes the output's 0
 };
 
 // Takes the next packet of every slot that needs one, then picks the held
@@ -92,25 +94,26 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         if (file.clips.empty() || file.selectedStreams.empty()) continue;
         ClipTask& first = file.clips.front();
         const SelectedStream& stream = file.selectedStreams.front();
-        if (stream.kind == 1) {
-            DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
-            if (description) first.range.start = description->video.startTime;
-        }
+        // A video stream starts where it starts: on the file's own clock, whose
+        // 0 is the start of its selected stream.
+        if (stream.kind == 1) first.range.start = 0;
         if (first.kind != 0) continue;
         int64_t s = first.range.start;
         double seconds = static_cast<double>(s) / 10'000'000.0;
-        if (!file.opened)
+        if (s <= 0)
+            slot.reader->Rewind();  // priming and pre-roll included
+        else if (!file.opened)
             slot.reader->Seek(seconds, 2, static_cast<int>(stream.streamIndex));
         else if (!(capabilities & 2))
             ScanToClipStart(slot.reader, kinds, s, option, &file.selectedStreams);
         else
             slot.reader->Seek(seconds, option == 0 ? 2 : 0, -1);
+        // Every input's start lands on the output's 0, as a dub expects.
+        slot.zero = std::max<int64_t>(s, 0);
     }
 
     for (auto& slot : slots) EnsureHeldSample(slot.reader);
     converter.Notify(KX_NOTIFY_CLIP_BEGIN, nullptr, 0);
-    bool zeroFixed = false;
-    int64_t zero = -1;
     int64_t lastPts = -1;
     int64_t videoPackets = 0;
     int32_t lastPercent = -1;
@@ -124,13 +127,7 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         }
         int64_t fileIndex = SelectPacket(slots, firstPath, lastPts, videoPackets, packet.get());
         if (fileIndex < 0) break;
-        if (!zeroFixed) {
-            int64_t m = std::min(packet->pts, packet->dts);
-            if (m != AV_NOPTS_VALUE) {
-                zero = m;
-                zeroFixed = true;
-            }
-        }
+        const int64_t zero = slots[fileIndex].zero;
         if (packet->pts != AV_NOPTS_VALUE) packet->pts -= zero;
         if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         lastPts = packet->pts;

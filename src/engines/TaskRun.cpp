@@ -12,13 +12,27 @@ namespace kx {
 
 namespace {
 
-ClipTask SnappedCopy(const ClipTask& clip, const FileRecord& file) {
+// The engines move time clips to key frames themselves: they need the
+// host's start and length to place both ends.
+ClipTask CopyOfClip(const ClipTask& clip) {
     ClipTask copy;
     copy.kind = clip.kind;
     copy.outputStreamKinds = clip.outputStreamKinds;
     copy.range = clip.range;
-    if (copy.kind == 0) copy.range.start = SnapToKeyFrame(file.keyFrames, copy.range.start);
     return copy;
+}
+
+// A time clip that does not cover the whole file is cut at key frames, so
+// they must be known; a host that did not ask for them gets them now.
+void EnsureKeyFrames(CStreamwright& converter, FileRecord& file) {
+    if (!file.keyFrames.empty()) return;
+    const int64_t duration = FileDurationTicks(file);
+    bool cuts = false;
+    for (const auto& clip : file.clips)
+        if (clip.kind == 0 && (clip.range.start > 0 || clip.range.start + clip.range.length < duration)) cuts = true;
+    bool hasVideo = false;
+    for (const auto& stream : file.selectedStreams) hasVideo |= stream.kind == 1;
+    if (cuts && hasVideo) converter.GetFileKeyFrameIndex(file.fileId, nullptr);
 }
 
 void RunSplit(CStreamwright& converter) {
@@ -33,7 +47,7 @@ void RunSplit(CStreamwright& converter) {
         int result = 1;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             cursor.clipIndex = static_cast<int64_t>(j);
-            ClipTask copy = SnappedCopy(file.clips[j], file);
+            ClipTask copy = CopyOfClip(file.clips[j]);
             result = SplitClip(converter, &cursor, file.opened, file.demuxer.get(), copy, file.selectedStreams, total,
                                &progressBase);
             if (result == 0) break;
@@ -86,7 +100,7 @@ void RunMerge(CStreamwright& converter) {
         int result = 1;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             TaskCursor cursor{file.fileId, static_cast<int64_t>(j)};
-            ClipTask copy = SnappedCopy(file.clips[j], file);
+            ClipTask copy = CopyOfClip(file.clips[j]);
             result = MergeClip(converter, &cursor, converter.runningEndTime, output, file.opened, file.demuxer.get(),
                                copy, file.selectedStreams, total, prefix);
             if (result == 0) break;
@@ -115,7 +129,10 @@ void RunStreamMix(CStreamwright& converter) {
 }  // namespace
 
 void RunTaskOf(CStreamwright& converter) {
-    for (auto& file : converter.Files()) EnsureDefaultClip(file);
+    for (auto& file : converter.Files()) {
+        EnsureDefaultClip(file);
+        if (converter.TaskType() != KX_TASK_STREAM_MIX) EnsureKeyFrames(converter, file);
+    }
     switch (converter.TaskType()) {
     case KX_TASK_SPLIT:
         RunSplit(converter);

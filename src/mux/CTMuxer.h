@@ -82,7 +82,13 @@ private:
         int32_t mediaType = 0;
         std::unique_ptr<kx::AnnexBFilter> filter;
         AVStream* stream = nullptr;
+        int64_t lastDts = INT64_MIN;  // in the stream's time base
     };
+
+    // Where clips meet, the first packet of the next clip may not decode after
+    // the last of the one before (an audio packet sounding across the join):
+    // it is moved just past it, as the muxers refuse a falling decoding time.
+    static void KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet);
 
     static std::unique_ptr<OwnedStreamInfo> CopyStreamInfo(const kx::StreamMediaInfo& info);
 

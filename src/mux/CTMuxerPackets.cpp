@@ -18,11 +18,21 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     return -1;
 }
 
+void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
+    if (packet->dts == AV_NOPTS_VALUE) return;
+    if (entry.lastDts != INT64_MIN && packet->dts <= entry.lastDts) {
+        packet->dts = entry.lastDts + 1;
+        if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
+    }
+    entry.lastDts = packet->dts;
+}
+
 int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
-    const OutputStreamEntry* entry = FindEntry(key);
+    OutputStreamEntry* entry = FindEntry(key);
     if (!entry || !packet || !headerWritten_) return -1;
     packet->stream_index = entry->stream->index;
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
+    KeepDtsRising(*entry, packet);
     return av_interleaved_write_frame(context_, packet);
 }
 
@@ -35,6 +45,7 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
 
     packet->stream_index = entry->stream->index;
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
+    KeepDtsRising(*entry, packet);
 
     if (entry->stream->codecpar->codec_id == AV_CODEC_ID_H264) {
         int error = 0;
