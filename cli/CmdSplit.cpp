@@ -76,7 +76,6 @@ std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* conve
     std::vector<int64_t> snapped = SnapCutPoints(cuts, keyFrames);
     if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
     std::vector<TimeClip> clips = ClipsFromCutPoints(snapped, duration, input.path);
-    SetVideoPacketCounts(clips, keyFrames);
     return clips;
 }
 
@@ -124,7 +123,7 @@ int RunSplit(const Arguments& args) {
 
     double seconds = 0;
     for (const auto& clip : clips) {
-        ClipRange range{clip.start, clip.length, clip.videoPackets};
+        ClipRange range{clip.start, clip.length, 0};  // the clip ends at the next cut's key frame
         if (converter->AddTimeClip(input.id, &range) != KX_S_OK) Fail("the component refused a clip of " + input.path);
         seconds += static_cast<double>(clip.length) / kTicksPerSecond;
     }

@@ -41,19 +41,6 @@ std::vector<TimeClip> ClipsOfEvery(int64_t every, int64_t duration, const std::s
     return ClipsFromCutPoints(CutPointsEvery(every, duration), duration, path);
 }
 
-void SetVideoPacketCounts(std::vector<TimeClip>& clips, const std::vector<KeyFrameRecord>& keyFrames) {
-    auto find = [&](int64_t time) -> const KeyFrameRecord* {
-        for (const auto& k : keyFrames)
-            if (k.time == time) return &k;
-        return nullptr;
-    };
-    for (auto& clip : clips) {
-        const KeyFrameRecord* first = find(clip.start);
-        const KeyFrameRecord* next = find(clip.start + clip.length);
-        if (first && next && next->frameNumber > first->frameNumber) clip.videoPackets = next->frameNumber - first->frameNumber;
-    }
-}
-
 std::vector<int64_t> SnapCutPoints(const std::vector<int64_t>& cuts, const std::vector<KeyFrameRecord>& keyFrames) {
     std::vector<int64_t> snapped;
     for (int64_t cut : cuts) {

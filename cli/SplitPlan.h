@@ -13,7 +13,6 @@ namespace kxcli {
 struct TimeClip {
     int64_t start;
     int64_t length;
-    int64_t videoPackets = 0;  // at least this many video packets (0: no minimum)
 };
 
 // The extra length given to a clip that runs to the end of the file: the
@@ -31,12 +30,6 @@ std::vector<TimeClip> ClipsOfEvery(int64_t every, int64_t duration, const std::s
 // Cut points moved to the nearest key frame; points that land on the start
 // or on the same key frame as the one before are dropped.
 std::vector<int64_t> SnapCutPoints(const std::vector<int64_t>& cuts, const std::vector<KeyFrameRecord>& keyFrames);
-
-// For clips that run from one key frame to another: the number of video
-// packets between the two. A clip ends only once it has written that many,
-// so that no picture is lost when frames are stored out of order (B-frames):
-// the end test compares presentation times, the packets come in decoding order.
-void SetVideoPacketCounts(std::vector<TimeClip>& clips, const std::vector<KeyFrameRecord>& keyFrames);
 
 // Cut points of a split every D (D, 2D, ... below the duration).
 std::vector<int64_t> CutPointsEvery(int64_t every, int64_t duration);

@@ -57,6 +57,7 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     entry.mediaType = mediaType;
     entry.reader = std::move(reader);
     readers_.emplace(streamIndex, std::move(entry));
+    ApplyFileClock();
     return 0;
 }
 
@@ -69,12 +70,7 @@ void CTMultiDemuxer::OfferOpenedContext(AVFormatContext* context) {
     spare_ = context;
 }
 
-int CTMultiDemuxer::StartDemuxer() {
-    if (started_ || !control_ || !analyze_) return -1;
-    started_ = 1;
-    if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
-    control_->AttachReaders(&readers_);
-    analyze_->AttachReaders(&readers_);
+void CTMultiDemuxer::ApplyFileClock() {
     // One clock for the whole file: 0 is the earliest start of its selected
     // streams, so that every reader, the key-frame index and the clips agree.
     bool any = false;
@@ -87,6 +83,15 @@ int CTMultiDemuxer::StartDemuxer() {
     }
     for (auto& [index, entry] : readers_)
         if (entry.reader) entry.reader->SetTimeZero(zero);
+}
+
+int CTMultiDemuxer::StartDemuxer() {
+    if (started_ || !control_ || !analyze_) return -1;
+    started_ = 1;
+    if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
+    control_->AttachReaders(&readers_);
+    analyze_->AttachReaders(&readers_);
+    ApplyFileClock();
     return 0;
 }
 

@@ -42,6 +42,8 @@ public:
     void OfferOpenedContext(AVFormatContext* context);
 
 private:
+    // Puts every reader on the file's clock (after each added stream).
+    void ApplyFileClock();
     AVFormatContext* spare_ = nullptr;
     std::unique_ptr<CTMultiDemuxerControl> control_;
     std::unique_ptr<CTMultiAnalyze> analyze_;

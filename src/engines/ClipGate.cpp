@@ -66,6 +66,14 @@ PacketFate ClipGate::JudgeVideo(const AVPacket* packet, StreamState& state) {
         for (auto& [index, other] : streams_) other.done = true;
         return PacketFate::kSkip;
     }
+    if (bounds_.anyFrame && !bounds_.toFileEnd && pts != AV_NOPTS_VALUE && pts >= bounds_.end - kToleranceTicks &&
+        videoPackets_ >= bounds_.minVideoPackets) {
+        // Any picture may start the next clip: it takes what is shown from
+        // its end on; the group's key frame closes this clip's video.
+        if (!videoEnd_) videoEnd_ = bounds_.end;
+        if (IsKey(packet)) state.done = true;
+        return PacketFate::kSkip;
+    }
     if (!bounds_.toFileEnd && IsKey(packet) && pts != AV_NOPTS_VALUE && pts >= bounds_.end - kToleranceTicks &&
         videoPackets_ >= bounds_.minVideoPackets) {
         held_ = av_packet_clone(packet);

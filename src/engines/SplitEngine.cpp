@@ -1,4 +1,5 @@
 // The split engine: one clip of one file into the clip's own output.
+#include <algorithm>
 #include <functional>
 
 extern "C" {
@@ -32,19 +33,23 @@ bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
     return it != kinds.end() && it->second == 1;
 }
 
-// A size clip: from where the reader stands until the payload reaches the size.
+// A size clip: from where the reader stands until the payload reaches the
+// size. Its 0 is the time it was positioned at (AV_NOPTS_VALUE: positioned by
+// bytes, the first packet's time), so its streams keep their offsets; packets
+// that ended before it are left to the piece before.
 Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
                      const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
-                     const std::function<void()>& reportProgress) {
+                     int64_t zero, const std::function<void()>& reportProgress) {
     EnginePacket packet;
-    bool zeroFixed = false;
-    int64_t zero = -1;
     for (;;) {
         NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
         if (next != NextPacket::kGot) return next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
-        if (!zeroFixed && EarliestTimestamp(packet.get()) != AV_NOPTS_VALUE) {
-            zero = EarliestTimestamp(packet.get());
-            zeroFixed = true;
+        const bool video = IsVideoKey(kinds, packet->stream_index);
+        if (zero == AV_NOPTS_VALUE) zero = EarliestTimestamp(packet.get());  // positioned by bytes: no time to go by
+        if (zero > 0 && counters.bytes == 0 && packet->pts != AV_NOPTS_VALUE && packet->pts + packet->duration <= zero) {
+            packet.Unref();
+            control->ReadNext();
+            continue;
         }
         if (ClipEndReached(clip, counters, packet.get(), true)) {
             packet.Unref();
@@ -54,9 +59,9 @@ Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const 
         if (packet->pts != AV_NOPTS_VALUE) {
             counters.lastPts = packet->pts - zero;
             packet->pts = counters.lastPts;
-            if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         }
-        if (IsVideoKey(kinds, packet->stream_index)) ++counters.videoPackets;
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
+        if (video) ++counters.videoPackets;
         output->WritePacket(packet->stream_index, packet.get());
         packet.Unref();
         control->ReadNext();
@@ -134,12 +139,15 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
                                                    : Outcome::kEnded;
     } else {
         double position = static_cast<double>(range.start);
-        if (!opened)
+        int64_t zero = AV_NOPTS_VALUE;
+        if (!opened) {
             control->Seek(position, kSeekByte, firstStream);
-        else if (capabilities & (kCanSeekByTime | kCanSeekByByte))
+        } else if (capabilities & (kCanSeekByTime | kCanSeekByByte)) {
             control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
+            if (option != 0) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
+        }
         EnsureHeldSample(control);
-        outcome = CopySizeClip(converter, control, clip, kinds, output, counters, reportProgress);
+        outcome = CopySizeClip(converter, control, clip, kinds, output, counters, zero, reportProgress);
     }
 
     *progressBase = overall;

@@ -28,9 +28,9 @@ struct ProgressLog {
 };
 
 // ffprobe's key packets of the stream as index records.
-std::vector<KeyFrameRecord> ExpectedIndex(const std::string& path, int stream) {
+std::vector<KeyFrameRecord> ExpectedIndex(const std::string& path, int stream, int64_t zero = 0) {
     std::vector<KeyFrameRecord> records;
-    auto packets = demuxtest::ProbePackets(path, stream);
+    auto packets = demuxtest::ProbePacketsOnClock(path, stream, zero);
     for (size_t i = 0; i < packets.size(); ++i) {
         if (!packets[i].key) continue;
         KeyFrameRecord r{};
@@ -121,7 +121,7 @@ TEST(DemuxAnalyze, NonVideoStreamGivesNoIndexAndNoProgress) {
 // Scans append to the same index; a cancelled scan empties it.
 TEST(DemuxAnalyze, SecondScanAppendsAndCancelFromAnotherThreadEmpties) {
     std::string path = Fixture("h264_aac.mp4");
-    auto want = ExpectedIndex(path, 0);
+    auto want = ExpectedIndex(path, 0, demuxtest::ClockZero(path, {0}));
     auto reader = OpenSingle(path, {0});
     auto* analyze = static_cast<kx::CTSingleAnalyze*>(reader->GetAnalyze());
     ExpectIndex(analyze->GetKeyFrameIndex(0), want, "first");
@@ -162,7 +162,7 @@ TEST(DemuxAnalyze, ScanRewindsTheFile) {
         EXPECT_EQ(demuxtest::ReadAll(control, 10).size(), 10u);  // somewhere in the middle
         ASSERT_NE(reader->GetAnalyze()->GetKeyFrameIndex(0), nullptr);
         auto packets = demuxtest::ReadAll(control);
-        auto want = demuxtest::ProbePackets(path, 0);
+        auto want = demuxtest::ProbePacketsOnClock(path, 0, demuxtest::ClockZero(path, {0}));
         ASSERT_EQ(packets.size(), want.size()) << file;
         for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(packets[i].pts, want[i].pts) << file << " " << i;
     }
@@ -188,7 +188,7 @@ TEST(DemuxAnalyze, MultiReaderForwardsToTheStreamsReader) {
     ProgressLog log;
     EXPECT_EQ(analyze->SetProgressCallback(3, &ProgressLog::Record, &log), 0);  // no reader
     EXPECT_EQ(analyze->SetProgressCallback(0, &ProgressLog::Record, &log), 1);
-    ExpectIndex(analyze->GetKeyFrameIndex(0), ExpectedIndex(path, 0), "multi ts");
+    ExpectIndex(analyze->GetKeyFrameIndex(0), ExpectedIndex(path, 0, demuxtest::ClockZero(path, {0, 1})), "multi ts");
     EXPECT_EQ(log.values.back(), 100);
     EXPECT_EQ(analyze->GetKeyFrameIndex(1), nullptr);
     EXPECT_EQ(analyze->GetKeyFrameIndex(2), nullptr);

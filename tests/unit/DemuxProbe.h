@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -78,6 +79,31 @@ inline std::vector<Packet> ProbePackets(const std::string& file, int stream) {
         p.size = std::stoi(f[3]);
         p.key = !f[4].empty() && f[4][0] == 'K';
         packets.push_back(p);
+    }
+    return packets;
+}
+
+// The clock the readers keep for a selection of streams: 0 is the earliest
+// start among them (ticks on ffprobe's scale); 0 for an empty selection.
+inline int64_t ClockZero(const std::string& file, const std::vector<int>& streams) {
+    bool any = false;
+    int64_t zero = 0;
+    for (int s : streams) {
+        auto values = ProbeStream(file, s);
+        int64_t start = ToTicks(values["start_pts"], ProbeTimeBase(file, s));
+        if (start == kx::kNoPts) continue;
+        zero = any ? std::min(zero, start) : start;
+        any = true;
+    }
+    return zero;
+}
+
+// ffprobe's packets of one stream on the readers' clock.
+inline std::vector<Packet> ProbePacketsOnClock(const std::string& file, int stream, int64_t zero) {
+    auto packets = ProbePackets(file, stream);
+    for (auto& p : packets) {
+        if (p.pts != kx::kNoPts) p.pts -= zero;
+        if (p.dts != kx::kNoPts) p.dts -= zero;
     }
     return packets;
 }
