@@ -48,7 +48,7 @@ std::string StreamLine(const StreamDesc& s) {
     parts.push_back(CodecName(s));
     if (s.kind == MediaKind::kVideo) {
         parts.push_back(std::to_string(s.width) + "x" + std::to_string(s.height));
-        if (s.frameRate > 0) parts.push_back(Rate(s.frameRate));
+        parts.push_back(s.VariableFrameRate() ? "variable frame rate" : Rate(s.frameRate));
         if (!Aspect(s).empty()) parts.push_back("aspect " + Aspect(s));
         if (s.codecId == 28) parts.push_back(ProfileName(s) + " profile, level " + std::to_string(s.level));
     } else {
@@ -106,6 +106,7 @@ void WriteStream(JsonWriter& json, const StreamDesc& s) {
         .Field("bitRate", s.bitRate);
     if (s.kind == MediaKind::kVideo) {
         json.Field("width", s.width).Field("height", s.height).Field("frameRate", s.frameRate);
+        json.Field("frameRateMode", s.VariableFrameRate() ? "variable" : "constant");
         json.Field("aspect", Aspect(s)).Field("profile", s.profile).Field("level", s.level);
     } else {
         json.Field("sampleRate", s.sampleRate).Field("channels", s.channels).Field("bitsPerSample", s.bitsPerSample);

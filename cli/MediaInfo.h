@@ -23,13 +23,15 @@ struct StreamDesc {
     uint32_t bitRate = 0;
     // video
     uint32_t width = 0, height = 0;
-    double frameRate = 0;
+    double frameRate = 0;  // 0: the rate varies (or is unknown)
     uint32_t aspectNumerator = 0, aspectDenominator = 0;
     uint32_t profile = 0, level = 0, maxBFrames = 0;
     uint32_t displayWidth = 0, displayHeight = 0;
     // audio
     uint32_t sampleRate = 0, channels = 0, bitsPerSample = 0, bytesPerSecond = 0;
     std::vector<uint8_t> extradata;
+
+    bool VariableFrameRate() const { return kind == MediaKind::kVideo && !(frameRate > 0); }
 };
 
 struct ProgramDesc {

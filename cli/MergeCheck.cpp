@@ -46,6 +46,7 @@ bool AllInFirstGroup(const std::vector<std::vector<int64_t>>& groups, const std:
 }
 
 std::string Rate(double fps) {
+    if (!(fps > 0)) return "a variable frame rate";  // the component's record for it
     char text[32];
     snprintf(text, sizeof text, "%.3g fps", fps);
     return text;

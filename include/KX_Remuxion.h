@@ -202,11 +202,11 @@ typedef struct MediaStreamRecord {
     char codecName[32];       /*  16: narrow codec name, e.g. "h264" */
     uint8_t reserved48[224];  /*  48 */
     double duration;          /* 272: seconds */
-    uint32_t bitRate;         /* 280 */
+    uint32_t bitRate;         /* 280: the container's, else measured from the packet sizes */
     uint32_t reserved284;     /* 284 */
     uint32_t width;           /* 288: video */
     uint32_t height;          /* 292: video */
-    double frameRate;         /* 296: video, frames per second */
+    double frameRate;         /* 296: video, frames per second; 0 when the rate varies */
     uint32_t aspectNum;       /* 304: video, width x SAR num (0 without a SAR) */
     uint32_t aspectDen;       /* 308: video, height x SAR den (1 without a SAR) */
     uint8_t reserved312[12];  /* 312 */
@@ -232,7 +232,7 @@ typedef struct MediaStreamRecord {
 typedef struct ProgramInfo {
     uint32_t number;                /*  0: 1-based */
     uint32_t reserved4;             /*  4 */
-    double duration;                /*  8: sum of the video and audio stream durations, seconds */
+    double duration;                /*  8: the file's duration, seconds */
     uint32_t bitRate;               /* 16: sum of the video and audio bit rates */
     uint32_t videoCount;            /* 20 */
     uint32_t audioCount;            /* 24 */
@@ -246,7 +246,7 @@ typedef struct ProgramInfo {
 typedef struct FileMediaInfo {
     OLECHAR path[512];      /*    0: NUL-terminated */
     double duration;        /* 1024: seconds */
-    uint32_t totalBitRate;  /* 1032 */
+    uint32_t totalBitRate;  /* 1032: file size x 8 / duration */
     uint32_t programCount;  /* 1036: entries in programs */
     uint32_t hasExtra;      /* 1040: 1 when the last entry gathers streams of no program */
     uint32_t reserved1044;  /* 1044 */

@@ -88,6 +88,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     RewindToStart(format_, streamIndex);
 
     const bool isH264 = stream->codecpar->codec_id == AV_CODEC_ID_H264;
+    const H264PacketForm form = H264FormOfStream(stream->codecpar);
     // Progress figures; an unknown rate or length leaves only the final 100.
     const int64_t fps = stream->r_frame_rate.den > 0 ? stream->r_frame_rate.num / stream->r_frame_rate.den : 0;
     const int64_t frameTicks = fps > 0 ? kTicksPerSecond / fps : 0;
@@ -113,7 +114,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
         ++sinceReport;
         ++frameNumber;
         // Other video codecs: the container's key flag alone.
-        bool key = (packet->flags & AV_PKT_FLAG_KEY) || (isH264 && IsH264KeyFrame(packet->data, packet->size));
+        bool key = (packet->flags & AV_PKT_FLAG_KEY) || (isH264 && IsH264KeyFrame(packet->data, packet->size, form));
         if (key) {
             KeyFrameRecord record{};
             record.keyFrameNumber = ++keyFrameNumber;

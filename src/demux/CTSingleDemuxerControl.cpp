@@ -104,7 +104,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         RebasePacketTimes(stream, it->second.mediaType);
         // Containers do not always flag H.264 key frames; the bytes tell.
         if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
-            !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size))
+            !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, H264FormOfStream(stream->codecpar)))
             packet_->flags |= AV_PKT_FLAG_KEY;
 
         sampleReady_ = 1;

@@ -123,20 +123,39 @@ NalAnswer ScanStartCodes(const uint8_t* d, int size, int from) {
     return NalAnswer::Nothing;
 }
 
+// Walks the units along their prefixes; a unit whose length runs past the
+// end is read as far as it goes and ends the walk.
+NalAnswer WalkLengthPrefixes(const uint8_t* d, int size, int lengthSize) {
+    for (int pos = 0; pos + lengthSize < size;) {
+        uint32_t length = 0;
+        for (int k = 0; k < lengthSize; ++k) length = (length << 8) | d[pos + k];
+        pos += lengthSize;
+        const int left = size - pos;
+        const bool truncated = length > static_cast<uint32_t>(left);
+        const int available = truncated ? left : static_cast<int>(length);
+        if (available > 0) {
+            NalAnswer answer = ClassifyNal(d + pos, available);
+            if (answer != NalAnswer::Nothing) return answer;
+        }
+        if (truncated) break;
+        pos += available;
+    }
+    return NalAnswer::Nothing;
+}
+
+constexpr int kMinAnnexBPacket = 4;  // a start code and a header at the least
+constexpr int kMaxLengthSize = 4;
+
 }  // namespace
 
-bool IsH264KeyFrame(const uint8_t* data, int size) {
-    if (!data || size < 4) return false;
-    if (ScanStartCodes(data, size, 0) == NalAnswer::Key) return true;
-    // One length-prefixed unit: the big-endian prefix must cover the rest.
-    uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
-    if (length != uint32_t(size - 4) || size < 5) return false;
-    // The unit read as if its prefix were the start code 00 00 00 01: the
-    // unit first, then whatever start codes follow inside it. The bytes
-    // behind the prefix are the same either way, so nothing is copied.
-    NalAnswer first = ClassifyNal(data + 4, size - 4);
-    if (first != NalAnswer::Nothing) return first == NalAnswer::Key;
-    return ScanStartCodes(data, size, 4) == NalAnswer::Key;
+bool IsH264KeyFrame(const uint8_t* data, int size, H264PacketForm form) {
+    if (!data || size <= 0) return false;
+    if (form.framing == H264Framing::LengthPrefixed) {
+        if (form.lengthSize < 1 || form.lengthSize > kMaxLengthSize) return false;
+        return WalkLengthPrefixes(data, size, form.lengthSize) == NalAnswer::Key;
+    }
+    if (size < kMinAnnexBPacket) return false;
+    return ScanStartCodes(data, size, 0) == NalAnswer::Key;
 }
 
 }  // namespace kx

@@ -3,11 +3,14 @@
 
 #include <cstdint>
 
+#include "demux/H264PacketForm.h"
+
 namespace kx {
 
 // Key when the first NAL unit that tells anything is an IDR slice or an I
-// slice. Looks for start codes first (Annex B); when that finds no answer or
-// a P/B slice, tries the data as one length-prefixed NAL unit (the MP4 form).
-bool IsH264KeyFrame(const uint8_t* data, int size);
+// slice (open-GOP I pictures count as key frames). The packet is read in the
+// given form only: Annex B by its start codes, length-prefixed data unit by
+// unit along its prefixes, never searched for start codes.
+bool IsH264KeyFrame(const uint8_t* data, int size, H264PacketForm form);
 
 }  // namespace kx

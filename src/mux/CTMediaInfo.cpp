@@ -1,5 +1,6 @@
 #include "mux/CTMediaInfo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,8 @@ extern "C" {
 }
 
 #include "demux/DemuxTypes.h"
+#include "demux/PacketTally.h"
+#include "demux/StreamRates.h"
 #include "media/MediaKernel.h"
 #include "platform/WideString.h"
 
@@ -67,13 +70,32 @@ void FillCommon(MediaStreamRecord* record, const AVStream* stream, uint32_t medi
     }
 }
 
-void FillVideo(MediaStreamRecord* record, const AVStream* stream) {
+// The stream's counted packets, when a pass counted them.
+struct Measured {
+    const StreamTally* tally = nullptr;
+    double fileSeconds = 0;
+
+    // Bits per second over the duration the record gives the stream (its
+    // own, else the file's), so that rate x duration is the stream's bytes.
+    uint32_t BitRate(const AVStream* stream) const {
+        if (!tally) return 0;
+        const double own = StreamSeconds(stream);
+        const double seconds = own > kShortDuration ? own : fileSeconds > 0 ? fileSeconds : tally->seconds;
+        return MeasuredBitRate(*tally, seconds);
+    }
+};
+
+void FillVideo(MediaStreamRecord* record, const AVStream* stream, const Measured& measured) {
     const AVCodecParameters* par = stream->codecpar;
     FillCommon(record, stream, kMediaVideo);
-    record->bitRate = Low32(par->bit_rate);
+    record->bitRate = NeedsMeasuredBitRate(par) ? measured.BitRate(stream) : Low32(par->bit_rate);
     record->width = static_cast<uint32_t>(par->width);
     record->height = static_cast<uint32_t>(par->height);
-    if (stream->r_frame_rate.num != 0 && stream->r_frame_rate.den != 0)
+    // The record has no place to say the rate varies: it says 0 rather
+    // than a base rate that most of the stream does not keep.
+    if (FrameRateKindOf(stream, measured.tally) == FrameRateKind::Variable)
+        record->frameRate = 0;
+    else if (stream->r_frame_rate.num != 0 && stream->r_frame_rate.den != 0)
         record->frameRate = static_cast<double>(stream->r_frame_rate.num) / stream->r_frame_rate.den;
     else if (stream->avg_frame_rate.num != 0 && stream->avg_frame_rate.den != 0)
         record->frameRate = static_cast<double>(stream->avg_frame_rate.num) / stream->avg_frame_rate.den;
@@ -96,7 +118,7 @@ void FillVideo(MediaStreamRecord* record, const AVStream* stream) {
     record->displayHeight = displayHeight;
 }
 
-void FillAudio(MediaStreamRecord* record, const AVStream* stream) {
+void FillAudio(MediaStreamRecord* record, const AVStream* stream, const Measured& measured) {
     const AVCodecParameters* par = stream->codecpar;
     FillCommon(record, stream, kMediaAudio);
     const int32_t channels = par->ch_layout.nb_channels;
@@ -108,28 +130,27 @@ void FillAudio(MediaStreamRecord* record, const AVStream* stream) {
     record->channels = static_cast<uint32_t>(channels);
     record->bitsPerSample = static_cast<uint32_t>(bitsPerSample);
     record->bytesPerSecond = static_cast<uint32_t>(bytesPerSecond);
-    record->bitRate = par->bit_rate != 0 ? Low32(par->bit_rate) : Low32(static_cast<int64_t>(bytesPerSecond) * 8);
+    if (NeedsMeasuredBitRate(par))
+        record->bitRate = measured.BitRate(stream);
+    else  // uncompressed audio without a stated rate: the rate of its samples
+        record->bitRate = par->bit_rate != 0 ? Low32(par->bit_rate) : Low32(static_cast<int64_t>(bytesPerSecond) * 8);
     record->audioDuration = record->duration;
 }
 
 // Fills one entry from the given streams of the file.
-void FillEntry(AVFormatContext* context, FileMediaInfo* info, ProgramInfo* entry, uint32_t number,
-               const std::vector<unsigned>& streams, uint32_t idProgram) {
+void FillEntry(AVFormatContext* context, ProgramInfo* entry, uint32_t number, const std::vector<unsigned>& streams,
+               uint32_t idProgram, const std::vector<StreamTally>& tallies, double fileSeconds) {
     uint32_t videos = 0, audios = 0, subtitles = 0;
     for (unsigned index : streams) {
-        const AVStream* stream = context->streams[index];
-        const uint32_t bitRate = Low32(stream->codecpar->bit_rate);
-        switch (stream->codecpar->codec_type) {
+        switch (context->streams[index]->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            ++videos;
+            break;
         case AVMEDIA_TYPE_AUDIO:
-            (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? videos : audios) += 1;
-            entry->duration += StreamSeconds(stream);
-            entry->bitRate += bitRate;
-            info->totalBitRate += bitRate;
+            ++audios;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
             ++subtitles;
-            info->totalBitRate += bitRate;
             break;
         default:
             break;
@@ -147,16 +168,43 @@ void FillEntry(AVFormatContext* context, FileMediaInfo* info, ProgramInfo* entry
     for (unsigned index : streams) {
         const AVStream* stream = context->streams[index];
         const uint32_t programPart = (idProgram & 0xFF) * 65536u;
+        const Measured measured{index < tallies.size() && tallies[index].counted ? &tallies[index] : nullptr,
+                                fileSeconds};
         if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && nextVideo < entry->videoCount) {
             MediaStreamRecord* record = &entry->videos[nextVideo++];
-            FillVideo(record, stream);
+            FillVideo(record, stream, measured);
             record->streamId = static_cast<int32_t>(programPart + (index & 0xFFFFu));
+            entry->bitRate += record->bitRate;
         } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && nextAudio < entry->audioCount) {
             MediaStreamRecord* record = &entry->audios[nextAudio++];
-            FillAudio(record, stream);
+            FillAudio(record, stream, measured);
             record->streamId = static_cast<int32_t>(programPart + ((index + 0x4000u) & 0xFFFFu));
+            entry->bitRate += record->bitRate;
         }
     }
+}
+
+// Packets counted only for the streams whose container gives no usable bit
+// rate: no pass at all for files that give every rate (MP4).
+std::vector<StreamTally> CountWhereRatesAreMissing(const AVFormatContext* context, const char* utf8Path) {
+    std::vector<bool> wanted(context->nb_streams, false);
+    bool any = false;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        wanted[i] = NeedsMeasuredBitRate(context->streams[i]->codecpar);
+        any = any || wanted[i];
+    }
+    if (!any) return std::vector<StreamTally>(context->nb_streams);
+    return TallyPackets(utf8Path, context, wanted);
+}
+
+// The program lasts as long as the file; a file without a length takes its
+// longest stream.
+double ProgramSeconds(const ProgramInfo& entry, double fileSeconds) {
+    if (fileSeconds > 0) return fileSeconds;
+    double longest = 0;
+    for (uint32_t i = 0; entry.videos && i < entry.videoCount; ++i) longest = std::max(longest, entry.videos[i].duration);
+    for (uint32_t i = 0; entry.audios && i < entry.audioCount; ++i) longest = std::max(longest, entry.audios[i].duration);
+    return longest;
 }
 
 void CorrectShortDurations(MediaStreamRecord* records, uint32_t count, double fileSeconds) {
@@ -207,6 +255,10 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
     const int64_t microseconds = context_->duration == AV_NOPTS_VALUE ? 0 : context_->duration;
     info->duration = static_cast<double>(microseconds) * 10.0 / 10000000.0;
 
+    char name[kUtf8NameLength];
+    WideToUtf8Fixed(path_, name, sizeof name);
+    const std::vector<StreamTally> tallies = CountWhereRatesAreMissing(context_, name);
+
     const uint32_t programs = context_->nb_programs;
     const uint32_t entries = programs + extra;
     info->programs = static_cast<ProgramInfo*>(std::calloc(entries, sizeof(ProgramInfo)));
@@ -226,20 +278,29 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
             streams.push_back(index);
             listed[index] = true;
         }
-        FillEntry(context_, info, &info->programs[p], p + 1, streams, p + 1);
+        FillEntry(context_, &info->programs[p], p + 1, streams, p + 1, tallies, info->duration);
     }
     if (extra) {
         std::vector<unsigned> streams;
         for (unsigned index = 0; index < streamCount; ++index)
             if (!listed[index]) streams.push_back(index);
         // Streams outside every program are numbered as the first program.
-        FillEntry(context_, info, &info->programs[programs], programs + 1, streams, 1);
+        FillEntry(context_, &info->programs[programs], programs + 1, streams, 1, tallies, info->duration);
     }
 
+    uint32_t streamBitRates = 0;
     for (uint32_t e = 0; e < entries; ++e) {
-        CorrectShortDurations(info->programs[e].videos, info->programs[e].videoCount, info->duration);
-        CorrectShortDurations(info->programs[e].audios, info->programs[e].audioCount, info->duration);
+        ProgramInfo& entry = info->programs[e];
+        CorrectShortDurations(entry.videos, entry.videoCount, info->duration);
+        CorrectShortDurations(entry.audios, entry.audioCount, info->duration);
+        entry.duration = ProgramSeconds(entry, info->duration);
+        streamBitRates += entry.bitRate;
     }
+    // Everything the file holds over its length, container overhead included;
+    // the streams' sum when the size or the length is unknown.
+    const int64_t fileBytes = context_->pb ? avio_size(context_->pb) : 0;
+    info->totalBitRate = FileBitRate(fileBytes, info->duration);
+    if (info->totalBitRate == 0) info->totalBitRate = streamBitRates;
     info_ = info;
     return info_;
 }

@@ -194,6 +194,46 @@ TEST_F(Cli, InfoJsonAgreesWithFfprobe) {
     EXPECT_NEAR(std::atof(lines[2].c_str()), std::atof(Lines(probe).back().c_str()), 0.001) << probe;
 }
 
+// Numbers the containers do not carry: the program lasts as long as the
+// file, the file's bit rate is its size over its duration, stream bit rates
+// are measured, a variable frame rate is called so.
+TEST_F(Cli, InfoJsonNumbersWhereTheContainerIsSilent) {
+    REQUIRE_MEDIA();
+    struct Case {
+        const char* name;
+        const char* frameRateMode;
+    };
+    const std::vector<Case> cases = {
+        {"h264_aac.mkv", "constant"}, {"h264_aac.ts", "constant"}, {"h264_aac.flv", "constant"},
+        {"vfr_opus.mkv", "variable"}, {"vfr.mp4", "variable"},
+    };
+    const std::string script =
+        "import json,sys; f=json.load(sys.stdin)['files'][0]; p=f['programs'][0]; v=p['streams'][0]; "
+        "print(f['duration'], f['bitRate'], p['duration'], min(s['bitRate'] for s in p['streams']), v['frameRateMode'])";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = Quote(Fixture(c.name));
+        auto ours = Lines(RunCommand(std::string(KX_BUILD_DIR) + "/remuxion info --json " + in + " | python3 -c " +
+                                     Quote(script)));
+        auto probe = Lines(RunCommand("ffprobe -v error -show_entries format=duration,size -of default=nw=1:nk=1 " + in));
+        ASSERT_EQ(ours.size(), 1u);
+        ASSERT_EQ(probe.size(), 2u);
+        std::istringstream fields(ours[0]);
+        double duration = 0, bitRate = 0, programDuration = 0, lowestStreamRate = 0;
+        std::string mode;
+        fields >> duration >> bitRate >> programDuration >> lowestStreamRate >> mode;
+        const double seconds = std::atof(probe[0].c_str());
+        const double fileRate = std::atof(probe[1].c_str()) * 8 / seconds;
+        EXPECT_NEAR(duration, seconds, 0.001);
+        EXPECT_NEAR(programDuration, seconds, 0.001);
+        EXPECT_NEAR(bitRate, fileRate, fileRate * 0.01);
+        EXPECT_GT(lowestStreamRate, 0);  // every stream has a bit rate
+        EXPECT_EQ(mode, c.frameRateMode);
+    }
+    Outcome text = Remuxion("info " + Quote(Fixture("vfr_opus.mkv")));
+    EXPECT_NE(text.out.find("320x240  variable frame rate"), std::string::npos) << text.out;
+}
+
 TEST_F(Cli, KeyFramesMatchFfprobe) {
     REQUIRE_MEDIA();
     std::string in = Fixture("h264_aac.mp4");

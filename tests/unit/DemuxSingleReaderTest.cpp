@@ -50,6 +50,7 @@ TEST(DemuxSingleReader, PacketsOfEachStreamEqualFfprobe) {
         {"h264_aac.m2ts", {0, 1}},    {"h264_bframes_opengop.mp4", {0, 1}},
         {"h264_mp3.avi", {0, 1}},     {"mpeg1.mpg", {0, 1}},     {"two_programs.ts", {0, 1, 2, 3}},
         {"audio_only.m4a", {0}},      {"rotated90.mp4", {0}},    {"truncated.mp4", {0, 1}},
+        {"small_pframes.mp4", {0}},   {"small_pframes.mkv", {0}}, {"small_pframes.flv", {0}},
     };
     for (const auto& c : cases) {
         for (int s : c.streams) {
