@@ -26,42 +26,45 @@ DUB = "dub.m4a"
 
 
 # --- The corpus table -------------------------------------------------------
-# One row per input: the jobs to run, the checks expected to fail per job
-# (so the run is green before every defect is fixed), and the jobs the
-# capability table is expected to refuse. Checks: exit, video, decode, audio,
-# sync, join, rate.
+# One row per input: the checks expected to fail per job, so that the run is
+# green before every defect is fixed (remove them as fixes land: the judge
+# says XPASS when one passes), the jobs to run, and the jobs the capability
+# table is expected to refuse. Checks: exit, video, decode, audio, sync,
+# join, rate.
 class Row(collections.namedtuple("Row", "file jobs xfail refuse")):
     pass
 
 
-def row(file, jobs=JOBS, xfail=None, refuse=()):
-    return Row(file, tuple(jobs), {j: set(c) for j, c in (xfail or {}).items()}, set(refuse))
+def row(file, split="", merge="", mix="", jobs=JOBS, refuse=()):
+    """split/merge/mix: the checks expected to fail, separated by spaces."""
+    return Row(file, tuple(jobs), {"split": set(split.split()), "merge": set(merge.split()),
+                                   "mix": set(mix.split())}, set(refuse))
 
 
 ROWS = [
     row("h264_aac.mp4"),
-    row("h264_bframes_aac.mp4"),
-    row("h264_opengop_aac.mp4"),
-    row("h264_keyint_irregular_aac.mp4"),
-    row("h264_2997_aac51.mp4"),
-    row("h264_offset10_aac.mp4"),
-    row("h264_vfr_aac.mp4"),
-    row("h264_editlist_aac.mp4"),
-    row("h264_aac44k.mov"),
-    row("h264_bframes_pcm.mov"),
-    row("h264_bframes_aac.mkv"),
-    row("h264_mp3.mkv"),
-    row("h264_2997_ac3.mkv"),
-    row("h264_vfr_aac.mkv"),
-    row("h264_bframes_aac_mkvmerge.mkv"),
-    row("h264_bframes_aac.ts"),
-    row("h264_ac3.ts"),
-    row("h264_opengop_aac.ts"),
-    row("h264_bframes_aac.m2ts"),
-    row("h264_mp3.avi"),
-    row("h264_pcm.avi"),
-    row("h264_bframes_aac.flv"),
-    row("h264_bframes_mp3.mpg"),
+    row("h264_bframes_aac.mp4", split="audio", merge="join rate", mix="sync"),
+    row("h264_opengop_aac.mp4", split="audio decode video", merge="join rate", mix="sync"),
+    row("h264_keyint_irregular_aac.mp4", split="audio", merge="join rate", mix="sync"),
+    row("h264_2997_aac51.mp4", split="audio", merge="join rate", mix="sync"),
+    row("h264_offset10_aac.mp4", split="audio video", merge="audio join rate", mix="sync"),
+    row("h264_vfr_aac.mp4", split="audio", merge="join", mix="sync"),
+    row("h264_editlist_aac.mp4", split="audio video", merge="audio join rate video", mix="video"),
+    row("h264_aac44k.mov", split="audio", merge="join rate", mix="sync"),
+    row("h264_bframes_pcm.mov", split="audio", merge="join rate sync", mix="sync"),
+    row("h264_bframes_aac.mkv", split="audio sync video", merge="audio sync video", mix="sync video"),
+    row("h264_mp3.mkv", split="audio", merge="audio", mix="sync"),
+    row("h264_2997_ac3.mkv", split="audio decode sync video", merge="audio decode sync video", mix="decode sync video"),
+    row("h264_vfr_aac.mkv", split="audio decode sync video", merge="audio decode sync video", mix="decode sync video"),
+    row("h264_bframes_aac_mkvmerge.mkv", split="audio decode sync video", merge="audio decode sync video", mix="decode sync video"),
+    row("h264_bframes_aac.ts", split="audio video", merge="audio join", mix="sync"),
+    row("h264_ac3.ts", split="audio video", merge="audio join", mix="sync"),
+    row("h264_opengop_aac.ts", split="audio decode video", merge="audio join", mix="sync"),
+    row("h264_bframes_aac.m2ts", split="audio video", merge="audio join", mix="sync"),
+    row("h264_mp3.avi", split="audio sync video", merge="audio sync", mix="sync"),
+    row("h264_pcm.avi", split="audio sync", merge="audio sync", mix="sync"),
+    row("h264_bframes_aac.flv", split="audio", merge="audio join", mix="sync"),
+    row("h264_bframes_mp3.mpg", split="audio decode sync video", merge="audio join sync", mix="sync"),
 ]
 
 
@@ -334,9 +337,12 @@ def run_cli(cmd):
 
 def job_split(ctx, src_path, work):
     src = ctx.src_video
-    fmt = ffprobe_json(src_path, "-show_entries", "format=duration")["format"]
-    d = float(fmt["duration"])
-    at = f"{d / 3:.2f},{2 * d / 3:.2f}"
+    # Cuts at a third and two thirds of the pictures, in seconds from the
+    # file's first timestamp (ffmpeg's -ss counts the same way).
+    start = float(ffprobe_json(src_path, "-show_entries", "format=start_time")["format"]["start_time"])
+    times = [f.pts for f in src.frames if f.pts is not None]
+    v0, span = times[0] - start, times[-1] - times[0] + ctx.frame_dur
+    at = f"{v0 + span / 3:.2f},{v0 + 2 * span / 3:.2f}"
     out, fails = run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at, "--quiet"])
     if out is None:
         return {"exit": fails}, ""
