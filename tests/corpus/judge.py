@@ -30,7 +30,7 @@ DUB = "dub.m4a"
 # green before every defect is fixed (remove them as fixes land: the judge
 # says XPASS when one passes), the jobs to run, and the jobs the capability
 # table is expected to refuse. Checks: exit, video, decode, audio, sync,
-# join, rate.
+# join, rate (and probe: an output ffprobe cannot read).
 class Row(collections.namedtuple("Row", "file jobs xfail refuse")):
     pass
 
@@ -69,8 +69,8 @@ ROWS = [
 
 
 # --- Reading media with ffmpeg and ffprobe ----------------------------------
-def run(cmd, binary=False):
-    return subprocess.run(cmd, capture_output=True, text=not binary)
+def run(cmd, binary=False, timeout=None):
+    return subprocess.run(cmd, capture_output=True, text=not binary, timeout=timeout)
 
 
 def ffprobe_json(path, *args):
@@ -230,6 +230,11 @@ def check_frames_sequence(src, outs, times):
     return []
 
 
+def frame_name(src, i):
+    t = src.frames[i].pts
+    return f"frame {i}" + (f" at {t:.3f} s" if t is not None else "")
+
+
 def check_split_frames(src, clips):
     """The clips' frames, one after another, are the source's frames: each
     clip a contiguous run, at most one frame shared at each cut, none lost."""
@@ -256,8 +261,8 @@ def check_split_frames(src, clips):
     lost = [i for i, c in enumerate(count) if c == 0]
     dup = sum(c - 1 for c in count if c > 1)
     if lost:
-        fails.append(f"video: {len(lost)} of {len(count)} source frames in no clip (first at "
-                     f"{lost[0] / max(1, len(count)) * 100:.0f} % into the source)")
+        fails.append(f"video: {len(lost)} of {len(count)} source frames in no clip (first: "
+                     f"{frame_name(src, lost[0])})")
     if dup > len(clips) - 1:
         fails.append(f"video: {dup} frames in two clips (at most {len(clips) - 1}, one per cut)")
     return fails
@@ -325,13 +330,20 @@ class Refused(Exception):
 
 
 def run_cli(cmd):
-    r = run(cmd)
+    """Runs the program: (its output, []) on success, else (None, why). A
+    failure must say why in one line; "cannot copy" is the capability
+    table's refusal."""
+    try:
+        r = run(cmd, timeout=120)  # a hang fails the job, not the whole run
+    except subprocess.TimeoutExpired:
+        return None, ["exit: no end after 120 s"]
     if r.returncode != 0:
         lines = [l for l in r.stderr.splitlines() if l.strip()]
         msg = lines[-1] if lines else "(no message)"
-        if "cannot copy" in msg:
+        if "cannot copy" in msg and len(lines) == 1:
             raise Refused(msg)
-        return None, [f"exit: status {r.returncode}, {len(lines)} error lines: {msg}"]
+        count = "" if len(lines) == 1 else f" ({len(lines)} error lines, not one)"
+        return None, [f"exit: status {r.returncode}{count}: {msg}"]
     return r.stdout, []
 
 
@@ -496,6 +508,8 @@ def judge_row(args, r, dub):
     src = Source(args, path, dub)
     if src.src_video.errors or not src.src_video.frames:
         return [(r.file, "-", "FAIL", [f"source does not decode cleanly: {src.src_video.errors[:1]}"])]
+    if len({f.md5 for f in src.src_video.frames}) != len(src.src_video.frames):
+        return [(r.file, "-", "FAIL", ["source has repeated pictures: frames cannot be told apart"])]
     lines = []
     for job in r.jobs:
         if args.job and job != args.job:
@@ -508,6 +522,8 @@ def judge_row(args, r, dub):
             fails, extra = {"split": job_split, "merge": job_merge, "mix": job_mix}[job](src, path, work)
         except Refused as e:
             fails, refused = {}, str(e)
+        except Exception as e:  # an output ffprobe cannot read, for one
+            fails = {"probe": [f"probe: {type(e).__name__}: {e}"]}
         status, notes = verdict(r, job, fails, refused)
         if extra:
             notes = [extra] + notes
