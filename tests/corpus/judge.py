@@ -355,14 +355,16 @@ def job_split(ctx, src_path, work):
     times = [f.pts for f in src.frames if f.pts is not None]
     v0, span = times[0] - start, times[-1] - times[0] + ctx.frame_dur
     at = f"{v0 + span / 3:.2f},{v0 + 2 * span / 3:.2f}"
-    out, fails = run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at, "--quiet"])
+    out, fails = run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at])
     if out is None:
         return {"exit": fails}, ""
+    moved = re.search(r"cut at the nearest key frames: (.*)", out)
+    cuts = f"--at {at}" + (f" (moved to {moved.group(1)})" if moved else "")
     stem, ext = os.path.splitext(os.path.basename(src_path))
     pat = re.compile(re.escape(stem) + r"_\d+_(\d+)" + re.escape(ext) + "$")
     names = sorted((int(m.group(1)), n) for n in os.listdir(work) if (m := pat.match(n)))
     if len(names) < 2:
-        return {"exit": [f"exit: status 0 but {len(names)} clips for --at {at}"]}, ""
+        return {"exit": [f"exit: status 0 but {len(names)} clips for {cuts}"]}, ""
     clips = [(n, Video(os.path.join(work, n))) for _, n in names]
     res = {"decode": check_decode(clips), "video": check_split_frames(src, clips), "audio": [], "sync": []}
     located = []
@@ -374,7 +376,7 @@ def job_split(ctx, src_path, work):
         res["sync"] += f
     if ctx.src_audio.stream:
         res["audio"] = check_audio_cover(ctx.src_audio, located, 1, "in no clip")
-    return res, f"--at {at}, {len(clips)} clips"
+    return res, f"{cuts}, {len(clips)} clips"
 
 
 def job_merge(ctx, src_path, work):
