@@ -10,6 +10,13 @@ out=${1:?output folder}
 mkdir -p "$out"
 cd "$out"
 
+# Bump to remake every file after a change below.
+version=1
+if [ "$(cat .version 2>/dev/null)" != "$version" ]; then
+  rm -f -- ./*.mp4 ./*.mov ./*.mkv ./*.ts ./*.m2ts ./*.avi ./*.flv ./*.mpg ./*.m4a .long_* .tmp.*
+  echo "$version" > .version
+fi
+
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 
 # mk NAME FFMPEG_ARGS...: runs ffmpeg with the temporary name as its output.
