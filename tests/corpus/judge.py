@@ -91,7 +91,8 @@ class Video:
     def __init__(self, path):
         r = run(["ffmpeg", "-nostdin", "-v", "error", "-copyts", "-i", path, "-map", "0:v:0",
                  "-fps_mode", "passthrough", "-enc_time_base:v", "-1", "-f", "framemd5", "-"])
-        self.errors = [l for l in r.stderr.splitlines() if l.strip()]
+        # Without the decoder's address, so that runs print the same text.
+        self.errors = [re.sub(r" @ 0x[0-9a-f]+", "", l) for l in r.stderr.splitlines() if l.strip()]
         if r.returncode != 0:
             self.errors.append(f"ffmpeg exit {r.returncode}")
         tb, self.frames = 1.0, []
