@@ -31,8 +31,7 @@ DUB = "dub.m4a"
 # says XPASS when one passes), the jobs to run, and the jobs the capability
 # table is expected to refuse. Checks: exit, video, decode, audio, sync,
 # join, rate (and probe: an output ffprobe cannot read).
-class Row(collections.namedtuple("Row", "file jobs xfail refuse")):
-    pass
+Row = collections.namedtuple("Row", "file jobs xfail refuse")
 
 
 def row(file, split="", merge="", mix="", jobs=JOBS, refuse=()):
