@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang
           libavformat-dev libavcodec-dev libavutil-dev libpugixml-dev
-          libgtest-dev ffmpeg python3)
+          libgtest-dev ffmpeg mkvtoolnix python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
