@@ -23,7 +23,7 @@ namespace kx {
 
 enum class PacketFate {
     kWrite,         // write this packet
-    kWriteHeldFirst,// write the held key frame (HeldKeyFrame), then this packet
+    kWriteHeldFirst,  // write the held key frame (HeldKeyFrame), then this packet
     kSkip,          // not part of the clip
     kClipDone,      // every stream is done: end the clip before this packet
 };
