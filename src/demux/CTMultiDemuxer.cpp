@@ -91,7 +91,6 @@ int CTMultiDemuxer::StartDemuxer() {
     if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
     control_->AttachReaders(&readers_);
     analyze_->AttachReaders(&readers_);
-    ApplyFileClock();
     return 0;
 }
 

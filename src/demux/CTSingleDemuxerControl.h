@@ -42,7 +42,6 @@ public:
     // for is relative to it, so that all readers of a file share one clock
     // that starts at 0.
     void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
-    int64_t TimeZero() const { return timeZero_; }
 
     // The owning demuxer's StartDemuxer: the selected streams, and in decode
     // mode a DecodedFrame per video and audio stream.

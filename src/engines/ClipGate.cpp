@@ -13,16 +13,13 @@ bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) !=
 }  // namespace
 
 ClipGate::ClipGate(const ClipBounds& bounds, const std::map<int, bool>& streams) : bounds_(bounds) {
-    for (const auto& [index, video] : streams) streams_[index].video = video;
+    for (const auto& [index, video] : streams) {
+        streams_[index].video = video;
+        hasVideo_ |= video;
+    }
 }
 
 ClipGate::~ClipGate() { av_packet_free(&held_); }
-
-bool ClipGate::HasVideo() const {
-    for (const auto& [index, state] : streams_)
-        if (state.video) return true;
-    return false;
-}
 
 bool ClipGate::AllDone() const {
     for (const auto& [index, state] : streams_)
@@ -101,7 +98,7 @@ PacketFate ClipGate::JudgeOther(const AVPacket* packet, StreamState& state) {
     // Until the video reaches its end key frame, every packet handed out
     // sounds before it (the reader goes in presentation order).
     std::optional<int64_t> limit = videoEnd_;
-    if (!HasVideo()) limit = bounds_.end;
+    if (!hasVideo_) limit = bounds_.end;
     if (limit && pts >= *limit) {
         state.done = true;
         return PacketFate::kSkip;

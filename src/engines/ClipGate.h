@@ -54,10 +54,10 @@ private:
     PacketFate JudgeVideo(const AVPacket* packet, StreamState& state);
     PacketFate JudgeOther(const AVPacket* packet, StreamState& state);
     bool AllDone() const;
-    bool HasVideo() const;
 
     ClipBounds bounds_;
     std::map<int, StreamState> streams_;
+    bool hasVideo_ = false;
     bool videoStarted_ = false;
     int64_t firstVideoPts_ = 0;
     int64_t videoPackets_ = 0;

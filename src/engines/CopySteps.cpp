@@ -85,16 +85,8 @@ NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, A
     return NextPacket::kRanOut;
 }
 
-bool ClipEndReached(const ClipTask& clip, const ClipCounters& counters, const AVPacket* packet, bool endOnlyAtPts) {
-    const ClipRange& range = clip.range;
-    if (clip.kind == 0) {
-        if (counters.lastPts < range.length || counters.videoPackets < range.count) return false;
-        if (endOnlyAtPts && packet->pts == AV_NOPTS_VALUE) return false;
-        LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", counters.lastPts,
-                  counters.videoPackets);
-        return true;
-    }
-    if (counters.bytes < range.length) return false;
+bool SizeClipEndReached(const ClipTask& clip, const ClipCounters& counters) {
+    if (counters.bytes < clip.range.length) return false;
     LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", counters.bytes, counters.lastPts);
     return true;
 }
@@ -110,13 +102,11 @@ EnginePacket::~EnginePacket() { av_packet_free(&packet_); }
 void EnginePacket::Unref() { av_packet_unref(packet_); }
 
 bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
-                     int32_t taskOption, const std::vector<SelectedStream>* remap) {
+                     int32_t taskOption, const std::vector<SelectedStream>& streams) {
     EnginePacket packet;
     control->ReadNext();
     while (control->GetPacket(packet.get())) {
-        int64_t key = packet->stream_index;
-        if (remap) key = OutputNumberOf(*remap, key);
-        auto kind = kinds.find(key);
+        auto kind = kinds.find(OutputNumberOf(streams, packet->stream_index));
         bool qualifies = kind != kinds.end() && kind->second == 1 && packet->pts >= start && (taskOption == 0 || (packet->flags & AV_PKT_FLAG_KEY));
         packet.Unref();
         // A qualifying packet stays held: the copy loop's GetPacket hands it out again.

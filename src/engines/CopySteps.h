@@ -10,6 +10,13 @@ struct AVPacket;
 
 namespace kx {
 
+// Seek modes of ITDemuxerControl::Seek and the capability flags of CheckSeekable.
+constexpr int kSeekBackwardKey = 0;
+constexpr int kSeekByte = 1;
+constexpr int kSeekAny = 2;
+constexpr int kCanSeekByTime = 2;
+constexpr int kCanSeekByByte = 4;
+
 class CStreamwright;
 class ITDemuxerControl;
 struct DemuxerHolder;
@@ -52,10 +59,9 @@ enum class NextPacket { kGot, kStopped, kRanOut };
 NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters);
 
-// The end tests before a packet is written, with their log lines. A time
-// clip has reached its length and video-packet count (for the split engine
-// only at a packet that has a pts); a size clip has written its size.
-bool ClipEndReached(const ClipTask& clip, const ClipCounters& counters, const AVPacket* packet, bool endOnlyAtPts);
+// The end test of a size clip before a packet is written, with its log line:
+// the clip has written its size. (Time clips end by their ClipGate.)
+bool SizeClipEndReached(const ClipTask& clip, const ClipCounters& counters);
 
 // The smaller of a packet's pts and dts (AV_NOPTS_VALUE when either is unknown).
 int64_t EarliestTimestamp(const AVPacket* packet);
@@ -78,9 +84,9 @@ private:
 // Positions a reader at a time clip's start by reading forward: the first
 // packet of a video output stream (kind map) at or after start, and a key
 // frame unless any frame may start a clip. The packet stays held. Returns
-// false when the input ran out first. remap: look up the kind map by output
-// number instead of source index.
+// false when the input ran out first. The kind map is keyed by output number;
+// streams gives each source stream's.
 bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
-                     int32_t taskOption, const std::vector<SelectedStream>* remap);
+                     int32_t taskOption, const std::vector<SelectedStream>& streams);
 
 }  // namespace kx

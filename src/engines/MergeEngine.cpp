@@ -21,7 +21,6 @@ namespace kx {
 
 namespace {
 constexpr int64_t kPtsAheadLimit = 100'000'000;  // 10 s
-enum class Outcome { kStopped, kRanOut, kEnded };
 
 // Where a merged clip ends: after its last shown video frame, or its last
 // audio packet when it has no video. A frame without a duration lasts as long
@@ -54,7 +53,7 @@ private:
 };
 
 // A size clip: from where the reader stands until its payload reaches the size.
-Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
                      ClipCounters& counters, int64_t timeOffset, const std::function<bool(AVPacket*)>& route,
                      const std::function<void()>& reportProgress) {
     EnginePacket packet;
@@ -63,7 +62,7 @@ Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const 
     int64_t dtsZero = -1;
     for (;;) {
         NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
-        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
         int64_t earliest = EarliestTimestamp(packet.get());
         if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
             zeroFixed = true;
@@ -73,9 +72,9 @@ Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const 
                 dtsZero = packet->dts;
             }
         }
-        if (ClipEndReached(clip, counters, packet.get(), false)) {
+        if (SizeClipEndReached(clip, counters)) {
             packet.Unref();
-            return Outcome::kEnded;
+            return ClipOutcome::kEnded;
         }
         converter.runningByteCount += packet->size;
         counters.bytes += packet->size;
@@ -119,7 +118,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     int32_t percent = 0;
     int32_t lastPercent = -1;
     const bool timeClip = clip.kind == 0;
-    Outcome outcome = Outcome::kEnded;
+    ClipOutcome outcome = ClipOutcome::kEnded;
     ClipCounters counters;
     auto reportProgress = [&] {
         double done = timeClip ? static_cast<double>(converter.runningEndTime)
@@ -155,7 +154,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         // The clip's own start lands on the end of what was written before.
         const int64_t shift = timeOffset - gate.Zero();
         ClipEnd end;
-        ClipOutcome result = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
             converter.runningByteCount += p->size;
             counters.bytes += p->size;
             if (p->pts != AV_NOPTS_VALUE) {
@@ -170,25 +169,22 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             converter.runningEndTime = end.Time(timeOffset);
             reportProgress();
         });
-        outcome = result == ClipOutcome::kStopped ? Outcome::kStopped
-                  : result == ClipOutcome::kRanOut ? Outcome::kRanOut
-                                                   : Outcome::kEnded;
     } else {
-        if (!opened) control->Seek(static_cast<double>(range.start), 1, firstStream);
+        if (!opened) control->Seek(static_cast<double>(range.start), kSeekByte, firstStream);
         converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         EnsureHeldSample(control);
         outcome = CopySizeClip(converter, control, clip, counters, timeOffset, route, reportProgress);
     }
 
     switch (outcome) {
-    case Outcome::kStopped:
+    case ClipOutcome::kStopped:
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         return 0;
-    case Outcome::kRanOut:
+    case ClipOutcome::kRanOut:
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
         return 1;
-    case Outcome::kEnded:
+    case ClipOutcome::kEnded:
         converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         return 1;

@@ -21,12 +21,7 @@ namespace kx {
 
 namespace {
 
-enum class Outcome { kStopped, kRanOut, kEnded };
 
-constexpr int kSeekBackwardKey = 0;
-constexpr int kSeekByte = 1;
-constexpr int kCanSeekByTime = 2;
-constexpr int kCanSeekByByte = 4;
 
 bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
     auto it = kinds.find(key);
@@ -37,13 +32,13 @@ bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
 // size. Its 0 is the time it was positioned at (AV_NOPTS_VALUE: positioned by
 // bytes, the first packet's time), so its streams keep their offsets; packets
 // that ended before it are left to the piece before.
-Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
                      const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
                      int64_t zero, const std::function<void()>& reportProgress) {
     EnginePacket packet;
     for (;;) {
         NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
-        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? Outcome::kStopped : Outcome::kRanOut;
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
         const bool video = IsVideoKey(kinds, packet->stream_index);
         if (zero == AV_NOPTS_VALUE) zero = EarliestTimestamp(packet.get());  // positioned by bytes: no time to go by
         if (zero > 0 && counters.bytes == 0 && packet->pts != AV_NOPTS_VALUE && packet->pts + packet->duration <= zero) {
@@ -51,9 +46,9 @@ Outcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const 
             control->ReadNext();
             continue;
         }
-        if (ClipEndReached(clip, counters, packet.get(), true)) {
+        if (SizeClipEndReached(clip, counters)) {
             packet.Unref();
-            return Outcome::kEnded;
+            return ClipOutcome::kEnded;
         }
         counters.bytes += packet->size;
         if (packet->pts != AV_NOPTS_VALUE) {
@@ -98,7 +93,7 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     int32_t lastClipPercent = -1;
     const int32_t base = *progressBase;
     int32_t overall = base;
-    Outcome outcome = Outcome::kEnded;
+    ClipOutcome outcome = ClipOutcome::kEnded;
     const bool timeClip = clip.kind == 0;
     const int option = converter.TaskOption();
     const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
@@ -123,7 +118,7 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
         ClipGate gate(bounds, VideoFlagsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
-        ClipOutcome result = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
             counters.bytes += p->size;
             if (p->pts != AV_NOPTS_VALUE) {
                 p->pts -= zero;
@@ -134,9 +129,6 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
             output->WritePacket(p->stream_index, p);
             reportProgress();
         });
-        outcome = result == ClipOutcome::kStopped ? Outcome::kStopped
-                  : result == ClipOutcome::kRanOut ? Outcome::kRanOut
-                                                   : Outcome::kEnded;
     } else {
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;
@@ -153,15 +145,15 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     *progressBase = overall;
     stored->output.reset();  // trailer, file and contexts closed
     switch (outcome) {
-    case Outcome::kStopped:
+    case ClipOutcome::kStopped:
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         converter.ReopenFiles();
         return 0;
-    case Outcome::kRanOut:
+    case ClipOutcome::kRanOut:
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
         return 1;
-    case Outcome::kEnded:
+    case ClipOutcome::kEnded:
         converter.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
         converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);

@@ -103,11 +103,11 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         if (s <= 0)
             slot.reader->Rewind();  // priming and pre-roll included
         else if (!file.opened)
-            slot.reader->Seek(seconds, 2, static_cast<int>(stream.streamIndex));
-        else if (!(capabilities & 2))
-            ScanToClipStart(slot.reader, kinds, s, option, &file.selectedStreams);
+            slot.reader->Seek(seconds, kSeekAny, static_cast<int>(stream.streamIndex));
+        else if (!(capabilities & kCanSeekByTime))
+            ScanToClipStart(slot.reader, kinds, s, option, file.selectedStreams);
         else
-            slot.reader->Seek(seconds, option == 0 ? 2 : 0, -1);
+            slot.reader->Seek(seconds, option == 0 ? kSeekAny : kSeekBackwardKey, -1);
         // Every input's start lands on the output's 0, as a dub expects.
         slot.zero = std::max<int64_t>(s, 0);
     }

@@ -9,12 +9,6 @@ extern "C" {
 
 namespace kx {
 
-namespace {
-constexpr int kCanSeekByTime = 2;
-constexpr int kSeekBackwardKey = 0;
-constexpr int kSeekAny = 2;
-}  // namespace
-
 std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams) {
     std::map<int, bool> flags;
     for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == 1;
