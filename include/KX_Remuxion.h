@@ -633,6 +633,19 @@ KX_EXPORT void KX_SetLogSink(KX_LogSink sink, void* context);
 /* Releases the array of a KeyFrameList filled by GetFileKeyFrameIndex. */
 KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
 
+/*
+ * Inputs are read as local files under their exact names, never as URLs
+ * ("http://...", "concat:..." are names of files). By default a converter
+ * refuses formats that read other files named inside the input: HLS and DASH
+ * playlists, concat scripts, image sequences, VobSub pairs, IMF and SDP.
+ * KX_INPUT_ALLOW_LINKED_FILES lets files added after the call be such
+ * formats; what they name is still read as local files only. S_OK;
+ * E_POINTER for a null converter; E_INVALIDARG for unknown bits; E_FAIL
+ * while a task runs. The converter must come from this library.
+ */
+#define KX_INPUT_ALLOW_LINKED_FILES 0x1u
+KX_EXPORT HRESULT KX_SetInputOptions(IStreamwright* converter, uint32_t options);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

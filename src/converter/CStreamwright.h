@@ -11,6 +11,8 @@
 #include "com/CUnknown.h"
 #include "converter/BaseThread.h"
 #include "converter/FileRecord.h"
+#include "converter/InputReports.h"
+#include "demux/InputOpen.h"
 
 namespace kx {
 
@@ -75,6 +77,15 @@ public:
     // The per-packet pause and stop protocol of the engines.
     void WaitWhilePaused() const;
     bool StopRequested();
+    // Inputs: the policy for files added from now on (KX_SetInputOptions),
+    // why the last AddFile failed, and the inputs of the last task that ended
+    // early. The task run forgets the ends when it starts and collects them
+    // before its end is notified.
+    HRESULT SetInputPolicy(InputPolicy policy);
+    const InputProblem& LastInputProblem() const { return lastInputProblem_; }
+    const std::vector<EarlyInputEnd>& EarlyInputEnds() const { return earlyInputEnds_; }
+    void ForgetInputEnds();
+    void CollectInputEnds();
     // Output position of a merge or stream mix, carried from clip to clip.
     int64_t runningEndTime = 0;
     int64_t runningByteCount = 0;
@@ -109,6 +120,9 @@ private:
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
     CMergeLossCopyCheckInfo* mergeCheckResult_ = nullptr;
+    InputPolicy inputPolicy_;
+    InputProblem lastInputProblem_;
+    std::vector<EarlyInputEnd> earlyInputEnds_;
 };
 
 }  // namespace kx

@@ -55,6 +55,7 @@ void RunSplit(CStreamwright& converter) {
         converter.Notify(KX_NOTIFY_FILE_END, &cursor, 0);
         if (result == 0) break;
     }
+    converter.CollectInputEnds();
     converter.Notify(KX_NOTIFY_TASK_END, &cursor, 0);
 }
 
@@ -68,6 +69,7 @@ DescriptionPtr FirstVideoDescription(FileRecord& file) {
 void FinaliseSharedOutput(CStreamwright& converter) {
     auto& files = converter.Files();
     if (!files.empty() && !files.front().clips.empty()) files.front().clips.front().output.reset();
+    converter.CollectInputEnds();
     converter.Notify(KX_NOTIFY_TASK_END, nullptr, 0);
 }
 
@@ -129,6 +131,7 @@ void RunStreamMix(CStreamwright& converter) {
 }  // namespace
 
 void RunTaskOf(CStreamwright& converter) {
+    converter.ForgetInputEnds();
     for (auto& file : converter.Files()) {
         EnsureDefaultClip(file);
         if (converter.TaskType() != KX_TASK_STREAM_MIX) EnsureKeyFrames(converter, file);
