@@ -25,7 +25,9 @@ ClipRange WholeFileClip(const InputFile& input) {
 }  // namespace
 
 int RunMerge(const Arguments& args) {
-    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false}, {"--quiet", "-q", false, false}});
+    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false},
+                                                  {"--quiet", "-q", false, false},
+                                                  {"--allow-truncated", "", false, false}});
     if (parsed.positional.empty()) UsageError("merge needs the FILEs to join");
     auto output = parsed.Value("--output");
     if (!output) UsageError("merge needs the output file: -o OUT");
@@ -63,6 +65,7 @@ int RunMerge(const Arguments& args) {
     settings.label = "merge";
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.allowTruncated = parsed.Has("--allow-truncated");
     settings.plan = PlanFor(sources, ExtensionOf(*output), false);
     TaskResult result = RunTask(converter.Get(), settings);
     PrintOutputs(result, quiet);

@@ -37,7 +37,8 @@ std::map<size_t, int32_t> StreamOptions(const ParsedArgs& parsed) {
 int RunMix(const Arguments& args) {
     ParsedArgs parsed = ParseArgs("mix", args, {{"--output", "-o", true, false},
                                                 {"--stream", "", true, true},
-                                                {"--quiet", "-q", false, false}});
+                                                {"--quiet", "-q", false, false},
+                                                {"--allow-truncated", "", false, false}});
     if (parsed.positional.empty()) UsageError("mix needs the FILEs whose streams it puts together");
     auto output = parsed.Value("--output");
     if (!output) UsageError("mix needs the output file: -o OUT");
@@ -77,6 +78,7 @@ int RunMix(const Arguments& args) {
     settings.label = "mix";
     settings.mediaSeconds = longest;
     settings.quiet = quiet;
+    settings.allowTruncated = parsed.Has("--allow-truncated");
     settings.plan = PlanFor(sources, ExtensionOf(*output), true);
     TaskResult result = RunTask(converter.Get(), settings);
     PrintOutputs(result, quiet);

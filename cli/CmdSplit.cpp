@@ -20,7 +20,7 @@ namespace {
 const std::vector<OptionSpec> kOptions = {
     {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
     {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
-    {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
+    {"--any-frame", "", false, false}, {"--quiet", "-q", false, false}, {"--allow-truncated", "", false, false},
 };
 
 std::string CutList(const std::vector<int64_t>& cuts) {
@@ -112,7 +112,9 @@ int RunSplit(const Arguments& args) {
     if (!input.desc.FirstOf(MediaKind::kVideo))
         Fail("cannot split " + input.path + ": it has no video stream, and outputs need one");
     PrepareOutputFolder(*folder);
-    if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet);
+    const bool allowTruncated = parsed.Has("--allow-truncated");
+    if (request.pieceBytes > 0)
+        return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, allowTruncated);
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
     StartReading(converter.Get());
@@ -137,6 +139,7 @@ int RunSplit(const Arguments& args) {
     settings.label = "split";
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.allowTruncated = allowTruncated;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.

@@ -8,6 +8,8 @@
 
 #include "Codecs.h"
 #include "Console.h"
+#include "InputReports.h"
+#include "LibraryLog.h"
 
 namespace kxcli {
 
@@ -36,8 +38,12 @@ InputFile AddInput(IStreamwright* converter, const std::string& path) {
 
     InputFile input;
     input.path = path;
+    TakeLibraryLog();
     input.id = converter->AddFile(Bstr(path));
-    if (input.id < 0) Fail("cannot open " + path + ": not a media file that can be read");
+    if (input.id < 0) {
+        // The component says why; an older one only that it failed.
+        Fail(LastInputReport(TakeLibraryLog()).value_or("cannot open " + path + ": not a media file that can be read"));
+    }
     auto desc = DescribeFile(converter, input.id);
     if (!desc) Fail("cannot read the streams of " + path + ": the file holds no usable media information");
     input.desc = std::move(*desc);

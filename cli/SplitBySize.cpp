@@ -73,7 +73,7 @@ std::unique_ptr<PieceSource> OpenSource(const std::string& path) {
 }
 
 Piece WritePiece(PieceSource& source, const std::string& folder, const std::string& extension, int64_t bytes,
-                 int64_t startSeconds, int index, double seconds, bool quiet) {
+                 int64_t startSeconds, int index, double seconds, bool quiet, bool allowTruncated) {
     IStreamwright* converter = source.converter.Get();
     const InputFile& input = source.input;
     ClipRange range{startSeconds, bytes, 0};
@@ -86,6 +86,7 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     settings.label = "piece " + std::to_string(index + 1);
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.allowTruncated = allowTruncated;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter, settings);
     Piece piece;
@@ -100,7 +101,7 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
 }  // namespace
 
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet) {
+                bool quiet, bool allowTruncated) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     const double fileBytes = static_cast<double>(status.st_size);
@@ -118,7 +119,8 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
     for (int index = 0;; ++index) {
         if (index >= kMaxPieces) Fail("--size " + std::to_string(bytes) + " would make more than " + std::to_string(kMaxPieces) + " pieces");
         if (!source) source = OpenSource(path);
-        Piece piece = WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet);
+        Piece piece =
+            WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet, allowTruncated);
         source.reset();  // released before the piece's length is read and the next one opened
         if (piece.path.empty()) {
             all.interrupted = piece.interrupted;

@@ -8,6 +8,6 @@
 namespace kxcli {
 
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet);
+                bool quiet, bool allowTruncated);
 
 }  // namespace kxcli

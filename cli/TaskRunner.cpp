@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Console.h"
+#include "InputReports.h"
 #include "Interrupt.h"
 #include "LibraryLog.h"
 #include "Progress.h"
@@ -129,6 +130,8 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     }
     result.outputs = std::move(kept);
     result.ranOut = std::move(keptRanOut);
+    result.endedEarly = EarlyEndReports(TakeLibraryLog());
+    if (!result.endedEarly.empty()) JudgeEarlyEnds(result, settings.allowTruncated);
     if (result.outputs.empty() && !result.interrupted) Fail("the task wrote no output file");
     return result;
 }

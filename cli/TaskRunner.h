@@ -22,6 +22,7 @@ struct TaskSettings {
     std::string label;            // shown beside the progress bar
     double mediaSeconds = 0;      // media time the task covers, for the speed
     bool quiet = false;
+    bool allowTruncated = false;  // an input that ended early is a warning, not a failure
     OutputPlan plan;              // for explaining a refusal
 };
 
@@ -29,12 +30,15 @@ struct TaskResult {
     std::vector<std::string> outputs;  // complete outputs, in order
     bool interrupted = false;
     std::vector<bool> ranOut;          // per output: the input ended before the clip did
+    std::vector<std::string> endedEarly;  // inputs that ended before their index or duration said
 };
 
 // Streams must already be selected and the readers started (StartReading),
 // and the clips set. Fails with one
 // message when the outputs cannot be prepared or the task cannot start.
-// Outputs left unfinished (never started after a Ctrl-C) are deleted.
+// Outputs left unfinished (never started after a Ctrl-C) are deleted. When
+// an input ended before its index or duration said, the task fails and its
+// outputs are deleted, unless allowTruncated (then a warning is printed).
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
 
 // Prints "wrote N files:" and the names (just the names with --quiet).

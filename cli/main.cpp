@@ -43,7 +43,12 @@ commands:
 
 Streams: the first video and the first audio stream of each file (mix: the
 first of them). Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
-Options for every command: --quiet (-q) no progress, --help (-h), --version.
+Options for every command: --quiet (-q) no progress, --help (-h), --version;
+"--" ends the options (for FILEs whose names start with "-").
+Inputs are local files read under their exact names. An input that ends
+before its index or duration says (cut short, or cut while being read) fails
+split, merge and mix, and their outputs are not kept; --allow-truncated makes
+it a warning and keeps what the input held.
 Exit status: 0 success, 1 failure, 2 bad arguments, 130 interrupted.
 )";
 
