@@ -52,6 +52,7 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     auto reader = std::make_unique<CTSingleTDemuxer>();
     reader->Initialize();
     if (reader->OpenWith(source_, decodeMode_, std::exchange(spare_, nullptr)) != 0) return -1;  // no file, no reader
+    if (const AVFormatContext* opened = reader->FormatContext()) source_.format = opened->iformat;  // the next reader skips the probe
     reader->AddStream(streamIndex);
     reader->StartDemuxer();
     int mediaType = reader->MediaTypeOf(streamIndex);

@@ -63,6 +63,7 @@ int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVForm
         format = input.context;
     }
     format_ = format;
+    decodeMode_ = decodeMode;
     fileBytes_ = source.bytes ? static_cast<int64_t>(source.bytes->size()) : CurrentInputBytes(format_);
 
     analyze_ = std::make_unique<CTSingleAnalyze>();
@@ -82,11 +83,16 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     if (!decoder) return -1;
     if (streams_.count(streamIndex)) return 0;
 
-    CodecContextPtr context(avcodec_alloc_context3(decoder));
-    if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) return -1;
-    context->pkt_timebase = stream->time_base;
-    context->max_pixels = PictureCeiling(fileBytes_);
-    avcodec_open2(context.get(), decoder, nullptr);  // a decoder that will not open only matters to decode mode
+    // Only decode mode decodes: a packet reader needs no decoder of its own,
+    // whose context alone is a large zeroed block per stream.
+    CodecContextPtr context;
+    if (decodeMode_ != 0) {
+        context.reset(avcodec_alloc_context3(decoder));
+        if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) return -1;
+        context->pkt_timebase = stream->time_base;
+        context->max_pixels = PictureCeiling(fileBytes_);
+        avcodec_open2(context.get(), decoder, nullptr);  // one that will not open gives no frames
+    }
 
     StreamEntry entry;
     entry.streamIndex = streamIndex;

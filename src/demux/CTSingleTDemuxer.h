@@ -54,7 +54,8 @@ private:
     AVFormatContext* format_ = nullptr;
     char16_t path_[kPathCapacity] = {};
     InputProblem problem_;
-    int64_t fileBytes_ = 0;  // as opened: bounds the pictures its decoders set up
+    int64_t fileBytes_ = 0;
+    int decodeMode_ = 0;  // as opened: bounds the pictures its decoders set up
     StreamMap streams_;
     std::unique_ptr<CTSingleAnalyze> analyze_;
     std::unique_ptr<CTSingleDemuxerControl> control_;

@@ -32,7 +32,12 @@ struct OpenBudget {
     double deadline = 0;
     size_t heapAtStart = 0;
     size_t heapBudget = 0;
+    double heapLooked = 0;  // processor time of the last look at the heap
 };
+
+// Looking at the heap walks the allocator's lists; once per this much
+// processor time is enough to catch growth long before it matters.
+constexpr double kHeapLookSeconds = 0.002;
 thread_local OpenBudget t_budget;
 // The name of a nested open refused during this thread's open.
 thread_local std::string t_refusedName;
@@ -53,10 +58,13 @@ size_t HeapInUse() {
 // Called by the library between packets and on every read.
 int InterruptWhenOverBudget(void*) {
     if (!t_budget.active) return 0;
-    if (ThreadCpuSeconds() >= t_budget.deadline) {
+    const double now = ThreadCpuSeconds();
+    if (now >= t_budget.deadline) {
         t_budget.exceeded = InputFault::kTooSlow;
         return 1;
     }
+    if (now - t_budget.heapLooked < kHeapLookSeconds) return 0;
+    t_budget.heapLooked = now;
     const size_t heap = HeapInUse();
     if (heap > t_budget.heapAtStart && heap - t_budget.heapAtStart > t_budget.heapBudget) {
         t_budget.exceeded = InputFault::kTooLarge;
@@ -73,6 +81,7 @@ public:
         t_budget.exceeded = InputFault::kNone;
         t_budget.deadline = ThreadCpuSeconds() + kOpenCpuSeconds;
         t_budget.heapAtStart = HeapInUse();
+        t_budget.heapLooked = ThreadCpuSeconds();
         t_refusedName.clear();
     }
     ~BudgetScope() { t_budget.active = false; }
@@ -195,7 +204,9 @@ InputProblem ExplainOpenFailure(const InputSource& source, const std::string& ur
         return {InputFault::kNamesOtherFile, name};
     }
     if (Mentions(capture.LastError(), "max_streams")) return {InputFault::kTooManyStreams, std::to_string(kMaxInputStreams)};
-    if (source.policy.linkedFiles == LinkedFiles::kRefuse) {
+    // Only a format refused by the whitelist fails with EINVAL; broken media
+    // fails otherwise and needs no second look.
+    if (source.policy.linkedFiles == LinkedFiles::kRefuse && error == AVERROR(EINVAL)) {
         const AVInputFormat* format = ProbeFormat(source, url);
         if (format && ReadsOtherFiles(format)) return {InputFault::kLinksOtherFiles, FormatName(format)};
     }
@@ -245,7 +256,7 @@ OpenedInput OpenInput(const InputSource& source, ProbeDepth depth, MissingPts pt
 
     BudgetScope budget(bytes);
     AVDictionary* options = OpenOptions(source.policy.linkedFiles == LinkedFiles::kAllow);
-    const int result = avformat_open_input(&context, url.c_str(), nullptr, &options);
+    const int result = avformat_open_input(&context, url.c_str(), source.format, &options);
     av_dict_free(&options);
     if (result < 0) {  // the context is freed, our I/O context is not
         CloseMemoryInput(&memory);

@@ -11,6 +11,7 @@
 #include "demux/MemoryInput.h"
 
 struct AVFormatContext;
+struct AVInputFormat;
 
 namespace kx {
 
@@ -28,6 +29,9 @@ struct InputSource {
     std::u16string path;  // the name as the host gave it (for memory: a label)
     InputBytes bytes;     // set: read these bytes instead of the file
     InputPolicy policy;
+    // Once an open has found the format, later opens of the same source
+    // take it instead of probing again.
+    const AVInputFormat* format = nullptr;
 
     static InputSource File(std::u16string path, InputPolicy policy = {});
     static InputSource Memory(InputBytes bytes, std::u16string label = u"memory");

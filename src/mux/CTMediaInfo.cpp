@@ -229,6 +229,7 @@ int CTMediaInfo::OpenMediaSource(const InputSource& source) {
     problem_ = std::move(opened.problem);
     if (!opened.context) return -1;
     context_ = opened.context;
+    source_.format = context_->iformat;  // the packet count opens it again
     return 0;
 }
 
