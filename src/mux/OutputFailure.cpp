@@ -1,5 +1,6 @@
 #include "mux/OutputFailure.h"
 
+#include <cerrno>
 #include <cstring>
 
 extern "C" {

@@ -7,7 +7,8 @@ namespace kx {
 // Renames `from` to `to` only when nothing is called `to` yet, atomically:
 // two writers of one name cannot both win. 0, or the errno value (EEXIST
 // when the name is taken). File systems without a no-replace rename get a
-// hard link and an unlink, which is as safe.
+// hard link and an unlink, which is as safe; those without hard links too, a
+// check for the name and a plain rename.
 int RenameNoReplace(const char* from, const char* to);
 
 // Renames `from` to `to`, replacing what `to` names (a link there is
