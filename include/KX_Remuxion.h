@@ -662,8 +662,9 @@ enum {
     KX_OUTPUT_SYNC = 2     /* each output and its folder are synced to the disk when it is complete */
 };
 /* 1 when the output (split: the file's clip; merge, stream mix: index 0) was
- * finished and took its name in the converter's last task, else 0. Valid
- * until Reset; a host that cleans up after a failure removes only these. */
+ * finished and took its name in the converter's last task, else 0. Ask once
+ * the task has ended (WaitForCompletion), before Reset; a host that cleans up
+ * after a failure removes only these files, which are surely its own. */
 KX_EXPORT int32_t KX_IsOutputComplete(IStreamwright* converter, int64_t fileId, int64_t outputIndex);
 
 /* Sets the output flags of a converter made by this library (before
