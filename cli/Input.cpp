@@ -8,8 +8,6 @@
 
 #include "Codecs.h"
 #include "Console.h"
-#include "InputReports.h"
-#include "LibraryLog.h"
 
 namespace kxcli {
 
@@ -38,11 +36,11 @@ InputFile AddInput(IStreamwright* converter, const std::string& path) {
 
     InputFile input;
     input.path = path;
-    TakeLibraryLog();
     input.id = converter->AddFile(Bstr(path));
     if (input.id < 0) {
-        // The component says why; an older one only that it failed.
-        Fail(LastInputReport(TakeLibraryLog()).value_or("cannot open " + path + ": not a media file that can be read"));
+        // The component says why: no such file, a playlist, a bound it hit.
+        const std::string reason = TakeBstr(Component().getLastErrorText(converter));
+        Fail(reason.empty() ? "cannot open " + path + ": not a media file that can be read" : reason);
     }
     auto desc = DescribeFile(converter, input.id);
     if (!desc) Fail("cannot read the streams of " + path + ": the file holds no usable media information");

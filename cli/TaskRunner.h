@@ -22,26 +22,31 @@ struct TaskSettings {
     std::string label;            // shown beside the progress bar
     double mediaSeconds = 0;      // media time the task covers, for the speed
     bool quiet = false;
+    bool overwrite = false;       // outputs may replace files of their names
+    bool sync = false;            // each output reaches the disk when complete
     bool allowTruncated = false;  // an input that ended early is a warning, not a failure
-    OutputPlan plan;              // for explaining a refusal
+    OutputPlan plan;              // for explaining a refusal; its sources are never written over
 };
 
 struct TaskResult {
     std::vector<std::string> outputs;  // complete outputs, in order
     bool interrupted = false;
     std::vector<bool> ranOut;          // per output: the input ended before the clip did
-    std::vector<std::string> endedEarly;  // inputs that ended before their index or duration said
 };
 
 // Streams must already be selected and the readers started (StartReading),
-// and the clips set. Fails with one
-// message when the outputs cannot be prepared or the task cannot start.
-// Outputs left unfinished (never started after a Ctrl-C) are deleted. When
-// an input ended before its index or duration said, the task fails and its
-// outputs are deleted, unless allowTruncated (then a warning is printed).
+// and the clips set. Fails with one message, naming the output, when an
+// output name is taken (unless overwriting) or is an input, when the outputs
+// cannot be prepared, when the task cannot start, and when it fails (a full
+// disk: the system's reason); a failed task leaves no output, not even those
+// it completed. Interrupted (Ctrl-C), it keeps the outputs that were complete.
+// An input that ended before its index or duration said fails the task the
+// same way, unless allowTruncated: then a warning is printed and the outputs
+// stay.
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
 
-// Prints "wrote N files:" and the names (just the names with --quiet).
+// Prints "wrote N files:" and the names (just the names with --quiet), each
+// on its own line as ListedName writes it.
 void PrintOutputs(const TaskResult& result, bool quiet);
 
 }  // namespace kxcli

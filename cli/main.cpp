@@ -43,13 +43,19 @@ commands:
 
 Streams: the first video and the first audio stream of each file (mix: the
 first of them). Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
-Options for every command: --quiet (-q) no progress, --help (-h), --version;
-"--" ends the options (for FILEs whose names start with "-").
+Outputs of split, merge and mix are written under a temporary name and take
+their own names only when complete. An existing file is never replaced, unless
+  --overwrite (-y)               outputs replace files of their names (never an input)
+  --fsync                        each output is synced to the disk when complete
 Inputs are local files read under their exact names. An input that ends
 before its index or duration says (cut short, or cut while being read) fails
-split, merge and mix, and their outputs are not kept; --allow-truncated makes
-it a warning and keeps what the input held.
-Exit status: 0 success, 1 failure, 2 bad arguments, 130 interrupted.
+split, merge and mix like any failure, unless
+  --allow-truncated              it is a warning, and the outputs keep what it held
+Options for every command: --quiet (-q) no progress, just the output names (one
+per line; \, newlines and other control characters written as \\, \n, \xHH),
+--help (-h), --version; "--" ends the options (for FILEs starting with "-").
+Exit status: 0 success, 1 failure (nothing is left behind), 2 bad arguments,
+130 interrupted (complete split clips stay; an unfinished output is removed).
 )";
 
 int Dispatch(const std::string& command, const Arguments& args) {
@@ -100,7 +106,11 @@ int Main(int argc, char** argv) {
         status = kExitFailure;
     }
     if (capturing) Component().setLogSink(nullptr, nullptr);
-    fflush(Out());
+    // What was printed must have arrived: a listing cut short is a failure.
+    if (const int outError = OutError()) {
+        fprintf(Err(), "remuxion: cannot write the standard output: %s\n", std::strerror(outError));
+        if (status == 0) status = kExitFailure;
+    }
     return status;
 }
 

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "converter/FileRecord.h"
 #include "converter/InputReports.h"
 #include "demux/InputOpen.h"
+#include "mux/OutputFailure.h"
+#include "mux/PartialFile.h"
 
 namespace kx {
 
@@ -90,6 +94,28 @@ public:
     int64_t runningEndTime = 0;
     int64_t runningByteCount = 0;
 
+    // ---- failures of the task: its outputs, and inputs that ended early ----
+    // Keeps the task's first failure (later ones add nothing) and makes
+    // StopRequested true, so that the engines end the task at their next
+    // stop test. Any thread.
+    void FailTask(const OutputFailure& failure);
+    void FailTask(const FailureReport& report);
+    // Keeps the reason of a failure outside a task (a file AddFile refused)
+    // for KX_GetLastErrorText, without failing a task.
+    void NoteFailure(const FailureReport& report);
+    bool TaskFailed() const { return taskFailed_.load(std::memory_order_relaxed); }
+    // The last failure's text, "" when none.
+    std::u16string LastFailureText();
+    // KX_NOTIFY_TASK_FAILED with the failure's status when the task failed,
+    // then KX_NOTIFY_TASK_END.
+    void NotifyTaskEnd(TaskCursor* cursor);
+    // KX_SetOutputOptions and KX_IsOutputComplete.
+    HRESULT SetOutputOptions(uint32_t flags);
+    bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
+    // Opens a split clip's output that is due when the clip starts; false
+    // when that failed (the task's failure is kept).
+    bool OpenDueClipOutput(FileRecord& file, size_t clipIndex);
+
 protected:
     void Run() override;
 
@@ -101,6 +127,16 @@ private:
     DemuxerHolderPtr OpenDemuxerHolder(const std::u16string& path, int decodeMode);
     // Task set-up of each task type.
     HRESULT PrepareSplit();
+    // A split clip's output: opened (file created, header written), or only
+    // checked and left due for when the clip starts.
+    HRESULT OpenClipOutput(FileRecord& file, size_t clipIndex);
+    HRESULT CheckClipOutput(FileRecord& file, size_t clipIndex);
+    // Whether an output may be written under the name: within the limits,
+    // free unless outputs may replace files, and no input. Keeps the failure
+    // when not.
+    bool OutputNameUsable(const std::u16string& name);
+    bool OutputIsNoInput(const std::u16string& name);
+    void ClearFailure();
     HRESULT PrepareMerge();
     HRESULT PrepareStreamMix();
     // Key-frame progress of GetFileKeyFrameIndex, sent to the host.
@@ -123,6 +159,10 @@ private:
     InputPolicy inputPolicy_;
     InputProblem lastInputProblem_;
     std::vector<EarlyInputEnd> earlyInputEnds_;
+    OutputFileOptions outputOptions_;
+    std::atomic<bool> taskFailed_{false};
+    std::mutex failureMutex_;  // the worker records, any host thread reads
+    std::optional<FailureReport> lastFailure_;
 };
 
 }  // namespace kx

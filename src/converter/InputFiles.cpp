@@ -16,8 +16,12 @@ namespace {
 // Shared by every converter of the process; failed AddFile calls use ids too.
 std::atomic<int64_t> g_nextFileId{0};
 
+// Outputs not finished are dropped with their files; none is opened later.
 void CloseClipOutputs(FileRecord& file) {
-    for (auto& clip : file.clips) clip.output.reset();
+    for (auto& clip : file.clips) {
+        clip.output.reset();
+        clip.outputDue = false;
+    }
 }
 }  // namespace
 
@@ -30,7 +34,9 @@ DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, in
     DemuxerHolderPtr holder(raw);
     lastInputProblem_ = OpenHolderSource(holder.get(), InputSource::File(path, inputPolicy_), decodeMode);
     if (lastInputProblem_.Failed()) {
-        LogFormat(u"Remuxion Input::%ls\n", DescribeRefusedInput(path, lastInputProblem_).c_str());
+        const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
         return nullptr;
     }
@@ -72,15 +78,8 @@ HRESULT CStreamwright::Reset() {
         file.keyFrameCount = 0;
         file.selectedStreams.clear();
         file.demuxer.reset();
-        for (size_t j = 0; j < file.clips.size(); ++j) {
-            auto& clip = file.clips[j];
-            if (!clip.output) continue;
-            // An output still open was left unfinished: close it and delete its file.
-            clip.output.reset();
-            BSTR name = nullptr;
-            if (GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name) == KX_S_OK && name) DeleteFileW(name);
-            SysFreeString(name);
-        }
+        // An output still open was left unfinished: dropping it removes its
+        // temporary file; its own name was never used.
         file.clips.clear();
     }
     files_.clear();
@@ -141,14 +140,19 @@ void CStreamwright::ForgetInputEnds() {
 }
 
 void CStreamwright::CollectInputEnds() {
+    std::u16string reasons;
     for (auto& file : files_) {
         ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr;
         if (!control) continue;
         EarlyInputEnd early{file.fileId, file.path, control->GetInputEnd()};
         if (early.end.kind != InputEndKind::kEarly) continue;
-        LogFormat(u"Remuxion Input::%ls\n", DescribeEarlyEnd(early).c_str());
+        const std::u16string reason = DescribeEarlyEnd(early);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        reasons += (reasons.empty() ? u"" : u"; ") + reason;
         earlyInputEnds_.push_back(std::move(early));
     }
+    // The outputs are finished by now: the task failed, but they stay.
+    if (!reasons.empty()) FailTask(FailureReport{WideToUtf8(reasons), KX_E_INPUT_ENDED_EARLY});
 }
 
 uint32_t CStreamwright::CheckFileSeekable(int64_t fileId) {

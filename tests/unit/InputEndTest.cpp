@@ -25,10 +25,9 @@ using kxtest::kSecond;
 
 // Splits the whole file as one clip of its first video and audio stream
 // (or the streams given) and returns what the task says ended early.
-std::vector<kx::EarlyInputEnd> EarlyEndsOfSplit(const std::string& input, const std::string& folder,
+std::vector<kx::EarlyInputEnd> EarlyEndsOfSplit(kxtest::Task& task, const std::string& input, const std::string& folder,
                                                  const std::vector<std::pair<int32_t, int32_t>>& streams = {{0, 1},
                                                                                                             {1, 2}}) {
-    kxtest::Task task;
     const int64_t id = task.Add(input, streams);
     EXPECT_GE(id, 0) << input;
     if (id < 0) return {};
@@ -58,7 +57,8 @@ TEST_P(CutMp4, EndsEarlyAtTheCutOfTheWhole) {
     kxtest::CopyHead(source, input, static_cast<uint64_t>(fs::file_size(source) * c.fraction));
 
     kxtest::LogCapture log;
-    const auto ends = EarlyEndsOfSplit(input, folder);
+    kxtest::Task task;
+    const auto ends = EarlyEndsOfSplit(task, input, folder);
     ASSERT_EQ(ends.size(), 1u);
     const kx::InputEnd& end = ends[0].end;
     EXPECT_EQ(end.kind, kx::InputEndKind::kEarly);
@@ -70,6 +70,17 @@ TEST_P(CutMp4, EndsEarlyAtTheCutOfTheWhole) {
     for (const auto& line : log.Lines())
         logged |= line.rfind(u"Remuxion Input::" + kxtest::Wide(input) + u" ended early, at ", 0) == 0;
     EXPECT_TRUE(logged);
+
+    // The host hears it as a failed task whose outputs were all finished.
+    bool failed = false;
+    for (const auto& n : task.notifications.All())
+        failed |= n.code == KX_NOTIFY_TASK_FAILED && n.value == KX_E_INPUT_ENDED_EARLY;
+    EXPECT_TRUE(failed);
+    BSTR text = KX_GetLastErrorText(task.get());
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::u16string(text).rfind(kxtest::Wide(input) + u" ended early, at ", 0), 0u);
+    SysFreeString(text);
+    EXPECT_EQ(KX_IsOutputComplete(task.get(), ends[0].fileId, 0), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, CutMp4,
@@ -89,7 +100,9 @@ class CompleteInput : public ::testing::TestWithParam<CompleteCase> {};
 TEST_P(CompleteInput, DoesNotEndEarly) {
     const CompleteCase c = GetParam();
     const std::string folder = kxtest::TempFolder(std::string("input_end_complete_") + c.fixture);
-    EXPECT_TRUE(EarlyEndsOfSplit(kxtest::Fixture(c.fixture), folder, c.streams).empty()) << c.fixture;
+    kxtest::Task task;
+    EXPECT_TRUE(EarlyEndsOfSplit(task, kxtest::Fixture(c.fixture), folder, c.streams).empty()) << c.fixture;
+    for (const auto& n : task.notifications.All()) EXPECT_NE(n.code, KX_NOTIFY_TASK_FAILED) << c.fixture;
 }
 
 INSTANTIATE_TEST_SUITE_P(

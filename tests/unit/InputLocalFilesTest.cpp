@@ -175,6 +175,9 @@ TEST_P(InputNames, ReachNothingButTheNamedFile) {
     ASSERT_NE(converter, nullptr);
     ASSERT_EQ(KX_SetInputOptions(converter, c.options), KX_S_OK);
     const int64_t id = converter->AddFile(Bstr(name));
+    BSTR reason = KX_GetLastErrorText(converter);
+    const std::u16string said = reason ? std::u16string(reason) : std::u16string();
+    SysFreeString(reason);
     converter->Release();
 
     EXPECT_EQ(id >= 0, c.opens) << name;
@@ -182,10 +185,11 @@ TEST_P(InputNames, ReachNothingButTheNamedFile) {
     EXPECT_EQ(watch.Touched(), c.readsMedia) << name;
     if (!c.opens) {
         const std::u16string expected = u"Remuxion Input::cannot open " + kxtest::Wide(name) + u": ";
-        bool said = false;
-        for (const auto& line : log.Lines())
-            said |= line.rfind(expected, 0) == 0 && line.find(kxtest::Wide(c.reason)) != std::u16string::npos;
-        EXPECT_TRUE(said) << "no refusal naming '" << c.reason << "' for " << name;
+        EXPECT_EQ(said.rfind(u"cannot open " + kxtest::Wide(name) + u": ", 0), 0u) << kxtest::Narrow(said);
+        EXPECT_NE(said.find(kxtest::Wide(c.reason)), std::u16string::npos) << kxtest::Narrow(said);
+        bool logged = false;
+        for (const auto& line : log.Lines()) logged |= line.rfind(expected, 0) == 0;
+        EXPECT_TRUE(logged) << "no log line for " << name;
     }
 }
 

@@ -39,6 +39,26 @@ std::string TempFolder(const std::string& name) {
     return dir.string();
 }
 
+bool IsPartialName(const std::string& name) {
+    return name.size() > 1 && name[0] == '.' && name.find(".partial-") != std::string::npos;
+}
+
+std::vector<std::string> PartialFilesIn(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        if (IsPartialName(entry.path().filename().string())) found.push_back(entry.path().string());
+    return found;
+}
+
+std::string PartialFileOf(const std::string& output) {
+    const std::filesystem::path path(output);
+    const std::string prefix = "." + path.filename().string() + ".partial-";
+    for (const auto& found : PartialFilesIn(path.parent_path().string()))
+        if (std::filesystem::path(found).filename().string().rfind(prefix, 0) == 0) return found;
+    return {};
+}
+
 Task::Task() : converter_(CreateConverter()) {
     if (converter_) converter_->SetCallback(&NotificationLog::Callback, &notifications, 0);
 }
