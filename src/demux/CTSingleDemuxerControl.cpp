@@ -120,6 +120,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
 
 void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
     const bool dtsMissing = packet_->dts == AV_NOPTS_VALUE;
+    packet_->pts = ShownTimeOf(packet_, stream);
     packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
     packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
     packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);

@@ -23,6 +23,14 @@ int MediaTypeFor(AVMediaType type) {
     }
 }
 
+bool HasReorderedVideo(const AVFormatContext* format) {
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* codec = format->streams[i]->codecpar;
+        if (codec->codec_type == AVMEDIA_TYPE_VIDEO && codec->video_delay > 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
@@ -57,13 +65,19 @@ int CTSingleTDemuxer::OpenWith(const char16_t* path, int decodeMode, AVFormatCon
     if (!format) {
         format = avformat_alloc_context();
         if (!format) return -1;
-        format->flags |= AVFMT_FLAG_GENPTS;
         if (avformat_open_input(&format, utf8, nullptr, nullptr) != 0) return -1;  // frees the context
         if (avformat_find_stream_info(format, nullptr) < 0) {
             avformat_close_input(&format);
             return -1;
         }
     }
+    // Presentation times the container leaves out are guessed by the library
+    // only where pictures are reordered; without reordering a player shows
+    // each picture at its decoding time, and so do we.
+    if (HasReorderedVideo(format))
+        format->flags |= AVFMT_FLAG_GENPTS;
+    else
+        format->flags &= ~AVFMT_FLAG_GENPTS;
     format_ = format;
 
     analyze_ = std::make_unique<CTSingleAnalyze>();

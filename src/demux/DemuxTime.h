@@ -27,3 +27,15 @@ int64_t StreamStartTicks(const AVStream* stream);
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase);
 
 }  // namespace kx
+
+struct AVPacket;
+
+namespace kx {
+
+// A packet's presentation time in its stream's time base. Containers without
+// presentation times (AVI) give decoding times only; where the codec does not
+// reorder pictures, a player shows each at its decoding time. AV_NOPTS_VALUE
+// when neither is known.
+int64_t ShownTimeOf(const AVPacket* packet, const AVStream* stream);
+
+}  // namespace kx

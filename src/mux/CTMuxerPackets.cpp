@@ -8,6 +8,8 @@ extern "C" {
 #include "log/KX_Log.h"
 #include "mux/AnnexBFilter.h"
 #include "mux/CTMuxer.h"
+
+#include <algorithm>
 #include "mux/PacketEdits.h"
 
 int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
@@ -16,6 +18,24 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     if (entry->mediaType == kx::kMediaVideo) return WriteVideoPacket(key, packet);
     if (entry->mediaType == kx::kMediaAudio) return WriteAudioPacket(key, packet);
     return -1;
+}
+
+void CTMuxer::PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet) {
+    int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (time == AV_NOPTS_VALUE) return;
+    if (!leadTicks_) {
+        const bool holdsNegative = context_->oformat->flags & (AVFMT_TS_NEGATIVE | AVFMT_NOTIMESTAMPS);
+        leadTicks_ = holdsNegative ? 0 : std::max<int64_t>(0, -time);
+    }
+    time += *leadTicks_;
+    if (!entry.roundingTicks) {
+        const AVRational ticks{1, static_cast<int>(kx::kTicksPerSecond)};
+        const AVRational base = entry.stream->time_base;
+        entry.roundingTicks = time - av_rescale_q(av_rescale_q(time, ticks, base), base, ticks);
+    }
+    const int64_t shift = *leadTicks_ - *entry.roundingTicks;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
 }
 
 void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
@@ -31,6 +51,7 @@ int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
     OutputStreamEntry* entry = FindEntry(key);
     if (!entry || !packet || !headerWritten_) return -1;
     packet->stream_index = entry->stream->index;
+    PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
     KeepDtsRising(*entry, packet);
     return av_interleaved_write_frame(context_, packet);
@@ -44,6 +65,7 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
     if (entry->filter) entry->filter->Filter(packet);
 
     packet->stream_index = entry->stream->index;
+    PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
     KeepDtsRising(*entry, packet);
 
