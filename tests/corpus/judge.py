@@ -50,8 +50,7 @@ ROWS = [
     row("h264_2997_aac51.mp4"),
     row("h264_offset10_aac.mp4"),
     row("h264_vfr_aac.mp4"),
-    # Pre-roll hidden by the edit list can only stay hidden at the file's start.
-    row("h264_editlist_aac.mp4", merge="rate sync video"),
+    row("h264_editlist_aac.mp4"),
     row("h264_aac44k.mov"),
     row("h264_bframes_pcm.mov"),
     row("h264_bframes_aac.mkv"),
@@ -90,10 +89,11 @@ class Video:
     their own timestamps (-copyts keeps the file's times, the input time base
     keeps them exact) and the decoder's error lines."""
 
-    def __init__(self, path):
+    def __init__(self, path, input_options=()):
         # The first audio stream is decoded along: with video alone, ffmpeg
         # moves the times of a TS whose video starts after its audio to 0.
-        r = run(["ffmpeg", "-nostdin", "-v", "error", "-copyts", "-i", path, "-map", "0:v:0", "-map", "0:a:0?",
+        r = run(["ffmpeg", "-nostdin", "-v", "error", "-copyts", *input_options, "-i", path,
+                 "-map", "0:v:0", "-map", "0:a:0?",
                  "-fps_mode", "passthrough", "-enc_time_base:v", "-1", "-f", "framemd5", "-"])
         # Without the decoder's address, so that runs print the same text.
         self.errors = [re.sub(r" @ 0x[0-9a-f]+", "", l) for l in r.stderr.splitlines() if l.strip()]
@@ -217,11 +217,15 @@ def check_decode(outs):
     return [f"decode errors: {len(e)} in {n} (first: {e[0]})" for n, e in bad]
 
 
-def check_frames_sequence(src, outs, times):
+def check_frames_sequence(src, outs, times, preroll=()):
     """Merge and mix: the output's frames are the source's frames `times` times
-    over, nothing lost, added or changed."""
+    over, nothing lost, added or changed; each copy after the first starts
+    with the pre-roll pictures the source's edit list hides (`preroll`, md5s),
+    which a container cannot hide after a join."""
     index = {f.md5: i for i, f in enumerate(src.frames)}
-    expected = list(range(len(src.frames))) * times
+    index.update({m: -2 - k for k, m in enumerate(preroll)})
+    shown = list(range(len(src.frames)))
+    expected = shown + (list(range(-2, -2 - len(preroll), -1)) + shown) * (times - 1)
     actual = [index.get(f.md5, -1) for f in outs.frames]
     lost = extra = 0
     for op, a0, a1, b0, b1 in difflib.SequenceMatcher(None, expected, actual, autojunk=False).get_opcodes():
@@ -395,12 +399,12 @@ def job_merge(ctx, src_path, work):
     if out is None:
         return {"exit": fails}, ""
     v = Video(merged)
-    res = {"decode": check_decode([("merged", v)]), "video": check_frames_sequence(src, v, 2),
+    res = {"decode": check_decode([("merged", v)]), "video": check_frames_sequence(src, v, 2, ctx.preroll),
            "audio": [], "sync": [], "join": [], "rate": []}
     # A file whose sound starts before its first picture (AAC priming) keeps
     # that lead at the join: the picture before it is held that long.
     lead = ctx.video_lead
-    frames = 2 * len(src.frames)
+    frames = 2 * len(src.frames) + len(ctx.preroll)
     held = f"{frames * 1000}/{round((frames * ctx.frame_dur + lead) * 1000)}"
     if not same_rate(v.avg_frame_rate, src.avg_frame_rate, ctx.vfr) and not (
             lead > TOL and same_rate(v.avg_frame_rate, held, True, 0.001)):
@@ -498,9 +502,29 @@ class Source:
         steps = sorted(b.pts - a.pts for a, b in zip(f, f[1:]) if None not in (a.pts, b.pts))
         self.frame_dur = steps[len(steps) // 2] if steps else 0.04
         self.vfr = bool(steps) and steps[-1] - steps[0] > TOL
+        # Pictures an MP4 edit list hides before the first shown one.
+        self.preroll = []
+        if path.endswith((".mp4", ".mov")):
+            known = {x.md5 for x in f}
+            for x in Video(path, ("-ignore_editlist", "1")).frames:
+                if x.md5 in known:
+                    break
+                self.preroll.append(x.md5)
+        # How long a merge holds the last picture before a join: from the
+        # copy's start (the file's start, or its first sound packet but for
+        # that packet's length, whichever is earlier) to its first picture,
+        # hidden pre-roll included.
         start = ffprobe_json(path, "-show_entries", "format=start_time")["format"].get("start_time")
-        shown = [x.pts for x in f if x.pts is not None]
-        self.video_lead = max(0.0, shown[0] - float(start)) if start and shown else 0.0
+        vp = ffprobe_json(path, "-select_streams", "v:0", "-show_entries", "packet=pts_time")["packets"]
+        vtimes = [float(p["pts_time"]) for p in vp if p.get("pts_time") not in (None, "N/A")]
+        atimes = [(float(p["pts_time"]), float(p.get("duration_time", 0))) for p in self.src_audio.packets
+                  if p.get("pts_time") not in (None, "N/A")]
+        self.video_lead = 0.0
+        if start and vtimes:
+            copy_start = float(start)
+            if atimes:
+                copy_start = min(copy_start, sum(min(atimes)))
+            self.video_lead = max(0.0, min(vtimes) - copy_start)
 
 
 def verdict(r, job, fails, refused):
