@@ -43,9 +43,7 @@ def row(file, split="", merge="", mix="", jobs=JOBS, refuse=()):
 ROWS = [
     row("h264_aac.mp4"),
     row("h264_bframes_aac.mp4"),
-    # Leading pictures of an open group stay with the clip before; the decoder
-    # still notes one reference it cannot unmark at the start of the next.
-    row("h264_opengop_aac.mp4", split="decode"),
+    row("h264_opengop_aac.mp4"),
     row("h264_keyint_irregular_aac.mp4"),
     row("h264_2997_aac51.mp4"),
     row("h264_offset10_aac.mp4"),
@@ -60,7 +58,7 @@ ROWS = [
     row("h264_bframes_aac_mkvmerge.mkv"),
     row("h264_bframes_aac.ts"),
     row("h264_ac3.ts"),
-    row("h264_opengop_aac.ts", split="decode"),
+    row("h264_opengop_aac.ts"),
     row("h264_bframes_aac.m2ts"),
     row("h264_mp3.avi"),
     row("h264_pcm.avi"),
@@ -212,8 +210,15 @@ def copies(positions):
     return runs
 
 
-def check_decode(outs):
-    bad = [(name, v.errors) for name, v in outs if v.errors]
+# A clip that starts at a key frame of an open group lacks the leading
+# pictures that referred to the group before; a later picture's order to
+# unmark one of them finds nothing, and the decoder says so. It costs no
+# picture: the frame checks prove every one bit-exact.
+HARMLESS_AT_CUT = {"[h264] mmco: unref short failure"}
+
+
+def check_decode(outs, harmless=frozenset()):
+    bad = [(name, e) for name, v in outs if (e := [l for l in v.errors if l not in harmless])]
     return [f"decode errors: {len(e)} in {n} (first: {e[0]})" for n, e in bad]
 
 
@@ -375,7 +380,8 @@ def job_split(ctx, src_path, work):
     if len(names) < 2:
         return {"exit": [f"exit: status 0 but {len(names)} clips for {cuts}"]}, ""
     clips = [(n, Video(os.path.join(work, n))) for _, n in names]
-    res = {"decode": check_decode(clips), "video": check_split_frames(src, clips), "audio": [], "sync": []}
+    res = {"decode": check_decode(clips[:1]) + check_decode(clips[1:], HARMLESS_AT_CUT),
+           "video": check_split_frames(src, clips), "audio": [], "sync": []}
     located = []
     # AVI places pictures on whole frame steps after sound that starts at 0:
     # a clip whose sound starts between two steps is off by up to half a frame.
