@@ -1,6 +1,8 @@
 // CTMuxer: the packet path. Timestamps arrive in 100-ns ticks and leave in
 // the output stream's time base; H.264 leaves in the form its container
 // stores.
+#include <algorithm>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -8,8 +10,6 @@ extern "C" {
 #include "log/KX_Log.h"
 #include "mux/AnnexBFilter.h"
 #include "mux/CTMuxer.h"
-
-#include <algorithm>
 #include "mux/PacketEdits.h"
 
 int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
