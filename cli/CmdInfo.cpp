@@ -166,7 +166,7 @@ int RunInfo(const Arguments& args) {
         PrintJson(inputs, several ? &verdict : nullptr);
     else
         PrintText(inputs, several ? &verdict : nullptr);
-    fflush(Out());
+    FlushOut();
     return 0;
 }
 

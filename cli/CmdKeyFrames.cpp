@@ -55,7 +55,7 @@ int RunKeyFrames(const Arguments& args) {
         PrintJson(input, keyFrames);
     else
         PrintText(input, keyFrames);
-    fflush(Out());
+    FlushOut();
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// remuxion merge FILE... -o OUT [--quiet]
+// remuxion merge FILE... -o OUT [--overwrite] [--fsync] [--quiet]
 #include "Args.h"
 #include "Commands.h"
 #include "Console.h"
@@ -25,12 +25,16 @@ ClipRange WholeFileClip(const InputFile& input) {
 }  // namespace
 
 int RunMerge(const Arguments& args) {
-    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false}, {"--quiet", "-q", false, false}});
+    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false},
+                                                  {"--quiet", "-q", false, false},
+                                                  {"--overwrite", "-y", false, false},
+                                                  {"--fsync", "", false, false}});
     if (parsed.positional.empty()) UsageError("merge needs the FILEs to join");
     auto output = parsed.Value("--output");
     if (!output) UsageError("merge needs the output file: -o OUT");
     const bool quiet = parsed.Has("--quiet");
-    CheckOutputFile(*output, parsed.positional);
+    const bool overwrite = parsed.Has("--overwrite");
+    CheckOutputFile(*output, parsed.positional, overwrite);
 
     CheckReadable(parsed.positional);
     Converter converter;
@@ -63,10 +67,12 @@ int RunMerge(const Arguments& args) {
     settings.label = "merge";
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.overwrite = overwrite;
+    settings.sync = parsed.Has("--fsync");
     settings.plan = PlanFor(sources, ExtensionOf(*output), false);
     TaskResult result = RunTask(converter.Get(), settings);
+    if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);
-    if (result.interrupted) throw CliError("interrupted; the output holds what was merged so far", kExitInterrupted);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-// remuxion mix FILE [--stream N] FILE [--stream N]... -o OUT [--quiet]
+// remuxion mix FILE [--stream N] FILE [--stream N]... -o OUT [--overwrite] [--fsync] [--quiet]
 // Each --stream chooses the stream of the FILE just before it.
 #include <algorithm>
 #include <map>
@@ -37,12 +37,15 @@ std::map<size_t, int32_t> StreamOptions(const ParsedArgs& parsed) {
 int RunMix(const Arguments& args) {
     ParsedArgs parsed = ParseArgs("mix", args, {{"--output", "-o", true, false},
                                                 {"--stream", "", true, true},
-                                                {"--quiet", "-q", false, false}});
+                                                {"--quiet", "-q", false, false},
+                                                {"--overwrite", "-y", false, false},
+                                                {"--fsync", "", false, false}});
     if (parsed.positional.empty()) UsageError("mix needs the FILEs whose streams it puts together");
     auto output = parsed.Value("--output");
     if (!output) UsageError("mix needs the output file: -o OUT");
     const bool quiet = parsed.Has("--quiet");
-    CheckOutputFile(*output, parsed.positional);
+    const bool overwrite = parsed.Has("--overwrite");
+    CheckOutputFile(*output, parsed.positional, overwrite);
     std::map<size_t, int32_t> chosen = StreamOptions(parsed);
 
     CheckReadable(parsed.positional);
@@ -77,10 +80,12 @@ int RunMix(const Arguments& args) {
     settings.label = "mix";
     settings.mediaSeconds = longest;
     settings.quiet = quiet;
+    settings.overwrite = overwrite;
+    settings.sync = parsed.Has("--fsync");
     settings.plan = PlanFor(sources, ExtensionOf(*output), true);
     TaskResult result = RunTask(converter.Get(), settings);
+    if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);
-    if (result.interrupted) throw CliError("interrupted; the output holds what was mixed so far", kExitInterrupted);
     return 0;
 }
 

@@ -1,5 +1,5 @@
 // remuxion split FILE -o DIR (--at T1,T2,... | --every D | --size BYTES | --clip START+LENGTH...)
-//                            [--ext .mkv] [--any-frame] [--quiet]
+//                            [--ext .mkv] [--any-frame] [--overwrite] [--fsync] [--quiet]
 #include <cstdio>
 
 #include "Args.h"
@@ -21,6 +21,7 @@ const std::vector<OptionSpec> kOptions = {
     {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
     {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
     {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
+    {"--overwrite", "-y", false, false}, {"--fsync", "", false, false},
 };
 
 std::string CutList(const std::vector<int64_t>& cuts) {
@@ -112,7 +113,8 @@ int RunSplit(const Arguments& args) {
     if (!input.desc.FirstOf(MediaKind::kVideo))
         Fail("cannot split " + input.path + ": it has no video stream, and outputs need one");
     PrepareOutputFolder(*folder);
-    if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet);
+    OutputChoice outputs{parsed.Has("--overwrite"), parsed.Has("--fsync")};
+    if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs);
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
     StartReading(converter.Get());
@@ -137,6 +139,8 @@ int RunSplit(const Arguments& args) {
     settings.label = "split";
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.overwrite = outputs.overwrite;
+    settings.sync = outputs.sync;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.

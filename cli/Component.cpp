@@ -62,6 +62,9 @@ ComponentExports LoadExports() {
     Bind(library, "IsCodecSupport", &exports.isCodecSupport, &missing);
     Bind(library, "KX_SetLogSink", &exports.setLogSink, &missing);
     Bind(library, "KX_FreeKeyFrameList", &exports.freeKeyFrameList, &missing);
+    Bind(library, "KX_SetOutputOptions", &exports.setOutputOptions, &missing);
+    Bind(library, "KX_GetLastErrorText", &exports.getLastErrorText, &missing);
+    Bind(library, "KX_IsOutputComplete", &exports.isOutputComplete, &missing);
     if (!missing.empty()) Fail(std::string(kLibraryName) + " lacks the exported functions " + missing);
     // The library stays loaded for the life of the process.
     return exports;

@@ -17,6 +17,9 @@ struct ComponentExports {
     int32_t (*isCodecSupport)(int32_t) = nullptr;
     void (*setLogSink)(KX_LogSink, void*) = nullptr;
     void (*freeKeyFrameList)(KeyFrameList*) = nullptr;
+    HRESULT (*setOutputOptions)(IStreamwright*, uint32_t) = nullptr;
+    BSTR (*getLastErrorText)(IStreamwright*) = nullptr;
+    int32_t (*isOutputComplete)(IStreamwright*, int64_t, int64_t) = nullptr;
 };
 
 // Loads the library once: first from the folder of this program, then by

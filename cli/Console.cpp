@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace kxcli {
 
 namespace {
@@ -12,6 +14,7 @@ FILE* g_err = nullptr;
 bool g_errTerminal = false;
 int g_captureFd = -1;
 off_t g_captureRead = 0;
+int g_outError = 0;
 
 }  // namespace
 
@@ -52,6 +55,17 @@ void SetUpConsole() {
 }
 
 FILE* Out() { return g_out ? g_out : stdout; }
+
+void FlushOut() {
+    if (fflush(Out()) != 0 && g_outError == 0) g_outError = errno;
+}
+
+int OutError() {
+    FlushOut();
+    // A write that failed before any flush left only the stream's flag.
+    if (g_outError == 0 && ferror(Out())) g_outError = EIO;
+    return g_outError;
+}
 FILE* Err() { return g_err ? g_err : stderr; }
 bool ErrIsTerminal() { return g_errTerminal; }
 

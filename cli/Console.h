@@ -33,6 +33,10 @@ void SetUpConsole();
 
 FILE* Out();
 FILE* Err();
+// Flushes Out(), keeping the first error.
+void FlushOut();
+// Flushes Out(); the first errno value with which writing it failed, or 0.
+int OutError();
 bool ErrIsTerminal();
 
 // What the component wrote to standard error since the last call.

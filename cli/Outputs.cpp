@@ -41,7 +41,7 @@ std::string ExtensionOf(const std::string& path) {
     return extension;
 }
 
-void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs) {
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs, bool overwrite) {
     if (ExtensionOf(output).size() < 2)
         UsageError("the output " + output + " needs an extension that names its container (.mp4, .mkv, .ts, ...)");
     fs::path path(output);
@@ -50,9 +50,21 @@ void CheckOutputFile(const std::string& output, const std::vector<std::string>& 
     fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, error)) Fail("the folder of the output " + output + " does not exist");
     if (access(folder.c_str(), W_OK) != 0) Fail("cannot write to the folder of " + output + ": " + std::strerror(errno));
-    if (fs::exists(path, error))
-        for (const auto& input : inputs)
-            if (fs::equivalent(path, input, error)) Fail("the output " + output + " would overwrite the input " + input);
+    CheckOutputFree(output, inputs, overwrite);
+}
+
+void CheckOutputFree(const std::string& output, const std::vector<std::string>& inputs, bool overwrite) {
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(output, error);
+    if (!fs::exists(status)) return;
+    for (const auto& input : inputs)
+        if (fs::equivalent(output, input, error)) Fail("the output " + output + " would overwrite the input " + input);
+    if (!overwrite) Fail("the output " + output + " already exists (--overwrite replaces it)");
+    if (fs::is_directory(status)) Fail("the output " + output + " is a folder");
+}
+
+void RemoveOutputs(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) ::unlink(path.c_str());
 }
 
 OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly) {

@@ -9,6 +9,12 @@
 
 namespace kxcli {
 
+// What --overwrite and --fsync ask of the outputs.
+struct OutputChoice {
+    bool overwrite = false;
+    bool sync = false;
+};
+
 // Creates the folder when missing; fails when it cannot be written.
 void PrepareOutputFolder(const std::string& folder);
 
@@ -19,8 +25,16 @@ std::string NormalizeExtension(const std::string& extension);
 std::string ExtensionOf(const std::string& path);
 
 // A merge or mix output: must name its container by extension, lie in a
-// writable folder and not be one of the inputs.
-void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs);
+// writable folder, and be free (CheckOutputFree).
+void CheckOutputFile(const std::string& output, const std::vector<std::string>& inputs, bool overwrite);
+
+// Fails, naming the output, when it is one of the inputs (links followed),
+// or when something exists under its name (a link included) and
+// `overwrite` is off.
+void CheckOutputFree(const std::string& output, const std::vector<std::string>& inputs, bool overwrite);
+
+// Removes files this run wrote, ignoring those already gone.
+void RemoveOutputs(const std::vector<std::string>& paths);
 
 // The streams that the inputs' selections write, for explaining refusals.
 OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly);

@@ -21,6 +21,7 @@
 #include "Outputs.h"
 #include "TaskRunner.h"
 #include "TimeText.h"
+#include "platform/FileMoves.h"
 
 namespace kxcli {
 
@@ -73,7 +74,7 @@ std::unique_ptr<PieceSource> OpenSource(const std::string& path) {
 }
 
 Piece WritePiece(PieceSource& source, const std::string& folder, const std::string& extension, int64_t bytes,
-                 int64_t startSeconds, int index, double seconds, bool quiet) {
+                 int64_t startSeconds, int index, double seconds, bool quiet, const OutputChoice& outputs) {
     IStreamwright* converter = source.converter.Get();
     const InputFile& input = source.input;
     ClipRange range{startSeconds, bytes, 0};
@@ -86,6 +87,8 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     settings.label = "piece " + std::to_string(index + 1);
     settings.mediaSeconds = seconds;
     settings.quiet = quiet;
+    settings.overwrite = outputs.overwrite;
+    settings.sync = outputs.sync;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter, settings);
     Piece piece;
@@ -97,10 +100,20 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     return piece;
 }
 
+// Gives a piece its name; a name that is taken stays as it is unless overwriting.
+void NamePiece(const std::string& written, const std::string& name, const OutputChoice& outputs) {
+    const int error = outputs.overwrite ? kx::RenameReplacing(written.c_str(), name.c_str())
+                                        : kx::RenameNoReplace(written.c_str(), name.c_str());
+    if (error == 0) return;
+    RemoveOutputs({written});
+    if (error == EEXIST) Fail("the output " + name + " already exists (--overwrite replaces it)");
+    Fail("cannot write " + name + ": " + std::strerror(error));
+}
+
 }  // namespace
 
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet) {
+                bool quiet, const OutputChoice& outputs) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     const double fileBytes = static_cast<double>(status.st_size);
@@ -115,34 +128,39 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
 
     TaskResult all;
     int64_t startSeconds = 0;
-    for (int index = 0;; ++index) {
-        if (index >= kMaxPieces) Fail("--size " + std::to_string(bytes) + " would make more than " + std::to_string(kMaxPieces) + " pieces");
-        if (!source) source = OpenSource(path);
-        Piece piece = WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet);
-        source.reset();  // released before the piece's length is read and the next one opened
-        if (piece.path.empty()) {
-            all.interrupted = piece.interrupted;
-            break;
-        }
-        std::string name = all.outputs.empty() ? piece.path : PieceName(all.outputs.front(), index);
-        if (name != piece.path && std::rename(piece.path.c_str(), name.c_str()) != 0)
-            Fail("cannot rename " + piece.path + " to " + name + ": " + std::strerror(errno));
-        all.outputs.push_back(name);
-        if (piece.interrupted) {
-            all.interrupted = true;
-            break;
-        }
-        if (piece.ranOut) break;
+    try {
+        for (int index = 0;; ++index) {
+            if (index >= kMaxPieces) Fail("--size " + std::to_string(bytes) + " would make more than " + std::to_string(kMaxPieces) + " pieces");
+            if (!source) source = OpenSource(path);
+            Piece piece = WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet, outputs);
+            source.reset();  // released before the piece's length is read and the next one opened
+            if (piece.path.empty()) {
+                all.interrupted = piece.interrupted;
+                break;
+            }
+            std::string name = all.outputs.empty() ? piece.path : PieceName(all.outputs.front(), index);
+            if (name != piece.path) NamePiece(piece.path, name, outputs);
+            all.outputs.push_back(name);
+            if (piece.interrupted) {
+                all.interrupted = true;
+                break;
+            }
+            if (piece.ranOut) break;
 
-        int64_t pieceStart = KeyFrameAtOrBefore(keyFrames, startSeconds * kTicksPerSecond);
-        int64_t end = pieceStart + static_cast<int64_t>(DurationOf(name) * kTicksPerSecond);
-        if (end >= duration) break;
-        int64_t next = end / kTicksPerSecond;
-        if (KeyFrameAtOrBefore(keyFrames, next * kTicksPerSecond) <= pieceStart)
-            Fail("--size " + std::to_string(bytes) + " is too small for " + path +
-                 ": a piece must reach past the next key frame and whole second (the first piece covers " +
-                 FormatClock(end - pieceStart) + ")");
-        startSeconds = next;
+            int64_t pieceStart = KeyFrameAtOrBefore(keyFrames, startSeconds * kTicksPerSecond);
+            int64_t end = pieceStart + static_cast<int64_t>(DurationOf(name) * kTicksPerSecond);
+            if (end >= duration) break;
+            int64_t next = end / kTicksPerSecond;
+            if (KeyFrameAtOrBefore(keyFrames, next * kTicksPerSecond) <= pieceStart)
+                Fail("--size " + std::to_string(bytes) + " is too small for " + path +
+                     ": a piece must reach past the next key frame and whole second (the first piece covers " +
+                     FormatClock(end - pieceStart) + ")");
+            startSeconds = next;
+        }
+    } catch (const CliError&) {
+        // A failed split leaves no piece behind.
+        RemoveOutputs(all.outputs);
+        throw;
     }
     if (all.outputs.empty() && !all.interrupted) Fail("the split wrote no output file");
     PrintOutputs(all, quiet);

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "Outputs.h"
+
 namespace kxcli {
 
+// A failure removes the pieces written before it; Ctrl-C keeps them.
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet);
+                bool quiet, const OutputChoice& outputs);
 
 }  // namespace kxcli

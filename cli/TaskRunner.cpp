@@ -9,6 +9,8 @@
 #include "Console.h"
 #include "Interrupt.h"
 #include "LibraryLog.h"
+#include "ListedName.h"
+#include "Outputs.h"
 #include "Progress.h"
 #include "TimeText.h"
 
@@ -29,6 +31,8 @@ struct TaskState {
     std::vector<std::atomic<bool>> wrote;  // the clip wrote a packet (it reported progress)
     std::vector<std::atomic<bool>> ranOut;
     std::atomic<bool> ended{false};
+    std::atomic<bool> failed{false};
+    std::atomic<int32_t> failure{0};
 };
 
 int32_t OnNotify(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
@@ -49,15 +53,27 @@ int32_t OnNotify(void* context, int32_t code, TaskCursor* cursor, int32_t value)
         case KX_NOTIFY_INPUT_ENDED:
             if (known) state->ranOut[clip] = true;
             break;
+        case KX_NOTIFY_TASK_FAILED:
+            state->failure = value;
+            state->failed = true;
+            break;
         case KX_NOTIFY_TASK_END: state->ended = true; break;
         default: break;
     }
     return 0;
 }
 
-bool Exists(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+// The component's reason for its last failure, "" when it gave none.
+std::string LastErrorText(IStreamwright* converter) { return TakeBstr(Component().getLastErrorText(converter)); }
+
+std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId, int64_t count) {
+    std::vector<std::string> names;
+    for (int64_t i = 0; i < count; ++i) {
+        BSTR name = nullptr;
+        converter->GetOutputFileName(fileId, i, &name);
+        names.push_back(TakeBstr(name));
+    }
+    return names;
 }
 
 std::string Detail(const TaskSettings& settings, const TaskState& state, size_t outputs) {
@@ -72,10 +88,16 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     converter->SetTaskType(static_cast<uint32_t>(settings.kind), settings.option);
     if (converter->SetOutputPath(Bstr(settings.outputPath)) != KX_S_OK) Fail("cannot use the output path " + settings.outputPath);
     if (!settings.extension.empty()) converter->SetOutputExtension(Bstr(settings.extension));
+    uint32_t flags = 0;
+    if (settings.overwrite) flags |= KX_OUTPUT_REPLACE;
+    if (settings.sync) flags |= KX_OUTPUT_SYNC;
+    if (Component().setOutputOptions(converter, flags) != KX_S_OK) Fail("the component refused the output options");
 
     // The count bounds the output names, so it comes before PrepareTask.
     int64_t count = converter->GetOutputCount(settings.namingFileId);
     if (count <= 0) Fail("there is nothing to write");
+    const std::vector<std::string> names = OutputNames(converter, settings.namingFileId, count);
+    for (const auto& name : names) CheckOutputFree(name, settings.plan.sources, settings.overwrite);
     auto state = std::make_unique<TaskState>(static_cast<size_t>(count));
     converter->SetCallback(&OnNotify, state.get(), 0);
 
@@ -83,7 +105,12 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     TakeLibraryStderr();
     HRESULT prepared = converter->PrepareTask();
     if (prepared != KX_S_OK) {
-        std::string message = ExplainPrepareFailure(TakeLibraryLog(), TakeLibraryStderr(), settings.plan);
+        // The component names a failure of the files itself; the rest is
+        // explained from what it logged.
+        std::string message = LastErrorText(converter);
+        std::vector<std::string> log = TakeLibraryLog();
+        std::string libraryStderr = TakeLibraryStderr();
+        if (message.empty()) message = ExplainPrepareFailure(log, libraryStderr, settings.plan);
         converter->Reset();  // removes outputs that were opened before the failure
         Fail(message);
     }
@@ -97,38 +124,38 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     while (converter->WaitForCompletion(kPollMs) == KX_WAIT_TIMEOUT) {
         if (Interrupted() && !result.interrupted) {
             result.interrupted = true;
-            converter->Stop();  // returns once the worker has closed the current output
+            converter->Stop();  // returns once the worker has removed the output it was writing
             break;
         }
         progress.Update(state->overall, Detail(settings, *state, static_cast<size_t>(count)));
     }
     converter->WaitForCompletion(KX_INFINITE);
-    progress.Finish(!result.interrupted);
+    progress.Finish(!result.interrupted && !state->failed);
 
+    // Only outputs the component finished hold their names; those are ours.
+    std::vector<std::string> complete;
     for (int64_t i = 0; i < count; ++i) {
-        BSTR name = nullptr;
-        if (converter->GetOutputFileName(settings.namingFileId, i, &name) != KX_S_OK) continue;
-        std::string path = TakeBstr(name);
+        if (!Component().isOutputComplete(converter, settings.namingFileId, i)) continue;
+        const std::string& path = names[static_cast<size_t>(i)];
+        complete.push_back(path);
         if (settings.kind == TaskKind::kSplit && !state->wrote[static_cast<size_t>(i)]) {
-            // A clip that wrote nothing (a stop kept it from running, or its
-            // start lies past the media) left only a header behind.
-            std::remove(path.c_str());
+            // A clip that wrote nothing (its start lies past the media) holds a header alone.
+            RemoveOutputs({path});
             continue;
         }
         result.outputs.push_back(path);
         result.ranOut.push_back(state->ranOut[static_cast<size_t>(i)]);
     }
+    const std::string failure = state->failed ? LastErrorText(converter) : std::string();
     converter->SetCallback(nullptr, nullptr, 0);
-    converter->Reset();  // deletes outputs whose muxers are still open
-    std::vector<std::string> kept;
-    std::vector<bool> keptRanOut;
-    for (size_t i = 0; i < result.outputs.size(); ++i) {
-        if (!Exists(result.outputs[i])) continue;
-        kept.push_back(result.outputs[i]);
-        keptRanOut.push_back(result.ranOut[i]);
+    converter->Reset();  // removes the temporary files of outputs still open
+    if (state->failed) {
+        // A failed command leaves nothing behind, not even the clips it completed.
+        RemoveOutputs(complete);
+        char status[16];
+        snprintf(status, sizeof status, "%08X", static_cast<uint32_t>(state->failure.load()));
+        Fail(failure.empty() ? "the task failed (status 0x" + std::string(status) + ")" : failure);
     }
-    result.outputs = std::move(kept);
-    result.ranOut = std::move(keptRanOut);
     if (result.outputs.empty() && !result.interrupted) Fail("the task wrote no output file");
     return result;
 }
@@ -141,12 +168,13 @@ void PrintOutputs(const TaskResult& result, bool quiet) {
     for (const auto& path : result.outputs) {
         struct stat status {};
         stat(path.c_str(), &status);
+        const std::string name = ListedName(path);
         if (quiet)
-            fprintf(Out(), "%s\n", path.c_str());
+            fprintf(Out(), "%s\n", name.c_str());
         else
-            fprintf(Out(), "  %s  (%s)\n", path.c_str(), FormatBytes(static_cast<double>(status.st_size)).c_str());
+            fprintf(Out(), "  %s  (%s)\n", name.c_str(), FormatBytes(static_cast<double>(status.st_size)).c_str());
     }
-    fflush(Out());
+    FlushOut();
 }
 
 }  // namespace kxcli

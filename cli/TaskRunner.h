@@ -22,7 +22,9 @@ struct TaskSettings {
     std::string label;            // shown beside the progress bar
     double mediaSeconds = 0;      // media time the task covers, for the speed
     bool quiet = false;
-    OutputPlan plan;              // for explaining a refusal
+    bool overwrite = false;       // outputs may replace files of their names
+    bool sync = false;            // each output reaches the disk when complete
+    OutputPlan plan;              // for explaining a refusal; its sources are never written over
 };
 
 struct TaskResult {
@@ -32,12 +34,15 @@ struct TaskResult {
 };
 
 // Streams must already be selected and the readers started (StartReading),
-// and the clips set. Fails with one
-// message when the outputs cannot be prepared or the task cannot start.
-// Outputs left unfinished (never started after a Ctrl-C) are deleted.
+// and the clips set. Fails with one message, naming the output, when an
+// output name is taken (unless overwriting) or is an input, when the outputs
+// cannot be prepared, when the task cannot start, and when it fails (a full
+// disk: the system's reason); a failed task leaves no output, not even those
+// it completed. Interrupted (Ctrl-C), it keeps the outputs that were complete.
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
 
-// Prints "wrote N files:" and the names (just the names with --quiet).
+// Prints "wrote N files:" and the names (just the names with --quiet), each
+// on its own line as ListedName writes it.
 void PrintOutputs(const TaskResult& result, bool quiet);
 
 }  // namespace kxcli

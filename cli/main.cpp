@@ -43,8 +43,15 @@ commands:
 
 Streams: the first video and the first audio stream of each file (mix: the
 first of them). Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
-Options for every command: --quiet (-q) no progress, --help (-h), --version.
-Exit status: 0 success, 1 failure, 2 bad arguments, 130 interrupted.
+Outputs of split, merge and mix are written under a temporary name and take
+their own names only when complete. An existing file is never replaced, unless
+  --overwrite (-y)               outputs replace files of their names (never an input)
+  --fsync                        each output is synced to the disk when complete
+Options for every command: --quiet (-q) no progress, just the output names (one
+per line; \, newlines and other control characters written as \\, \n, \xHH),
+--help (-h), --version.
+Exit status: 0 success, 1 failure (nothing is left behind), 2 bad arguments,
+130 interrupted (complete split clips stay; an unfinished output is removed).
 )";
 
 int Dispatch(const std::string& command, const Arguments& args) {
@@ -95,7 +102,11 @@ int Main(int argc, char** argv) {
         status = kExitFailure;
     }
     if (capturing) Component().setLogSink(nullptr, nullptr);
-    fflush(Out());
+    // What was printed must have arrived: a listing cut short is a failure.
+    if (const int outError = OutError()) {
+        fprintf(Err(), "remuxion: cannot write the standard output: %s\n", std::strerror(outError));
+        if (status == 0) status = kExitFailure;
+    }
     return status;
 }
 

@@ -58,6 +58,9 @@ typedef const GUID* REFCLSID;
 #define KX_E_OUTOFMEMORY ((HRESULT)0x8007000E)
 #define KX_CLASS_E_NOAGGREGATION ((HRESULT)0x80040110)
 #define KX_CLASS_E_CLASSNOTAVAILABLE ((HRESULT)0x80040111)
+/* A refusal of the system: the errno value in the low 16 bits, as Windows
+ * wraps its own error numbers (0x8007001C: ENOSPC, no space left on device). */
+#define KX_E_FROM_ERRNO(e) ((HRESULT)(0x80070000u | ((uint32_t)(e) & 0xFFFFu)))
 #define KX_WAIT_OBJECT_0 0u
 #define KX_WAIT_TIMEOUT 0x102u
 #define KX_INFINITE 0xFFFFFFFFu
@@ -163,7 +166,14 @@ enum {
     KX_NOTIFY_KEYFRAME_BEGIN = 8,
     KX_NOTIFY_KEYFRAME_DONE = 9,
     KX_NOTIFY_INPUT_ENDED = 10,
-    KX_NOTIFY_CLIP_PROGRESS = 11
+    KX_NOTIFY_CLIP_PROGRESS = 11,
+    /* The task failed and stopped: an output could not be created, written,
+     * closed or named. value: the status, KX_E_FROM_ERRNO(errno) when the
+     * system refused, else KX_E_FAIL; cursor as for KX_NOTIFY_TASK_END. Sent
+     * once, just before KX_NOTIFY_TASK_END; KX_GetLastErrorText gives the
+     * reason. The output being written is removed; outputs completed before
+     * it stay (KX_IsOutputComplete). */
+    KX_NOTIFY_TASK_FAILED = 12
 };
 
 /* One key frame of a video stream (24 bytes). */
@@ -632,6 +642,44 @@ KX_EXPORT void KX_SetLogSink(KX_LogSink sink, void* context);
 
 /* Releases the array of a KeyFrameList filled by GetFileKeyFrameIndex. */
 KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
+
+/*
+ * Outputs. Each output is written under a temporary name in its folder
+ * (".<name>.partial-XXXXXX") and takes its own name only once its trailer is
+ * written and it is closed, so a name never holds a partial file; Stop, Reset
+ * and releasing the converter remove the temporary files of unfinished
+ * outputs (a killed process leaves them, hidden, and no later task reads
+ * them). A split creates each clip's file when the clip starts.
+ *
+ * By default an output never replaces a file: PrepareTask refuses a name that
+ * exists (a link included), and a file that appears under the name while the
+ * task runs makes the task fail (KX_E_FROM_ERRNO(EEXIST)) rather than be
+ * replaced. No output is ever written through a link, and an output that is
+ * the same file as an input is refused whatever the flags.
+ */
+enum {
+    KX_OUTPUT_REPLACE = 1, /* an output may take the place of an existing file of its name */
+    KX_OUTPUT_SYNC = 2     /* each output and its folder are synced to the disk when it is complete */
+};
+/* 1 when the output (split: the file's clip; merge, stream mix: index 0) was
+ * finished and took its name in the converter's last task, else 0. Ask once
+ * the task has ended (WaitForCompletion), before Reset; a host that cleans up
+ * after a failure removes only these files, which are surely its own. */
+KX_EXPORT int32_t KX_IsOutputComplete(IStreamwright* converter, int64_t fileId, int64_t outputIndex);
+
+/* Sets the output flags of a converter made by this library (before
+ * PrepareTask). KX_E_FAIL during a task, KX_E_INVALIDARG for unknown flags. */
+KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags);
+
+/*
+ * The reason for the converter's last failure, for example "cannot write
+ * /out/a_0_000.mp4: No space left on device", as a new BSTR that the caller
+ * frees with SysFreeString; null when there is none. It covers failures of
+ * the outputs: in PrepareTask (a name that exists, an input, a file that
+ * cannot be created) and during the task (KX_NOTIFY_TASK_FAILED). Cleared by
+ * PrepareTask; safe to call from any thread, the callback's included.
+ */
+KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter);
 
 #ifdef __cplusplus
 } /* extern "C" */

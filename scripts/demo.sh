@@ -52,7 +52,7 @@ mapfile -t clips < <(ls "$out"/clips/* | sort)
 for clip in "${clips[@]}"; do check "$clip"; done
 if [ -z "${1:-}" ]; then
   echo "== merge the clips back"
-  "$cli" merge "${clips[@]}" -o "$out/merged.mp4"
+  "$cli" merge "${clips[@]}" -o "$out/merged.mp4" --overwrite
   check "$out/merged.mp4"
   echo "== info"
   "$cli" info "${clips[@]}" "$out/merged.mp4"

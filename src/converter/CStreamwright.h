@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "com/CUnknown.h"
 #include "converter/BaseThread.h"
 #include "converter/FileRecord.h"
+#include "mux/OutputFailure.h"
+#include "mux/PartialFile.h"
 
 namespace kx {
 
@@ -79,6 +83,24 @@ public:
     int64_t runningEndTime = 0;
     int64_t runningByteCount = 0;
 
+    // ---- failures of the outputs ----
+    // Keeps the task's first failure (later ones add nothing) and makes
+    // StopRequested true, so that the engines end the task at their next
+    // stop test. Any thread.
+    void FailTask(const OutputFailure& failure);
+    bool TaskFailed() const { return taskFailed_.load(std::memory_order_relaxed); }
+    // The last failure's text, "" when none.
+    std::u16string LastFailureText();
+    // KX_NOTIFY_TASK_FAILED with the failure's status when the task failed,
+    // then KX_NOTIFY_TASK_END.
+    void NotifyTaskEnd(TaskCursor* cursor);
+    // KX_SetOutputOptions and KX_IsOutputComplete.
+    HRESULT SetOutputOptions(uint32_t flags);
+    bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
+    // Opens a split clip's output that is due when the clip starts; false
+    // when that failed (the task's failure is kept).
+    bool OpenDueClipOutput(FileRecord& file, size_t clipIndex);
+
 protected:
     void Run() override;
 
@@ -90,6 +112,16 @@ private:
     DemuxerHolderPtr OpenDemuxerHolder(const std::u16string& path, int decodeMode);
     // Task set-up of each task type.
     HRESULT PrepareSplit();
+    // A split clip's output: opened (file created, header written), or only
+    // checked and left due for when the clip starts.
+    HRESULT OpenClipOutput(FileRecord& file, size_t clipIndex);
+    HRESULT CheckClipOutput(FileRecord& file, size_t clipIndex);
+    // Whether an output may be written under the name: within the limits,
+    // free unless outputs may replace files, and no input. Keeps the failure
+    // when not.
+    bool OutputNameUsable(const std::u16string& name);
+    bool OutputIsNoInput(const std::u16string& name);
+    void ClearFailure();
     HRESULT PrepareMerge();
     HRESULT PrepareStreamMix();
     // Key-frame progress of GetFileKeyFrameIndex, sent to the host.
@@ -109,6 +141,10 @@ private:
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
     CMergeLossCopyCheckInfo* mergeCheckResult_ = nullptr;
+    OutputFileOptions outputOptions_;
+    std::atomic<bool> taskFailed_{false};
+    std::mutex failureMutex_;  // the worker records, any host thread reads
+    std::optional<OutputFailure> lastFailure_;
 };
 
 }  // namespace kx

@@ -31,7 +31,10 @@ constexpr size_t kMaxFilePath = 2048;
 
 struct ClipTask {
     uint32_t kind = 0;  // 0 time clip, 1 size clip
-    MuxerPtr output;    // attached by PrepareTask, closed by the engines
+    MuxerPtr output;    // attached by PrepareTask or when the clip starts, closed by the engines
+    std::u16string outputName;  // split: the clip's output, named by PrepareTask
+    bool outputDue = false;     // split: the output is to be opened when the clip starts
+    bool outputComplete = false;  // the output was finished and named in the last task
     std::map<int64_t, int32_t> outputStreamKinds;  // output stream key -> media type
     ClipRange range{};
 };

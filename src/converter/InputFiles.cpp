@@ -16,8 +16,12 @@ namespace {
 // Shared by every converter of the process; failed AddFile calls use ids too.
 std::atomic<int64_t> g_nextFileId{0};
 
+// Outputs not finished are dropped with their files; none is opened later.
 void CloseClipOutputs(FileRecord& file) {
-    for (auto& clip : file.clips) clip.output.reset();
+    for (auto& clip : file.clips) {
+        clip.output.reset();
+        clip.outputDue = false;
+    }
 }
 }  // namespace
 
@@ -76,15 +80,8 @@ HRESULT CStreamwright::Reset() {
         file.keyFrameCount = 0;
         file.selectedStreams.clear();
         file.demuxer.reset();
-        for (size_t j = 0; j < file.clips.size(); ++j) {
-            auto& clip = file.clips[j];
-            if (!clip.output) continue;
-            // An output still open was left unfinished: close it and delete its file.
-            clip.output.reset();
-            BSTR name = nullptr;
-            if (GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name) == KX_S_OK && name) DeleteFileW(name);
-            SysFreeString(name);
-        }
+        // An output still open was left unfinished: dropping it removes its
+        // temporary file; its own name was never used.
         file.clips.clear();
     }
     files_.clear();

@@ -8,7 +8,8 @@ void CStreamwright::WaitWhilePaused() const {
     while (state_.load() == kThreadPaused) Sleep(10);
 }
 
-bool CStreamwright::StopRequested() { return stopEvent_.Wait(0) == kWaitSignalled; }
+// A failed task stops as a stopped one does.
+bool CStreamwright::StopRequested() { return TaskFailed() || stopEvent_.Wait(0) == kWaitSignalled; }
 
 void CStreamwright::Run() {
     RunTask();
@@ -18,6 +19,7 @@ void CStreamwright::Run() {
 HRESULT CStreamwright::Start() {
     if (busy_.load() || !outputPath_) return KX_E_FAIL;
     busy_ = 1;
+    taskFailed_ = false;
     if (!StartThread()) {
         busy_ = 0;
         return KX_E_FAIL;

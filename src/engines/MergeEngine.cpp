@@ -14,6 +14,7 @@ extern "C" {
 #include "engines/TimeClipCopy.h"
 #include "engines/Engines.h"
 #include "engines/InBandParameterSets.h"
+#include "engines/OutputSteps.h"
 #include "log/KX_Log.h"
 #include "mux/CTMuxer.h"
 
@@ -140,7 +141,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             ++counters.videoPackets;
             if (p->flags & AV_PKT_FLAG_KEY) PrependToPacket(p, keyFramePrefix);
         }
-        output->WritePacket(static_cast<int32_t>(outputNumber), p);
+        WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), p);
         return video;
     };
 

@@ -14,6 +14,7 @@ extern "C" {
 #include "engines/CopySteps.h"
 #include "engines/TimeClipCopy.h"
 #include "engines/Engines.h"
+#include "engines/OutputSteps.h"
 #include "log/KX_Log.h"
 #include "mux/CTMuxer.h"
 
@@ -57,7 +58,7 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
         }
         if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         if (video) ++counters.videoPackets;
-        output->WritePacket(packet->stream_index, packet.get());
+        WriteToOutput(converter, output, packet->stream_index, packet.get());
         packet.Unref();
         control->ReadNext();
         reportProgress();
@@ -126,7 +127,7 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
             }
             if (p->dts != AV_NOPTS_VALUE) p->dts -= zero;
             if (IsVideoKey(kinds, p->stream_index)) ++counters.videoPackets;
-            output->WritePacket(p->stream_index, p);
+            WriteToOutput(converter, output, p->stream_index, p);
             reportProgress();
         });
     } else {
@@ -143,7 +144,8 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     }
 
     *progressBase = overall;
-    stored->output.reset();  // trailer, file and contexts closed
+    // A stopped clip is removed; one whose file cannot be finished fails the task.
+    if (!CloseOutput(converter, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
     switch (outcome) {
     case ClipOutcome::kStopped:
         converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);

@@ -13,6 +13,7 @@ extern "C" {
 #include "demux/ITDemuxer.h"
 #include "engines/CopySteps.h"
 #include "engines/Engines.h"
+#include "engines/OutputSteps.h"
 #include "engines/StreamDescriptions.h"
 #include "log/KX_Log.h"
 #include "mux/CTMuxer.h"
@@ -138,7 +139,7 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
         if (kind != kinds.end() && kind->second == 1) ++videoPackets;
-        output->WritePacket(static_cast<int32_t>(outputNumber), packet.get());
+        WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), packet.get());
         packet.Unref();
         for (auto& slot : slots)
             if (slot.needsPacket) slot.reader->ReadNext();

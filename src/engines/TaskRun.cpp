@@ -5,6 +5,7 @@
 #include "engines/CopySteps.h"
 #include "engines/Engines.h"
 #include "engines/InBandParameterSets.h"
+#include "engines/OutputSteps.h"
 #include "engines/StreamDescriptions.h"
 #include "mux/CTMuxer.h"
 
@@ -47,15 +48,20 @@ void RunSplit(CStreamwright& converter) {
         int result = 1;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             cursor.clipIndex = static_cast<int64_t>(j);
+            // A clip's file is made when the clip starts.
+            if (!converter.OpenDueClipOutput(file, j)) {
+                result = 0;
+                break;
+            }
             ClipTask copy = CopyOfClip(file.clips[j]);
             result = SplitClip(converter, &cursor, file.opened, file.demuxer.get(), copy, file.selectedStreams, total,
                                &progressBase);
-            if (result == 0) break;
+            if (result == 0 || converter.TaskFailed()) break;
         }
         converter.Notify(KX_NOTIFY_FILE_END, &cursor, 0);
-        if (result == 0) break;
+        if (result == 0 || converter.TaskFailed()) break;
     }
-    converter.Notify(KX_NOTIFY_TASK_END, &cursor, 0);
+    converter.NotifyTaskEnd(&cursor);
 }
 
 DescriptionPtr FirstVideoDescription(FileRecord& file) {
@@ -64,11 +70,13 @@ DescriptionPtr FirstVideoDescription(FileRecord& file) {
     return DescriptionPtr(nullptr, DescriptionDeleter{nullptr});
 }
 
-// Closes the shared output of a merge or stream mix.
-void FinaliseSharedOutput(CStreamwright& converter) {
+// Ends the shared output of a merge or stream mix: finished and named when
+// every clip was copied, removed when the task was stopped or failed.
+void FinaliseSharedOutput(CStreamwright& converter, bool complete) {
     auto& files = converter.Files();
-    if (!files.empty() && !files.front().clips.empty()) files.front().clips.front().output.reset();
-    converter.Notify(KX_NOTIFY_TASK_END, nullptr, 0);
+    if (!files.empty() && !files.front().clips.empty())
+        CloseOutput(converter, files.front().clips.front(), complete);
+    converter.NotifyTaskEnd(nullptr);
 }
 
 CTMuxer* SharedOutput(CStreamwright& converter) {
@@ -93,6 +101,7 @@ void RunMerge(CStreamwright& converter) {
     // which FFmpeg 5.1 keeps private and needs no reset between clips.
     CTMuxer* output = SharedOutput(converter);
     DescriptionPtr reference = FirstVideoDescription(files.front());
+    bool complete = true;
     for (auto& file : files) {
         DescriptionPtr own = FirstVideoDescription(file);
         std::vector<uint8_t> prefix = KeyFramePrefixFor(reference.get(), own.get());
@@ -106,9 +115,12 @@ void RunMerge(CStreamwright& converter) {
             if (result == 0) break;
         }
         converter.Notify(KX_NOTIFY_FILE_END, nullptr, 0);
-        if (result == 0) break;
+        if (result == 0) {
+            complete = false;
+            break;
+        }
     }
-    FinaliseSharedOutput(converter);
+    FinaliseSharedOutput(converter, complete);
 }
 
 void RunStreamMix(CStreamwright& converter) {
@@ -121,9 +133,9 @@ void RunStreamMix(CStreamwright& converter) {
     int64_t longest = 0;
     for (const auto& file : files)
         if (!file.clips.empty()) longest = std::max(longest, file.clips.front().range.length);
-    MixStreams(converter, SharedOutput(converter), static_cast<int64_t>(files.size()), longest);
+    const int result = MixStreams(converter, SharedOutput(converter), static_cast<int64_t>(files.size()), longest);
     converter.Notify(KX_NOTIFY_FILE_END, nullptr, 0);
-    FinaliseSharedOutput(converter);
+    FinaliseSharedOutput(converter, result != 0);
 }
 
 }  // namespace

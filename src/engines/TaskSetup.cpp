@@ -8,6 +8,8 @@
 #include "media/MediaKernel.h"
 #include "mux/CTMediaInfo.h"
 #include "mux/CTMuxer.h"
+#include "platform/Thread.h"
+#include "platform/WideString.h"
 
 namespace kx {
 
@@ -76,6 +78,7 @@ IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
 }
 
 HRESULT CStreamwright::PrepareTask() {
+    ClearFailure();
     switch (taskType_) {
     case KX_TASK_SPLIT:
         return PrepareSplit();
@@ -88,42 +91,113 @@ HRESULT CStreamwright::PrepareTask() {
     }
 }
 
+bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
+    for (const auto& file : files_) {
+        if (!IsSameFile(name, file.path)) continue;
+        OutputFailure failure;
+        failure.step = OutputStep::kCheck;
+        failure.path = name;
+        failure.reason = "it is the input " + WideToUtf8(file.path);
+        FailTask(failure);
+        return false;
+    }
+    return true;
+}
+
+bool CStreamwright::OutputNameUsable(const std::u16string& name) {
+    WriteStatus usable = PartialFile::CheckName(name, outputOptions_);
+    if (!usable.ok()) {
+        FailTask(usable.failure());
+        return false;
+    }
+    return OutputIsNoInput(name);
+}
+
 HRESULT CStreamwright::PrepareSplit() {
     for (auto& file : files_) {
-        ITAnalyze* analyze = AnalyzeOf(file);
         for (size_t j = 0; j < file.clips.size(); ++j) {
             OutputName name;
             GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name.value);
-            InitMediaKernel();
-            MuxerPtr muxer(new CTMuxer());
-            {
-                StreamPairDescriptions pair = DescribeFirstTwoStreams(file, analyze);
-                MediaStreamPair streams = pair.Pair();
-                if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
-                    LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name.value ? name.value : u"");
-                    return KX_E_FAIL;
-                }
-            }
-            if (file.selectedStreams.empty()) return KX_S_FALSE;
-            ClipTask& clip = file.clips[j];
-            for (const auto& stream : file.selectedStreams) {
-                DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
-                int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
-                if (description) clip.outputStreamKinds.emplace(stream.streamIndex, description->mediaType);
-                if (added < 0) {
-                    LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
-                              static_cast<int32_t>(stream.streamIndex));
-                    return KX_S_FALSE;
-                }
-            }
-            if (muxer->WriteHeader() < 0) {
-                LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
-                return KX_S_FALSE;
-            }
-            clip.output = std::move(muxer);
+            file.clips[j].outputName = name.value ? name.value : u"";
+            file.clips[j].outputDue = false;
+            file.clips[j].outputComplete = false;
+        }
+        // The first clip's output is opened now, which tries the container,
+        // the streams and the folder for all the file's clips; the others are
+        // made when their clip starts, so that a split of any number of clips
+        // keeps one file open at a time. Their names are checked now.
+        for (size_t j = 0; j < file.clips.size(); ++j) {
+            HRESULT result = j == 0 ? OpenClipOutput(file, j) : CheckClipOutput(file, j);
+            if (result != KX_S_OK) return result;
         }
     }
     return KX_S_OK;
+}
+
+HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    const char16_t* name = clip.outputName.empty() ? nullptr : clip.outputName.c_str();
+    ITAnalyze* analyze = AnalyzeOf(file);
+    InitMediaKernel();
+    MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
+    {
+        StreamPairDescriptions pair = DescribeFirstTwoStreams(file, analyze);
+        MediaStreamPair streams = pair.Pair();
+        if (!name || muxer->OpenMuxer(name, &streams) < 0) {
+            LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name ? name : u"");
+            return KX_E_FAIL;
+        }
+    }
+    if (file.selectedStreams.empty()) return KX_S_FALSE;
+    for (const auto& stream : file.selectedStreams) {
+        DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
+        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
+        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, description->mediaType);
+        if (added < 0) {
+            LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
+                      static_cast<int32_t>(stream.streamIndex));
+            return KX_S_FALSE;
+        }
+    }
+    if (!OutputIsNoInput(clip.outputName) || muxer->WriteHeader() < 0) {
+        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
+        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.output = std::move(muxer);
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    if (clip.outputName.empty()) {
+        LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
+        return KX_E_FAIL;
+    }
+    if (!OutputNameUsable(clip.outputName)) {
+        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.outputStreamKinds = file.clips.front().outputStreamKinds;
+    clip.outputDue = true;
+    return KX_S_OK;
+}
+
+bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    if (!clip.outputDue) return true;
+    clip.outputDue = false;
+    if (OpenClipOutput(file, clipIndex) == KX_S_OK) return true;
+    if (!TaskFailed()) {
+        // Not a failure of the file: the container took the same streams for the first clip.
+        OutputFailure failure;
+        failure.step = OutputStep::kHeader;
+        failure.path = clip.outputName;
+        failure.reason = "the container refused the streams";
+        FailTask(failure);
+    }
+    return false;
 }
 
 HRESULT CStreamwright::PrepareMerge() {
@@ -137,6 +211,7 @@ HRESULT CStreamwright::PrepareMerge() {
     ITAnalyze* analyze = AnalyzeOf(first);
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
     {
         StreamPairDescriptions pair = DescribeFirstTwoStreams(first, analyze);
         MediaStreamPair streams = pair.Pair();
@@ -146,6 +221,7 @@ HRESULT CStreamwright::PrepareMerge() {
         }
     }
     ClipTask& clip = first.clips.front();
+    clip.outputComplete = false;
     bool failed = false;
     for (const auto& stream : first.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
@@ -159,7 +235,8 @@ HRESULT CStreamwright::PrepareMerge() {
         }
     }
     if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
-    if (muxer->WriteHeader() < 0) {
+    if (!OutputIsNoInput(name.value) || muxer->WriteHeader() < 0) {
+        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
         LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s \n", first.path.c_str());
         return KX_S_FALSE;
     }
@@ -199,12 +276,14 @@ HRESULT CStreamwright::PrepareStreamMix() {
     }
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
     if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
         LogFormat(u"OpenMuxer Failed ,taskFileName = %ls \n", name.value ? name.value : u"");
         return KX_E_FAIL;
     }
     held.clear();
     ClipTask& clip = files_.front().clips.front();
+    clip.outputComplete = false;
     for (auto& file : files_) {
         const SelectedStream& stream = file.selectedStreams.front();
         DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
@@ -216,7 +295,8 @@ HRESULT CStreamwright::PrepareStreamMix() {
             return KX_S_FALSE;
         }
     }
-    if (muxer->WriteHeader() < 0) {
+    if (!OutputIsNoInput(name.value) || muxer->WriteHeader() < 0) {
+        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
         LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s \n", files_.front().path.c_str());
         return KX_S_FALSE;
     }

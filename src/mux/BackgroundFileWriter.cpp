@@ -20,16 +20,12 @@ namespace {
 constexpr int kBufferBytes = 256 * 1024;  // one write system call
 constexpr size_t kMostQueued = 8;         // 2 MB in flight at most
 // Written on the caller's thread before the writer thread starts: headers,
-// and outputs that get little or nothing (a split opens every clip's output
-// at once and fills them one after another; only the one being filled needs
-// a thread).
+// and outputs that get little (short clips need no thread of their own).
 constexpr uint64_t kDirectBytes = 1024 * 1024;
 
 }  // namespace
 
-std::unique_ptr<BackgroundFileWriter> BackgroundFileWriter::Open(const char* path) {
-    if (!path || !*path) return nullptr;
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+std::unique_ptr<BackgroundFileWriter> BackgroundFileWriter::Adopt(int fd) {
     if (fd < 0) return nullptr;
     std::unique_ptr<BackgroundFileWriter> writer(new BackgroundFileWriter(fd));
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
@@ -48,7 +44,7 @@ BackgroundFileWriter::BackgroundFileWriter(int fd) : fd_(fd) {}
 
 BackgroundFileWriter::~BackgroundFileWriter() { Close(); }
 
-int BackgroundFileWriter::Close() {
+int BackgroundFileWriter::Close(bool sync) {
     if (context_) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -70,6 +66,7 @@ int BackgroundFileWriter::Close() {
         avio_context_free(&context_);
     }
     if (fd_ >= 0) {
+        if (sync && result == 0 && ::fsync(fd_) != 0) result = AVERROR(errno);
         if (::close(fd_) != 0 && result == 0) result = AVERROR(errno);
         fd_ = -1;
     }

@@ -19,9 +19,9 @@ namespace kx {
 
 class BackgroundFileWriter {
 public:
-    // Creates or truncates the file (as FFmpeg's file protocol does for
-    // writing); null when it cannot be opened.
-    static std::unique_ptr<BackgroundFileWriter> Open(const char* path);
+    // Writes to an open file, which the writer now owns; null (the file
+    // closed) when the context cannot be made.
+    static std::unique_ptr<BackgroundFileWriter> Adopt(int fd);
     ~BackgroundFileWriter();
     BackgroundFileWriter(const BackgroundFileWriter&) = delete;
     BackgroundFileWriter& operator=(const BackgroundFileWriter&) = delete;
@@ -29,10 +29,11 @@ public:
     // The context to give the muxer; valid until Close.
     AVIOContext* Context() const { return context_; }
 
-    // Flushes the context, waits for every queued write, frees the context
-    // and closes the file. 0, or the first write error as a negative
+    // Flushes the context, waits for every queued write, frees the context,
+    // with `sync` makes the data reach the disk, and closes the file. 0, or
+    // the first error (of a write, the sync or the close) as a negative
     // AVERROR. Idempotent.
-    int Close();
+    int Close(bool sync = false);
 
 private:
     explicit BackgroundFileWriter(int fd);

@@ -1,6 +1,7 @@
 // CTMuxer: the output context's life, from the capability check to the trailer.
 #include "mux/CTMuxer.h"
 
+#include <cerrno>
 #include <cstring>
 
 extern "C" {
@@ -14,7 +15,6 @@ extern "C" {
 #include "media/MediaKernel.h"
 #include "mux/AnnexBFilter.h"
 #include "mux/BackgroundFileWriter.h"
-#include "platform/Thread.h"
 #include "platform/WideString.h"
 
 namespace {
@@ -37,37 +37,50 @@ std::string UpperCasedAscii(std::string text) {
 
 CTMuxer::CTMuxer() = default;
 
-CTMuxer::~CTMuxer() {
-    streams_.clear();  // filters first: they do not depend on the context
-    if (context_) {
-        CloseOutputIo();
-        avformat_free_context(context_);
-        context_ = nullptr;
+CTMuxer::~CTMuxer() { Abandon(); }
+
+bool CTMuxer::OpenOutputIo() {
+    int fd = -1;
+    kx::WriteStatus created = kx::PartialFile::Create(fileName_, fileOptions_, &file_, &fd);
+    if (!created.ok()) {
+        Fail(created.failure());
+        return false;
     }
+    fileWriter_ = kx::BackgroundFileWriter::Adopt(fd);
+    if (!fileWriter_) {
+        Fail(kx::SystemFailure(kx::OutputStep::kCreate, fileName_, ENOMEM));
+        file_.reset();
+        return false;
+    }
+    context_->pb = fileWriter_->Context();
+    return true;
 }
 
-bool CTMuxer::OpenOutputIo(const char* name) {
-    if (name[0] == '\0') return false;
-    // Only a plain path is a local file of ours; names with a protocol
-    // (file: included) keep the library's meaning.
-    const char* protocol = avio_find_protocol_name(name);
-    if (protocol && std::strcmp(protocol, "file") == 0 && std::strncmp(name, "file:", 5) != 0) {
-        fileWriter_ = kx::BackgroundFileWriter::Open(name);
-        if (!fileWriter_) return false;
-        context_->pb = fileWriter_->Context();
-        return true;
-    }
-    return avio_open(&context_->pb, name, AVIO_FLAG_WRITE) >= 0;
+int CTMuxer::CloseOutputIo(bool sync) {
+    if (!fileWriter_) return 0;
+    const int result = fileWriter_->Close(sync);  // flushes and frees the context it lent
+    fileWriter_.reset();
+    if (context_) context_->pb = nullptr;
+    return result;
 }
 
-void CTMuxer::CloseOutputIo() {
-    if (fileWriter_) {
-        fileWriter_->Close();  // flushes and frees the context it lent
-        fileWriter_.reset();
-        context_->pb = nullptr;
-    } else if (context_->pb && !(context_->oformat->flags & AVFMT_NOFILE)) {
-        avio_closep(&context_->pb);
-    }
+void CTMuxer::Fail(kx::OutputFailure failure) {
+    if (failure_) return;
+    LogFormat(u"CTMuxer output failed: %S\n", failure.Text().c_str());
+    failure_ = std::move(failure);
+}
+
+int CTMuxer::IoError() const {
+    if (!context_ || !context_->pb || context_->pb->error >= 0) return 0;
+    return context_->pb->error;
+}
+
+void CTMuxer::FreeContext() {
+    // The stream table points into the context: it goes first.
+    streams_.clear();
+    if (context_) avformat_free_context(context_);
+    context_ = nullptr;
+    headerWritten_ = false;
 }
 
 const char* CTMuxer::GetOutputFormatName(const char16_t* fileName, const kx::MediaStreamPair* pair) {
@@ -105,28 +118,67 @@ int32_t CTMuxer::OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* 
 }
 
 int32_t CTMuxer::WriteHeader() {
-    if (!context_ || headerWritten_) return -1;
-    char name[kMaxNarrowName];
-    // A name whose UTF-8 form does not fit stays empty, and opening fails.
-    kx::WideToUtf8Fixed(fileName_.c_str(), name, sizeof(name));
-    // Opening a pipe for writing waits for a reader, possibly forever.
-    if (kx::NamesPipeOrSocket(fileName_.c_str())) return -1;
-    if (!(context_->oformat->flags & AVFMT_NOFILE) && !OpenOutputIo(name)) return -1;
-    if (avformat_write_header(context_, nullptr) < 0) return -1;
+    if (!context_ || headerWritten_ || failure_) return -1;
+    if (!(context_->oformat->flags & AVFMT_NOFILE)) {
+        // The library keeps names of at most 1023 bytes.
+        char name[kMaxNarrowName];
+        if (!kx::WideToUtf8Fixed(fileName_.c_str(), name, sizeof(name)) || name[0] == '\0') {
+            Fail(kx::SystemFailure(kx::OutputStep::kCheck, fileName_, ENAMETOOLONG));
+            return -1;
+        }
+        kx::WriteStatus usable = kx::PartialFile::CheckName(fileName_, fileOptions_);
+        if (!usable.ok()) {
+            Fail(usable.failure());
+            return -1;
+        }
+        if (!OpenOutputIo()) return -1;
+    }
+    const int result = avformat_write_header(context_, nullptr);
+    if (result < 0) {
+        // A header the container refuses is no failure of the file; one that
+        // cannot be written is. Either way the file goes.
+        if (const int ioError = IoError()) Fail(kx::LibraryFailure(kx::OutputStep::kHeader, fileName_, ioError));
+        CloseOutputIo(false);
+        file_.reset();
+        return -1;
+    }
     headerWritten_ = true;
     return 0;
 }
 
-int32_t CTMuxer::CloseMuxer() {
-    if (!context_) return 0;
-    if (headerWritten_) av_write_trailer(context_);
-    CloseOutputIo();
-    // The stream table points into the context: it goes with it.
-    streams_.clear();
-    avformat_free_context(context_);
-    context_ = nullptr;
-    headerWritten_ = false;
-    return 0;
+kx::WriteStatus CTMuxer::Finish() {
+    if (!context_) return failure_ ? kx::WriteStatus(*failure_) : kx::WriteStatus();
+    if (!failure_ && headerWritten_) {
+        const int result = av_write_trailer(context_);
+        if (result < 0) {
+            const int ioError = IoError();
+            Fail(kx::LibraryFailure(kx::OutputStep::kTrailer, fileName_, ioError ? ioError : result));
+        }
+    }
+    const int closed = CloseOutputIo(fileOptions_.sync && !failure_);
+    if (closed < 0) Fail(kx::LibraryFailure(kx::OutputStep::kClose, fileName_, closed));
+    FreeContext();
+    if (failure_) {
+        file_.reset();
+        return *failure_;
+    }
+    if (file_) {
+        kx::WriteStatus named = file_->Commit();
+        file_.reset();
+        if (!named.ok()) {
+            Fail(named.failure());
+            return named;
+        }
+    }
+    return {};
+}
+
+int32_t CTMuxer::CloseMuxer() { return Finish().ok() ? 0 : -1; }
+
+void CTMuxer::Abandon() {
+    CloseOutputIo(false);
+    FreeContext();
+    file_.reset();
 }
 
 CTMuxer::OutputStreamEntry* CTMuxer::FindEntry(int32_t key) {
@@ -140,8 +192,5 @@ bool CTMuxer::FormatIs(const char* name) const {
 
 bool CTMuxer::ExtensionIs(const char* upperExtension) const { return upperExtension_ == upperExtension; }
 
-void kx::MuxerDeleter::operator()(CTMuxer* muxer) const {
-    if (!muxer) return;
-    muxer->CloseMuxer();
-    delete muxer;
-}
+// An output that nobody finished is incomplete: it is dropped, not kept.
+void kx::MuxerDeleter::operator()(CTMuxer* muxer) const { delete muxer; }

@@ -3,8 +3,14 @@
 // H.264 form the container needs. Nothing is decoded or encoded.
 //
 // Order of use: OpenMuxer, AddStream per stream, WriteHeader, WritePacket per
-// packet, CloseMuxer, delete. Operations answer 0 for success, -1 for failure.
-// One thread at a time.
+// packet, Finish (or CloseMuxer), delete. Operations answer 0 for success, -1
+// for failure. One thread at a time.
+//
+// The file is written under a temporary name in its folder and takes its own
+// name only when Finish has written the trailer and closed it; an output
+// dropped before (Abandon, the destructor) leaves nothing behind. The first
+// failure of the file (creating, writing, closing, naming) is kept as a value
+// (Failure); packets after it are not written.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +23,8 @@
 #include "demux/DemuxTypes.h"
 #include "mux/H264BitstreamForms.h"
 #include "mux/MediaStreamPair.h"
+#include "mux/OutputFailure.h"
+#include "mux/PartialFile.h"
 
 struct AVFormatContext;
 struct AVStream;
@@ -31,8 +39,7 @@ class BackgroundFileWriter;
 class CTMuxer {
 public:
     CTMuxer();
-    // Releases what the muxer owns. A container still open is dropped without
-    // its trailer: CloseMuxer finishes a file.
+    // Releases what the muxer owns. A file not finished is removed.
     ~CTMuxer();
     CTMuxer(const CTMuxer&) = delete;
     CTMuxer& operator=(const CTMuxer&) = delete;
@@ -46,20 +53,34 @@ public:
     // keeps its first stream.
     int32_t AddStream(int32_t key, const kx::StreamMediaInfo* info);
 
-    // Creates the file under its UTF-8 name and writes the container header.
+    // How the file is created and named (before WriteHeader).
+    void SetFileOptions(const kx::OutputFileOptions& options) { fileOptions_ = options; }
+
+    // Creates the file (under its temporary name) and writes the container
+    // header. On failure the file is gone again.
     int32_t WriteHeader();
 
     // Writes one packet whose pts, dts and duration are in 100-ns ticks. The
     // packet is changed in place (and left blank); the caller frees it.
-    // Returns the container writer's result, -1 for an unknown key, 0 for an
-    // H.264 packet dropped because of a bad length prefix.
+    // Returns the container writer's result, -1 for an unknown key or after
+    // a failure of the file, 0 for an H.264 packet dropped because of a bad
+    // length prefix. A packet the container refuses (its times, say) is not
+    // a failure of the file; a write that fails is.
     int32_t WritePacket(int32_t key, AVPacket* packet);
     int32_t WriteVideoPacket(int32_t key, AVPacket* packet);
     int32_t WriteAudioPacket(int32_t key, AVPacket* packet);
 
-    // Trailer (when the header was written), file, contexts. Always 0; a
+    // Trailer (when the header was written), close, and the file's own name;
+    // then the contexts go. On any failure the file is removed instead. A
     // second call does nothing.
+    kx::WriteStatus Finish();
+    // Finish, answering 0 or -1.
     int32_t CloseMuxer();
+    // Drops the output: contexts closed, file removed.
+    void Abandon();
+
+    // The first failure of the file, or null.
+    const kx::OutputFailure* Failure() const { return failure_ ? &*failure_ : nullptr; }
 
     bool IsOpen() const { return context_ != nullptr; }
     bool IsHeaderWritten() const { return headerWritten_; }
@@ -118,14 +139,25 @@ private:
     // Containers that keep H.264 with length prefixes and an avcC record.
     bool StoresLengthPrefixes() const { return ExtensionIs(".MP4") || ExtensionIs(".MOV"); }
 
-    // Opens the output's byte stream: a local file through the background
-    // writer, anything else the library's way. False when it cannot be opened.
-    bool OpenOutputIo(const char* name);
-    // Closes what OpenOutputIo opened.
-    void CloseOutputIo();
+    // Opens the output's byte stream: the temporary file, through the
+    // background writer. False (the failure kept) when it cannot be opened.
+    bool OpenOutputIo();
+    // Closes what OpenOutputIo opened; the first error, as a negative AVERROR.
+    int CloseOutputIo(bool sync);
+    // av_interleaved_write_frame, with a failed write kept as the file's failure.
+    int32_t WriteToContainer(AVPacket* packet);
+    // Keeps the first failure of the file.
+    void Fail(kx::OutputFailure failure);
+    // The error of the byte stream, when a write or seek has failed (0 otherwise).
+    int IoError() const;
+    // Frees the stream table and the context.
+    void FreeContext();
 
     std::u16string fileName_;
-    std::unique_ptr<kx::BackgroundFileWriter> fileWriter_;  // when the output is a local file
+    kx::OutputFileOptions fileOptions_;
+    std::unique_ptr<kx::PartialFile> file_;                 // the file until it has its name
+    std::unique_ptr<kx::BackgroundFileWriter> fileWriter_;
+    std::optional<kx::OutputFailure> failure_;
     std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
     AVFormatContext* context_ = nullptr;
     std::optional<int64_t> leadTicks_;  // see PlaceOnOutputClock

@@ -13,6 +13,7 @@ extern "C" {
 #include "mux/PacketEdits.h"
 
 int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
+    if (failure_) return -1;
     const OutputStreamEntry* entry = FindEntry(key);
     if (!entry) return -1;
     if (entry->mediaType == kx::kMediaVideo) return WriteVideoPacket(key, packet);
@@ -49,17 +50,28 @@ void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
 
 int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
     OutputStreamEntry* entry = FindEntry(key);
-    if (!entry || !packet || !headerWritten_) return -1;
+    if (!entry || !packet || !headerWritten_ || failure_) return -1;
     packet->stream_index = entry->stream->index;
     PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
     KeepDtsRising(*entry, packet);
-    return av_interleaved_write_frame(context_, packet);
+    return WriteToContainer(packet);
+}
+
+int32_t CTMuxer::WriteToContainer(AVPacket* packet) {
+    const int result = av_interleaved_write_frame(context_, packet);
+    // The byte stream's error stays set once a write has failed; a packet the
+    // container refuses leaves it clear.
+    if (const int ioError = IoError()) {
+        Fail(kx::LibraryFailure(kx::OutputStep::kPacket, fileName_, ioError));
+        return ioError;
+    }
+    return result;
 }
 
 int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
     OutputStreamEntry* entry = FindEntry(key);
-    if (!entry || !packet || !headerWritten_) return -1;
+    if (!entry || !packet || !headerWritten_ || failure_) return -1;
     // A packet the filter cannot take goes on as it is; the steps below still
     // bring length prefixes into start-code form.
     if (entry->filter) entry->filter->Filter(packet);
@@ -79,7 +91,7 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
     if (packet->flags == AV_PKT_FLAG_KEY && FormatIs("mpeg") && videoInfo_ && !videoInfo_->extradata.empty())
         kx::PrependExtradata(packet, videoInfo_->extradata.data(), static_cast<int32_t>(videoInfo_->extradata.size()));
 
-    return av_interleaved_write_frame(context_, packet);
+    return WriteToContainer(packet);
 }
 
 // MP4 and MOV keep four-byte length prefixes; every other container gets

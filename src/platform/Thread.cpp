@@ -61,6 +61,13 @@ bool NamesNonRegularFile(const char16_t* path) {
     return ModeOf(path, &mode) && !S_ISREG(mode);
 }
 
+bool IsSameFile(const std::u16string& a, const std::u16string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(WideToUtf8(a).c_str(), &first) != 0 || ::stat(WideToUtf8(b).c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool NamesPipeOrSocket(const char16_t* path) {
     mode_t mode = 0;
     return ModeOf(path, &mode) && (S_ISFIFO(mode) || S_ISSOCK(mode));

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace kx {
@@ -36,6 +37,9 @@ bool DeleteFileW(const char16_t* path);
 // Whether the UTF-16 path names something that exists but is not a regular
 // file: a folder, a pipe, a socket or a device.
 bool NamesNonRegularFile(const char16_t* path);
+
+// Whether both paths name one existing file (device and inode, links followed).
+bool IsSameFile(const std::u16string& a, const std::u16string& b);
 
 // Whether the UTF-16 path names an existing pipe or socket, whose opening
 // waits for the other end.

@@ -1,22 +1,25 @@
 // Outputs that cannot be written as asked, through IStreamwright: a folder
-// that does not exist or refuses writes, names over the limits, a full disk.
-// Every case ends in time with a status and a log line, and leaves no output
-// behind that the converter deletes (outputs still open when it is reset or
-// released).
+// that does not exist or refuses writes, names over the limits or taken, a
+// link or an input at an output's name, a full disk. Every case ends in time
+// with a status and its reason, and no output's name ever holds a partial
+// file; temporary files go with Reset or the converter.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "BadInputSupport.h"
+#include "SmallDisk.h"
 
 using namespace kxtest;
 
@@ -134,9 +137,10 @@ TEST(BadInputOutputs, NamesOverTheLimits) {
     EXPECT_TRUE(FilesUnder(out).empty());
 }
 
-TEST(BadInputOutputs, OutputsOpenWhenASetUpFailsAreDeletedOnRelease) {
+TEST(BadInputOutputs, OutputsOfAFailedSetUpLeaveNothing) {
     // The first file's clips are prepared; the second file's name is too long,
-    // so PrepareTask fails there. Releasing the converter deletes what it opened.
+    // so PrepareTask fails there. Nothing ever holds an output's name, and
+    // releasing the converter removes the temporary file it made.
     const std::string root = TempFolder("bad_out_partial");
     const std::string longInput = root + "/" + std::string(250, 'n') + ".mp4";
     std::filesystem::copy_file(Fixture("h264_aac.mp4"), longInput);
@@ -156,9 +160,14 @@ TEST(BadInputOutputs, OutputsOpenWhenASetUpFailsAreDeletedOnRelease) {
     converter.SetOutputPath(out);
     converter->GetOutputCount(good);
     EXPECT_EQ(converter->PrepareTask(), KX_S_FALSE);
-    EXPECT_EQ(FilesUnder(out).size(), 2u) << "the first file's two outputs are open";
+    EXPECT_EQ(PartialFilesIn(out).size(), 1u) << "the first file's first clip is open";
+    EXPECT_EQ(FilesUnder(out).size(), 1u) << "and nothing else";
+    BSTR reason = KX_GetLastErrorText(converter.get());
+    ASSERT_NE(reason, nullptr);
+    EXPECT_NE(Narrow(reason).find("File name too long"), std::string::npos) << Narrow(reason);
+    SysFreeString(reason);
     converter.Release();
-    EXPECT_TRUE(FilesUnder(out).empty()) << "outputs left open are deleted with the converter";
+    EXPECT_TRUE(FilesUnder(out).empty()) << "outputs left open are removed with the converter";
     EXPECT_TRUE(HasLineStartingWith(log.Lines(), u"SPLITER ADD STREAM FAILED"));
 
     // The same with Reset instead of a release.
@@ -170,70 +179,215 @@ TEST(BadInputOutputs, OutputsOpenWhenASetUpFailsAreDeletedOnRelease) {
     again.SetOutputPath(out);
     again->GetOutputCount(good);
     EXPECT_EQ(again->PrepareTask(), KX_S_OK);
-    EXPECT_EQ(FilesUnder(out).size(), 2u);
+    EXPECT_EQ(KX_GetLastErrorText(again.get()), nullptr);
+    EXPECT_EQ(FilesUnder(out).size(), 1u);
     EXPECT_EQ(again->Reset(), KX_S_OK);
     EXPECT_TRUE(FilesUnder(out).empty());
 }
 
 namespace {
 
-// Splits h264_aac.mp4 into two 4-second clips named into `folder`, or merges
-// it with itself into `mergeOutput`; the task must end, with its closing
-// notifications and log lines.
-void ExpectTaskEndsOnAFullDisk(const std::string& folder, const std::string& mergeOutput) {
-    LogCapture log;
-    GuardedConverter converter;
-    const bool merge = !mergeOutput.empty();
-    HRESULT prepared = PrepareOutput(converter, Fixture("h264_aac.mp4"), merge ? mergeOutput : folder, 2, merge);
-    if (prepared == KX_S_OK) {
-        EXPECT_TRUE(converter.RunToEnd());
-        std::vector<int32_t> codes = converter.notifications().Codes();
-        ASSERT_FALSE(codes.empty());
-        EXPECT_EQ(codes.back(), KX_NOTIFY_TASK_END);
+enum class Job { kSplit, kMerge, kMix };
+
+const char* NameOf(Job job) { return job == Job::kSplit ? "split" : job == Job::kMerge ? "merge" : "mix"; }
+
+// A split of h264_aac.mp4 into two 2-second clips named into `folder`, a merge
+// of it with itself, or a mix of video_only.mp4 with audio_only.m4a, into
+// `folder`/<job><extension>. The output names go to *outputs, and to
+// `beforePrepare` before PrepareTask; returns PrepareTask's status.
+HRESULT PrepareJob(GuardedConverter& converter, Job job, const std::string& folder, const std::string& extension,
+                   uint32_t flags, std::vector<std::string>* outputs,
+                   const std::function<void(const std::vector<std::string>&)>& beforePrepare = {}) {
+    const std::string output = folder + "/" + NameOf(job) + extension;
+    int64_t id = -1;
+    if (job == Job::kMix) {
+        id = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, 1}});
+        EXPECT_GE(converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, 2}}), 0);
+        converter->SetTaskType(KX_TASK_STREAM_MIX, -1);
+    } else if (job == Job::kMerge) {
+        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+        EXPECT_GE(converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}}), 0);
+        converter->SetTaskType(KX_TASK_MERGE, -1);
+        if (IMerge_LossCopy_Check_Info* check = converter->CheckMerge()) check->Release();
     } else {
-        // A header that does not fit is a set-up failure.
-        EXPECT_TRUE(HasLineStartingWith(log.Lines(), u"SPLITER ADD STREAM FAILED") ||
-                    HasLineStartingWith(log.Lines(), u"MERGE ADD STREAM FAILED"))
-            << Joined(log.Lines());
+        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+        for (int j = 0; j < 2; ++j) {
+            ClipRange clip{j * 2 * kSecond, 2 * kSecond, 0};
+            converter->AddTimeClip(id, &clip);
+        }
+        Bstr extensionText(extension);
+        converter->SetOutputExtension(extensionText);
     }
-    converter.Release();
-    EXPECT_FALSE(converter.hung());
-    EXPECT_FALSE(log.Lines().empty());
+    EXPECT_GE(id, 0);
+    EXPECT_EQ(KX_SetOutputOptions(converter.get(), flags), KX_S_OK);
+    converter.SetOutputPath(job == Job::kSplit ? folder : output);
+    const int64_t count = converter->GetOutputCount(id);
+    for (int64_t j = 0; j < count; ++j) {
+        BSTR name = nullptr;
+        converter->GetOutputFileName(id, j, &name);
+        outputs->push_back(name ? Narrow(name) : "");
+        SysFreeString(name);
+    }
+    if (beforePrepare) beforePrepare(*outputs);
+    return converter.Prepare(id);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string LastErrorText(IStreamwright* converter) {
+    BSTR text = KX_GetLastErrorText(converter);
+    std::string narrow = text ? Narrow(text) : "";
+    SysFreeString(text);
+    return narrow;
 }
 
 }  // namespace
 
-TEST(BadInputOutputs, DiskFullThroughDevFull) {
-    // Every write to /dev/full fails with "no space left": outputs named as
-    // links to it behave like files on a full disk.
-    const std::string folder = TempFolder("bad_out_devfull");
-    // Split names carry the file id, known only after AddFile: the merge
-    // output, whose name the host gives, is the one linked.
-    const std::string merged = folder + "/merged.mp4";
-    std::filesystem::create_symlink("/dev/full", merged);
-    ExpectTaskEndsOnAFullDisk(folder, merged);
+TEST(BadInputOutputs, ALinkAtAnOutputNameIsNeverWrittenThrough) {
+    // Without KX_OUTPUT_REPLACE the link is an existing file: refused. With
+    // it, the finished output takes the link's place. The file the link
+    // points to stays as it was either way.
+    struct Case {
+        Job job;
+        size_t linkedOutput;
+        bool replace;
+    };
+    for (const Case& c : {Case{Job::kMerge, 0, false}, Case{Job::kMerge, 0, true}, Case{Job::kSplit, 1, false},
+                          Case{Job::kSplit, 1, true}}) {
+        SCOPED_TRACE(std::string(NameOf(c.job)) + (c.replace ? ", replacing" : ""));
+        const std::string folder = TempFolder("bad_out_link");
+        const std::string victim = TempFolder("bad_out_link_target") + "/victim.mp4";
+        WriteBytes(victim, "precious");
+        // The names are known once the inputs are added: the link is made then.
+        std::string linked;
+        LogCapture log;
+        GuardedConverter converter;
+        std::vector<std::string> outputs;
+        const HRESULT prepared =
+            PrepareJob(converter, c.job, folder, ".mp4", c.replace ? KX_OUTPUT_REPLACE : 0, &outputs,
+                       [&](const std::vector<std::string>& names) {
+                           linked = names[c.linkedOutput];
+                           std::filesystem::create_symlink(victim, linked);
+                       });
+        if (!c.replace) {
+            EXPECT_NE(prepared, KX_S_OK);
+            EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + linked + ": it already exists");
+            EXPECT_TRUE(std::filesystem::is_symlink(linked));
+        } else {
+            ASSERT_EQ(prepared, KX_S_OK);
+            EXPECT_TRUE(converter.RunToEnd());
+            EXPECT_FALSE(std::filesystem::is_symlink(linked));
+            EXPECT_EQ(DecodeErrors(linked), "");
+        }
+        converter.Release();
+        EXPECT_EQ(ReadFile(victim), "precious");
+        EXPECT_TRUE(PartialFilesIn(folder).empty());
+    }
 }
 
-TEST(BadInputOutputs, DiskFullOnASmallTmpfs) {
-    // A private mount namespace, so that the small file system vanishes with
-    // the process whatever happens.
-    if (unshare(CLONE_NEWNS) != 0) {
-        GTEST_SKIP() << "cannot make a mount namespace (" << std::strerror(errno)
-                     << "): disk-full case on tmpfs skipped; /dev/full covers it";
+TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
+    // A hard link named like the first clip, or a merge named like its input:
+    // the same file, refused before anything is written.
+    const std::string folder = TempFolder("bad_out_is_input");
+    const std::string input = folder + "/in.mp4";
+    std::filesystem::copy_file(Fixture("h264_aac.mp4"), input);
+    const auto size = std::filesystem::file_size(input);
+    for (const bool merge : {false, true}) {
+        SCOPED_TRACE(merge ? "merge" : "split");
+        GuardedConverter converter;
+        const int64_t id = converter.AddFileWithStreams(input, {{0, 1}, {1, 2}});
+        ASSERT_GE(id, 0);
+        ClipRange clip{0, 2 * kSecond, 0};
+        converter->AddTimeClip(id, &clip);
+        std::string output = input;
+        if (merge) {
+            converter->SetTaskType(KX_TASK_MERGE, -1);
+            converter->CheckMerge()->Release();
+        } else {
+            output = folder + "/in_" + std::to_string(id) + "_000.mp4";
+            std::filesystem::create_hard_link(input, output);
+        }
+        ASSERT_EQ(KX_SetOutputOptions(converter.get(), KX_OUTPUT_REPLACE), KX_S_OK);
+        converter.SetOutputPath(merge ? output : folder);
+        EXPECT_NE(converter.Prepare(id), KX_S_OK);
+        EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + output + ": it is the input " + input);
+        converter.Release();
+        EXPECT_EQ(std::filesystem::file_size(input), size);
+        EXPECT_TRUE(PartialFilesIn(folder).empty());
+        if (!merge) std::filesystem::remove(output);
     }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        GTEST_SKIP() << "cannot make mounts private (" << std::strerror(errno) << "): tmpfs case skipped";
+}
+
+TEST(BadInputOutputs, DiskFullFailsTheTaskAndLeavesNoOutput) {
+    // Every task into every container on a disk too small for its first
+    // output: the task fails with the system's reason, nothing holds an
+    // output's name, and a file the merge was to replace stays as it was.
+    const Job jobs[] = {Job::kSplit, Job::kMerge, Job::kMix};
+    for (const std::string extension : {".mp4", ".mkv", ".ts"}) {
+        for (Job job : jobs) {
+            SCOPED_TRACE(std::string(NameOf(job)) + " into " + extension);
+            SmallDisk disk("bad_out_full", 96 * 1024);
+            const std::string previous = disk.Folder() + "/merge" + extension;
+            if (job == Job::kMerge) WriteBytes(previous, "previous");
+            GuardedConverter converter;
+            std::vector<std::string> outputs;
+            ASSERT_EQ(PrepareJob(converter, job, disk.Folder(), extension, KX_OUTPUT_REPLACE, &outputs), KX_S_OK)
+                << LastErrorText(converter.get());
+            ASSERT_TRUE(converter.RunToEnd());
+            const std::vector<Notification> all = converter.notifications().All();
+            ASSERT_GE(all.size(), 2u);
+            EXPECT_EQ(all.back().code, KX_NOTIFY_TASK_END);
+            EXPECT_EQ(all[all.size() - 2].code, KX_NOTIFY_TASK_FAILED) << "on " << disk.Kind();
+            EXPECT_EQ(all[all.size() - 2].value, KX_E_FROM_ERRNO(disk.Error()));
+            EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + outputs[0] + ": " + disk.Reason());
+            EXPECT_EQ(KX_IsOutputComplete(converter.get(), all.front().fileId, 0), 0);
+            converter.Release();
+            std::vector<std::string> left = FilesUnder(disk.Folder());
+            if (job == Job::kMerge) {
+                EXPECT_EQ(ReadFile(previous), "previous");
+                EXPECT_EQ(left, std::vector<std::string>{previous});
+            } else {
+                EXPECT_TRUE(left.empty()) << left.front();
+            }
+        }
     }
-    const std::string folder = TempFolder("bad_out_tmpfs");
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=96k") != 0) {
-        GTEST_SKIP() << "cannot mount a tmpfs (" << std::strerror(errno) << "): disk-full case skipped";
+}
+
+TEST(BadInputOutputs, OneClipFileOpenAtATimeWhateverTheClipCount) {
+    // 200 clips with room for fewer than 40 open files: each clip's file is
+    // made when the clip starts and closed when it ends.
+    const std::string folder = TempFolder("bad_out_many_clips");
+    GuardedConverter converter;
+    const int64_t id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+    ASSERT_GE(id, 0);
+    constexpr int kClips = 200;
+    for (int j = 0; j < kClips; ++j) {
+        ClipRange clip{j * kSecond / 20, kSecond / 20, 0};
+        converter->AddTimeClip(id, &clip);
     }
-    ExpectTaskEndsOnAFullDisk(folder, "");
-    ExpectTaskEndsOnAFullDisk(folder, folder + "/merged.mkv");
-    // Both outputs of the split were closed by the engine: they stay, cut short.
-    std::vector<std::string> files = FilesUnder(folder);
-    EXPECT_GE(files.size(), 1u);
-    umount2(folder.c_str(), MNT_DETACH);
+    converter->SetTaskType(KX_TASK_SPLIT, 0);
+    converter.SetOutputPath(folder);
+    size_t open = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) open += entry.exists() ? 1 : 0;
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit few = saved;
+    few.rlim_cur = open + 40;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+    const HRESULT prepared = converter.Prepare(id);
+    const bool ran = prepared == KX_S_OK && converter.RunToEnd();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(prepared, KX_S_OK) << LastErrorText(converter.get());
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(converter.notifications().Codes().back(), KX_NOTIFY_TASK_END);
+    int complete = 0;
+    for (int j = 0; j < kClips; ++j) complete += KX_IsOutputComplete(converter.get(), id, j);
+    EXPECT_EQ(complete, kClips);
+    converter.Release();
+    EXPECT_EQ(FilesUnder(folder).size(), static_cast<size_t>(kClips));
 }
 
 TEST(BadInputOutputs, NamedPipeAsOutputIsRefusedWithoutWaitingForAReader) {

@@ -261,7 +261,9 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
             converter.Release();
             ASSERT_FALSE(converter.hung());
         }
-        // Released: the output was either finished by the run or deleted as unfinished.
+        // Released: the output was either finished by the run or removed as
+        // unfinished, with its temporary file.
+        EXPECT_TRUE(PartialFileOf(output).empty()) << output;
         if (!std::filesystem::exists(output)) {
             ++deleted;
             continue;
@@ -341,13 +343,11 @@ TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(pause.log.count.load(), count) << "no notification after Release";
 
-    // The finished clip stays and plays. The stop closed the clip it cut off
-    // and the one never reached (the inputs are reopened, the outputs closed):
-    // both stay, readable.
+    // The finished clip stays and plays. The clip the stop cut off and the one
+    // never reached leave nothing, not even a temporary file.
     EXPECT_TRUE(std::filesystem::exists(names[0]));
     EXPECT_EQ(DecodeErrors(names[0]), "");
-    EXPECT_TRUE(Readable(names[1])) << names[1];
-    EXPECT_TRUE(Readable(names[2])) << names[2];
+    EXPECT_EQ(FilesUnder(folder), std::vector<std::string>{names[0]});
 }
 
 TEST(Concurrency, ReleasingARunningConverterAtRandomPointsJoinsItsWorker) {

@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "MuxTestSupport.h"
+#include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "converter/FileRecord.h"
 #include "mux/CTMuxer.h"
@@ -381,30 +382,41 @@ TEST(MuxPacketTest, NamesAreWrittenInUtf8AndLimitedTo1023Bytes) {
     ASSERT_EQ(muxer.OpenMuxer(wide.c_str(), &pair), 0);
     ASSERT_EQ(muxer.AddStream(0, &video), 0);
     EXPECT_EQ(muxer.WriteHeader(), -1);
-    EXPECT_EQ(muxer.CloseMuxer(), 0);
+    ASSERT_NE(muxer.Failure(), nullptr);
+    EXPECT_EQ(muxer.Failure()->systemError, ENAMETOOLONG);
+    EXPECT_EQ(muxer.CloseMuxer(), -1);
 }
 
-// The deleter that file records use finishes the file before freeing.
-TEST(MuxPacketTest, MuxerDeleterClosesTheFile) {
-    muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const int index = source.FirstStreamOf(kx::kMediaVideo);
-    const kx::StreamMediaInfo* video = source.Info(index);
-    const std::string path = muxtest::OutputPath("deleter.mp4");
-    kx::MuxerPtr muxer(new CTMuxer);
-    OpenWithVideo(*muxer, path, *video);
-    AVPacket* packet = av_packet_alloc();
-    for (int written = 0; written < 30 && source.Read(packet);) {
-        if (packet->stream_index == index) {
-            EXPECT_EQ(muxer->WritePacket(0, packet), 0);
-            ++written;
+// The file is written under a temporary name and takes its own only when
+// finished; the deleter that file records use drops an unfinished file.
+TEST(MuxPacketTest, OnlyAFinishedFileTakesItsName) {
+    for (const bool finish : {false, true}) {
+        muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
+        const int index = source.FirstStreamOf(kx::kMediaVideo);
+        const kx::StreamMediaInfo* video = source.Info(index);
+        const std::string path = muxtest::OutputPath(finish ? "finished.mp4" : "dropped.mp4");
+        kx::MuxerPtr muxer(new CTMuxer);
+        OpenWithVideo(*muxer, path, *video);
+        AVPacket* packet = av_packet_alloc();
+        for (int written = 0; written < 30 && source.Read(packet);) {
+            if (packet->stream_index == index) {
+                EXPECT_EQ(muxer->WritePacket(0, packet), 0);
+                ++written;
+            }
+            av_packet_unref(packet);
         }
-        av_packet_unref(packet);
+        av_packet_free(&packet);
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_FALSE(kxtest::PartialFileOf(path).empty());
+        if (finish) EXPECT_TRUE(muxer->Finish().ok());
+        muxer.reset();
+        EXPECT_TRUE(kxtest::PartialFileOf(path).empty());
+        EXPECT_EQ(std::filesystem::exists(path), finish);
+        if (!finish) continue;
+        EXPECT_EQ(muxtest::ProbeStreams(path), "h264,video\n");
+        EXPECT_EQ(muxtest::DecodeErrors(path), "");
+        EXPECT_EQ(muxtest::VideoFrameHashes(path).size(), 30u);
     }
-    av_packet_free(&packet);
-    muxer.reset();
-    EXPECT_EQ(muxtest::ProbeStreams(path), "h264,video\n");
-    EXPECT_EQ(muxtest::DecodeErrors(path), "");
-    EXPECT_EQ(muxtest::VideoFrameHashes(path).size(), 30u);
 }
 
 }  // namespace

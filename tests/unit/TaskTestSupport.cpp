@@ -1,5 +1,7 @@
 #include "TaskTestSupport.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -32,11 +34,55 @@ std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
     return codes;
 }
 
+namespace {
+
+// The test process's own folder in the temporary folder: the suites of
+// several build folders may run at once on one machine, and outputs are
+// never written over another run's files.
+const std::filesystem::path& ProcessFolder() {
+    static const std::filesystem::path folder =
+        std::filesystem::path(testing::TempDir()) / ("kx_" + std::to_string(getpid()));
+    return folder;
+}
+
+class RemoveProcessFolder : public testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(ProcessFolder(), ignored);
+    }
+};
+
+[[maybe_unused]] testing::Environment* const g_removeProcessFolder =
+    testing::AddGlobalTestEnvironment(new RemoveProcessFolder);
+
+}  // namespace
+
 std::string TempFolder(const std::string& name) {
-    std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / ("kx_" + name);
+    std::filesystem::path dir = ProcessFolder() / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();
+}
+
+bool IsPartialName(const std::string& name) {
+    return name.size() > 1 && name[0] == '.' && name.find(".partial-") != std::string::npos;
+}
+
+std::vector<std::string> PartialFilesIn(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        if (IsPartialName(entry.path().filename().string())) found.push_back(entry.path().string());
+    return found;
+}
+
+std::string PartialFileOf(const std::string& output) {
+    const std::filesystem::path path(output);
+    const std::string prefix = "." + path.filename().string() + ".partial-";
+    for (const auto& found : PartialFilesIn(path.parent_path().string()))
+        if (std::filesystem::path(found).filename().string().rfind(prefix, 0) == 0) return found;
+    return {};
 }
 
 Task::Task() : converter_(CreateConverter()) {

@@ -36,8 +36,16 @@ private:
     std::vector<Notification> items_;
 };
 
-// A fresh, empty folder under the test temp folder.
+// A fresh, empty folder in this process's own folder under the test temp
+// folder (removed when the tests end).
 std::string TempFolder(const std::string& name);
+
+// The temporary files (".<name>.partial-XXXXXX") in a folder, and the one
+// of a given output ("" when there is none).
+std::vector<std::string> PartialFilesIn(const std::string& folder);
+std::string PartialFileOf(const std::string& output);
+// Whether a file name is a temporary output file.
+bool IsPartialName(const std::string& name);
 
 // One converter with helpers for the common steps.
 class Task {
