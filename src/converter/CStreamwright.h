@@ -141,7 +141,9 @@ private:
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
     CMergeLossCopyCheckInfo* mergeCheckResult_ = nullptr;
-    OutputFileOptions outputOptions_;
+    // Hosts that never set output options keep the replacing outputs they
+    // always had (now complete or absent); the program asks for refusal.
+    OutputFileOptions outputOptions_{.replace = true};
     std::atomic<bool> taskFailed_{false};
     std::mutex failureMutex_;  // the worker records, any host thread reads
     std::optional<OutputFailure> lastFailure_;
