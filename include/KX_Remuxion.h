@@ -656,11 +656,13 @@ KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
  * outputs (a killed process leaves them, hidden, and no later task reads
  * them). A split creates each clip's file when the clip starts.
  *
- * By default an output never replaces a file: PrepareTask refuses a name that
- * exists (a link included), and a file that appears under the name while the
- * task runs makes the task fail (KX_E_FROM_ERRNO(EEXIST)) rather than be
- * replaced. No output is ever written through a link, and an output that is
- * the same file as an input is refused whatever the flags.
+ * By default (KX_OUTPUT_REPLACE) a finished output replaces a file of its
+ * name, as it always has. Without that flag an output never replaces a file:
+ * PrepareTask refuses a name that exists (a link included), and a file that
+ * appears under the name while the task runs makes the task fail
+ * (KX_E_FROM_ERRNO(EEXIST)) rather than be replaced. No output is ever
+ * written through a link, and an output that is the same file as an input is
+ * refused whatever the flags.
  */
 enum {
     KX_OUTPUT_REPLACE = 1, /* an output may take the place of an existing file of its name */
@@ -673,7 +675,8 @@ enum {
 KX_EXPORT int32_t KX_IsOutputComplete(IStreamwright* converter, int64_t fileId, int64_t outputIndex);
 
 /* Sets the output flags of a converter made by this library (before
- * PrepareTask). KX_E_FAIL during a task, KX_E_INVALIDARG for unknown flags. */
+ * PrepareTask; KX_OUTPUT_REPLACE until a host sets them). KX_E_FAIL during a
+ * task, KX_E_INVALIDARG for unknown flags. */
 KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags);
 
 /*

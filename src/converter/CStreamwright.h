@@ -159,7 +159,9 @@ private:
     InputPolicy inputPolicy_;
     InputProblem lastInputProblem_;
     std::vector<EarlyInputEnd> earlyInputEnds_;
-    OutputFileOptions outputOptions_;
+    // Hosts that never set output options keep the replacing outputs they
+    // always had (now complete or absent); the program asks for refusal.
+    OutputFileOptions outputOptions_{.replace = true};
     std::atomic<bool> taskFailed_{false};
     std::mutex failureMutex_;  // the worker records, any host thread reads
     std::optional<FailureReport> lastFailure_;

@@ -118,12 +118,14 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
         if (key) {
             KeyFrameRecord record{};
             record.keyFrameNumber = ++keyFrameNumber;
-            record.time = packet->pts == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(packet->pts, stream->time_base) - timeZero_;
+            const int64_t shown = ShownTimeOf(packet, stream);
+            record.time = shown == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(shown, stream->time_base) - timeZero_;
             record.frameNumber = frameNumber;
             AppendKeyFrame(index_, record);
         }
         if (progressKnown && sinceReport >= framesPerPercent) {
-            int64_t t = packet->pts == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(packet->pts, stream->time_base) - timeZero_;
+            const int64_t shown = ShownTimeOf(packet, stream);
+            int64_t t = shown == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(shown, stream->time_base) - timeZero_;
             sinceReport = 0;
             double percent = std::clamp(double(t) * 100.0 / double(total), 0.0, 100.0);
             ReportProgress(static_cast<int64_t>(percent));

@@ -193,6 +193,13 @@ int CTSingleDemuxerControl::ReadPacketMode() {
 
 void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
     const bool dtsMissing = packet_->dts == AV_NOPTS_VALUE;
+    packet_->pts = ShownTimeOf(packet_, stream);
+    // Some containers give pictures no duration (MP4 with uneven frame
+    // spacing): a picture lasts the stream's mean frame time, which is what
+    // ends the last one where a merge joins the next file.
+    const AVRational rate = stream->avg_frame_rate;
+    if (packet_->duration <= 0 && mediaType == kMediaVideo && rate.num > 0 && rate.den > 0)
+        packet_->duration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
     packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
     packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
     packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);

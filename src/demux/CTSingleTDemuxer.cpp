@@ -24,6 +24,14 @@ int MediaTypeFor(AVMediaType type) {
     }
 }
 
+bool HasReorderedVideo(const AVFormatContext* format) {
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* codec = format->streams[i]->codecpar;
+        if (codec->codec_type == AVMEDIA_TYPE_VIDEO && codec->video_delay > 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
@@ -62,6 +70,13 @@ int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVForm
         if (!input.context) return refuse(std::move(input.problem));
         format = input.context;
     }
+    // Presentation times the container leaves out are guessed by the library
+    // only where pictures are reordered; without reordering a player shows
+    // each picture at its decoding time, and so do we.
+    if (HasReorderedVideo(format))
+        format->flags |= AVFMT_FLAG_GENPTS;
+    else
+        format->flags &= ~AVFMT_FLAG_GENPTS;
     format_ = format;
     decodeMode_ = decodeMode;
     fileBytes_ = source.bytes ? static_cast<int64_t>(source.bytes->size()) : CurrentInputBytes(format_);

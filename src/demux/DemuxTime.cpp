@@ -35,4 +35,10 @@ int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase) {
     return av_rescale_q(ticks, AVRational{1, int(kTicksPerSecond)}, timeBase);
 }
 
+int64_t ShownTimeOf(const AVPacket* packet, const AVStream* stream) {
+    if (packet->pts != AV_NOPTS_VALUE) return packet->pts;
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && stream->codecpar->video_delay > 0) return AV_NOPTS_VALUE;
+    return packet->dts;
+}
+
 }  // namespace kx

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+struct AVPacket;
 struct AVStream;
 
 namespace kx {
@@ -25,5 +26,11 @@ int64_t StreamStartTicks(const AVStream* stream);
 
 // Ticks -> the stream's time base, for seeking.
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase);
+
+// A packet's presentation time in its stream's time base. Containers without
+// presentation times (AVI) give decoding times only; where the codec does not
+// reorder pictures, a player shows each at its decoding time. AV_NOPTS_VALUE
+// when neither is known.
+int64_t ShownTimeOf(const AVPacket* packet, const AVStream* stream);
 
 }  // namespace kx

@@ -150,10 +150,20 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             TimeClipBounds(range, file ? file->keyFrames : std::vector<KeyFrameRecord>{},
                            file ? FileDurationTicks(*file) : 0, converter.TaskOption() == 0);
         ClipGate gate(bounds, VideoFlagsOf(streams));
-        PositionForTimeClip(control, bounds, control->CheckSeekable(-1));
+        const int capabilities = control->CheckSeekable(-1);
+        PositionForTimeClip(control, bounds, capabilities);
+        // After a join nothing of the clip may land before the end of what
+        // was written before (sound may overlap it by one packet): pre-roll
+        // an edit list hid is shown after the join, as MP4 and Matroska
+        // cannot hide pictures in the middle of a stream.
+        int64_t lead = 0;
+        if (timeOffset > 0) {
+            lead = ClipLeadBeforeStart(converter, control, bounds, VideoFlagsOf(streams), counters);
+            PositionForTimeClip(control, bounds, capabilities);
+        }
         converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         // The clip's own start lands on the end of what was written before.
-        const int64_t shift = timeOffset - gate.Zero();
+        const int64_t shift = timeOffset - gate.Zero() + lead;
         ClipEnd end;
         outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
             converter.runningByteCount += p->size;

@@ -2,7 +2,11 @@
 
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
+
+#include <algorithm>
+#include <set>
 
 #include "demux/ITDemuxer.h"
 #include "log/KX_Log.h"
@@ -52,6 +56,34 @@ ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, Cl
         packet.Unref();
         control->ReadNext();
     }
+}
+
+int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control, const ClipBounds& bounds,
+                            const std::map<int, bool>& streams, const ClipCounters& counters) {
+    // Past this decoding time nothing that comes later reaches before the start.
+    constexpr int64_t kScanLimit = 10 * 10'000'000LL;
+    ClipGate gate(bounds, streams);
+    const int64_t zero = gate.Zero();
+    int64_t earliest = zero;
+    std::set<int> reached;  // streams that got to the clip's start
+    EnginePacket packet;
+    while (reached.size() < streams.size()) {
+        if (TakeNextPacket(converter, control, packet.get(), counters) != NextPacket::kGot) break;
+        const PacketFate fate = gate.Judge(packet.get());
+        if (fate == PacketFate::kClipDone) break;
+        const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (fate != PacketFate::kSkip && time != AV_NOPTS_VALUE) {
+            const auto stream = streams.find(packet->stream_index);
+            const bool video = stream != streams.end() && stream->second;
+            earliest = std::min(earliest, video ? time : time + std::max<int64_t>(packet->duration, 0));
+            if (time >= zero) reached.insert(packet->stream_index);
+        }
+        if (packet->dts != AV_NOPTS_VALUE && packet->dts > zero + kScanLimit) break;
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    return zero - earliest;
 }
 
 }  // namespace kx

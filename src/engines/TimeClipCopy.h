@@ -33,4 +33,12 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
 ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, ClipGate& gate,
                          const ClipCounters& counters, const std::function<void(AVPacket*)>& write);
 
+// How far before its start a clip reaches, 0 or more: pictures hidden by an
+// edit list that its first key frame needs count, and sound before them
+// counts less its first packet's duration, as sound may overlap a join by
+// one packet. Reads from where the reader stands (after PositionForTimeClip)
+// and leaves it past the clip's start: position it again before copying.
+int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control, const ClipBounds& bounds,
+                            const std::map<int, bool>& streams, const ClipCounters& counters);
+
 }  // namespace kx

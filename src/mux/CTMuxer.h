@@ -105,7 +105,16 @@ private:
         std::unique_ptr<kx::AnnexBFilter> filter;
         AVStream* stream = nullptr;
         int64_t lastDts = INT64_MIN;  // in the stream's time base
+        std::optional<int64_t> roundingTicks;  // see PlaceOnOutputClock
     };
+
+    // Containers that hold no time before 0 would have the library move every
+    // stream by the first packet's lead, rounded up to each stream's time
+    // base; on a time base of one frame (AVI) that opens a hole after the
+    // first picture. The lead is taken off here instead, and each stream's
+    // first time is rounded to its nearest step, that rounding then kept for
+    // all its packets so that neighbours stay neighbours. Ticks in, ticks out.
+    void PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet);
 
     // Where clips meet, the first packet of the next clip may not decode after
     // the last of the one before (an audio packet sounding across the join):
@@ -151,6 +160,7 @@ private:
     std::optional<kx::OutputFailure> failure_;
     std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
     AVFormatContext* context_ = nullptr;
+    std::optional<int64_t> leadTicks_;  // see PlaceOnOutputClock
     bool headerWritten_ = false;
     std::map<int32_t, OutputStreamEntry> streams_;
     std::unique_ptr<OwnedStreamInfo> audioInfo_;

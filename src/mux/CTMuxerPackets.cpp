@@ -1,6 +1,8 @@
 // CTMuxer: the packet path. Timestamps arrive in 100-ns ticks and leave in
 // the output stream's time base; H.264 leaves in the form its container
 // stores.
+#include <algorithm>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -19,6 +21,24 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     return -1;
 }
 
+void CTMuxer::PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet) {
+    int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (time == AV_NOPTS_VALUE) return;
+    if (!leadTicks_) {
+        const bool holdsNegative = context_->oformat->flags & (AVFMT_TS_NEGATIVE | AVFMT_NOTIMESTAMPS);
+        leadTicks_ = holdsNegative ? 0 : std::max<int64_t>(0, -time);
+    }
+    time += *leadTicks_;
+    if (!entry.roundingTicks) {
+        const AVRational ticks{1, static_cast<int>(kx::kTicksPerSecond)};
+        const AVRational base = entry.stream->time_base;
+        entry.roundingTicks = time - av_rescale_q(av_rescale_q(time, ticks, base), base, ticks);
+    }
+    const int64_t shift = *leadTicks_ - *entry.roundingTicks;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
+}
+
 void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
     if (packet->dts == AV_NOPTS_VALUE) return;
     if (entry.lastDts != INT64_MIN && packet->dts <= entry.lastDts) {
@@ -32,6 +52,7 @@ int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
     OutputStreamEntry* entry = FindEntry(key);
     if (!entry || !packet || !headerWritten_ || failure_) return -1;
     packet->stream_index = entry->stream->index;
+    PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
     KeepDtsRising(*entry, packet);
     return WriteToContainer(packet);
@@ -56,6 +77,7 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
     if (entry->filter) entry->filter->Filter(packet);
 
     packet->stream_index = entry->stream->index;
+    PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);
     KeepDtsRising(*entry, packet);
 

@@ -81,6 +81,10 @@ WriteStatus PartialFile::CheckName(const std::u16string& finalPath, const Output
     if (::lstat(finalUtf8.c_str(), &status) != 0) return {};
     if (!options.replace) return SystemFailure(OutputStep::kCheck, finalPath, EEXIST);
     if (S_ISDIR(status.st_mode)) return SystemFailure(OutputStep::kCheck, finalPath, EISDIR);
+    // A pipe, device or socket under the name is somebody's channel, not an
+    // old output: never replaced.
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode))
+        return SystemFailure(OutputStep::kCheck, finalPath, EEXIST);
     return {};
 }
 

@@ -62,11 +62,15 @@ inline int64_t ToTicks(const std::string& value, AVRational tb) {
     return av_rescale(std::stoll(value), int64_t(tb.num) * 10'000'000, tb.den);
 }
 
-// The packets of one stream as ffprobe lists them (pts generated where the
-// container has none, as the readers do), times in ticks.
+// The packets of one stream as ffprobe lists them, times in ticks. Where the
+// container gives no pts, the readers take the decoding time of pictures
+// that are not reordered and let the library guess the others.
 inline std::vector<Packet> ProbePackets(const std::string& file, int stream) {
+    auto values = ProbeStream(file, stream);
     AVRational tb = ProbeTimeBase(file, stream);
-    std::string out = kxtest::RunCommand("ffprobe -v error -fflags +genpts -select_streams " + std::to_string(stream) +
+    const bool reordered = values["codec_type"] == "video" && values["has_b_frames"] != "0";
+    std::string out = kxtest::RunCommand("ffprobe -v error " + std::string(reordered ? "-fflags +genpts " : "") +
+                                         "-select_streams " + std::to_string(stream) +
                                          " -show_entries packet=pts,dts,size,flags -of csv " + Quote(file));
     std::vector<Packet> packets;
     for (const auto& line : Split(out, '\n')) {
@@ -76,6 +80,7 @@ inline std::vector<Packet> ProbePackets(const std::string& file, int stream) {
         p.stream = stream;
         p.pts = ToTicks(f[1], tb);
         p.dts = ToTicks(f[2], tb);
+        if (p.pts == kx::kNoPts) p.pts = p.dts;
         p.size = std::stoi(f[3]);
         p.key = !f[4].empty() && f[4][0] == 'K';
         packets.push_back(p);

@@ -1,5 +1,7 @@
 #include "TaskTestSupport.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -32,8 +34,32 @@ std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
     return codes;
 }
 
+namespace {
+
+// The test process's own folder in the temporary folder: the suites of
+// several build folders may run at once on one machine, and outputs are
+// never written over another run's files.
+const std::filesystem::path& ProcessFolder() {
+    static const std::filesystem::path folder =
+        std::filesystem::path(testing::TempDir()) / ("kx_" + std::to_string(getpid()));
+    return folder;
+}
+
+class RemoveProcessFolder : public testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(ProcessFolder(), ignored);
+    }
+};
+
+[[maybe_unused]] testing::Environment* const g_removeProcessFolder =
+    testing::AddGlobalTestEnvironment(new RemoveProcessFolder);
+
+}  // namespace
+
 std::string TempFolder(const std::string& name) {
-    std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / ("kx_" + name);
+    std::filesystem::path dir = ProcessFolder() / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();

@@ -36,7 +36,8 @@ private:
     std::vector<Notification> items_;
 };
 
-// A fresh, empty folder under the test temp folder.
+// A fresh, empty folder in this process's own folder under the test temp
+// folder (removed when the tests end).
 std::string TempFolder(const std::string& name);
 
 // The temporary files (".<name>.partial-XXXXXX") in a folder, and the one
