@@ -28,7 +28,8 @@ int RunMerge(const Arguments& args) {
     ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false},
                                                   {"--quiet", "-q", false, false},
                                                   {"--overwrite", "-y", false, false},
-                                                  {"--fsync", "", false, false}});
+                                                  {"--fsync", "", false, false},
+                                                  {"--allow-truncated", "", false, false}});
     if (parsed.positional.empty()) UsageError("merge needs the FILEs to join");
     auto output = parsed.Value("--output");
     if (!output) UsageError("merge needs the output file: -o OUT");
@@ -69,6 +70,7 @@ int RunMerge(const Arguments& args) {
     settings.quiet = quiet;
     settings.overwrite = overwrite;
     settings.sync = parsed.Has("--fsync");
+    settings.allowTruncated = parsed.Has("--allow-truncated");
     settings.plan = PlanFor(sources, ExtensionOf(*output), false);
     TaskResult result = RunTask(converter.Get(), settings);
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);

@@ -39,7 +39,8 @@ int RunMix(const Arguments& args) {
                                                 {"--stream", "", true, true},
                                                 {"--quiet", "-q", false, false},
                                                 {"--overwrite", "-y", false, false},
-                                                {"--fsync", "", false, false}});
+                                                {"--fsync", "", false, false},
+                                                {"--allow-truncated", "", false, false}});
     if (parsed.positional.empty()) UsageError("mix needs the FILEs whose streams it puts together");
     auto output = parsed.Value("--output");
     if (!output) UsageError("mix needs the output file: -o OUT");
@@ -82,6 +83,7 @@ int RunMix(const Arguments& args) {
     settings.quiet = quiet;
     settings.overwrite = overwrite;
     settings.sync = parsed.Has("--fsync");
+    settings.allowTruncated = parsed.Has("--allow-truncated");
     settings.plan = PlanFor(sources, ExtensionOf(*output), true);
     TaskResult result = RunTask(converter.Get(), settings);
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);

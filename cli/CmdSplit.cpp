@@ -21,7 +21,7 @@ const std::vector<OptionSpec> kOptions = {
     {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
     {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
     {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
-    {"--overwrite", "-y", false, false}, {"--fsync", "", false, false},
+    {"--overwrite", "-y", false, false}, {"--fsync", "", false, false}, {"--allow-truncated", "", false, false},
 };
 
 std::string CutList(const std::vector<int64_t>& cuts) {
@@ -113,7 +113,7 @@ int RunSplit(const Arguments& args) {
     if (!input.desc.FirstOf(MediaKind::kVideo))
         Fail("cannot split " + input.path + ": it has no video stream, and outputs need one");
     PrepareOutputFolder(*folder);
-    OutputChoice outputs{parsed.Has("--overwrite"), parsed.Has("--fsync")};
+    OutputChoice outputs{parsed.Has("--overwrite"), parsed.Has("--fsync"), parsed.Has("--allow-truncated")};
     if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs);
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
@@ -141,6 +141,7 @@ int RunSplit(const Arguments& args) {
     settings.quiet = quiet;
     settings.overwrite = outputs.overwrite;
     settings.sync = outputs.sync;
+    settings.allowTruncated = outputs.allowTruncated;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.

@@ -37,7 +37,11 @@ InputFile AddInput(IStreamwright* converter, const std::string& path) {
     InputFile input;
     input.path = path;
     input.id = converter->AddFile(Bstr(path));
-    if (input.id < 0) Fail("cannot open " + path + ": not a media file that can be read");
+    if (input.id < 0) {
+        // The component says why: no such file, a playlist, a bound it hit.
+        const std::string reason = TakeBstr(Component().getLastErrorText(converter));
+        Fail(reason.empty() ? "cannot open " + path + ": not a media file that can be read" : reason);
+    }
     auto desc = DescribeFile(converter, input.id);
     if (!desc) Fail("cannot read the streams of " + path + ": the file holds no usable media information");
     input.desc = std::move(*desc);

@@ -13,6 +13,7 @@ namespace kxcli {
 struct OutputChoice {
     bool overwrite = false;
     bool sync = false;
+    bool allowTruncated = false;  // outputs of an input that ended early are kept
 };
 
 // Creates the folder when missing; fails when it cannot be written.

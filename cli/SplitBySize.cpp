@@ -89,6 +89,7 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     settings.quiet = quiet;
     settings.overwrite = outputs.overwrite;
     settings.sync = outputs.sync;
+    settings.allowTruncated = outputs.allowTruncated;
     settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
     TaskResult result = RunTask(converter, settings);
     Piece piece;

@@ -149,12 +149,18 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     const std::string failure = state->failed ? LastErrorText(converter) : std::string();
     converter->SetCallback(nullptr, nullptr, 0);
     converter->Reset();  // removes the temporary files of outputs still open
-    if (state->failed) {
+    const bool endedEarly = state->failed && state->failure == KX_E_INPUT_ENDED_EARLY;
+    if (endedEarly && settings.allowTruncated) {
+        // Every output was finished; they hold what the inputs held.
+        fprintf(Err(), "remuxion: warning: %s; the outputs hold what it had\n", failure.c_str());
+    } else if (state->failed) {
         // A failed command leaves nothing behind, not even the clips it completed.
         RemoveOutputs(complete);
         char status[16];
         snprintf(status, sizeof status, "%08X", static_cast<uint32_t>(state->failure.load()));
-        Fail(failure.empty() ? "the task failed (status 0x" + std::string(status) + ")" : failure);
+        std::string message = failure.empty() ? "the task failed (status 0x" + std::string(status) + ")" : failure;
+        if (endedEarly) message += "; nothing is kept (--allow-truncated keeps what it held)";
+        Fail(message);
     }
     if (result.outputs.empty() && !result.interrupted) Fail("the task wrote no output file");
     return result;

@@ -24,6 +24,7 @@ struct TaskSettings {
     bool quiet = false;
     bool overwrite = false;       // outputs may replace files of their names
     bool sync = false;            // each output reaches the disk when complete
+    bool allowTruncated = false;  // an input that ended early is a warning, not a failure
     OutputPlan plan;              // for explaining a refusal; its sources are never written over
 };
 
@@ -39,6 +40,9 @@ struct TaskResult {
 // cannot be prepared, when the task cannot start, and when it fails (a full
 // disk: the system's reason); a failed task leaves no output, not even those
 // it completed. Interrupted (Ctrl-C), it keeps the outputs that were complete.
+// An input that ended before its index or duration said fails the task the
+// same way, unless allowTruncated: then a warning is printed and the outputs
+// stay.
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings);
 
 // Prints "wrote N files:" and the names (just the names with --quiet), each

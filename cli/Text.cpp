@@ -7,21 +7,31 @@ namespace kxcli {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte that is not UTF-8 travels as the lone surrogate U+DC00 + byte, as
+// the component converts it, so that names in another encoding reach the
+// file system unchanged.
+constexpr char32_t kEscapeBase = 0xDC00;
 
-// Decodes one UTF-8 sequence at text[i]; advances i. Bad bytes give U+FFFD.
+// Decodes one UTF-8 sequence at text[i]; advances i. A byte that does not
+// start a well-formed sequence gives its escape and advances by one.
 char32_t DecodeUtf8(const std::string& text, size_t& i) {
     auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+    const size_t start = i;
     uint8_t lead = byte(i++);
     if (lead < 0x80) return lead;
+    auto escape = [&] {
+        i = start + 1;
+        return kEscapeBase + lead;
+    };
     int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-    if (extra < 0 || lead > 0xF4) return kReplacement;
+    if (extra < 0 || lead > 0xF4) return escape();
     char32_t value = lead & (0x3F >> extra);
     for (int k = 0; k < extra; ++k) {
-        if (i >= text.size() || (byte(i) & 0xC0) != 0x80) return kReplacement;
+        if (i >= text.size() || (byte(i) & 0xC0) != 0x80) return escape();
         value = (value << 6) | (byte(i++) & 0x3F);
     }
     static const char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (value < kMinimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return kReplacement;
+    if (value < kMinimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return escape();
     return value;
 }
 
@@ -69,6 +79,9 @@ std::string WideToUtf8(const std::u16string& text) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
+            out += static_cast<char>(c - kEscapeBase);
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = kReplacement;
         }

@@ -47,9 +47,13 @@ Outputs of split, merge and mix are written under a temporary name and take
 their own names only when complete. An existing file is never replaced, unless
   --overwrite (-y)               outputs replace files of their names (never an input)
   --fsync                        each output is synced to the disk when complete
+Inputs are local files read under their exact names. An input that ends
+before its index or duration says (cut short, or cut while being read) fails
+split, merge and mix like any failure, unless
+  --allow-truncated              it is a warning, and the outputs keep what it held
 Options for every command: --quiet (-q) no progress, just the output names (one
 per line; \, newlines and other control characters written as \\, \n, \xHH),
---help (-h), --version.
+--help (-h), --version; "--" ends the options (for FILEs starting with "-").
 Exit status: 0 success, 1 failure (nothing is left behind), 2 bad arguments,
 130 interrupted (complete split clips stay; an unfinished output is removed).
 )";

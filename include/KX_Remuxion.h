@@ -61,6 +61,9 @@ typedef const GUID* REFCLSID;
 /* A refusal of the system: the errno value in the low 16 bits, as Windows
  * wraps its own error numbers (0x8007001C: ENOSPC, no space left on device). */
 #define KX_E_FROM_ERRNO(e) ((HRESULT)(0x80070000u | ((uint32_t)(e) & 0xFFFFu)))
+/* An input ended before its index or duration said: cut short, or cut while
+ * it was read (KX_NOTIFY_TASK_FAILED, KX_GetLastErrorText). */
+#define KX_E_INPUT_ENDED_EARLY ((HRESULT)0x80040201)
 #define KX_WAIT_OBJECT_0 0u
 #define KX_WAIT_TIMEOUT 0x102u
 #define KX_INFINITE 0xFFFFFFFFu
@@ -172,7 +175,9 @@ enum {
      * system refused, else KX_E_FAIL; cursor as for KX_NOTIFY_TASK_END. Sent
      * once, just before KX_NOTIFY_TASK_END; KX_GetLastErrorText gives the
      * reason. The output being written is removed; outputs completed before
-     * it stay (KX_IsOutputComplete). */
+     * it stay (KX_IsOutputComplete). With KX_E_INPUT_ENDED_EARLY the task ran
+     * to its end but an input ended before its index or duration said: every
+     * output was finished and stays, holding what the input held. */
     KX_NOTIFY_TASK_FAILED = 12
 };
 
@@ -679,10 +684,28 @@ KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags);
  * /out/a_0_000.mp4: No space left on device", as a new BSTR that the caller
  * frees with SysFreeString; null when there is none. It covers failures of
  * the outputs: in PrepareTask (a name that exists, an input, a file that
- * cannot be created) and during the task (KX_NOTIFY_TASK_FAILED). Cleared by
- * PrepareTask; safe to call from any thread, the callback's included.
+ * cannot be created) and during the task (KX_NOTIFY_TASK_FAILED), inputs that
+ * ended early (KX_E_INPUT_ENDED_EARLY, for example "cut.mp4 ended early, at
+ * 5.013 s of 10.000 s: its index places media after the end of the file"),
+ * and why AddFile or ReopenFiles refused a file ("cannot open list.mp4: it is
+ * hls (Apple HTTP Live Streaming), a format that reads other files ...").
+ * Cleared by PrepareTask; safe to call from any thread, the callback's
+ * included.
  */
 KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter);
+
+/*
+ * Inputs are read as local files under their exact names, never as URLs
+ * ("http://...", "concat:..." are names of files). By default a converter
+ * refuses formats that read other files named inside the input: HLS and DASH
+ * playlists, concat scripts, image sequences, VobSub pairs, IMF and SDP.
+ * KX_INPUT_ALLOW_LINKED_FILES lets files added after the call be such
+ * formats; what they name is still read as local files only. S_OK;
+ * E_POINTER for a null converter; E_INVALIDARG for unknown bits; E_FAIL
+ * while a task runs. The converter must come from this library.
+ */
+#define KX_INPUT_ALLOW_LINKED_FILES 0x1u
+KX_EXPORT HRESULT KX_SetInputOptions(IStreamwright* converter, uint32_t options);
 
 #ifdef __cplusplus
 } /* extern "C" */

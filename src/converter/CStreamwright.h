@@ -13,6 +13,8 @@
 #include "com/CUnknown.h"
 #include "converter/BaseThread.h"
 #include "converter/FileRecord.h"
+#include "converter/InputReports.h"
+#include "demux/InputOpen.h"
 #include "mux/OutputFailure.h"
 #include "mux/PartialFile.h"
 
@@ -79,15 +81,28 @@ public:
     // The per-packet pause and stop protocol of the engines.
     void WaitWhilePaused() const;
     bool StopRequested();
+    // Inputs: the policy for files added from now on (KX_SetInputOptions),
+    // why the last AddFile failed, and the inputs of the last task that ended
+    // early. The task run forgets the ends when it starts and collects them
+    // before its end is notified.
+    HRESULT SetInputPolicy(InputPolicy policy);
+    const InputProblem& LastInputProblem() const { return lastInputProblem_; }
+    const std::vector<EarlyInputEnd>& EarlyInputEnds() const { return earlyInputEnds_; }
+    void ForgetInputEnds();
+    void CollectInputEnds();
     // Output position of a merge or stream mix, carried from clip to clip.
     int64_t runningEndTime = 0;
     int64_t runningByteCount = 0;
 
-    // ---- failures of the outputs ----
+    // ---- failures of the task: its outputs, and inputs that ended early ----
     // Keeps the task's first failure (later ones add nothing) and makes
     // StopRequested true, so that the engines end the task at their next
     // stop test. Any thread.
     void FailTask(const OutputFailure& failure);
+    void FailTask(const FailureReport& report);
+    // Keeps the reason of a failure outside a task (a file AddFile refused)
+    // for KX_GetLastErrorText, without failing a task.
+    void NoteFailure(const FailureReport& report);
     bool TaskFailed() const { return taskFailed_.load(std::memory_order_relaxed); }
     // The last failure's text, "" when none.
     std::u16string LastFailureText();
@@ -141,12 +156,15 @@ private:
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
     CMergeLossCopyCheckInfo* mergeCheckResult_ = nullptr;
+    InputPolicy inputPolicy_;
+    InputProblem lastInputProblem_;
+    std::vector<EarlyInputEnd> earlyInputEnds_;
     // Hosts that never set output options keep the replacing outputs they
     // always had (now complete or absent); the program asks for refusal.
     OutputFileOptions outputOptions_{.replace = true};
     std::atomic<bool> taskFailed_{false};
     std::mutex failureMutex_;  // the worker records, any host thread reads
-    std::optional<OutputFailure> lastFailure_;
+    std::optional<FailureReport> lastFailure_;
 };
 
 }  // namespace kx

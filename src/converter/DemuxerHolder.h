@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "demux/InputOpen.h"
+
 namespace kx {
 
 class ITDemuxer;
@@ -20,6 +22,11 @@ int InitDemuxerHolder(DemuxerHolder* holder);
 
 // A new, initialised holder in *out; negative on failure (then *out is null).
 int CreateDemuxerHolder(DemuxerHolder** out);
+
+// Opens the source for both: the media information reader reads its header
+// and stream information, the demuxer keeps it for its stream readers.
+// Returns why it cannot be read (kNone when it can).
+InputProblem OpenHolderSource(DemuxerHolder* holder, const InputSource& source, int decodeMode);
 
 // Releases the reader, closes and deletes the demuxer, frees the holder.
 void DestroyDemuxerHolder(DemuxerHolder* holder);

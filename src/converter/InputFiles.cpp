@@ -32,8 +32,11 @@ DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, in
         return nullptr;
     }
     DemuxerHolderPtr holder(raw);
-    if (!holder->mediaInfo || holder->mediaInfo->OpenMediaFile(path.c_str()) == -1 || !holder->demuxer ||
-        holder->demuxer->Open(path.c_str(), decodeMode) < 0) {
+    lastInputProblem_ = OpenHolderSource(holder.get(), InputSource::File(path, inputPolicy_), decodeMode);
+    if (lastInputProblem_.Failed()) {
+        const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
         return nullptr;
     }
@@ -47,11 +50,6 @@ int64_t CStreamwright::AddFile(BSTR path) {
     int64_t id = g_nextFileId.fetch_add(1);
     if (length >= kMaxFilePath) {
         // The record holds 2047 characters and a terminator: a longer path is refused, not cut.
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
-        return -1;
-    }
-    if (NamesNonRegularFile(path)) {
-        // Opening a pipe or a device for reading can wait for data forever.
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
         return -1;
     }
@@ -126,6 +124,35 @@ HRESULT CStreamwright::StartDemuxers() {
         if (ITDemuxerControl* control = file.demuxer->demuxer->GetControl()) control->SetHoldSample(1);
     }
     return KX_S_OK;
+}
+
+HRESULT CStreamwright::SetInputPolicy(InputPolicy policy) {
+    if (busy_.load()) return KX_E_FAIL;
+    inputPolicy_ = policy;
+    return KX_S_OK;
+}
+
+void CStreamwright::ForgetInputEnds() {
+    earlyInputEnds_.clear();
+    for (auto& file : files_)
+        if (ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr)
+            control->ForgetInputEnd();
+}
+
+void CStreamwright::CollectInputEnds() {
+    std::u16string reasons;
+    for (auto& file : files_) {
+        ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr;
+        if (!control) continue;
+        EarlyInputEnd early{file.fileId, file.path, control->GetInputEnd()};
+        if (early.end.kind != InputEndKind::kEarly) continue;
+        const std::u16string reason = DescribeEarlyEnd(early);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        reasons += (reasons.empty() ? u"" : u"; ") + reason;
+        earlyInputEnds_.push_back(std::move(early));
+    }
+    // The outputs are finished by now: the task failed, but they stay.
+    if (!reasons.empty()) FailTask(FailureReport{WideToUtf8(reasons), KX_E_INPUT_ENDED_EARLY});
 }
 
 uint32_t CStreamwright::CheckFileSeekable(int64_t fileId) {

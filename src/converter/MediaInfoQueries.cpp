@@ -43,9 +43,7 @@ HRESULT CStreamwright::GetStream(int64_t fileId, int32_t streamIndex, int32_t ki
     }
     // A reader that cannot open the file still makes a stream object, which
     // then reads nothing.
-    const char16_t* path = file->path.c_str();
-    if (!holder->mediaInfo || holder->mediaInfo->OpenMediaFile(path) != 0 || !holder->demuxer ||
-        holder->demuxer->Open(path, kDecodedFrames) != 0)
+    if (OpenHolderSource(holder, InputSource::File(file->path, inputPolicy_), kDecodedFrames).Failed())
         LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
     if (holder->demuxer) {
         holder->demuxer->AddStream(streamIndex);

@@ -1,5 +1,6 @@
-// The failures of a task's outputs as the host sees them: the task-failed
-// notification, the reason text, and the output flags.
+// The failures of a task as the host sees them (its outputs, inputs that
+// ended early): the task-failed notification, the reason text, and the
+// output flags.
 #include "converter/CStreamwright.h"
 #include "log/KX_Log.h"
 #include "platform/WideString.h"
@@ -10,14 +11,21 @@ namespace {
 constexpr uint32_t kKnownOutputFlags = KX_OUTPUT_REPLACE | KX_OUTPUT_SYNC;
 }  // namespace
 
-void CStreamwright::FailTask(const OutputFailure& failure) {
+void CStreamwright::FailTask(const OutputFailure& failure) { FailTask(FailureReport{failure.Text(), failure.Status()}); }
+
+void CStreamwright::FailTask(const FailureReport& report) {
     {
         std::lock_guard<std::mutex> lock(failureMutex_);
         if (taskFailed_.load() && lastFailure_) return;
-        lastFailure_ = failure;
+        lastFailure_ = report;
         taskFailed_ = true;
     }
-    LogFormat(u"Task failed: %S\n", failure.Text().c_str());
+    LogFormat(u"Task failed: %S\n", report.text.c_str());
+}
+
+void CStreamwright::NoteFailure(const FailureReport& report) {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    lastFailure_ = report;
 }
 
 void CStreamwright::ClearFailure() {
@@ -28,7 +36,7 @@ void CStreamwright::ClearFailure() {
 
 std::u16string CStreamwright::LastFailureText() {
     std::lock_guard<std::mutex> lock(failureMutex_);
-    return lastFailure_ ? Utf8ToWide(lastFailure_->Text()) : std::u16string();
+    return lastFailure_ ? Utf8ToWide(lastFailure_->text) : std::u16string();
 }
 
 void CStreamwright::NotifyTaskEnd(TaskCursor* cursor) {
@@ -36,7 +44,7 @@ void CStreamwright::NotifyTaskEnd(TaskCursor* cursor) {
         int32_t status = KX_E_FAIL;
         {
             std::lock_guard<std::mutex> lock(failureMutex_);
-            if (lastFailure_) status = lastFailure_->Status();
+            if (lastFailure_) status = lastFailure_->status;
         }
         Notify(KX_NOTIFY_TASK_FAILED, cursor, status);
     }

@@ -15,7 +15,7 @@ namespace kx {
 CTMultiDemuxer::~CTMultiDemuxer() { Close(); }
 
 int CTMultiDemuxer::Close() {
-    if (spare_) avformat_close_input(&spare_);
+    CloseInput(&spare_);
     control_.reset();
     analyze_.reset();
     for (auto& [index, entry] : readers_)
@@ -27,9 +27,13 @@ int CTMultiDemuxer::Close() {
 
 int CTMultiDemuxer::Open(const char16_t* path, int decodeMode) {
     if (!path) return -1;
-    if (WideLength(path) >= kPathCapacity) return -1;  // would not fit the path field
+    return OpenSource(InputSource::File(path), decodeMode);
+}
+
+int CTMultiDemuxer::OpenSource(const InputSource& source, int decodeMode) {
+    if (source.path.size() >= kPathCapacity) return -1;  // would not fit the path field
     if (control_ || !readers_.empty()) Close();
-    WideCopy(path_, kPathCapacity, path);
+    source_ = source;
     decodeMode_ = decodeMode;
     control_ = std::make_unique<CTMultiDemuxerControl>();
     control_->Initialize(nullptr, decodeMode);
@@ -47,7 +51,8 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     if (readers_.count(streamIndex)) return 0;  // one reader per stream
     auto reader = std::make_unique<CTSingleTDemuxer>();
     reader->Initialize();
-    if (reader->OpenWith(path_, decodeMode_, std::exchange(spare_, nullptr)) != 0) return -1;  // no file, no reader
+    if (reader->OpenWith(source_, decodeMode_, std::exchange(spare_, nullptr)) != 0) return -1;  // no file, no reader
+    if (const AVFormatContext* opened = reader->FormatContext()) source_.format = opened->iformat;  // the next reader skips the probe
     reader->AddStream(streamIndex);
     reader->StartDemuxer();
     int mediaType = reader->MediaTypeOf(streamIndex);
@@ -64,7 +69,7 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
 void CTMultiDemuxer::OfferOpenedContext(AVFormatContext* context) {
     if (!context) return;
     if (spare_ || started_ || !control_ || !readers_.empty()) {
-        avformat_close_input(&context);
+        CloseInput(&context);
         return;
     }
     spare_ = context;
@@ -88,7 +93,7 @@ void CTMultiDemuxer::ApplyFileClock() {
 int CTMultiDemuxer::StartDemuxer() {
     if (started_ || !control_ || !analyze_) return -1;
     started_ = 1;
-    if (spare_) avformat_close_input(&spare_);  // no reader can be added any more
+    CloseInput(&spare_);  // no reader can be added any more
     control_->AttachReaders(&readers_);
     analyze_->AttachReaders(&readers_);
     return 0;

@@ -7,6 +7,7 @@
 #include "demux/CTMultiAnalyze.h"
 #include "demux/CTMultiDemuxerControl.h"
 #include "demux/ITDemuxer.h"
+#include "demux/InputOpen.h"
 #include "demux/StreamReaderEntry.h"
 
 struct AVFormatContext;
@@ -26,6 +27,8 @@ public:
     int Close() override;
     // Keeps the path and mode only; the file is opened by AddStream.
     int Open(const char16_t* path, int decodeMode) override;
+    // As Open, for a source with its policy (or bytes in memory).
+    int OpenSource(const InputSource& source, int decodeMode);
     // Opens a reader of the file for the stream; -1 once started, or when
     // the reader cannot open the file or read that stream.
     int AddStream(int streamIndex) override;
@@ -48,7 +51,7 @@ private:
     std::unique_ptr<CTMultiDemuxerControl> control_;
     std::unique_ptr<CTMultiAnalyze> analyze_;
     StreamReaderMap readers_;
-    char16_t path_[kPathCapacity] = {};
+    InputSource source_;
     int started_ = 0;
     int decodeMode_ = 0;
 };

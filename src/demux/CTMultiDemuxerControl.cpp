@@ -154,6 +154,20 @@ int CTMultiDemuxerControl::Rewind() {
     return any;
 }
 
+InputEnd CTMultiDemuxerControl::GetInputEnd() {
+    InputEnd worst;
+    if (!readers_) return worst;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) worst = WorseInputEnd(worst, control->GetInputEnd());
+    return worst;
+}
+
+void CTMultiDemuxerControl::ForgetInputEnd() {
+    if (!readers_) return;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) control->ForgetInputEnd();
+}
+
 int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {
     if (!readers_) {
         prime_ = 0;

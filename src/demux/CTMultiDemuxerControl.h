@@ -26,6 +26,9 @@ public:
     int Seek(double seconds, int mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
     int Rewind() override;
+    // The worst end of its readers (an early one wins).
+    InputEnd GetInputEnd() override;
+    void ForgetInputEnd() override;
 
     // The owning demuxer's StartDemuxer.
     void AttachReaders(StreamReaderMap* readers) { readers_ = readers; }

@@ -11,6 +11,7 @@ extern "C" {
 #include "demux/DecodedFrameStore.h"
 #include "demux/DemuxTime.h"
 #include "demux/H264KeyFrame.h"
+#include "demux/InputOpen.h"
 
 namespace kx {
 
@@ -43,6 +44,76 @@ void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode
     if (!context) return;
     format_ = context;
     packetMode_ = decodeMode == 0 ? 1 : 0;
+    openedBytes_ = CurrentInputBytes(context);
+}
+
+void CTSingleDemuxerControl::ForgetInputEnd() {
+    end_ = InputEnd{};
+    reachedTicks_ = 0;
+    lastCutShort_ = false;
+}
+
+void CTSingleDemuxerControl::NotePacketRead(const AVStream* stream, const AVPacket* packet) {
+    const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (time != AV_NOPTS_VALUE)
+        reachedTicks_ = std::max(reachedTicks_, StreamTimeToTicks(time + std::max<int64_t>(packet->duration, 0),
+                                                                  stream->time_base) - timeZero_);
+    // A short read of a packet whose size the index or header gave.
+    lastCutShort_ = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+}
+
+int64_t CTSingleDemuxerControl::ExpectedEndTicks() const {
+    int64_t expected = 0;
+    if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+        const int64_t start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
+        expected = StreamTimeToTicks(start + format_->duration, AVRational{1, AV_TIME_BASE}) - timeZero_;
+    }
+    if (!streams_) return expected;
+    // Streams that know their own length are judged by it: another stream
+    // may run on after them.
+    int64_t own = 0;
+    bool allKnown = !streams_->empty();
+    for (const auto& [index, entry] : *streams_) {
+        const AVStream* stream = format_->streams[index];
+        if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) {
+            allKnown = false;
+            continue;
+        }
+        const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+        own = std::max(own, StreamTimeToTicks(start + stream->duration, stream->time_base) - timeZero_);
+    }
+    return allKnown ? own : std::max(own, expected);
+}
+
+bool CTSingleDemuxerControl::IndexPastEnd(int64_t fileBytes) const {
+    if (fileBytes < 0 || !streams_) return false;
+    for (const auto& [index, entry] : *streams_) {
+        AVStream* stream = format_->streams[index];
+        const int count = avformat_index_get_entries_count(stream);
+        for (int i = 0; i < count; ++i) {
+            const AVIndexEntry* item = avformat_index_get_entry(stream, i);
+            if (item && item->pos >= 0 && item->pos + item->size > fileBytes) return true;
+        }
+    }
+    return false;
+}
+
+void CTSingleDemuxerControl::NoteEndOfInput(int error) {
+    const int64_t now = CurrentInputBytes(format_);
+    EndObservation seen;
+    seen.reachedTicks = reachedTicks_;
+    seen.expectedTicks = ExpectedEndTicks();
+    seen.lastPacketCutShort = lastCutShort_;
+    seen.fileShrank = now >= 0 && openedBytes_ > 0 && now < openedBytes_;
+    seen.indexPastEnd = IndexPastEnd(now);
+    seen.readError = error == AVERROR_EOF ? 0 : error;
+    InputEnd judged = JudgeInputEnd(seen);
+    // An early end stays until forgotten; reading that went further after
+    // a seek only moves where it is said to have ended.
+    if (end_.kind == InputEndKind::kEarly && judged.kind != InputEndKind::kEarly)
+        end_.reachedTicks = std::max(end_.reachedTicks, judged.reachedTicks);
+    else
+        end_ = judged;
 }
 
 void CTSingleDemuxerControl::AttachStreams(StreamMap* streams) {
@@ -90,7 +161,8 @@ int CTSingleDemuxerControl::ReadPacketMode() {
     av_packet_unref(packet_);
     sampleReady_ = 0;
     for (;;) {
-        if (ReadFrameRetryOnce(format_, packet_) < 0) {
+        if (const int error = ReadFrameRetryOnce(format_, packet_); error < 0) {
+            NoteEndOfInput(error);
             sampleReady_ = 0;
             endOfStream_ = 1;
             return 0;
@@ -101,6 +173,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
             continue;
         }
         const AVStream* stream = format_->streams[packet_->stream_index];
+        NotePacketRead(stream, packet_);
         RebasePacketTimes(stream, it->second.mediaType);
         // Containers do not always flag H.264 key frames; the bytes tell.
         if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
@@ -159,7 +232,8 @@ int CTSingleDemuxerControl::ReadDecodeMode() {
             endOfStream_ = 1;
             return 0;
         }
-        if (ReadFrameRetryOnce(format_, packet_) < 0) {
+        if (const int error = ReadFrameRetryOnce(format_, packet_); error < 0) {
+            NoteEndOfInput(error);
             // Out of packets: let the decoders give up the frames they still hold.
             draining_ = true;
             for (auto& [index, entry] : *streams_)
@@ -168,6 +242,7 @@ int CTSingleDemuxerControl::ReadDecodeMode() {
             continue;
         }
         auto it = streams_->find(packet_->stream_index);
+        if (it != streams_->end()) NotePacketRead(format_->streams[packet_->stream_index], packet_);
         if (it != streams_->end() && (it->second.mediaType == kMediaVideo || it->second.mediaType == kMediaAudio) &&
             it->second.codecContext && avcodec_is_open(it->second.codecContext.get()))
             avcodec_send_packet(it->second.codecContext.get(), packet_);  // a broken packet is dropped

@@ -37,6 +37,8 @@ public:
     int Seek(double seconds, int mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
     int Rewind() override;
+    InputEnd GetInputEnd() override { return end_; }
+    void ForgetInputEnd() override;
 
     // The file's start in ticks: every time this reader hands out or is asked
     // for is relative to it, so that all readers of a file share one clock
@@ -64,6 +66,12 @@ private:
     // Ticks relative to the file's start; derives missing decoding times.
     void RebasePacketTimes(const AVStream* stream, int mediaType);
     void ResetDerivedTimes() { derivers_.clear(); }
+    // What the end-of-input judgement needs of each packet read, and the
+    // judgement when a read fails.
+    void NotePacketRead(const AVStream* stream, const AVPacket* packet);
+    void NoteEndOfInput(int error);
+    int64_t ExpectedEndTicks() const;
+    bool IndexPastEnd(int64_t fileBytes) const;
 
     AVFormatContext* format_ = nullptr;
     StreamMap* streams_ = nullptr;
@@ -85,6 +93,11 @@ private:
     // Per video stream whose container stores no decoding times; made at the
     // first packet after an open or a seek.
     std::map<int, DtsDeriver> derivers_;
+
+    int64_t openedBytes_ = -1;  // the file's size when it was opened
+    int64_t reachedTicks_ = 0;
+    bool lastCutShort_ = false;
+    InputEnd end_;
 };
 
 }  // namespace kx

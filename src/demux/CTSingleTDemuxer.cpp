@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include "demux/DemuxTime.h"
+#include "demux/InputLimits.h"
 #include "platform/WideString.h"
 
 namespace kx {
@@ -38,38 +39,36 @@ CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
 int CTSingleTDemuxer::Close() {
     control_.reset();  // frees its packet, frame and decoded-frame records
     streams_.clear();  // frees every stream's codec context
-    if (format_) avformat_close_input(&format_);
+    CloseInput(&format_);
     analyze_.reset();  // and its key-frame index
     started_ = 0;
     return 0;
 }
 
-int CTSingleTDemuxer::Open(const char16_t* path, int decodeMode) { return OpenWith(path, decodeMode, nullptr); }
+int CTSingleTDemuxer::Open(const char16_t* path, int decodeMode) {
+    if (!path) return -1;
+    return OpenWith(InputSource::File(path), decodeMode, nullptr);
+}
 
-int CTSingleTDemuxer::OpenWith(const char16_t* path, int decodeMode, AVFormatContext* opened) {
+int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVFormatContext* opened) {
     // The same checks either way, so that a shared context never opens what
     // a fresh open would refuse.
-    auto refuse = [&opened] {
-        if (opened) avformat_close_input(&opened);
+    auto refuse = [this, &opened](InputProblem problem) {
+        CloseInput(&opened);
+        problem_ = std::move(problem);
         return -1;
     };
-    if (!path) return refuse();
     if (format_) Close();
-    if (WideLength(path) >= kPathCapacity) return refuse();  // would not fit the path field
-    WideCopy(path_, kPathCapacity, path);
-
-    char utf8[1024];
-    if (!WideToUtf8Fixed(path, utf8, sizeof(utf8))) return refuse();  // name needs 1025 bytes or more
+    problem_ = {};
+    if (source.path.size() >= kPathCapacity)  // would not fit the path field
+        return refuse({InputFault::kNameTooLong, std::to_string(WideToUtf8(source.path).size())});
+    WideCopy(path_, kPathCapacity, source.path.c_str());
 
     AVFormatContext* format = opened;
     if (!format) {
-        format = avformat_alloc_context();
-        if (!format) return -1;
-        if (avformat_open_input(&format, utf8, nullptr, nullptr) != 0) return -1;  // frees the context
-        if (avformat_find_stream_info(format, nullptr) < 0) {
-            avformat_close_input(&format);
-            return -1;
-        }
+        OpenedInput input = OpenInput(source, ProbeDepth::kStreamInfo);
+        if (!input.context) return refuse(std::move(input.problem));
+        format = input.context;
     }
     // Presentation times the container leaves out are guessed by the library
     // only where pictures are reordered; without reordering a player shows
@@ -79,6 +78,8 @@ int CTSingleTDemuxer::OpenWith(const char16_t* path, int decodeMode, AVFormatCon
     else
         format->flags &= ~AVFMT_FLAG_GENPTS;
     format_ = format;
+    decodeMode_ = decodeMode;
+    fileBytes_ = source.bytes ? static_cast<int64_t>(source.bytes->size()) : CurrentInputBytes(format_);
 
     analyze_ = std::make_unique<CTSingleAnalyze>();
     control_ = std::make_unique<CTSingleDemuxerControl>();
@@ -97,10 +98,16 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     if (!decoder) return -1;
     if (streams_.count(streamIndex)) return 0;
 
-    CodecContextPtr context(avcodec_alloc_context3(decoder));
-    if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) return -1;
-    context->pkt_timebase = stream->time_base;
-    avcodec_open2(context.get(), decoder, nullptr);  // a decoder that will not open only matters to decode mode
+    // Only decode mode decodes: a packet reader needs no decoder of its own,
+    // whose context alone is a large zeroed block per stream.
+    CodecContextPtr context;
+    if (decodeMode_ != 0) {
+        context.reset(avcodec_alloc_context3(decoder));
+        if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) return -1;
+        context->pkt_timebase = stream->time_base;
+        context->max_pixels = PictureCeiling(fileBytes_);
+        avcodec_open2(context.get(), decoder, nullptr);  // one that will not open gives no frames
+    }
 
     StreamEntry entry;
     entry.streamIndex = streamIndex;

@@ -7,6 +7,7 @@
 #include "demux/CTSingleAnalyze.h"
 #include "demux/CTSingleDemuxerControl.h"
 #include "demux/ITDemuxer.h"
+#include "demux/InputOpen.h"
 #include "demux/StreamEntry.h"
 
 namespace kx {
@@ -25,11 +26,14 @@ public:
     // Fails (-1) for a null path, a path of more than 1023 characters or a
     // UTF-8 name of 1024 bytes or more, and a file the library cannot read.
     int Open(const char16_t* path, int decodeMode) override;
-    // Open with `opened`, a context of the same file that was opened and had
-    // its stream information read exactly as Open does, and nothing else
-    // done to it: the reader starts where a fresh open would. Takes the
-    // context in every case (closes it when the open fails); null opens anew.
-    int OpenWith(const char16_t* path, int decodeMode, AVFormatContext* opened);
+    // Open with `opened`, a context of the same source that was opened and
+    // had its stream information read exactly as Open does (OpenInput), and
+    // nothing else done to it: the reader starts where a fresh open would.
+    // Takes the context in every case (closes it when the open fails); null
+    // opens anew.
+    int OpenWith(const InputSource& source, int decodeMode, AVFormatContext* opened);
+    // Why the last open failed (kNone after a success).
+    const InputProblem& LastProblem() const { return problem_; }
     int AddStream(int streamIndex) override;
     int StartDemuxer() override;
     ITAnalyze* GetAnalyze() override;
@@ -49,6 +53,9 @@ private:
 
     AVFormatContext* format_ = nullptr;
     char16_t path_[kPathCapacity] = {};
+    InputProblem problem_;
+    int64_t fileBytes_ = 0;
+    int decodeMode_ = 0;  // as opened: bounds the pictures its decoders set up
     StreamMap streams_;
     std::unique_ptr<CTSingleAnalyze> analyze_;
     std::unique_ptr<CTSingleDemuxerControl> control_;

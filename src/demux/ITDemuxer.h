@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "demux/DemuxTypes.h"
+#include "demux/InputEnd.h"
 
 struct AVFormatContext;
 struct AVPacket;
@@ -30,6 +31,10 @@ public:
     // and packets before the first key frame included); the first packet is
     // held. Returns 1 when a packet is held.
     virtual int Rewind() = 0;
+    // How the input ended, as far as this reader has read since the last
+    // ForgetInputEnd; an early end stays until then, whatever seeks follow.
+    virtual InputEnd GetInputEnd() = 0;
+    virtual void ForgetInputEnd() = 0;
 
 protected:
     ~ITDemuxerControl() = default;

@@ -25,14 +25,14 @@ bool SameStream(const AVStream* a, const AVStream* b) {
 
 }  // namespace
 
-std::vector<StreamTally> TallyPackets(const char* utf8Path, const AVFormatContext* described,
+std::vector<StreamTally> TallyPackets(const InputSource& source, const AVFormatContext* described,
                                       const std::vector<bool>& wanted) {
     const unsigned count = described ? described->nb_streams : 0;
     std::vector<StreamTally> tallies(count);
-    if (!utf8Path || count == 0 || wanted.size() != count) return tallies;
+    if (count == 0 || wanted.size() != count) return tallies;
 
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, utf8Path, nullptr, nullptr) != 0) return tallies;  // frees on failure
+    AVFormatContext* format = OpenInput(source, ProbeDepth::kHeader, MissingPts::kLeave).context;
+    if (!format) return tallies;
     // Streams known from the header skip the unwanted ones' packets; streams
     // that appear while reading (transport streams, FLV) are sorted out below.
     for (unsigned i = 0; i < format->nb_streams; ++i)
@@ -64,7 +64,7 @@ std::vector<StreamTally> TallyPackets(const char* utf8Path, const AVFormatContex
         tallies[i].seconds = static_cast<double>(spans[i].end - spans[i].first) * unit;
         tallies[i].intervalSeconds = static_cast<double>(spans[i].last - spans[i].first) * unit;
     }
-    avformat_close_input(&format);
+    CloseInput(&format);
     return tallies;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "demux/InputOpen.h"
+
 struct AVFormatContext;
 
 namespace kx {
@@ -22,7 +24,7 @@ struct StreamTally {
 // streams marked in `wanted` are read. A stream of the second open that does
 // not match the described one (another kind or id) is not counted; so is
 // everything when the file cannot be opened again.
-std::vector<StreamTally> TallyPackets(const char* utf8Path, const AVFormatContext* described,
+std::vector<StreamTally> TallyPackets(const InputSource& source, const AVFormatContext* described,
                                       const std::vector<bool>& wanted);
 
 }  // namespace kx

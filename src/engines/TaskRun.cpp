@@ -61,6 +61,7 @@ void RunSplit(CStreamwright& converter) {
         converter.Notify(KX_NOTIFY_FILE_END, &cursor, 0);
         if (result == 0 || converter.TaskFailed()) break;
     }
+    converter.CollectInputEnds();
     converter.NotifyTaskEnd(&cursor);
 }
 
@@ -76,6 +77,7 @@ void FinaliseSharedOutput(CStreamwright& converter, bool complete) {
     auto& files = converter.Files();
     if (!files.empty() && !files.front().clips.empty())
         CloseOutput(converter, files.front().clips.front(), complete);
+    converter.CollectInputEnds();
     converter.NotifyTaskEnd(nullptr);
 }
 
@@ -141,6 +143,7 @@ void RunStreamMix(CStreamwright& converter) {
 }  // namespace
 
 void RunTaskOf(CStreamwright& converter) {
+    converter.ForgetInputEnds();
     for (auto& file : converter.Files()) {
         EnsureDefaultClip(file);
         if (converter.TaskType() != KX_TASK_STREAM_MIX) EnsureKeyFrames(converter, file);

@@ -1,12 +1,15 @@
 #include "media/MediaKernel.h"
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include "caps/CodecIdTable.h"
@@ -26,7 +29,33 @@ const LibraryCodec g_libraryCodecs[] = {
 #include "LibraryCodecIds.inc"
 };
 
-void DiscardLog(void*, int, const char*, va_list) {}
+std::atomic<bool> g_silenced{false};
+thread_local MediaErrorCapture* t_capture = nullptr;
+
+// One callback for the process: it keeps errors for a capture on the
+// calling thread, then prints or drops the message as before.
+void LibraryLog(void* object, int level, const char* format, va_list arguments) {
+    if (t_capture && level <= AV_LOG_ERROR && format) {
+        char text[512];
+        va_list copy;
+        va_copy(copy, arguments);
+        std::vsnprintf(text, sizeof text, format, copy);
+        va_end(copy);
+        std::string message(text);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+            message.pop_back();
+        if (!message.empty()) t_capture->Keep(std::move(message));
+    }
+    if (!g_silenced.load(std::memory_order_relaxed)) av_log_default_callback(object, level, format, arguments);
+}
+
+void InstallLibraryLog() {
+    static const bool installed = [] {
+        av_log_set_callback(&LibraryLog);
+        return true;
+    }();
+    (void)installed;
+}
 
 struct CodecMaps {
     std::unordered_map<int32_t, AVCodecID> toLibrary;
@@ -58,9 +87,25 @@ void InitMediaKernel() {
     // FFmpeg 4+ registers everything itself; the codec maps are built here so
     // that later look-ups from other threads only read.
     (void)Maps();
+    static const bool limited = [] {
+        av_max_alloc(kMaxLibraryAllocation);
+        return true;
+    }();
+    (void)limited;
+    InstallLibraryLog();
 }
 
-void SilenceMediaLibraryLog() { av_log_set_callback(&DiscardLog); }
+void SilenceMediaLibraryLog() {
+    g_silenced = true;
+    InstallLibraryLog();
+}
+
+MediaErrorCapture::MediaErrorCapture() : outer_(t_capture) {
+    InstallLibraryLog();
+    t_capture = this;
+}
+
+MediaErrorCapture::~MediaErrorCapture() { t_capture = outer_; }
 
 AVCodecID ToLibraryCodecId(int32_t codecId) {
     if (codecId >= kUnmappedCodecBase) return static_cast<AVCodecID>(codecId - kUnmappedCodecBase);

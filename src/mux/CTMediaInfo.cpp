@@ -23,7 +23,6 @@ namespace kx {
 
 namespace {
 
-constexpr size_t kUtf8NameLength = 1024;
 constexpr uint32_t kProfileMask = 0xF5FF;  // drops the constrained/intra flag bits
 constexpr double kShortDuration = 0.1;     // seconds; shorter streams take the file's duration
 constexpr size_t kFileInfoPathLength = sizeof(FileMediaInfo::path) / sizeof(OLECHAR);
@@ -186,7 +185,7 @@ void FillEntry(AVFormatContext* context, ProgramInfo* entry, uint32_t number, co
 
 // Packets counted only for the streams whose container gives no usable bit
 // rate: no pass at all for files that give every rate (MP4).
-std::vector<StreamTally> CountWhereRatesAreMissing(const AVFormatContext* context, const char* utf8Path) {
+std::vector<StreamTally> CountWhereRatesAreMissing(const AVFormatContext* context, const InputSource& source) {
     std::vector<bool> wanted(context->nb_streams, false);
     bool any = false;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
@@ -194,7 +193,7 @@ std::vector<StreamTally> CountWhereRatesAreMissing(const AVFormatContext* contex
         any = any || wanted[i];
     }
     if (!any) return std::vector<StreamTally>(context->nb_streams);
-    return TallyPackets(utf8Path, context, wanted);
+    return TallyPackets(source, context, wanted);
 }
 
 // The program lasts as long as the file; a file without a length takes its
@@ -217,22 +216,20 @@ void CorrectShortDurations(MediaStreamRecord* records, uint32_t count, double fi
 CTMediaInfo::~CTMediaInfo() { CloseMediaFile(); }
 
 int CTMediaInfo::OpenMediaFile(const char16_t* path) {
-    if (info_) return 0;
     if (!path) return -1;
-    if (context_) avformat_close_input(&context_);  // a second open replaces the first
-    WideCopy(path_, kMediaInfoPathLength, path);
+    return OpenMediaSource(InputSource::File(path));
+}
 
-    AVFormatContext* context = avformat_alloc_context();
-    if (!context) return -1;
-    context->flags |= AVFMT_FLAG_GENPTS;
-    char name[kUtf8NameLength];
-    WideToUtf8Fixed(path, name, sizeof name);  // too long: empty name, the open fails
-    if (avformat_open_input(&context, name, nullptr, nullptr) != 0) return -1;  // frees the context
-    if (avformat_find_stream_info(context, nullptr) < 0) {
-        avformat_close_input(&context);
-        return -1;
-    }
-    context_ = context;
+int CTMediaInfo::OpenMediaSource(const InputSource& source) {
+    if (info_) return 0;
+    CloseInput(&context_);  // a second open replaces the first
+    WideCopy(path_, kMediaInfoPathLength, source.path.c_str());
+    source_ = source;
+    OpenedInput opened = OpenInput(source, ProbeDepth::kStreamInfo);
+    problem_ = std::move(opened.problem);
+    if (!opened.context) return -1;
+    context_ = opened.context;
+    source_.format = context_->iformat;  // the packet count opens it again
     return 0;
 }
 
@@ -255,9 +252,7 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
     const int64_t microseconds = context_->duration == AV_NOPTS_VALUE ? 0 : context_->duration;
     info->duration = static_cast<double>(microseconds) * 10.0 / 10000000.0;
 
-    char name[kUtf8NameLength];
-    WideToUtf8Fixed(path_, name, sizeof name);
-    const std::vector<StreamTally> tallies = CountWhereRatesAreMissing(context_, name);
+    const std::vector<StreamTally> tallies = CountWhereRatesAreMissing(context_, source_);
 
     const uint32_t programs = context_->nb_programs;
     const uint32_t entries = programs + extra;
@@ -315,7 +310,7 @@ AVFormatContext* CTMediaInfo::TakeOpenedContext() {
 void CTMediaInfo::CloseMediaFile() {
     FreeFileMediaInfo(info_);
     info_ = nullptr;
-    if (context_) avformat_close_input(&context_);
+    CloseInput(&context_);
 }
 
 void FreeFileMediaInfo(FileMediaInfo* info) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "KX_Remuxion.h"
+#include "demux/InputOpen.h"
 
 struct AVFormatContext;
 
@@ -26,6 +27,10 @@ public:
     // 0 when the file is open and its stream information read (or the
     // description already exists), -1 otherwise.
     int OpenMediaFile(const char16_t* path);
+    // As OpenMediaFile, for a source with its policy (or bytes in memory).
+    int OpenMediaSource(const InputSource& source);
+    // Why the last open failed (kNone after a success).
+    const InputProblem& LastProblem() const { return problem_; }
 
     // Built on the first call after a successful open and kept until
     // CloseMediaFile; null before an open or for a file without streams.
@@ -48,6 +53,8 @@ public:
 private:
     AVFormatContext* context_ = nullptr;
     char16_t path_[kMediaInfoPathLength] = {};
+    InputSource source_;
+    InputProblem problem_;
     FileMediaInfo* info_ = nullptr;
 };
 

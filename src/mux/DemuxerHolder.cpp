@@ -39,6 +39,18 @@ int CreateDemuxerHolder(DemuxerHolder** out) {
     return 0;
 }
 
+InputProblem OpenHolderSource(DemuxerHolder* holder, const InputSource& source, int decodeMode) {
+    const InputProblem unreadable{InputFault::kUnreadable, "the reader could not be set up"};
+    if (!holder || !holder->mediaInfo || !holder->demuxer) return unreadable;
+    if (holder->mediaInfo->OpenMediaSource(source) != 0) {
+        InputProblem problem = holder->mediaInfo->LastProblem();
+        return problem.Failed() ? problem : unreadable;
+    }
+    auto* multi = dynamic_cast<CTMultiDemuxer*>(holder->demuxer);
+    const int opened = multi ? multi->OpenSource(source, decodeMode) : holder->demuxer->Open(source.path.c_str(), decodeMode);
+    return opened < 0 ? unreadable : InputProblem{};
+}
+
 void ShareOpenedFile(DemuxerHolder* holder) {
     if (!holder || !holder->mediaInfo) return;
     auto* multi = dynamic_cast<CTMultiDemuxer*>(holder->demuxer);

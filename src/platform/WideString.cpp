@@ -11,6 +11,57 @@ size_t WideLength(const char16_t* text) {
     return n;
 }
 
+namespace {
+
+// Bytes that are not UTF-8 travel as the lone surrogates U+DC80..U+DCFF
+// (one per byte), so that a name the file system holds in another encoding
+// reaches the file system again unchanged.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsEscapedByte(uint32_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// The code point of the well-formed UTF-8 sequence at s[i] and its length,
+// or length 0 when the bytes there are not one.
+uint32_t DecodeSequence(const unsigned char* s, size_t i, size_t length, size_t* used) {
+    *used = 0;
+    const uint32_t lead = s[i];
+    if (lead < 0x80) {
+        *used = 1;
+        return lead;
+    }
+    const size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (extra == 0 || lead > 0xF4 || i + extra >= length) return 0;
+    uint32_t c = lead & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kSmallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    *used = extra + 1;
+    return c;
+}
+
+}  // namespace
+
 std::string WideToUtf8(const char16_t* text, size_t length) {
     std::string out;
     out.reserve(length);
@@ -19,24 +70,13 @@ std::string WideToUtf8(const char16_t* text, size_t length) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (IsEscapedByte(c)) {
+            out.push_back(static_cast<char>(c - kEscapeBase));
+            continue;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // lone surrogate
+            c = 0xFFFD;  // any other lone surrogate
         }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        AppendUtf8(out, c);
     }
     return out;
 }
@@ -47,34 +87,15 @@ std::u16string Utf8ToWide(const char* text, size_t length) {
     std::u16string out;
     out.reserve(length);
     const auto* s = reinterpret_cast<const unsigned char*>(text);
-    size_t i = 0;
-    while (i < length) {
-        uint32_t c = s[i];
-        size_t extra = 0;
-        if (c < 0x80) {
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            c &= 0x1F; extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            c &= 0x0F; extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            c &= 0x07; extra = 3;
-        } else {
-            out.push_back(u'\xFFFD');
+    for (size_t i = 0; i < length;) {
+        size_t used = 0;
+        uint32_t c = DecodeSequence(s, i, length, &used);
+        if (used == 0) {
+            out.push_back(static_cast<char16_t>(kEscapeBase + s[i]));
             ++i;
             continue;
         }
-        bool ok = true;
-        for (size_t k = 1; k <= extra; ++k) {
-            if (i + k >= length || (s[i + k] & 0xC0) != 0x80) { ok = false; break; }
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        if (!ok) {
-            out.push_back(u'\xFFFD');
-            ++i;
-            continue;
-        }
-        i += extra + 1;
+        i += used;
         if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));

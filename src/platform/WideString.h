@@ -1,4 +1,6 @@
 // UTF-16 strings and text conversion (the "ANSI code page" is UTF-8 here).
+// Bytes that are not UTF-8 (a file name in another encoding) convert to the
+// lone surrogates U+DC80..U+DCFF, one per byte, and back to the same bytes.
 #pragma once
 
 #include <cstddef>

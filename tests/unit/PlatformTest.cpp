@@ -22,9 +22,14 @@ TEST(WideString, RoundTripsNonAsciiAndSurrogates) {
     EXPECT_EQ(WideToUtf8(wide), utf8);
 }
 
-TEST(WideString, MalformedUtf8BecomesReplacementCharacters) {
-    std::u16string wide = Utf8ToWide(std::string("a\xC3" "b\xFF", 4));
-    EXPECT_EQ(wide, u"a\xFFFD" u"b\xFFFD");
+// File names in another encoding: each byte that is not UTF-8 becomes its
+// escape and comes back as the same byte.
+TEST(WideString, BytesThatAreNotUtf8ComeBackUnchanged) {
+    const std::string bytes("a\xC3" "b\xFF\xE9t\xC3\xA9", 8);
+    std::u16string wide = Utf8ToWide(bytes);
+    EXPECT_EQ(wide, u"a\xDCC3" u"b\xDCFF\xDCE9t\xE9");
+    EXPECT_EQ(WideToUtf8(wide), bytes);
+    EXPECT_EQ(WideToUtf8(std::u16string(u"\xD800x")), "\xEF\xBF\xBDx");  // other lone surrogates: U+FFFD
 }
 
 TEST(WideString, FixedBufferConversionOnlyWhenTheNameFits) {

@@ -1,0 +1,148 @@
+// Inputs that end before their index or duration says: an MP4 cut short at
+// several points, and a file cut while it is being read, are reported with
+// where they ended and where they should have; complete files of every
+// container are not.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
+
+#include "BadInputSupport.h"
+#include "TaskTestSupport.h"
+#include "converter/CStreamwright.h"
+#include "demux/CTMultiDemuxer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kxtest::kSecond;
+
+// Splits the whole file as one clip of its first video and audio stream
+// (or the streams given) and returns what the task says ended early.
+std::vector<kx::EarlyInputEnd> EarlyEndsOfSplit(kxtest::Task& task, const std::string& input, const std::string& folder,
+                                                 const std::vector<std::pair<int32_t, int32_t>>& streams = {{0, 1},
+                                                                                                            {1, 2}}) {
+    const int64_t id = task.Add(input, streams);
+    EXPECT_GE(id, 0) << input;
+    if (id < 0) return {};
+    ClipRange whole{0, 60 * kSecond, 0};
+    EXPECT_EQ(task->AddTimeClip(id, &whole), KX_S_OK);
+    task.SetOutput(folder);
+    EXPECT_EQ(task.Launch(id), KX_S_OK) << input;
+    task.Wait();
+    // Every converter this library makes is a CStreamwright.
+    return static_cast<kx::CStreamwright*>(task.get())->EarlyInputEnds();
+}
+
+struct CutCase {
+    const char* name;
+    double fraction;  // of the file's size
+};
+
+class CutMp4 : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(CutMp4, EndsEarlyAtTheCutOfTheWhole) {
+    // The fixture keeps its index at the front: every cut still opens, and
+    // the index says ten seconds.
+    const CutCase c = GetParam();
+    const std::string folder = kxtest::TempFolder(std::string("input_end_") + c.name);
+    const std::string source = kxtest::Fixture("h264_aac.mp4");
+    const std::string input = folder + "/cut.mp4";
+    kxtest::CopyHead(source, input, static_cast<uint64_t>(fs::file_size(source) * c.fraction));
+
+    kxtest::LogCapture log;
+    kxtest::Task task;
+    const auto ends = EarlyEndsOfSplit(task, input, folder);
+    ASSERT_EQ(ends.size(), 1u);
+    const kx::InputEnd& end = ends[0].end;
+    EXPECT_EQ(end.kind, kx::InputEndKind::kEarly);
+    EXPECT_EQ(end.expectedTicks, 10 * kSecond);
+    const double cutSeconds = 10 * c.fraction;  // about: audio and video share the bytes evenly
+    EXPECT_NEAR(static_cast<double>(end.reachedTicks) / kSecond, cutSeconds, 1.0);
+    EXPECT_LT(end.reachedTicks, end.expectedTicks);
+    bool logged = false;
+    for (const auto& line : log.Lines())
+        logged |= line.rfind(u"Remuxion Input::" + kxtest::Wide(input) + u" ended early, at ", 0) == 0;
+    EXPECT_TRUE(logged);
+
+    // The host hears it as a failed task whose outputs were all finished.
+    bool failed = false;
+    for (const auto& n : task.notifications.All())
+        failed |= n.code == KX_NOTIFY_TASK_FAILED && n.value == KX_E_INPUT_ENDED_EARLY;
+    EXPECT_TRUE(failed);
+    BSTR text = KX_GetLastErrorText(task.get());
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::u16string(text).rfind(kxtest::Wide(input) + u" ended early, at ", 0), 0u);
+    SysFreeString(text);
+    EXPECT_EQ(KX_IsOutputComplete(task.get(), ends[0].fileId, 0), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, CutMp4,
+                         ::testing::Values(CutCase{"at_10pc", 0.10}, CutCase{"at_50pc", 0.50},
+                                           CutCase{"at_99pc", 0.99}),
+                         [](const ::testing::TestParamInfo<CutCase>& info) { return std::string(info.param.name); });
+
+struct CompleteCase {
+    const char* fixture;
+    std::vector<std::pair<int32_t, int32_t>> streams;
+};
+
+class CompleteInput : public ::testing::TestWithParam<CompleteCase> {};
+
+// No container's own rounding between its duration and its last packet may
+// read as a cut.
+TEST_P(CompleteInput, DoesNotEndEarly) {
+    const CompleteCase c = GetParam();
+    const std::string folder = kxtest::TempFolder(std::string("input_end_complete_") + c.fixture);
+    kxtest::Task task;
+    EXPECT_TRUE(EarlyEndsOfSplit(task, kxtest::Fixture(c.fixture), folder, c.streams).empty()) << c.fixture;
+    for (const auto& n : task.notifications.All()) EXPECT_NE(n.code, KX_NOTIFY_TASK_FAILED) << c.fixture;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, CompleteInput,
+    ::testing::Values(CompleteCase{"h264_aac.mp4", {{0, 1}, {1, 2}}}, CompleteCase{"h264_aac.mkv", {{0, 1}, {1, 2}}},
+                      CompleteCase{"h264_aac.ts", {{0, 1}, {1, 2}}}, CompleteCase{"h264_aac.flv", {{0, 1}, {1, 2}}},
+                      CompleteCase{"h264_mp3.avi", {{0, 1}, {1, 2}}}, CompleteCase{"mpeg1.mpg", {{0, 1}, {1, 2}}},
+                      CompleteCase{"vfr_opus.mkv", {{0, 1}}}),
+    [](const ::testing::TestParamInfo<CompleteCase>& info) {
+        std::string name = info.param.fixture;
+        for (char& ch : name)
+            if (ch == '.') ch = '_';
+        return name;
+    });
+
+// A Matroska file (no index of its own to check) cut to 40 % while both
+// readers are part-way through it.
+TEST(InputEnd, FileCutWhileBeingReadEndsEarly) {
+    const std::string folder = kxtest::TempFolder("input_end_shrinking");
+    const std::string input = folder + "/growing_no_more.mkv";
+    fs::copy_file(kxtest::Fixture("h264_aac.mkv"), input);
+
+    kx::CTMultiDemuxer demuxer;
+    ASSERT_EQ(demuxer.OpenSource(kx::InputSource::File(kxtest::Wide(input)), 0), 0);
+    ASSERT_EQ(demuxer.AddStream(0), 0);
+    ASSERT_EQ(demuxer.AddStream(1), 0);
+    ASSERT_EQ(demuxer.StartDemuxer(), 0);
+    kx::ITDemuxerControl* control = demuxer.GetControl();
+    control->SetHoldSample(1);
+    AVPacket* packet = av_packet_alloc();
+    for (int i = 0; i < 40 && control->ReadNext() == 1; ++i) control->GetPacket(packet);
+    ASSERT_EQ(truncate(input.c_str(), static_cast<off_t>(fs::file_size(input) * 4 / 10)), 0);
+    while (control->ReadNext() == 1) control->GetPacket(packet);
+    av_packet_free(&packet);
+
+    const kx::InputEnd end = control->GetInputEnd();
+    EXPECT_EQ(end.kind, kx::InputEndKind::kEarly);
+    EXPECT_EQ(end.sign, kx::CutShortSign::kFileShrank);
+    EXPECT_LT(end.reachedTicks, 6 * kSecond);
+    EXPECT_GE(end.expectedTicks, 10 * kSecond);
+}
+
+}  // namespace
