@@ -45,6 +45,7 @@ void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode
     format_ = context;
     packetMode_ = decodeMode == 0 ? 1 : 0;
     openedBytes_ = CurrentInputBytes(context);
+    timeFill_ = std::make_unique<PacketTimeFill>(context);
 }
 
 void CTSingleDemuxerControl::ForgetInputEnd() {
@@ -161,7 +162,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
     av_packet_unref(packet_);
     sampleReady_ = 0;
     for (;;) {
-        if (const int error = ReadFrameRetryOnce(format_, packet_); error < 0) {
+        if (const int error = timeFill_->Read(packet_); error < 0) {
             NoteEndOfInput(error);
             sampleReady_ = 0;
             endOfStream_ = 1;

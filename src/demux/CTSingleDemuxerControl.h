@@ -3,9 +3,11 @@
 #pragma once
 
 #include <map>
+#include <memory>
 
 #include "demux/DtsDeriver.h"
 #include "demux/ITDemuxer.h"
+#include "demux/PacketTimeFill.h"
 #include "demux/StreamEntry.h"
 
 struct AVFrame;
@@ -65,7 +67,10 @@ private:
     int SeekTarget(int streamIndex) const;
     // Ticks relative to the file's start; derives missing decoding times.
     void RebasePacketTimes(const AVStream* stream, int mediaType);
-    void ResetDerivedTimes() { derivers_.clear(); }
+    void ResetDerivedTimes() {
+        derivers_.clear();
+        if (timeFill_) timeFill_->Reset();
+    }
     // What the end-of-input judgement needs of each packet read, and the
     // judgement when a read fails.
     void NotePacketRead(const AVStream* stream, const AVPacket* packet);
@@ -93,6 +98,8 @@ private:
     // Per video stream whose container stores no decoding times; made at the
     // first packet after an open or a seek.
     std::map<int, DtsDeriver> derivers_;
+    // Packet mode reads through it: times the container left out are filled in.
+    std::unique_ptr<PacketTimeFill> timeFill_;
 
     int64_t openedBytes_ = -1;  // the file's size when it was opened
     int64_t reachedTicks_ = 0;
