@@ -134,20 +134,39 @@ void PacketTimeFill::Take(AVPacket* packet) {
         }
     }
     held.sequence = state.sequence;
-    if (held.order && !Missing(packet->pts)) {
-        auto& anchors = state.anchors[held.sequence];
-        if (!anchors.empty()) {
-            // The time one count step stands for, from two pictures of known time.
-            const int64_t steps = *held.order - anchors.back().order;
-            const int64_t time = packet->pts - anchors.back().pts;
-            if (steps != 0 && time != 0 && (steps > 0) == (time > 0)) {
-                state.unitTime = std::llabs(time);
-                state.unitOrder = std::llabs(steps);
+    if (state.rule == FillRule::kPictureOrder || state.rule == FillRule::kDecodingSteps) {
+        for (size_t k = held_.size(); k-- > 0;) {
+            Held& before = held_[k];
+            if (before.packet->stream_index != packet->stream_index) continue;
+            if (before.confirmed) break;
+            // The same times twice: they belong to the later picture.
+            if (!Missing(packet->pts) && before.packet->pts == packet->pts && before.packet->dts == packet->dts) {
+                before.packet->pts = before.packet->dts = AV_NOPTS_VALUE;
+                before.fill = true;
             }
+            Confirm(before, state);
+            break;
         }
-        anchors.push_back(Anchor{*held.order, packet->pts});
+        held.confirmed = false;
     }
     held_.push_back(held);
+}
+
+void PacketTimeFill::Confirm(Held& held, StreamState& state) {
+    held.confirmed = true;
+    const AVPacket* packet = held.packet;
+    if (!held.order || Missing(packet->pts)) return;
+    auto& anchors = state.anchors[held.sequence];
+    if (!anchors.empty()) {
+        // The time one count step stands for, from two pictures of known time.
+        const int64_t steps = *held.order - anchors.back().order;
+        const int64_t time = packet->pts - anchors.back().pts;
+        if (steps != 0 && time != 0 && (steps > 0) == (time > 0)) {
+            state.unitTime = std::llabs(time);
+            state.unitOrder = std::llabs(steps);
+        }
+    }
+    anchors.push_back(Anchor{*held.order, packet->pts});
 }
 
 template <typename Has>
@@ -172,6 +191,10 @@ void PacketTimeFill::Settle(size_t forced) {
 bool PacketTimeFill::SettleOne(size_t at, bool force) {
     Held& held = held_[at];
     StreamState& state = StateOf(held.packet->stream_index);
+    if (!held.confirmed) {
+        if (!force) return false;
+        Confirm(held, state);
+    }
     if (held.fill) {
         switch (state.rule) {
             case FillRule::kPictureOrder:

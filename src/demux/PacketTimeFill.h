@@ -17,7 +17,11 @@
 // - audio: the end of the packet before (or the next known time less the
 //   durations in between).
 // Packets that carry a pts or a dts are passed on untouched, so containers
-// that store times see no change. A packet whose time depends on a later
+// that store times see no change; but for one case: the library's parser
+// hands a PES packet's times to every picture whose end it finds after that
+// PES packet was read, so a small picture may carry the times of the one that
+// follows it. Of video packets in a row with the same pts and dts only the
+// last keeps them; the others are filled in. A packet whose time depends on a later
 // packet is held back, and every packet read after it with it, so the order
 // of the file is kept; at most kMaxHeld packets are held.
 #pragma once
@@ -89,11 +93,15 @@ private:
         std::optional<int64_t> order;
         int64_t sequence = 0;
         bool fill = false;  // came without times
+        // Video: its times are taken as its own once the next packet of the
+        // stream is read (see Take).
+        bool confirmed = true;
         bool settled = false;
     };
 
     StreamState& StateOf(int streamIndex);
     void Take(AVPacket* packet);
+    void Confirm(Held& held, StreamState& state);
     // Settles what can be, in order per stream; the first `forced` held
     // packets are settled with what is known by now.
     void Settle(size_t forced);
