@@ -110,12 +110,21 @@ class Video:
         # Program streams give a time to some packets only; the decoder's
         # guesses for the others are no measure of sync, so they are dropped.
         # (AVI gives none: its times count frames, which is exact there.)
+        # Nor is a time that several pictures share: the library's parser
+        # hands a PES packet's time to every picture it finds the end of
+        # after reading that PES packet, so a small picture can carry the
+        # time of the next.
+        # The times are the decoder's own: where they do not rise, ffmpeg's
+        # output moves them.
         pkts = ffprobe_json(path, "-select_streams", "v:0", "-show_entries", "packet=pts")["packets"]
         if any("pts" not in p for p in pkts) and any("pts" in p for p in pkts):
-            shown = ffprobe_json(path, "-select_streams", "v:0", "-show_entries", "frame=pts", "-show_frames")
-            known = ["pts" in f for f in shown["frames"]]
-            if len(known) == len(self.frames):
-                self.frames = [f if k else f._replace(pts=None) for f, k in zip(self.frames, known)]
+            shown = ffprobe_json(path, "-select_streams", "v:0", "-show_entries", "frame=pts,pts_time",
+                                 "-show_frames")
+            times = [f.get("pts") for f in shown["frames"]]
+            shared = {t for t, n in collections.Counter(times).items() if n > 1}
+            if len(times) == len(self.frames):
+                self.frames = [f._replace(pts=float(g["pts_time"]) if t is not None and t not in shared else None)
+                               for f, g, t in zip(self.frames, shown["frames"], times)]
 
 
 class Audio:
