@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "demux/AnnexBRemnant.h"
 #include "demux/DecodedFrameStore.h"
 #include "demux/DemuxTime.h"
 #include "demux/H264KeyFrame.h"
@@ -176,10 +177,13 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         const AVStream* stream = format_->streams[packet_->stream_index];
         NotePacketRead(stream, packet_);
         RebasePacketTimes(stream, it->second.mediaType);
-        // Containers do not always flag H.264 key frames; the bytes tell.
-        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
-            !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, H264FormOfStream(stream->codecpar)))
-            packet_->flags |= AV_PKT_FLAG_KEY;
+        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264) {
+            const H264PacketForm form = H264FormOfStream(stream->codecpar);
+            if (form.framing == H264Framing::AnnexB) DropSeekRemnant();
+            // Containers do not always flag H.264 key frames; the bytes tell.
+            if (!IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, form))
+                packet_->flags |= AV_PKT_FLAG_KEY;
+        }
 
         sampleReady_ = 1;
         info_.streamIndex = packet_->stream_index;
@@ -190,6 +194,14 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         info_.flags = packet_->flags;
         return 1;
     }
+}
+
+void CTSingleDemuxerControl::DropSeekRemnant() {
+    const size_t remnant = AnnexBRemnantLength(packet_->data, static_cast<size_t>(std::max(packet_->size, 0)));
+    if (remnant == 0) return;
+    // The payload stays where it is: the packet's reference keeps its buffer.
+    packet_->data += remnant;
+    packet_->size -= static_cast<int>(remnant);
 }
 
 void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {

@@ -65,6 +65,9 @@ private:
     // A key frame of the seek's own stream is held.
     bool HeldKeySample(int streamIndex) const;
     int SeekTarget(int streamIndex) const;
+    // Bytes of another picture in front of the held H.264 packet (the first
+    // one read after a seek) are cut off.
+    void DropSeekRemnant();
     // Ticks relative to the file's start; derives missing decoding times.
     void RebasePacketTimes(const AVStream* stream, int mediaType);
     void ResetDerivedTimes() {
