@@ -371,21 +371,25 @@ int CTSingleDemuxerControl::BasicSeek(double seconds, int mode, int streamIndex)
     return result;
 }
 
-int CTSingleDemuxerControl::Rewind() {
-    SetSampleReady(0);
-    if (!format_ || !streams_ || streams_->empty()) return 0;
-    int index = SeekTarget(-1);
-    const AVStream* stream = format_->streams[index];
+int CTSingleDemuxerControl::SeekToStart(int streamIndex) {
+    const AVStream* stream = format_->streams[streamIndex];
     // Far enough before the first packet for every container: an edit list's
     // pre-roll and audio priming lie before the stream's start time.
     int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     int64_t margin = TicksToStreamTime(kRewindMarginTicks, stream->time_base);
-    int result = av_seek_frame(format_, index, start - margin, AVSEEK_FLAG_ANY);
+    int result = av_seek_frame(format_, streamIndex, start - margin, AVSEEK_FLAG_ANY);
     if (result < 0 && !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK))
-        result = av_seek_frame(format_, index, 0, AVSEEK_FLAG_BYTE);
+        result = av_seek_frame(format_, streamIndex, 0, AVSEEK_FLAG_BYTE);
     if (!packetMode_) FlushDecoders();
     ResetDerivedTimes();
     endOfStream_ = 0;
+    return result;
+}
+
+int CTSingleDemuxerControl::Rewind() {
+    SetSampleReady(0);
+    if (!format_ || !streams_ || streams_->empty()) return 0;
+    SeekToStart(SeekTarget(-1));
     return ReadAfterRelease();
 }
 
@@ -414,7 +418,9 @@ int CTSingleDemuxerControl::SeekVideo(double seconds, int mode, int streamIndex)
         }
         t *= 0.8;
         if (t < 0.1 * seconds || t < 5.0) {
-            result = BasicSeek(0.0, 0, streamIndex);
+            // A seek to time 0 may land after the first key frame too
+            // (program streams are searched by the times of their PES packets).
+            result = SeekToStart(streamIndex);
             break;
         }
     }

@@ -62,6 +62,8 @@ private:
     int BasicSeek(double seconds, int mode, int streamIndex);
     int SeekVideo(double seconds, int mode, int streamIndex);
     int ReadAfterRelease();
+    // Before the first packet of the file, reading nothing yet.
+    int SeekToStart(int streamIndex);
     // A key frame of the seek's own stream is held.
     bool HeldKeySample(int streamIndex) const;
     int SeekTarget(int streamIndex) const;
