@@ -141,6 +141,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     ReportProgress(100);
     discardScope.Restore();
     RewindToStart(format_, streamIndex);  // the reader goes on from the start
+    if (rewound_) rewound_();
     if (cancelled) {
         cancel_.store(0);
         return nullptr;

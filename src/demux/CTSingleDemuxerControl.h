@@ -47,6 +47,10 @@ public:
     // that starts at 0.
     void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
 
+    // The file was put elsewhere behind the reader's back (a key-frame scan):
+    // what was read ahead or derived from it no longer follows.
+    void ForgetReadAhead() { ResetDerivedTimes(); }
+
     // The owning demuxer's StartDemuxer: the selected streams, and in decode
     // mode a DecodedFrame per video and audio stream.
     void AttachStreams(StreamMap* streams);

@@ -140,7 +140,8 @@ void PacketTimeFill::Take(AVPacket* packet) {
             if (before.packet->stream_index != packet->stream_index) continue;
             if (before.confirmed) break;
             // The same times twice: they belong to the later picture.
-            if (!Missing(packet->pts) && before.packet->pts == packet->pts && before.packet->dts == packet->dts) {
+            if (!Missing(packet->pts) && !Missing(packet->dts) && before.packet->pts == packet->pts &&
+                before.packet->dts == packet->dts) {
                 before.packet->pts = before.packet->dts = AV_NOPTS_VALUE;
                 before.fill = true;
             }
