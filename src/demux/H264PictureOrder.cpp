@@ -12,7 +12,9 @@ constexpr uint8_t kForbiddenBit = 0x80;
 constexpr int kRefIdcShift = 5;
 constexpr uint8_t kRefIdcMask = 0x03;
 
-constexpr int kMaxLog2 = 16;  // log2_max_frame_num and log2_max_pic_order_cnt_lsb go up to 16
+constexpr uint32_t kMaxLog2Minus4 = 12;  // log2_max_frame_num and log2_max_pic_order_cnt_lsb go up to 16
+constexpr int32_t kMinScaleDelta = -128;
+constexpr int32_t kMaxScaleDelta = 127;
 constexpr uint32_t kMaxSliceType = 9;
 constexpr uint32_t kMaxChromaFormat = 3;
 constexpr uint32_t kChroma444 = 3;
@@ -31,13 +33,19 @@ bool HasChromaFields(uint32_t profile) {
     }
 }
 
-void SkipScalingList(RbspBitReader& bits, int size) {
+// False for a step outside -128..127, which no encoder writes.
+bool SkipScalingList(RbspBitReader& bits, int size) {
     int last = 8;
     int next = 8;
     for (int j = 0; j < size && bits.Ok(); ++j) {
-        if (next != 0) next = (last + bits.Se() + 256) % 256;
+        if (next != 0) {
+            const int32_t delta = bits.Se();
+            if (delta < kMinScaleDelta || delta > kMaxScaleDelta) return false;
+            next = (last + delta + 256) % 256;
+        }
         last = next == 0 ? last : next;
     }
+    return true;
 }
 
 NalType TypeOf(uint8_t header) { return static_cast<NalType>(header & kNalTypeMask); }
@@ -116,18 +124,18 @@ void H264PictureOrder::ReadSeqParams(const uint8_t* payload, size_t size) {
         if (bits.Flag()) {
             const int lists = chroma == kChroma444 ? 12 : 8;
             for (int i = 0; i < lists && bits.Ok(); ++i)
-                if (bits.Flag()) SkipScalingList(bits, i < 6 ? 16 : 64);
+                if (bits.Flag() && !SkipScalingList(bits, i < 6 ? 16 : 64)) return;
         }
     }
-    const uint32_t frameNumBits = bits.Ue() + 4;
+    const uint32_t frameNumBits = bits.Ue();
     const uint32_t orderType = bits.Ue();
-    if (!bits.Ok() || id >= kSeqIds || frameNumBits > kMaxLog2 || orderType > kMaxOrderType) return;
-    params.log2MaxFrameNum = static_cast<int>(frameNumBits);
+    if (!bits.Ok() || id >= kSeqIds || frameNumBits > kMaxLog2Minus4 || orderType > kMaxOrderType) return;
+    params.log2MaxFrameNum = static_cast<int>(frameNumBits) + 4;
     params.coding = static_cast<OrderCoding>(orderType);
     if (params.coding == OrderCoding::kLsb) {
-        const uint32_t lsbBits = bits.Ue() + 4;
-        if (lsbBits > kMaxLog2) return;
-        params.log2MaxOrderLsb = static_cast<int>(lsbBits);
+        const uint32_t lsbBits = bits.Ue();
+        if (lsbBits > kMaxLog2Minus4) return;
+        params.log2MaxOrderLsb = static_cast<int>(lsbBits) + 4;
     } else if (params.coding == OrderCoding::kCycles) {
         bits.Flag();  // delta_pic_order_always_zero
         bits.Se();
