@@ -64,6 +64,8 @@ ROWS = [
     row("h264_pcm.avi"),
     row("h264_bframes_aac.flv"),
     row("h264_bframes_mp3.mpg"),
+    row("h264_mp2.mpg"),
+    row("h264_longgop_mp3.mpg"),
 ]
 
 
