@@ -134,7 +134,7 @@ void PacketTimeFill::Take(AVPacket* packet) {
         }
     }
     held.sequence = state.sequence;
-    if (state.rule == FillRule::kPictureOrder || state.rule == FillRule::kDecodingSteps) {
+    if (state.rule == FillRule::kPictureOrder) {
         for (size_t k = held_.size(); k-- > 0;) {
             Held& before = held_[k];
             if (before.packet->stream_index != packet->stream_index) continue;
@@ -168,6 +168,9 @@ void PacketTimeFill::Confirm(Held& held, StreamState& state) {
         }
     }
     anchors.push_back(Anchor{*held.order, packet->pts});
+    // A sequence may last the whole file (open groups have no IDR): the
+    // pictures still to be timed are near the last ones read.
+    if (anchors.size() > kAnchorsKept) anchors.pop_front();
 }
 
 template <typename Has>

@@ -20,7 +20,7 @@
 // that store times see no change; but for one case: the library's parser
 // hands a PES packet's times to every picture whose end it finds after that
 // PES packet was read, so a small picture may carry the times of the one that
-// follows it. Of video packets in a row with the same pts and dts only the
+// follows it. Of H.264 packets in a row with the same pts and dts only the
 // last keeps them; the others are filled in. A packet whose time depends on a later
 // packet is held back, and every packet read after it with it, so the order
 // of the file is kept; at most kMaxHeld packets are held.
@@ -31,7 +31,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "demux/H264PacketForm.h"
 #include "demux/H264PictureOrder.h"
@@ -45,6 +44,7 @@ namespace kx {
 class PacketTimeFill {
 public:
     static constexpr size_t kMaxHeld = 600;
+    static constexpr size_t kAnchorsKept = 64;
 
     explicit PacketTimeFill(AVFormatContext* format) : format_(format) {}
     ~PacketTimeFill();
@@ -81,7 +81,7 @@ private:
         std::optional<int64_t> lastDts;
         int64_t lastDtsNumber = 0;
         std::optional<int64_t> soundEnd;  // audio: where the last settled packet ends
-        std::map<int64_t, std::vector<Anchor>> anchors;  // per sequence: pictures with a known pts
+        std::map<int64_t, std::deque<Anchor>> anchors;  // per sequence: the last pictures with a known pts
         std::map<int64_t, int64_t> shownEnd;  // per sequence: the end of its last picture shown
         std::map<int64_t, int64_t> firstOrder;  // per sequence: the count of its first picture
         int64_t unitTime = 0;   // time per order step, learned from two anchors (unitTime / unitOrder)
@@ -93,7 +93,7 @@ private:
         std::optional<int64_t> order;
         int64_t sequence = 0;
         bool fill = false;  // came without times
-        // Video: its times are taken as its own once the next packet of the
+        // H.264: its times are taken as its own once the next packet of the
         // stream is read (see Take).
         bool confirmed = true;
         bool settled = false;
