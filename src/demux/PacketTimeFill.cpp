@@ -205,6 +205,7 @@ bool PacketTimeFill::SettleOne(size_t at, bool force) {
             case FillRule::kDecodingSteps:
                 if (Missing(held.packet->dts) && !FillDts(at, state, force)) return false;
                 if (Missing(held.packet->pts) && !FillPictureTime(at, state, force)) return false;
+                DecodeBeforeShown(held.packet, state);
                 break;
             case FillRule::kSoundSteps:
                 if (!FillSoundTime(at, state, force)) return false;
@@ -216,6 +217,14 @@ bool PacketTimeFill::SettleOne(size_t at, bool force) {
     Record(held, state);
     held.settled = true;
     return true;
+}
+
+void PacketTimeFill::DecodeBeforeShown(AVPacket* packet, const StreamState& state) {
+    if (Missing(packet->pts) || Missing(packet->dts) || packet->dts <= packet->pts) return;
+    // Two estimates that disagree (uneven frame spacing): the decoding time
+    // gives way as far as it still rises, the presentation time the rest.
+    if (state.lastDts) packet->dts = std::max(packet->pts, *state.lastDts + 1);
+    if (packet->dts > packet->pts) packet->pts = packet->dts;
 }
 
 bool PacketTimeFill::FillDts(size_t at, StreamState& state, bool force) {
@@ -256,17 +265,34 @@ bool PacketTimeFill::FillPictureTime(size_t at, StreamState& state, bool force) 
         return true;
     }
     const int64_t order = *held.order;
-    auto anchors = state.anchors.find(held.sequence);
-    if (anchors != state.anchors.end() && !anchors->second.empty()) {
-        const Anchor* nearest = &anchors->second.front();
-        for (const Anchor& anchor : anchors->second)
-            if (std::llabs(anchor.order - order) < std::llabs(nearest->order - order)) nearest = &anchor;
-        packet->pts = nearest->pts + av_rescale(order - nearest->order, unitTime, unitOrder);
+    // Pictures of known time shown just before and just after this one.
+    const Anchor* before = nullptr;
+    const Anchor* after = nullptr;
+    if (auto anchors = state.anchors.find(held.sequence); anchors != state.anchors.end()) {
+        for (const Anchor& anchor : anchors->second) {
+            if (anchor.order <= order && (!before || anchor.order > before->order)) before = &anchor;
+            if (anchor.order >= order && (!after || anchor.order < after->order)) after = &anchor;
+        }
+    }
+    if (before && after) {
+        // Between the two: exact at a constant rate, and in display order
+        // when the spacing varies.
+        packet->pts = after->order == before->order
+                          ? before->pts
+                          : before->pts + av_rescale(after->pts - before->pts, order - before->order,
+                                                     after->order - before->order);
         return true;
     }
-    // No picture of this sequence has a known time yet; one may still come
-    // until the next sequence begins.
+    // The one shown after it is usually read a few pictures later; the next
+    // sequence or a long wait leaves the step from the one known side.
     const bool sequenceOver = force || NextOfStream(at, [&](const Held& h) { return h.sequence != held.sequence; });
+    const bool waitedEnough = state.read - held.number > kPicturesAwaited;
+    if (!sequenceOver && !waitedEnough) return false;
+    if (before || after) {
+        const Anchor* known = before ? before : after;
+        packet->pts = known->pts + av_rescale(order - known->order, unitTime, unitOrder);
+        return true;
+    }
     if (!sequenceOver) return false;
     // Every picture of a sequence is shown after those of the one before.
     const auto end = state.shownEnd.find(held.sequence - 1);

@@ -8,22 +8,25 @@
 // they are filled in here, in the stream's time base:
 // - decoding times of video, in decoding order, between the known ones before
 //   and after (one frame step each when the stream runs at a constant rate);
-// - presentation times of H.264 pictures from their picture order count
-//   against a picture of the same sequence whose time is known (the nearest
-//   in order), at the time per count step the known ones show; a sequence
-//   with no known time at all follows the one before it;
+// - presentation times of H.264 pictures from their picture order count:
+//   between the pictures of the same sequence with known times shown just
+//   before and just after them (in proportion to the counts), or one count
+//   step at a time from one of them; a sequence with no known time at all
+//   follows the one before it;
 // - presentation times of other video that is not reordered: its decoding
 //   times;
 // - audio: the end of the packet before (or the next known time less the
 //   durations in between).
+// A filled picture is never decoded after it is shown: writers refuse that.
 // Packets that carry a pts or a dts are passed on untouched, so containers
 // that store times see no change; but for one case: the library's parser
 // hands a PES packet's times to every picture whose end it finds after that
-// PES packet was read, so a small picture may carry the times of the one that
-// follows it. Of H.264 packets in a row with the same pts and dts only the
-// last keeps them; the others are filled in. A packet whose time depends on a later
-// packet is held back, and every packet read after it with it, so the order
-// of the file is kept; at most kMaxHeld packets are held.
+// PES packet was read, so a small picture may carry the times of the one
+// that follows it. Of H.264 packets in a row with the same pts and dts only
+// the last keeps them; the others are filled in.
+// A packet whose time depends on a later packet is held back, and every
+// packet read after it with it, so the order of the file is kept; at most
+// kMaxHeld packets are held.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +48,9 @@ class PacketTimeFill {
 public:
     static constexpr size_t kMaxHeld = 600;
     static constexpr size_t kAnchorsKept = 64;
+    // How many pictures read after an untimed one may bring the timed
+    // picture shown after it.
+    static constexpr int64_t kPicturesAwaited = 16;
 
     explicit PacketTimeFill(AVFormatContext* format) : format_(format) {}
     ~PacketTimeFill();
@@ -109,6 +115,7 @@ private:
     bool FillDts(size_t at, StreamState& state, bool force);
     bool FillPictureTime(size_t at, StreamState& state, bool force);
     bool FillSoundTime(size_t at, StreamState& state, bool force);
+    static void DecodeBeforeShown(AVPacket* packet, const StreamState& state);
     void Record(const Held& held, StreamState& state);
     // The first held packet after `at` of the same stream for which `has` is true.
     template <typename Has>

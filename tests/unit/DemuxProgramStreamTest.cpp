@@ -4,7 +4,9 @@
 // must come out of the readers with the same times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -111,4 +113,29 @@ TEST(DemuxProgramStream, SeekHoldsTheKeyFrameWhole) {
         }
         av_packet_free(&packet);
     }
+}
+
+// With uneven frame spacing the pictures without a time get estimates; they
+// must still be shown in their order, decoded before they are shown, and
+// decoded in the order they are read.
+TEST(DemuxProgramStream, UnevenSpacingKeepsTheDisplayOrder) {
+    const auto [ts, ps] = Made(pstest::kUneven);
+    ASSERT_GT(SparsenessOf(ps).untimed, 0);
+    const auto want = ReadStream(ts, 0);
+    const auto got = ReadStream(ps, 0);
+    ASSERT_FALSE(want.empty());
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_NE(got[i].pts, kx::kNoPts) << "packet " << i;
+        ASSERT_NE(got[i].dts, kx::kNoPts) << "packet " << i;
+        ASSERT_LE(got[i].dts, got[i].pts) << "packet " << i;
+        if (i > 0) ASSERT_GT(got[i].dts, got[i - 1].dts) << "packet " << i;
+    }
+    auto displayOrder = [](const std::vector<Packet>& packets) {
+        std::vector<size_t> order(packets.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return packets[a].pts < packets[b].pts; });
+        return order;
+    };
+    EXPECT_EQ(displayOrder(got), displayOrder(want));
 }

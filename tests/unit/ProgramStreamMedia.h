@@ -25,6 +25,13 @@ inline const PsCase kCases[] = {
     {"open_gop", "-g 40 -x264-params open-gop=1 -c:a mp2 -b:a 128k", 8},
 };
 
+// Frames 25 a second on average, moved back and forth by up to 15 ms: the
+// times of pictures the program stream leaves out cannot be known, only
+// their order.
+inline const PsCase kUneven = {
+    "uneven", "-vf 'settb=1/1000,setpts=(N/25+0.015*sin(N))/TB' -fps_mode passthrough -enc_time_base:v 1/1000 "
+              "-g 40 -c:a libmp3lame -b:a 128k", 8};
+
 // The case's transport stream and program stream.
 inline std::pair<std::string, std::string> Made(const PsCase& c) {
     const std::string folder = std::string(KX_BUILD_DIR) + "/ps_media";
