@@ -11,7 +11,7 @@ cd "$root"
 
 seconds=${1:-30}
 shift || true
-all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes caps_xml media_file)
+all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

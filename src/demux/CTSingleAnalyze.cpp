@@ -11,6 +11,7 @@ extern "C" {
 #include "demux/H264KeyFrame.h"
 #include "demux/KeyFrameIndexStore.h"
 #include "demux/MediaInfoBuilder.h"
+#include "demux/PacketTimeFill.h"
 
 namespace kx {
 
@@ -96,6 +97,8 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     const bool progressKnown = frameTicks > 0 && total > 0;
     const int64_t framesPerPercent = progressKnown ? (total / frameTicks) / 100 : 0;
 
+    // Key frames of program streams may come without a time of their own.
+    PacketTimeFill timeFill(format_);
     AVPacket* packet = av_packet_alloc();
     int32_t keyFrameNumber = -1;
     int64_t frameNumber = -1;
@@ -106,7 +109,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
             cancelled = true;
             break;
         }
-        if (av_read_frame(format_, packet) < 0) break;
+        if (timeFill.Read(packet) < 0) break;
         if (packet->stream_index != streamIndex) {
             av_packet_unref(packet);
             continue;
@@ -138,6 +141,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     ReportProgress(100);
     discardScope.Restore();
     RewindToStart(format_, streamIndex);  // the reader goes on from the start
+    if (rewound_) rewound_();
     if (cancelled) {
         cancel_.store(0);
         return nullptr;

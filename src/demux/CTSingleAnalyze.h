@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "demux/ITDemuxer.h"
 
@@ -30,6 +31,9 @@ public:
     const KeyFrameIndex* Index() const { return index_; }
     // Key-frame times are relative to the file's start (ticks).
     void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
+    // Called after a scan has put the file back to its start, so that the
+    // reader of the same file drops what it read ahead.
+    void SetRewindListener(std::function<void()> listener) { rewound_ = std::move(listener); }
 
 private:
     void ReportProgress(int64_t percent);
@@ -41,6 +45,7 @@ private:
     void* callbackContext_ = nullptr;
     std::atomic<int> cancel_{0};
     int64_t timeZero_ = 0;
+    std::function<void()> rewound_;
 };
 
 }  // namespace kx

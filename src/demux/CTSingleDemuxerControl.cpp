@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "demux/AnnexBRemnant.h"
 #include "demux/DecodedFrameStore.h"
 #include "demux/DemuxTime.h"
 #include "demux/H264KeyFrame.h"
@@ -45,6 +46,7 @@ void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode
     format_ = context;
     packetMode_ = decodeMode == 0 ? 1 : 0;
     openedBytes_ = CurrentInputBytes(context);
+    timeFill_ = std::make_unique<PacketTimeFill>(context);
 }
 
 void CTSingleDemuxerControl::ForgetInputEnd() {
@@ -161,7 +163,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
     av_packet_unref(packet_);
     sampleReady_ = 0;
     for (;;) {
-        if (const int error = ReadFrameRetryOnce(format_, packet_); error < 0) {
+        if (const int error = timeFill_->Read(packet_); error < 0) {
             NoteEndOfInput(error);
             sampleReady_ = 0;
             endOfStream_ = 1;
@@ -175,10 +177,13 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         const AVStream* stream = format_->streams[packet_->stream_index];
         NotePacketRead(stream, packet_);
         RebasePacketTimes(stream, it->second.mediaType);
-        // Containers do not always flag H.264 key frames; the bytes tell.
-        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264 &&
-            !IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, H264FormOfStream(stream->codecpar)))
-            packet_->flags |= AV_PKT_FLAG_KEY;
+        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264) {
+            const H264PacketForm form = H264FormOfStream(stream->codecpar);
+            if (form.framing == H264Framing::AnnexB) DropSeekRemnant();
+            // Containers do not always flag H.264 key frames; the bytes tell.
+            if (!IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, form))
+                packet_->flags |= AV_PKT_FLAG_KEY;
+        }
 
         sampleReady_ = 1;
         info_.streamIndex = packet_->stream_index;
@@ -189,6 +194,14 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         info_.flags = packet_->flags;
         return 1;
     }
+}
+
+void CTSingleDemuxerControl::DropSeekRemnant() {
+    const size_t remnant = AnnexBRemnantLength(packet_->data, static_cast<size_t>(std::max(packet_->size, 0)));
+    if (remnant == 0) return;
+    // The payload stays where it is: the packet's reference keeps its buffer.
+    packet_->data += remnant;
+    packet_->size -= static_cast<int>(remnant);
 }
 
 void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
@@ -358,21 +371,25 @@ int CTSingleDemuxerControl::BasicSeek(double seconds, int mode, int streamIndex)
     return result;
 }
 
-int CTSingleDemuxerControl::Rewind() {
-    SetSampleReady(0);
-    if (!format_ || !streams_ || streams_->empty()) return 0;
-    int index = SeekTarget(-1);
-    const AVStream* stream = format_->streams[index];
+int CTSingleDemuxerControl::SeekToStart(int streamIndex) {
+    const AVStream* stream = format_->streams[streamIndex];
     // Far enough before the first packet for every container: an edit list's
     // pre-roll and audio priming lie before the stream's start time.
     int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     int64_t margin = TicksToStreamTime(kRewindMarginTicks, stream->time_base);
-    int result = av_seek_frame(format_, index, start - margin, AVSEEK_FLAG_ANY);
+    int result = av_seek_frame(format_, streamIndex, start - margin, AVSEEK_FLAG_ANY);
     if (result < 0 && !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK))
-        result = av_seek_frame(format_, index, 0, AVSEEK_FLAG_BYTE);
+        result = av_seek_frame(format_, streamIndex, 0, AVSEEK_FLAG_BYTE);
     if (!packetMode_) FlushDecoders();
     ResetDerivedTimes();
     endOfStream_ = 0;
+    return result;
+}
+
+int CTSingleDemuxerControl::Rewind() {
+    SetSampleReady(0);
+    if (!format_ || !streams_ || streams_->empty()) return 0;
+    SeekToStart(SeekTarget(-1));
     return ReadAfterRelease();
 }
 
@@ -401,7 +418,9 @@ int CTSingleDemuxerControl::SeekVideo(double seconds, int mode, int streamIndex)
         }
         t *= 0.8;
         if (t < 0.1 * seconds || t < 5.0) {
-            result = BasicSeek(0.0, 0, streamIndex);
+            // A seek to time 0 may land after the first key frame too
+            // (program streams are searched by the times of their PES packets).
+            result = SeekToStart(streamIndex);
             break;
         }
     }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <map>
+#include <memory>
 
 #include "demux/DtsDeriver.h"
 #include "demux/ITDemuxer.h"
+#include "demux/PacketTimeFill.h"
 #include "demux/StreamEntry.h"
 
 struct AVFrame;
@@ -45,6 +47,10 @@ public:
     // that starts at 0.
     void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
 
+    // The file was put elsewhere behind the reader's back (a key-frame scan):
+    // what was read ahead or derived from it no longer follows.
+    void ForgetReadAhead() { ResetDerivedTimes(); }
+
     // The owning demuxer's StartDemuxer: the selected streams, and in decode
     // mode a DecodedFrame per video and audio stream.
     void AttachStreams(StreamMap* streams);
@@ -60,12 +66,20 @@ private:
     int BasicSeek(double seconds, int mode, int streamIndex);
     int SeekVideo(double seconds, int mode, int streamIndex);
     int ReadAfterRelease();
+    // Before the first packet of the file, reading nothing yet.
+    int SeekToStart(int streamIndex);
     // A key frame of the seek's own stream is held.
     bool HeldKeySample(int streamIndex) const;
     int SeekTarget(int streamIndex) const;
+    // Bytes of another picture in front of the held H.264 packet (the first
+    // one read after a seek) are cut off.
+    void DropSeekRemnant();
     // Ticks relative to the file's start; derives missing decoding times.
     void RebasePacketTimes(const AVStream* stream, int mediaType);
-    void ResetDerivedTimes() { derivers_.clear(); }
+    void ResetDerivedTimes() {
+        derivers_.clear();
+        if (timeFill_) timeFill_->Reset();
+    }
     // What the end-of-input judgement needs of each packet read, and the
     // judgement when a read fails.
     void NotePacketRead(const AVStream* stream, const AVPacket* packet);
@@ -93,6 +107,8 @@ private:
     // Per video stream whose container stores no decoding times; made at the
     // first packet after an open or a seek.
     std::map<int, DtsDeriver> derivers_;
+    // Packet mode reads through it: times the container left out are filled in.
+    std::unique_ptr<PacketTimeFill> timeFill_;
 
     int64_t openedBytes_ = -1;  // the file's size when it was opened
     int64_t reachedTicks_ = 0;

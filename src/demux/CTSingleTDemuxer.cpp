@@ -85,6 +85,7 @@ int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVForm
     control_ = std::make_unique<CTSingleDemuxerControl>();
     analyze_->Attach(format_);
     control_->Initialize(format_, decodeMode);
+    analyze_->SetRewindListener([control = control_.get()] { control->ForgetReadAhead(); });
     return 0;
 }
 

@@ -86,6 +86,10 @@ mk h264_pcm.avi -f lavfi -i "$(pic 6)" -f lavfi -i "$(noise 6)" $x264 $nob -g 25
 mk h264_bframes_aac.flv -f lavfi -i "$(pic 8)" -f lavfi -i "$(noise 8 44100)" $x264 -g 50 $aac
 mk h264_bframes_mp3.mpg -f lavfi -i "$(pic 8)" -f lavfi -i "$(noise 8)" $x264 -g 25 \
    -c:a libmp3lame -b:a 128k -ac 2 -f mpeg
+mk h264_mp2.mpg -f lavfi -i "$(pic 8)" -f lavfi -i "$(noise 8)" $x264 $nob -g 25 -c:a mp2 -b:a 128k -ac 2 -f mpeg
+# Key frames far apart: the picture order count runs long between them.
+mk h264_longgop_mp3.mpg -f lavfi -i "$(pic 12)" -f lavfi -i "$(noise 12)" $x264 -g 250 -keyint_min 250 \
+   -sc_threshold 0 -force_key_frames 0,4.4,8.8 -c:a libmp3lame -b:a 128k -ac 2 -f mpeg
 
 # The sound for the mix job: AAC from 0, a little longer than most videos.
 mk dub.m4a -f lavfi -i "$(noise 9 48000 99)" -c:a aac -b:a 96k -ac 2
