@@ -136,6 +136,9 @@ private:
     // when not.
     bool OutputNameUsable(const std::u16string& name);
     bool OutputIsNoInput(const std::u16string& name);
+    // The last step of setting up an output, shared by every task: refuses an
+    // input's name, then writes the header; false, with the failure kept.
+    bool WriteOutputHeader(CTMuxer& muxer, const std::u16string& name);
     void ClearFailure();
     HRESULT PrepareMerge();
     HRESULT PrepareStreamMix();

@@ -207,15 +207,15 @@ void CTSingleDemuxerControl::DropSeekRemnant() {
 void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
     const bool dtsMissing = packet_->dts == AV_NOPTS_VALUE;
     packet_->pts = ShownTimeOf(packet_, stream);
+    packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
+    packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
+    packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);
     // Some containers give pictures no duration (MP4 with uneven frame
     // spacing): a picture lasts the stream's mean frame time, which is what
     // ends the last one where a merge joins the next file.
     const AVRational rate = stream->avg_frame_rate;
     if (packet_->duration <= 0 && mediaType == kMediaVideo && rate.num > 0 && rate.den > 0)
-        packet_->duration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
-    packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
-    packet_->dts = StreamTimeToTicksOrNoPts(packet_->dts, stream->time_base);
-    packet_->duration = StreamTimeToTicks(packet_->duration, stream->time_base);
+        packet_->duration = av_rescale(kTicksPerSecond, rate.den, rate.num);
     if (packet_->pts != AV_NOPTS_VALUE) packet_->pts -= timeZero_;
     if (packet_->dts != AV_NOPTS_VALUE) packet_->dts -= timeZero_;
     if (mediaType != kMediaVideo) return;
@@ -227,10 +227,8 @@ void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int media
         if (!dtsMissing) return;
         int depth = std::max(stream->codecpar->video_delay, 0);
         if (depth > 0) depth = std::max(depth, 2);
-        int64_t frameTicks = packet_->duration;
-        if (frameTicks <= 0 && stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
-            frameTicks = av_rescale(kTicksPerSecond, stream->avg_frame_rate.den, stream->avg_frame_rate.num);
-        it = derivers_.emplace(packet_->stream_index, DtsDeriver(depth, frameTicks)).first;
+        // The duration is the mean frame time where the container gave none.
+        it = derivers_.emplace(packet_->stream_index, DtsDeriver(depth, packet_->duration)).first;
     }
     if (packet_->pts != AV_NOPTS_VALUE) packet_->dts = it->second.Next(packet_->pts);
 }

@@ -113,6 +113,13 @@ bool CStreamwright::OutputNameUsable(const std::u16string& name) {
     return OutputIsNoInput(name);
 }
 
+bool CStreamwright::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
+    if (!OutputIsNoInput(name)) return false;
+    if (muxer.WriteHeader() >= 0) return true;
+    if (const OutputFailure* failure = muxer.Failure()) FailTask(*failure);
+    return false;
+}
+
 HRESULT CStreamwright::PrepareSplit() {
     for (auto& file : files_) {
         for (size_t j = 0; j < file.clips.size(); ++j) {
@@ -160,8 +167,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
             return KX_S_FALSE;
         }
     }
-    if (!OutputIsNoInput(clip.outputName) || muxer->WriteHeader() < 0) {
-        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
+    if (!WriteOutputHeader(*muxer, clip.outputName)) {
         LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
         return KX_S_FALSE;
     }
@@ -235,8 +241,7 @@ HRESULT CStreamwright::PrepareMerge() {
         }
     }
     if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
-    if (!OutputIsNoInput(name.value) || muxer->WriteHeader() < 0) {
-        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
+    if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s \n", first.path.c_str());
         return KX_S_FALSE;
     }
@@ -295,8 +300,7 @@ HRESULT CStreamwright::PrepareStreamMix() {
             return KX_S_FALSE;
         }
     }
-    if (!OutputIsNoInput(name.value) || muxer->WriteHeader() < 0) {
-        if (const OutputFailure* failure = muxer->Failure()) FailTask(*failure);
+    if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s \n", files_.front().path.c_str());
         return KX_S_FALSE;
     }
