@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,15 @@ struct Read {
     std::vector<int64_t> orders;
     std::vector<bool> starts;
     int unknown = 0;
+
+    void Add(const std::optional<kx::H264Picture>& picture) {
+        if (!picture) {
+            ++unknown;
+            return;
+        }
+        orders.push_back(picture->order);
+        starts.push_back(picture->startsSequence);
+    }
 };
 
 // The pictures as Annex B packets, parameter sets in front of the first.
@@ -205,13 +215,7 @@ Read ReadAnnexB(const Seq& s, const std::vector<Pic>& pics) {
             AppendAnnexB(packet, PicParams(s));
         }
         AppendAnnexB(packet, Slice(s, pics[i]));
-        const auto picture = order.Next(packet.data(), packet.size(), kx::kAnnexBForm);
-        if (!picture) {
-            ++read.unknown;
-            continue;
-        }
-        read.orders.push_back(picture->order);
-        read.starts.push_back(picture->startsSequence);
+        read.Add(order.Next(packet.data(), packet.size(), kx::kAnnexBForm));
     }
     return read;
 }
@@ -225,13 +229,7 @@ Read ReadPrefixed(const Seq& s, const std::vector<Pic>& pics) {
     for (const Pic& pic : pics) {
         std::vector<uint8_t> packet;
         AppendPrefixed(packet, Slice(s, pic));
-        const auto picture = order.Next(packet.data(), packet.size(), kx::LengthPrefixedForm(4));
-        if (!picture) {
-            ++read.unknown;
-            continue;
-        }
-        read.orders.push_back(picture->order);
-        read.starts.push_back(picture->startsSequence);
+        read.Add(order.Next(packet.data(), packet.size(), kx::LengthPrefixedForm(4)));
     }
     return read;
 }
