@@ -11,7 +11,7 @@ cd "$root"
 
 seconds=${1:-30}
 shift || true
-all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file)
+all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file media_reader)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
@@ -49,7 +49,7 @@ for target in "${targets[@]}"; do
   binary="$build/fuzz_$target"
   [ -x "$binary" ] || { echo "no fuzz target '$target'"; exit 2; }
   seeds="tests/fuzz/corpus/$target"
-  [ "$target" = media_file ] && seeds="$build/fuzz_seeds/media_file"
+  case "$target" in media_file|media_reader) seeds="$build/fuzz_seeds/media_file" ;; esac
   corpus="$build/corpus/$target"
   findings="$build/findings/$target"
   rm -rf "$findings"
@@ -57,7 +57,7 @@ for target in "${targets[@]}"; do
   options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1
            -artifact_prefix="$findings/")
   case "$target" in
-    media_file) options+=(-max_len=131072) ;;
+    media_file|media_reader) options+=(-max_len=131072) ;;
     caps_xml) options+=(-dict=tests/fuzz/caps_xml.dict) ;;
   esac
   echo "== fuzz_$target for ${seconds} s"

@@ -4,7 +4,7 @@
 #   scripts/test.sh --sanitize  also an AddressSanitizer + UndefinedBehaviorSanitizer build
 #   scripts/test.sh --fuzz      also a short run of every libFuzzer target (scripts/fuzz.sh)
 #   scripts/test.sh --ci        what CI runs: both of the above, then the threading
-#                               tests under ThreadSanitizer, then 30 s of each fuzz target
+#                               tests under ThreadSanitizer, then 25 s of each fuzz target
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -39,6 +39,6 @@ if [ "$mode" = "--ci" ]; then
   build_and_test build-tsan "Thread|Task|Event|Concurren|BackgroundWriter" -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON
 fi
 if [ "$mode" = "--fuzz" ] || [ "$mode" = "--ci" ]; then
-  echo "== libFuzzer targets (${KX_FUZZ_SECONDS:-30} s each)"
-  bash scripts/fuzz.sh "${KX_FUZZ_SECONDS:-30}"
+  echo "== libFuzzer targets (${KX_FUZZ_SECONDS:-25} s each)"
+  bash scripts/fuzz.sh "${KX_FUZZ_SECONDS:-25}"
 fi
