@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "demux/AnnexBRemnant.h"
+#include "demux/DeclaredLength.h"
 #include "demux/DecodedFrameStore.h"
 #include "demux/DemuxTime.h"
 #include "demux/H264KeyFrame.h"
@@ -46,6 +47,7 @@ void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode
     format_ = context;
     packetMode_ = decodeMode == 0 ? 1 : 0;
     openedBytes_ = CurrentInputBytes(context);
+    declared_ = DeclaredHeadOf(context);
     timeFill_ = std::make_unique<PacketTimeFill>(context);
 }
 
@@ -65,6 +67,14 @@ void CTSingleDemuxerControl::NotePacketRead(const AVStream* stream, const AVPack
 }
 
 int64_t CTSingleDemuxerControl::ExpectedEndTicks() const {
+    // AVI's reader estimates the duration of a file without its index from
+    // the bytes there are; the main header still says how long it was.
+    const int64_t declared =
+        declared_.microseconds > 0 ? StreamTimeToTicks(declared_.microseconds, AVRational{1, 1'000'000}) - timeZero_ : 0;
+    return std::max(declared, ExpectedEndTicksFromLibrary());
+}
+
+int64_t CTSingleDemuxerControl::ExpectedEndTicksFromLibrary() const {
     int64_t expected = 0;
     if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
         const int64_t start = format_->start_time == AV_NOPTS_VALUE ? 0 : format_->start_time;
@@ -108,6 +118,7 @@ void CTSingleDemuxerControl::NoteEndOfInput(int error) {
     seen.lastPacketCutShort = lastCutShort_;
     seen.fileShrank = now >= 0 && openedBytes_ > 0 && now < openedBytes_;
     seen.indexPastEnd = IndexPastEnd(now);
+    seen.lengthPastEnd = now >= 0 && declared_.bytes > now;
     seen.readError = error == AVERROR_EOF ? 0 : error;
     InputEnd judged = JudgeInputEnd(seen);
     // An early end stays until forgotten; reading that went further after

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "demux/DeclaredLength.h"
 #include "demux/DtsDeriver.h"
 #include "demux/ITDemuxer.h"
 #include "demux/PacketTimeFill.h"
@@ -85,6 +86,7 @@ private:
     void NotePacketRead(const AVStream* stream, const AVPacket* packet);
     void NoteEndOfInput(int error);
     int64_t ExpectedEndTicks() const;
+    int64_t ExpectedEndTicksFromLibrary() const;
     bool IndexPastEnd(int64_t fileBytes) const;
 
     AVFormatContext* format_ = nullptr;
@@ -111,6 +113,7 @@ private:
     std::unique_ptr<PacketTimeFill> timeFill_;
 
     int64_t openedBytes_ = -1;  // the file's size when it was opened
+    DeclaredHead declared_;     // what the container's head says of its length
     int64_t reachedTicks_ = 0;
     bool lastCutShort_ = false;
     InputEnd end_;

@@ -39,6 +39,8 @@ InputEnd JudgeInputEnd(const EndObservation& seen) {
         end.sign = CutShortSign::kFileShrank;
     } else if (seen.indexPastEnd) {
         end.sign = CutShortSign::kIndexPastEnd;
+    } else if (seen.lengthPastEnd) {
+        end.sign = CutShortSign::kLengthPastEnd;
     } else if (seen.lastPacketCutShort) {
         end.sign = CutShortSign::kPacketCutShort;
     }
@@ -58,6 +60,7 @@ InputEnd WorseInputEnd(const InputEnd& a, const InputEnd& b) {
 std::string DescribeCutShortSign(CutShortSign sign) {
     switch (sign) {
         case CutShortSign::kNone: return {};
+        case CutShortSign::kLengthPastEnd: return "its container declares more bytes than the file holds";
         case CutShortSign::kPacketCutShort: return "its last packet is cut short";
         case CutShortSign::kIndexPastEnd: return "its index places media after the end of the file";
         case CutShortSign::kFileShrank: return "the file became smaller while it was read";

@@ -19,6 +19,7 @@ enum class CutShortSign {
     kNone,
     kPacketCutShort,  // the last packet read was shorter than its index or header said
     kIndexPastEnd,    // the index places media after the end of the file
+    kLengthPastEnd,   // the container declares more bytes than the file holds
     kFileShrank,      // the file is smaller now than when it was opened
     kReadError,       // reading stopped with an error, not at the end of the file
 };
@@ -37,6 +38,7 @@ struct EndObservation {
     int64_t expectedTicks = 0;  // 0 when the file says nothing
     bool lastPacketCutShort = false;
     bool indexPastEnd = false;
+    bool lengthPastEnd = false;
     bool fileShrank = false;
     int readError = 0;  // 0 for the end of the file
 };

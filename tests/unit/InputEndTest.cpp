@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/packet.h>
@@ -17,6 +20,7 @@ extern "C" {
 #include "TaskTestSupport.h"
 #include "converter/CStreamwright.h"
 #include "demux/CTMultiDemuxer.h"
+#include "demux/DeclaredLength.h"
 
 namespace {
 
@@ -117,6 +121,96 @@ INSTANTIATE_TEST_SUITE_P(
             if (ch == '.') ch = '_';
         return name;
     });
+
+// The offset of the first occurrence of marker at or after fraction of the file.
+uint64_t OffsetOf(const std::string& path, double fraction, const std::string& marker) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t found = bytes.find(marker, static_cast<size_t>(static_cast<double>(bytes.size()) * fraction));
+    return found == std::string::npos ? 0 : found;
+}
+
+struct BetweenPacketsCase {
+    const char* fixture;
+    const char* marker;  // where one unit of the container starts
+};
+
+class CutBetweenPackets : public ::testing::TestWithParam<BetweenPacketsCase> {};
+
+// Cut exactly where a cluster or chunk starts, nothing read is broken; only
+// the length the container declared shows the loss.
+TEST_P(CutBetweenPackets, EndsEarlyByTheDeclaredLength) {
+    const BetweenPacketsCase c = GetParam();
+    const std::string folder = kxtest::TempFolder(std::string("input_end_between_") + c.fixture);
+    const std::string source = kxtest::Fixture(c.fixture);
+    const std::string input = folder + "/cut_" + c.fixture;
+    const uint64_t cut = OffsetOf(source, 0.5, c.marker);
+    ASSERT_GT(cut, 0u) << c.fixture;
+    kxtest::CopyHead(source, input, cut);
+
+    kxtest::Task task;
+    const auto ends = EarlyEndsOfSplit(task, input, folder);
+    ASSERT_EQ(ends.size(), 1u) << c.fixture;
+    EXPECT_EQ(ends[0].end.kind, kx::InputEndKind::kEarly);
+    EXPECT_EQ(ends[0].end.sign, kx::CutShortSign::kLengthPastEnd);
+    EXPECT_LT(ends[0].end.reachedTicks, ends[0].end.expectedTicks * 3 / 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, CutBetweenPackets,
+                         ::testing::Values(BetweenPacketsCase{"h264_aac.mkv", "\x1F\x43\xB6\x75"},
+                                           BetweenPacketsCase{"h264_mp3.avi", "00dc"}),
+                         [](const ::testing::TestParamInfo<BetweenPacketsCase>& info) {
+                             std::string name = info.param.fixture;
+                             for (char& ch : name)
+                                 if (ch == '.') ch = '_';
+                             return name;
+                         });
+
+struct DeclaredCase {
+    const char* name;
+    kx::DeclaringContainer container;
+    std::vector<uint8_t> head;
+    int64_t bytes;
+    int64_t microseconds = -1;
+};
+
+TEST(DeclaredLength, ReadsTheHeadsLength) {
+    using C = kx::DeclaringContainer;
+    // EBML header of 3 bytes' content, then the segment with a 2-byte size.
+    const std::vector<uint8_t> ebml{0x1A, 0x45, 0xDF, 0xA3, 0x83, 0x42, 0x86, 0x81};
+    auto withSegment = [&](std::vector<uint8_t> size) {
+        std::vector<uint8_t> head = ebml;
+        for (uint8_t b : {0x18, 0x53, 0x80, 0x67}) head.push_back(b);
+        head.insert(head.end(), size.begin(), size.end());
+        return head;
+    };
+    auto aviHead = [] {
+        std::vector<uint8_t> head{'R', 'I', 'F', 'F', 0xE8, 0x03, 0, 0, 'A', 'V', 'I', ' ', 'L', 'I', 'S', 'T',
+                                  0xC0, 0, 0, 0, 'h', 'd', 'r', 'l', 'a', 'v', 'i', 'h', 56, 0, 0, 0};
+        std::vector<uint8_t> avih(56, 0);
+        avih[0] = 0x40, avih[1] = 0x9C;  // 40,000 microseconds per frame
+        avih[16] = 250;                  // frames
+        head.insert(head.end(), avih.begin(), avih.end());
+        return head;
+    };
+    const std::vector<DeclaredCase> cases{
+        {"segment of 0x1234 bytes", C::kMatroska, withSegment({0x52, 0x34}), 14 + 0x1234},
+        {"segment of unknown size", C::kMatroska, withSegment({0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), -1},
+        {"segment size cut off", C::kMatroska, withSegment({0x01, 0x00}), -1},
+        {"no EBML header", C::kMatroska, {0x18, 0x53, 0x80, 0x67, 0x81, 0x00}, -1},
+        {"zero byte where a length starts", C::kMatroska, {0x00, 0x00, 0x00, 0x00}, -1},
+        {"RIFF of 1000 bytes", C::kRiff, {'R', 'I', 'F', 'F', 0xE8, 0x03, 0, 0, 'A', 'V', 'I', ' '}, 1008},
+        {"RIFF left at 0 by its writer", C::kRiff, {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '}, -1},
+        {"not RIFF", C::kRiff, {'R', 'I', 'F', 'X', 0xE8, 0x03, 0, 0, 'A', 'V', 'I', ' '}, -1},
+        {"AVI main header: 250 frames of 40 ms", C::kRiff, aviHead(), 1008, 10'000'000},
+        {"no declaring container", C::kNone, {'R', 'I', 'F', 'F', 0xE8, 0x03, 0, 0, 'A', 'V', 'I', ' '}, -1},
+    };
+    for (const auto& c : cases) {
+        const kx::DeclaredHead head = kx::ReadDeclaredHead(c.container, c.head.data(), c.head.size());
+        EXPECT_EQ(head.bytes, c.bytes) << c.name;
+        EXPECT_EQ(head.microseconds, c.microseconds) << c.name;
+    }
+}
 
 // A Matroska file (no index of its own to check) cut to 40 % while both
 // readers are part-way through it.
