@@ -9,7 +9,7 @@ extern "C" {
 }
 
 #include "caps/CodecIdTable.h"
-#include "log/KX_Log.h"
+#include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
 #include "platform/WideString.h"
 

@@ -8,7 +8,7 @@ extern "C" {
 
 #include "KX_Remuxion.h"
 #include "caps/CodecNameTable.h"
-#include "log/KX_Log.h"
+#include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
 
 extern "C" KX_EXPORT int32_t IsCodecSupport(int32_t codecId) {

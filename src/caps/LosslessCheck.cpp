@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "caps/CodecNameTable.h"
-#include "log/KX_Log.h"
-#include "mux/MediaStreamPair.h"
+#include "platform/KX_Log.h"
+#include "output/MediaStreamPair.h"
 #include "platform/WideString.h"
 
 namespace kx {

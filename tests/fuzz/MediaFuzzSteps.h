@@ -14,10 +14,10 @@ extern "C" {
 }
 
 #include "FuzzSupport.h"
-#include "demux/CTMultiDemuxer.h"
-#include "demux/CTSingleTDemuxer.h"
-#include "demux/InputOpen.h"
-#include "mux/CTMediaInfo.h"
+#include "input/CTMultiDemuxer.h"
+#include "input/CTSingleTDemuxer.h"
+#include "input/InputOpen.h"
+#include "input/CTMediaInfo.h"
 
 namespace kxfuzz {
 

@@ -6,8 +6,8 @@
 #include "FuzzSupport.h"
 #include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
-#include "demux/DemuxTypes.h"
-#include "mux/MediaStreamPair.h"
+#include "input/DemuxTypes.h"
+#include "output/MediaStreamPair.h"
 #include "platform/WideString.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "demux/H264KeyFrame.h"
+#include "input/H264KeyFrame.h"
 
 namespace {
 

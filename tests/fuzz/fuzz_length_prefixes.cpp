@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "mux/H264BitstreamForms.h"
+#include "output/H264BitstreamForms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "mux/H264BitstreamForms.h"
+#include "output/H264BitstreamForms.h"
 
 namespace {
 

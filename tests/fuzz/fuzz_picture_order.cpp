@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "demux/AnnexBRemnant.h"
-#include "demux/H264PictureOrder.h"
+#include "input/AnnexBRemnant.h"
+#include "input/H264PictureOrder.h"
 
 namespace {
 

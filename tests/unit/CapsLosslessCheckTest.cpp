@@ -9,7 +9,7 @@
 #include "TestSupport.h"
 #include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
-#include "mux/MediaStreamPair.h"
+#include "output/MediaStreamPair.h"
 #include "platform/WideString.h"
 
 namespace {

@@ -8,8 +8,8 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-#include "demux/DtsDeriver.h"
-#include "engines/ClipBounds.h"
+#include "input/DtsDeriver.h"
+#include "task/ClipBounds.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "com/CFactory.h"
-#include "com/CUnknown.h"
+#include "api/CFactory.h"
+#include "api/CUnknown.h"
 
 namespace {
 

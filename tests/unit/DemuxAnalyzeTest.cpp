@@ -7,9 +7,9 @@
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
-#include "demux/CTMultiDemuxer.h"
-#include "demux/CTSingleTDemuxer.h"
-#include "demux/KeyFrameIndexStore.h"
+#include "input/CTMultiDemuxer.h"
+#include "input/CTSingleTDemuxer.h"
+#include "input/KeyFrameIndexStore.h"
 
 using demuxtest::OpenSingle;
 using kxtest::Fixture;

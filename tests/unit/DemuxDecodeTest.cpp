@@ -15,8 +15,8 @@ extern "C" {
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
-#include "demux/CTMultiDemuxer.h"
-#include "demux/DecodedFrameStore.h"
+#include "input/CTMultiDemuxer.h"
+#include "input/DecodedFrameStore.h"
 
 using kxtest::Fixture;
 

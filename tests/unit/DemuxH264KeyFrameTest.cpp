@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "demux/H264KeyFrame.h"
+#include "input/H264KeyFrame.h"
 
 using kx::H264FormOfExtradata;
 using kx::H264PacketForm;

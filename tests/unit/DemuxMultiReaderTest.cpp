@@ -8,9 +8,9 @@
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
-#include "converter/DemuxerHolder.h"
-#include "demux/CTMultiDemuxer.h"
-#include "mux/CTMediaInfo.h"
+#include "input/DemuxerHolder.h"
+#include "input/CTMultiDemuxer.h"
+#include "input/CTMediaInfo.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

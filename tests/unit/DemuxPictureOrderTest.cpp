@@ -16,8 +16,8 @@ extern "C" {
 
 #include "ProgramStreamMedia.h"
 #include "TestSupport.h"
-#include "demux/AnnexBRemnant.h"
-#include "demux/H264PictureOrder.h"
+#include "input/AnnexBRemnant.h"
+#include "input/H264PictureOrder.h"
 
 using kx::H264PictureOrder;
 

@@ -16,8 +16,8 @@ extern "C" {
 }
 
 #include "TestSupport.h"
-#include "demux/CTSingleTDemuxer.h"
-#include "demux/DemuxTypes.h"
+#include "input/CTSingleTDemuxer.h"
+#include "input/DemuxTypes.h"
 
 namespace demuxtest {
 

@@ -13,7 +13,7 @@
 #include "DemuxProbe.h"
 #include "ProgramStreamMedia.h"
 #include "TestSupport.h"
-#include "demux/KeyFrameIndexStore.h"
+#include "input/KeyFrameIndexStore.h"
 
 using demuxtest::OpenSingle;
 using demuxtest::Packet;

@@ -8,7 +8,7 @@
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
-#include "demux/CTSingleTDemuxer.h"
+#include "input/CTSingleTDemuxer.h"
 
 using demuxtest::OpenSingle;
 using demuxtest::Packet;

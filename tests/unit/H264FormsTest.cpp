@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "mux/H264BitstreamForms.h"
+#include "output/H264BitstreamForms.h"
 
 namespace {
 

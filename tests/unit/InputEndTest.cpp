@@ -18,9 +18,9 @@ extern "C" {
 
 #include "BadInputSupport.h"
 #include "TaskTestSupport.h"
-#include "converter/CStreamwright.h"
-#include "demux/CTMultiDemuxer.h"
-#include "demux/DeclaredLength.h"
+#include "api/CStreamwright.h"
+#include "input/CTMultiDemuxer.h"
+#include "input/DeclaredLength.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
-#include "converter/CStreamwright.h"
+#include "api/CStreamwright.h"
 
 using kxtest::Fixture;
 

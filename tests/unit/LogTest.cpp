@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "log/KX_Log.h"
+#include "platform/KX_Log.h"
 
 using kxtest::LogCapture;
 

@@ -14,9 +14,9 @@ extern "C" {
 }
 
 #include "TestSupport.h"
-#include "demux/DemuxTypes.h"
+#include "input/DemuxTypes.h"
 #include "media/MediaKernel.h"
-#include "mux/CTMediaInfo.h"
+#include "input/CTMediaInfo.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "converter/CLossCopyMediaInfo.h"
+#include "api/CLossCopyMediaInfo.h"
 
 using kx::CLossCopyMediaInfo;
 

@@ -9,9 +9,9 @@
 #include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
-#include "converter/CStreamwright.h"
-#include "converter/DemuxerHolder.h"
-#include "mux/CTMediaInfo.h"
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "input/CTMediaInfo.h"
 
 using kxtest::Fixture;
 

@@ -15,9 +15,9 @@ extern "C" {
 #include "DemuxProbe.h"
 #include "TestSupport.h"
 #include "caps/CodecNameTable.h"
-#include "converter/DemuxerHolder.h"
+#include "input/DemuxerHolder.h"
 #include "media/MediaKernel.h"
-#include "mux/CTMediaInfo.h"
+#include "input/CTMediaInfo.h"
 
 namespace {
 

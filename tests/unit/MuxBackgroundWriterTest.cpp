@@ -17,7 +17,7 @@ extern "C" {
 }
 
 #include "TaskTestSupport.h"
-#include "mux/BackgroundFileWriter.h"
+#include "output/BackgroundFileWriter.h"
 
 namespace {
 

@@ -16,9 +16,9 @@ extern "C" {
 #include "MuxTestSupport.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
-#include "converter/FileRecord.h"
-#include "mux/CTMuxer.h"
-#include "mux/PacketEdits.h"
+#include "task/FileRecord.h"
+#include "output/CTMuxer.h"
+#include "output/PacketEdits.h"
 
 namespace {
 

@@ -13,9 +13,9 @@ extern "C" {
 }
 
 #include "TestSupport.h"
-#include "demux/CTSingleTDemuxer.h"
+#include "input/CTSingleTDemuxer.h"
 #include "media/MediaKernel.h"
-#include "mux/CTMuxer.h"
+#include "output/CTMuxer.h"
 
 namespace muxtest {
 

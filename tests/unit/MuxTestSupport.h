@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "demux/DemuxTypes.h"
+#include "input/DemuxTypes.h"
 
 struct AVFormatContext;
 struct AVPacket;

@@ -23,8 +23,8 @@ extern "C" {
 
 #include "DemuxProbe.h"
 #include "TestSupport.h"
-#include "demux/DecodedFrameStore.h"
-#include "demux/PcmConversion.h"
+#include "input/DecodedFrameStore.h"
+#include "input/PcmConversion.h"
 
 namespace {
 

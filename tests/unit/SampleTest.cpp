@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "demux/CKXSample.h"
-#include "demux/MediaFrameRecord.h"
+#include "api/CKXSample.h"
+#include "input/MediaFrameRecord.h"
 
 using kx::CKXSample;
 

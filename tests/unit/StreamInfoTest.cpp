@@ -4,7 +4,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "converter/CStreamInfo.h"
+#include "api/CStreamInfo.h"
 
 using kx::CStreamInfo;
 

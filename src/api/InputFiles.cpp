@@ -1,0 +1,166 @@
+// Input files: adding, removing, reopening, stream selection, seekability.
+#include <algorithm>
+#include <atomic>
+
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "input/ITDemuxer.h"
+#include "platform/KX_Log.h"
+#include "input/CTMediaInfo.h"
+#include "platform/Thread.h"
+#include "platform/WideString.h"
+
+namespace kx {
+
+namespace {
+// Shared by every converter of the process; failed AddFile calls use ids too.
+std::atomic<int64_t> g_nextFileId{0};
+
+// Outputs not finished are dropped with their files; none is opened later.
+void CloseClipOutputs(FileRecord& file) {
+    for (auto& clip : file.clips) {
+        clip.output.reset();
+        clip.outputDue = false;
+    }
+}
+}  // namespace
+
+DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, int decodeMode) {
+    DemuxerHolder* raw = nullptr;
+    if (CreateDemuxerHolder(&raw) < 0 || !raw) {
+        LogFormat(u"Remuxion Error::%s Error!\r\n", u"CreateDemuxer failed");
+        return nullptr;
+    }
+    DemuxerHolderPtr holder(raw);
+    lastInputProblem_ = OpenHolderSource(holder.get(), InputSource::File(path, inputPolicy_), decodeMode);
+    if (lastInputProblem_.Failed()) {
+        const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
+        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        return nullptr;
+    }
+    return holder;
+}
+
+int64_t CStreamwright::AddFile(BSTR path) {
+    if (!path) return static_cast<int64_t>(KX_E_POINTER);
+    size_t length = WideLength(path);
+    if (length > kMaxFilePath) LogFormat(u"FILE LEN Greater than the MAX_FILE_PATH_LOSS_KX 2048 \n");
+    int64_t id = g_nextFileId.fetch_add(1);
+    if (length >= kMaxFilePath) {
+        // The record holds 2047 characters and a terminator: a longer path is refused, not cut.
+        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        return -1;
+    }
+    FileRecord record;
+    record.path.assign(path, length);
+    record.fileId = id;
+    record.demuxer = OpenDemuxerHolder(record.path, 0);
+    if (!record.demuxer) return -1;
+    record.opened = 1;
+    files_.push_back(std::move(record));
+    return id;
+}
+
+HRESULT CStreamwright::RemoveFile(int64_t fileId) {
+    auto it = std::find_if(files_.begin(), files_.end(), [&](const FileRecord& f) { return f.fileId == fileId; });
+    if (it == files_.end()) return KX_S_FALSE;
+    it->demuxer.reset();
+    CloseClipOutputs(*it);  // the files stay on disk
+    files_.erase(it);
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::Reset() {
+    for (auto& file : files_) {
+        file.keyFrames.clear();
+        file.keyFrameCount = 0;
+        file.selectedStreams.clear();
+        file.demuxer.reset();
+        // An output still open was left unfinished: dropping it removes its
+        // temporary file; its own name was never used.
+        file.clips.clear();
+    }
+    files_.clear();
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t kind) {
+    FileRecord* file = FindFile(fileId);
+    if (!file) return KX_S_FALSE;
+    ShareOpenedFile(file->demuxer.get());
+    if (file->demuxer && file->demuxer->demuxer && file->demuxer->demuxer->AddStream(streamIndex) == 0) {
+        SelectedStream stream;
+        stream.streamIndex = streamIndex;
+        stream.kind = kind;
+        file->selectedStreams.push_back(stream);
+        return KX_S_OK;
+    }
+    LogFormat(u"OpenStream FileName = %s,StreamIndex = %d \n", file->path.c_str(), streamIndex);
+    return KX_S_FALSE;
+}
+
+HRESULT CStreamwright::ReopenFiles() {
+    for (auto& file : files_) {
+        file.demuxer.reset();
+        file.demuxer = OpenDemuxerHolder(file.path, 0);
+        if (!file.demuxer) {
+            busy_ = 0;
+            return KX_S_OK;
+        }
+        for (const auto& stream : file.selectedStreams)
+            file.demuxer->demuxer->AddStream(static_cast<int>(stream.streamIndex));
+        CloseClipOutputs(file);
+    }
+    busy_ = 0;
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::StartDemuxers() {
+    for (auto& file : files_) {
+        if (!file.demuxer || !file.demuxer->demuxer) continue;
+        file.demuxer->demuxer->StartDemuxer();
+        if (ITDemuxerControl* control = file.demuxer->demuxer->GetControl()) control->SetHoldSample(1);
+    }
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::SetInputPolicy(InputPolicy policy) {
+    if (busy_.load()) return KX_E_FAIL;
+    inputPolicy_ = policy;
+    return KX_S_OK;
+}
+
+void CStreamwright::ForgetInputEnds() {
+    earlyInputEnds_.clear();
+    for (auto& file : files_)
+        if (ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr)
+            control->ForgetInputEnd();
+}
+
+void CStreamwright::CollectInputEnds() {
+    std::u16string reasons;
+    for (auto& file : files_) {
+        ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr;
+        if (!control) continue;
+        EarlyInputEnd early{file.fileId, file.path, control->GetInputEnd()};
+        if (early.end.kind != InputEndKind::kEarly) continue;
+        const std::u16string reason = DescribeEarlyEnd(early);
+        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+        reasons += (reasons.empty() ? u"" : u"; ") + reason;
+        earlyInputEnds_.push_back(std::move(early));
+    }
+    // The outputs are finished by now: the task failed, but they stay.
+    if (!reasons.empty()) FailTask(FailureReport{WideToUtf8(reasons), KX_E_INPUT_ENDED_EARLY});
+}
+
+uint32_t CStreamwright::CheckFileSeekable(int64_t fileId) {
+    FileRecord* file = FindFile(fileId);
+    if (!file || !file->demuxer || !file->demuxer->demuxer) return 0;
+    ITDemuxerControl* control = file->demuxer->demuxer->GetControl();
+    if (!control) return 0;
+    return static_cast<uint32_t>(control->CheckSeekable(-1));
+}
+
+}  // namespace kx

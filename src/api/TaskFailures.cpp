@@ -1,0 +1,96 @@
+// The failures of a task as the host sees them (its outputs, inputs that
+// ended early): the task-failed notification, the reason text, and the
+// output flags.
+#include "api/CStreamwright.h"
+#include "platform/KX_Log.h"
+#include "platform/WideString.h"
+
+namespace kx {
+
+namespace {
+constexpr uint32_t kKnownOutputFlags = KX_OUTPUT_REPLACE | KX_OUTPUT_SYNC;
+}  // namespace
+
+void CStreamwright::FailTask(const OutputFailure& failure) { FailTask(FailureReport{failure.Text(), failure.Status()}); }
+
+void CStreamwright::FailTask(const FailureReport& report) {
+    {
+        std::lock_guard<std::mutex> lock(failureMutex_);
+        if (taskFailed_.load() && lastFailure_) return;
+        lastFailure_ = report;
+        taskFailed_ = true;
+    }
+    LogFormat(u"Task failed: %S\n", report.text.c_str());
+}
+
+void CStreamwright::NoteFailure(const FailureReport& report) {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    lastFailure_ = report;
+}
+
+void CStreamwright::ClearFailure() {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    lastFailure_.reset();
+    taskFailed_ = false;
+}
+
+std::u16string CStreamwright::LastFailureText() {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    return lastFailure_ ? Utf8ToWide(lastFailure_->text) : std::u16string();
+}
+
+void CStreamwright::NotifyTaskEnd(TaskCursor* cursor) {
+    if (TaskFailed()) {
+        int32_t status = KX_E_FAIL;
+        {
+            std::lock_guard<std::mutex> lock(failureMutex_);
+            if (lastFailure_) status = lastFailure_->status;
+        }
+        Notify(KX_NOTIFY_TASK_FAILED, cursor, status);
+    }
+    Notify(KX_NOTIFY_TASK_END, cursor, 0);
+}
+
+bool CStreamwright::IsOutputComplete(int64_t fileId, int64_t outputIndex) {
+    if (outputIndex < 0) return false;
+    if (taskType_ != KX_TASK_SPLIT) {
+        // The shared output hangs on the first clip of the first file.
+        return outputIndex == 0 && !files_.empty() && !files_.front().clips.empty() &&
+               files_.front().clips.front().outputComplete;
+    }
+    FileRecord* file = FindFile(fileId);
+    return file && static_cast<size_t>(outputIndex) < file->clips.size() && file->clips[outputIndex].outputComplete;
+}
+
+HRESULT CStreamwright::SetOutputOptions(uint32_t flags) {
+    if (busy_.load()) return KX_E_FAIL;
+    if (flags & ~kKnownOutputFlags) return KX_E_INVALIDARG;
+    outputOptions_.replace = (flags & KX_OUTPUT_REPLACE) != 0;
+    outputOptions_.sync = (flags & KX_OUTPUT_SYNC) != 0;
+    return KX_S_OK;
+}
+
+}  // namespace kx
+
+namespace {
+// Only converters of this library implement IStreamwright.
+kx::CStreamwright* ConverterOf(IStreamwright* converter) { return dynamic_cast<kx::CStreamwright*>(converter); }
+}  // namespace
+
+extern "C" KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags) {
+    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    if (!object) return KX_E_POINTER;
+    return object->SetOutputOptions(flags);
+}
+
+extern "C" KX_EXPORT int32_t KX_IsOutputComplete(IStreamwright* converter, int64_t fileId, int64_t outputIndex) {
+    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    return object && object->IsOutputComplete(fileId, outputIndex) ? 1 : 0;
+}
+
+extern "C" KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter) {
+    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    if (!object) return nullptr;
+    const std::u16string text = object->LastFailureText();
+    return text.empty() ? nullptr : SysAllocString(text.c_str());
+}

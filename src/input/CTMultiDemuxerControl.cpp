@@ -1,0 +1,193 @@
+#include "input/CTMultiDemuxerControl.h"
+
+#include <cstdint>
+#include <set>
+
+namespace kx {
+
+namespace {
+
+ITDemuxerControl* ControlOf(StreamReaderEntry& entry) { return entry.reader ? entry.reader->GetControl() : nullptr; }
+
+}  // namespace
+
+ITDemuxerControl* CTMultiDemuxerControl::EarliestReader() {
+    if (!readers_) return nullptr;
+    ITDemuxerControl* chosen = nullptr;
+    int64_t best = INT64_MAX;
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control || control->IsEndOfStream()) continue;
+        SampleInfo info;
+        if (!control->GetSampleInfo(&info)) continue;
+        if (info.pts < best) {
+            best = info.pts;
+            chosen = control;
+        }
+    }
+    return chosen;
+}
+
+int CTMultiDemuxerControl::GetSampleInfo(SampleInfo* info) {
+    ITDemuxerControl* earliest = EarliestReader();
+    return earliest ? earliest->GetSampleInfo(info) : 0;
+}
+
+int CTMultiDemuxerControl::HasSample() {
+    if (!readers_) return 0;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry); control && control->HasSample()) return 1;
+    return 0;
+}
+
+void CTMultiDemuxerControl::SetSampleReady(int value) {
+    if (!readers_) return;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) control->SetSampleReady(value);
+}
+
+int CTMultiDemuxerControl::SetHoldSample(int hold) {
+    // Every reader keeps its sample until it is handed out, whatever is asked.
+    int result = 0;
+    if (!readers_) return result;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) result = control->SetHoldSample(1);
+    return result;
+}
+
+int CTMultiDemuxerControl::IsEndOfStream() {
+    if (!readers_) return 0;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry); control && control->IsEndOfStream()) return 1;
+    return 0;
+}
+
+int CTMultiDemuxerControl::ReadNext() {
+    if (!readers_) return 0;
+    if (prime_) {
+        int any = 0;
+        for (auto& [index, entry] : *readers_) {
+            ITDemuxerControl* control = ControlOf(entry);
+            if (!control) continue;
+            control->SetSampleReady(0);
+            any |= control->ReadNext();
+        }
+        prime_ = 0;
+        return any;
+    }
+    // Advance the reader whose sample was handed out; an ended reader gives
+    // way to the next earliest. Each reader is tried at most once.
+    std::set<ITDemuxerControl*> tried;
+    while (ITDemuxerControl* earliest = EarliestReader()) {
+        if (!tried.insert(earliest).second) break;
+        earliest->SetSampleReady(0);
+        if (earliest->ReadNext() == 1) return 1;
+    }
+    return 0;
+}
+
+int CTMultiDemuxerControl::GetPacket(AVPacket* packet) {
+    ITDemuxerControl* earliest = EarliestReader();
+    return earliest ? earliest->GetPacket(packet) : 0;
+}
+
+DecodedFrame* CTMultiDemuxerControl::GetDecodedFrame() {
+    ITDemuxerControl* earliest = EarliestReader();
+    return earliest ? earliest->GetDecodedFrame() : nullptr;
+}
+
+int CTMultiDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
+    if (!readers_) {
+        prime_ = 0;
+        return -1;
+    }
+    if (streamIndex != -1) {
+        auto it = readers_->find(streamIndex);
+        ITDemuxerControl* control = it == readers_->end() ? nullptr : ControlOf(it->second);
+        prime_ = 0;
+        if (!control) return -1;
+        control->SetSampleReady(0);
+        return control->Seek(seconds, mode, streamIndex);
+    }
+    // Video first, each reader on a key frame; the audio then follows the
+    // time the video reached, at any packet.
+    int result = -1;
+    int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control || entry.mediaType != kMediaVideo) continue;
+        control->SetSampleReady(0);
+        result = control->Seek(seconds, mode, index);
+        SampleInfo info;
+        if (control->GetSampleInfo(&info) && info.streamIndex == index) reached = info.pts;
+    }
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control || entry.mediaType != kMediaAudio) continue;
+        result = SeekAudioBefore(control, index, reached);
+    }
+    prime_ = 0;
+    return result;
+}
+
+int CTMultiDemuxerControl::SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time) {
+    // Audio is positioned a little before the video's time, so that the
+    // packet that sounds across it is read too; the engines drop what ends
+    // before the clip. Containers seek audio coarsely: back off until the
+    // first packet held is not later than the time.
+    double lead = kAudioLeadSeconds;
+    for (int attempt = 0; attempt < kAudioSeekAttempts; ++attempt, lead *= 4) {
+        control->SetSampleReady(0);
+        int result = control->Seek(double(time) / double(kTicksPerSecond) - lead, 0, index);
+        SampleInfo info;
+        if (result >= 0 && control->GetSampleInfo(&info) && info.pts <= time) return result;
+    }
+    return control->Rewind() ? 0 : -1;
+}
+
+int CTMultiDemuxerControl::Rewind() {
+    prime_ = 0;
+    if (!readers_) return 0;
+    int any = 0;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) any |= control->Rewind();
+    return any;
+}
+
+InputEnd CTMultiDemuxerControl::GetInputEnd() {
+    InputEnd worst;
+    if (!readers_) return worst;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) worst = WorseInputEnd(worst, control->GetInputEnd());
+    return worst;
+}
+
+void CTMultiDemuxerControl::ForgetInputEnd() {
+    if (!readers_) return;
+    for (auto& [index, entry] : *readers_)
+        if (ITDemuxerControl* control = ControlOf(entry)) control->ForgetInputEnd();
+}
+
+int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {
+    if (!readers_) {
+        prime_ = 0;
+        return -1;
+    }
+    if (streamIndex != -1) {
+        auto it = readers_->find(streamIndex);
+        ITDemuxerControl* control = it == readers_->end() ? nullptr : ControlOf(it->second);
+        prime_ = 0;
+        return control ? control->CheckSeekable(streamIndex) : -1;
+    }
+    int answer = -1;
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control) continue;
+        answer = control->CheckSeekable(index);
+        if (answer == 1) return answer;  // one stream that cannot seek decides
+    }
+    prime_ = 0;
+    return answer;
+}
+
+}  // namespace kx

@@ -1,0 +1,49 @@
+// Merges the per-stream readers of one file into one sequence of samples in
+// presentation-time order, and seeks them together.
+#pragma once
+
+#include "input/ITDemuxer.h"
+#include "input/StreamReaderEntry.h"
+
+namespace kx {
+
+class CTMultiDemuxerControl final : public ITDemuxerControl {
+public:
+    CTMultiDemuxerControl() = default;
+    ~CTMultiDemuxerControl() = default;
+    CTMultiDemuxerControl(const CTMultiDemuxerControl&) = delete;
+    CTMultiDemuxerControl& operator=(const CTMultiDemuxerControl&) = delete;
+
+    void Initialize(AVFormatContext* context, int decodeMode) override { prime_ = 1; }
+    int GetSampleInfo(SampleInfo* info) override;
+    int HasSample() override;
+    void SetSampleReady(int value) override;
+    int SetHoldSample(int hold) override;
+    int IsEndOfStream() override;
+    int ReadNext() override;
+    int GetPacket(AVPacket* packet) override;
+    DecodedFrame* GetDecodedFrame() override;
+    int Seek(double seconds, int mode, int streamIndex) override;
+    int CheckSeekable(int streamIndex) override;
+    int Rewind() override;
+    // The worst end of its readers (an early one wins).
+    InputEnd GetInputEnd() override;
+    void ForgetInputEnd() override;
+
+    // The owning demuxer's StartDemuxer.
+    void AttachReaders(StreamReaderMap* readers) { readers_ = readers; }
+
+private:
+    // The reader holding the sample with the smallest pts (lowest index on
+    // ties), skipping ended readers; null when none holds a sample.
+    ITDemuxerControl* EarliestReader();
+    // Positions an audio reader so that its first packet is not later than time (ticks).
+    int SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time);
+    static constexpr double kAudioLeadSeconds = 0.5;
+    static constexpr int kAudioSeekAttempts = 4;
+
+    StreamReaderMap* readers_ = nullptr;
+    int prime_ = 0;
+};
+
+}  // namespace kx

@@ -1,0 +1,51 @@
+// Key-frame index and per-stream media information of one opened file.
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+#include "input/ITDemuxer.h"
+
+namespace kx {
+
+class CTSingleAnalyze final : public ITAnalyze {
+public:
+    CTSingleAnalyze();
+    ~CTSingleAnalyze();
+    CTSingleAnalyze(const CTSingleAnalyze&) = delete;
+    CTSingleAnalyze& operator=(const CTSingleAnalyze&) = delete;
+
+    int IsReady() override { return ready_; }
+    void Attach(AVFormatContext* context) override;
+    int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) override;
+    // Scans the stream from the start of the file; the records are appended to
+    // the index that this object keeps. Null for a non-video stream or when
+    // cancelled (the index is then emptied).
+    KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
+    // May be called from another thread while a scan runs.
+    void Cancel(int streamIndex) override { cancel_.store(1); }
+    StreamMediaInfo* GetMediaInfo(int streamIndex) override;
+    void FreeMediaInfo(StreamMediaInfo* info) override;
+
+    // The index as it stands (also after a cancelled scan).
+    const KeyFrameIndex* Index() const { return index_; }
+    // Key-frame times are relative to the file's start (ticks).
+    void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
+    // Called after a scan has put the file back to its start, so that the
+    // reader of the same file drops what it read ahead.
+    void SetRewindListener(std::function<void()> listener) { rewound_ = std::move(listener); }
+
+private:
+    void ReportProgress(int64_t percent);
+
+    AVFormatContext* format_ = nullptr;
+    KeyFrameIndex* index_ = nullptr;
+    int ready_ = 0;
+    AnalyzeProgressCallback callback_ = nullptr;
+    void* callbackContext_ = nullptr;
+    std::atomic<int> cancel_{0};
+    int64_t timeZero_ = 0;
+    std::function<void()> rewound_;
+};
+
+}  // namespace kx

@@ -1,0 +1,119 @@
+#include "task/CopySteps.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include "KX_Remuxion.h"
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "input/ITDemuxer.h"
+#include "platform/KX_Log.h"
+#include "input/CTMediaInfo.h"
+
+namespace kx {
+
+int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
+    if (keyFrames.empty()) return t;
+    int32_t lo = 0;
+    int32_t hi = static_cast<int32_t>(keyFrames.size()) - 1;
+    while (hi - lo > 1) {
+        int32_t mid = (lo + hi) / 2;
+        if (keyFrames[mid].time == t) return t;
+        if (keyFrames[mid].time < t)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return (t - keyFrames[lo].time < keyFrames[hi].time - t) ? keyFrames[lo].time : keyFrames[hi].time;
+}
+
+int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourceIndex) {
+    for (const auto& stream : streams)
+        if (stream.streamIndex == sourceIndex) return stream.outputNumber;
+    LogText(u"dont't find demuxindx to  muxindx ,then crash the app \n");
+    return -1;
+}
+
+int64_t FileDurationTicks(FileRecord& file) {
+    if (!file.demuxer || !file.demuxer->mediaInfo) return 0;
+    const FileMediaInfo* info = file.demuxer->mediaInfo->GetMediainfo();
+    if (!info) return 0;
+    return static_cast<int64_t>(info->duration * 10'000'000.0);
+}
+
+void EnsureDefaultClip(FileRecord& file) {
+    if (!file.clips.empty()) return;
+    ClipTask clip;
+    clip.kind = 0;
+    clip.range = ClipRange{0, FileDurationTicks(file), 0};
+    file.clips.push_back(std::move(clip));
+}
+
+ITDemuxerControl* ControlOf(FileRecord& file) {
+    if (!file.demuxer || !file.demuxer->demuxer) return nullptr;
+    return file.demuxer->demuxer->GetControl();
+}
+
+ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool hasOutput, DemuxerHolder* holder,
+                            const ClipRange& range) {
+    int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
+    if (!hasOutput) {
+        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return nullptr;
+    }
+    ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
+    if (!control) {
+        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        return nullptr;
+    }
+    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
+              range.start, path);
+    return control;
+}
+
+NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+                          const ClipCounters& counters) {
+    converter.WaitWhilePaused();
+    if (converter.StopRequested()) return NextPacket::kStopped;
+    if (control->GetPacket(packet)) return NextPacket::kGot;
+    LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
+              counters.lastPts, counters.videoPackets);
+    return NextPacket::kRanOut;
+}
+
+bool SizeClipEndReached(const ClipTask& clip, const ClipCounters& counters) {
+    if (counters.bytes < clip.range.length) return false;
+    LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", counters.bytes, counters.lastPts);
+    return true;
+}
+
+int64_t EarliestTimestamp(const AVPacket* packet) { return std::min(packet->pts, packet->dts); }
+
+void EnsureHeldSample(ITDemuxerControl* control) {
+    if (control && !control->HasSample()) control->ReadNext();
+}
+
+EnginePacket::EnginePacket() : packet_(av_packet_alloc()) {}
+EnginePacket::~EnginePacket() { av_packet_free(&packet_); }
+void EnginePacket::Unref() { av_packet_unref(packet_); }
+
+bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
+                     int32_t taskOption, const std::vector<SelectedStream>& streams) {
+    EnginePacket packet;
+    control->ReadNext();
+    while (control->GetPacket(packet.get())) {
+        auto kind = kinds.find(OutputNumberOf(streams, packet->stream_index));
+        bool qualifies = kind != kinds.end() && kind->second == 1 && packet->pts >= start && (taskOption == 0 || (packet->flags & AV_PKT_FLAG_KEY));
+        packet.Unref();
+        // A qualifying packet stays held: the copy loop's GetPacket hands it out again.
+        if (qualifies) return true;
+        control->ReadNext();
+    }
+    return false;
+}
+
+}  // namespace kx

@@ -1,0 +1,206 @@
+// The merge engine: one clip of one file appended to the shared output.
+#include <functional>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "input/ITDemuxer.h"
+#include "task/ClipBounds.h"
+#include "task/CopySteps.h"
+#include "task/TimeClipCopy.h"
+#include "task/Engines.h"
+#include "task/InBandParameterSets.h"
+#include "task/OutputSteps.h"
+#include "platform/KX_Log.h"
+#include "output/CTMuxer.h"
+
+namespace kx {
+
+namespace {
+constexpr int64_t kPtsAheadLimit = 100'000'000;  // 10 s
+
+// Where a merged clip ends: after its last shown video frame, or its last
+// audio packet when it has no video. A frame without a duration lasts as long
+// as the shortest step between the frames seen.
+class ClipEnd {
+public:
+    void Add(bool video, int64_t pts, int64_t duration) {
+        if (pts == AV_NOPTS_VALUE) return;
+        Track& track = video ? video_ : other_;
+        if (track.any && pts != track.lastPts) {
+            int64_t step = pts > track.lastPts ? pts - track.lastPts : track.lastPts - pts;
+            if (track.step == 0 || step < track.step) track.step = step;
+        }
+        track.lastPts = pts;
+        int64_t end = pts + (duration > 0 ? duration : track.step);
+        if (!track.any || end > track.end) track.end = end;
+        track.any = true;
+    }
+    int64_t Time(int64_t fallback) const { return video_.any ? video_.end : other_.any ? other_.end : fallback; }
+
+private:
+    struct Track {
+        bool any = false;
+        int64_t end = 0;
+        int64_t lastPts = 0;
+        int64_t step = 0;
+    };
+    Track video_;
+    Track other_;
+};
+
+// A size clip: from where the reader stands until its payload reaches the size.
+ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+                     ClipCounters& counters, int64_t timeOffset, const std::function<bool(AVPacket*)>& route,
+                     const std::function<void()>& reportProgress) {
+    EnginePacket packet;
+    bool zeroFixed = false;
+    int64_t ptsZero = -1;
+    int64_t dtsZero = -1;
+    for (;;) {
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
+        int64_t earliest = EarliestTimestamp(packet.get());
+        if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
+            zeroFixed = true;
+            ptsZero = dtsZero = earliest;
+            if (packet->pts - packet->dts > kPtsAheadLimit) {
+                ptsZero = packet->pts;
+                dtsZero = packet->dts;
+            }
+        }
+        if (SizeClipEndReached(clip, counters)) {
+            packet.Unref();
+            return ClipOutcome::kEnded;
+        }
+        converter.runningByteCount += packet->size;
+        counters.bytes += packet->size;
+        bool ptsKnown = packet->pts != AV_NOPTS_VALUE;
+        bool dtsKnown = packet->dts != AV_NOPTS_VALUE;
+        if (ptsKnown && dtsKnown) {
+            counters.lastPts = packet->pts - ptsZero;
+            packet->pts = counters.lastPts + timeOffset;
+            packet->dts = packet->dts - dtsZero + timeOffset;
+            converter.runningEndTime = packet->pts + packet->duration;
+        } else if (ptsKnown) {
+            packet->pts = packet->pts - ptsZero + timeOffset;
+        } else if (dtsKnown) {
+            packet->dts = packet->dts - dtsZero + timeOffset;
+        }
+        route(packet.get());
+        packet.Unref();
+        control->ReadNext();
+        reportProgress();
+    }
+}
+
+}  // namespace
+
+int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
+              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total,
+              const std::vector<uint8_t>& keyFramePrefix) {
+    LogText(u"\n\n ++++++++++++++ Merge Clip  Begin  +++++++++++++++ \n\n");
+    FileRecord* file = converter.FindFile(cursor->fileId);
+    const char16_t* path = file ? file->path.c_str() : u"";
+    const ClipRange& range = clip.range;
+    ITDemuxerControl* control = BeginClip(cursor, path, output != nullptr, holder, range);
+    if (!control) return 1;
+
+    // Video packets are counted with the shared output's kind map (first clip of the first file).
+    std::vector<FileRecord>& files = converter.Files();
+    const std::map<int64_t, int32_t> noKinds;
+    const auto& kinds = (!files.empty() && !files.front().clips.empty()) ? files.front().clips.front().outputStreamKinds
+                                                                          : noKinds;
+    const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
+    int32_t percent = 0;
+    int32_t lastPercent = -1;
+    const bool timeClip = clip.kind == 0;
+    ClipOutcome outcome = ClipOutcome::kEnded;
+    ClipCounters counters;
+    auto reportProgress = [&] {
+        double done = timeClip ? static_cast<double>(converter.runningEndTime)
+                               : static_cast<double>(converter.runningByteCount);
+        percent = PercentOf(done, static_cast<double>(total), 100.0);
+        if (percent > lastPercent) {
+            converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+            lastPercent = percent;
+        }
+    };
+    // Routes a packet to its output stream and writes it; true for video.
+    auto route = [&](AVPacket* p) {
+        int64_t outputNumber = OutputNumberOf(streams, p->stream_index);
+        if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
+        p->stream_index = static_cast<int>(outputNumber);
+        auto kind = kinds.find(outputNumber);
+        bool video = kind != kinds.end() && kind->second == 1;
+        if (video) {
+            ++counters.videoPackets;
+            if (p->flags & AV_PKT_FLAG_KEY) PrependToPacket(p, keyFramePrefix);
+        }
+        WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), p);
+        return video;
+    };
+
+    if (timeClip) {
+        const ClipBounds bounds =
+            TimeClipBounds(range, file ? file->keyFrames : std::vector<KeyFrameRecord>{},
+                           file ? FileDurationTicks(*file) : 0, converter.TaskOption() == 0);
+        ClipGate gate(bounds, VideoFlagsOf(streams));
+        const int capabilities = control->CheckSeekable(-1);
+        PositionForTimeClip(control, bounds, capabilities);
+        // After a join nothing of the clip may land before the end of what
+        // was written before (sound may overlap it by one packet): pre-roll
+        // an edit list hid is shown after the join, as MP4 and Matroska
+        // cannot hide pictures in the middle of a stream.
+        int64_t lead = 0;
+        if (timeOffset > 0) {
+            lead = ClipLeadBeforeStart(converter, control, bounds, VideoFlagsOf(streams), counters);
+            PositionForTimeClip(control, bounds, capabilities);
+        }
+        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+        // The clip's own start lands on the end of what was written before.
+        const int64_t shift = timeOffset - gate.Zero() + lead;
+        ClipEnd end;
+        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+            converter.runningByteCount += p->size;
+            counters.bytes += p->size;
+            if (p->pts != AV_NOPTS_VALUE) {
+                counters.lastPts = p->pts - gate.Zero();
+                p->pts += shift;
+            }
+            if (p->dts != AV_NOPTS_VALUE) p->dts += shift;
+            const int64_t pts = p->pts;
+            const int64_t duration = p->duration;
+            bool video = route(p);
+            end.Add(video, pts, duration);
+            converter.runningEndTime = end.Time(timeOffset);
+            reportProgress();
+        });
+    } else {
+        if (!opened) control->Seek(static_cast<double>(range.start), kSeekByte, firstStream);
+        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+        EnsureHeldSample(control);
+        outcome = CopySizeClip(converter, control, clip, counters, timeOffset, route, reportProgress);
+    }
+
+    switch (outcome) {
+    case ClipOutcome::kStopped:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        return 0;
+    case ClipOutcome::kRanOut:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
+        return 1;
+    case ClipOutcome::kEnded:
+        converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        return 1;
+    }
+    return 1;
+}
+
+}  // namespace kx

@@ -1,0 +1,167 @@
+// The split engine: one clip of one file into the clip's own output.
+#include <algorithm>
+#include <functional>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "input/ITDemuxer.h"
+#include "task/ClipBounds.h"
+#include "task/CopySteps.h"
+#include "task/TimeClipCopy.h"
+#include "task/Engines.h"
+#include "task/OutputSteps.h"
+#include "platform/KX_Log.h"
+#include "output/CTMuxer.h"
+
+namespace kx {
+
+namespace {
+
+
+
+bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
+    auto it = kinds.find(key);
+    return it != kinds.end() && it->second == 1;
+}
+
+// A size clip: from where the reader stands until the payload reaches the
+// size. Its 0 is the time it was positioned at (AV_NOPTS_VALUE: positioned by
+// bytes, the first packet's time), so its streams keep their offsets; packets
+// that ended before it are left to the piece before.
+ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+                     const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
+                     int64_t zero, const std::function<void()>& reportProgress) {
+    EnginePacket packet;
+    for (;;) {
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
+        const bool video = IsVideoKey(kinds, packet->stream_index);
+        if (zero == AV_NOPTS_VALUE) zero = EarliestTimestamp(packet.get());  // positioned by bytes: no time to go by
+        if (zero > 0 && counters.bytes == 0 && packet->pts != AV_NOPTS_VALUE && packet->pts + packet->duration <= zero) {
+            packet.Unref();
+            control->ReadNext();
+            continue;
+        }
+        if (SizeClipEndReached(clip, counters)) {
+            packet.Unref();
+            return ClipOutcome::kEnded;
+        }
+        counters.bytes += packet->size;
+        if (packet->pts != AV_NOPTS_VALUE) {
+            counters.lastPts = packet->pts - zero;
+            packet->pts = counters.lastPts;
+        }
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
+        if (video) ++counters.videoPackets;
+        WriteToOutput(converter, output, packet->stream_index, packet.get());
+        packet.Unref();
+        control->ReadNext();
+        reportProgress();
+    }
+}
+
+}  // namespace
+
+int32_t PercentOf(double numerator, double denominator, double scale) {
+    if (!(denominator > 0)) return 0;
+    double value = numerator * scale / denominator;
+    if (value >= 2147483647.0) return INT32_MAX;
+    if (value <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, DemuxerHolder* holder,
+              const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total, int32_t* progressBase) {
+    LogText(u"++++++++++++++ Spliter Clip  Begin  +++++++++++++++ \n");
+    FileRecord* file = converter.FindFile(cursor->fileId);
+    ClipTask* stored = nullptr;
+    if (file && cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
+        stored = &file->clips[cursor->clipIndex];
+    const char16_t* path = file ? file->path.c_str() : u"";
+    const ClipRange& range = clip.range;
+    ITDemuxerControl* control = BeginClip(cursor, path, stored && stored->output, holder, range);
+    if (!control) return 1;
+
+    int capabilities = control->CheckSeekable(-1);
+    const auto& kinds = stored->outputStreamKinds;
+    CTMuxer* output = stored->output.get();
+    int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(total), 100.0 * 100.0);
+    int32_t lastClipPercent = -1;
+    const int32_t base = *progressBase;
+    int32_t overall = base;
+    ClipOutcome outcome = ClipOutcome::kEnded;
+    const bool timeClip = clip.kind == 0;
+    const int option = converter.TaskOption();
+    const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
+
+    converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+
+    ClipCounters counters;
+    auto reportProgress = [&] {
+        double x = timeClip ? static_cast<double>(counters.lastPts) : static_cast<double>(counters.bytes);
+        int32_t p = PercentOf(x, static_cast<double>(range.length), 100.0 * 100.0);
+        int32_t clipPercent = p / 100;
+        overall = static_cast<int32_t>(p / 100.0 * weight / 10000.0 + base);
+        if (clipPercent > lastClipPercent) {
+            converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, clipPercent);
+            converter.Notify(KX_NOTIFY_PROGRESS, cursor, overall);
+            lastClipPercent = clipPercent;
+        }
+    };
+    if (timeClip) {
+        const ClipBounds bounds =
+            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), option == 0);
+        ClipGate gate(bounds, VideoFlagsOf(streams));
+        PositionForTimeClip(control, bounds, capabilities);
+        const int64_t zero = gate.Zero();
+        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+            counters.bytes += p->size;
+            if (p->pts != AV_NOPTS_VALUE) {
+                p->pts -= zero;
+                counters.lastPts = p->pts;
+            }
+            if (p->dts != AV_NOPTS_VALUE) p->dts -= zero;
+            if (IsVideoKey(kinds, p->stream_index)) ++counters.videoPackets;
+            WriteToOutput(converter, output, p->stream_index, p);
+            reportProgress();
+        });
+    } else {
+        double position = static_cast<double>(range.start);
+        int64_t zero = AV_NOPTS_VALUE;
+        if (!opened) {
+            control->Seek(position, kSeekByte, firstStream);
+        } else if (capabilities & (kCanSeekByTime | kCanSeekByByte)) {
+            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
+            if (option != 0) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
+        }
+        EnsureHeldSample(control);
+        outcome = CopySizeClip(converter, control, clip, kinds, output, counters, zero, reportProgress);
+    }
+
+    *progressBase = overall;
+    // A stopped clip is removed; one whose file cannot be finished fails the task.
+    if (!CloseOutput(converter, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
+    switch (outcome) {
+    case ClipOutcome::kStopped:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        converter.ReopenFiles();
+        return 0;
+    case ClipOutcome::kRanOut:
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
+        return 1;
+    case ClipOutcome::kEnded:
+        converter.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
+        converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
+        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        return 1;
+    }
+    return 1;
+}
+
+}  // namespace kx

@@ -1,0 +1,36 @@
+// Stream descriptions taken from a file's analysis, released on scope exit.
+#pragma once
+
+#include <memory>
+
+#include "task/FileRecord.h"
+#include "input/ITDemuxer.h"
+#include "output/MediaStreamPair.h"
+
+namespace kx {
+
+struct DescriptionDeleter {
+    ITAnalyze* analyze = nullptr;
+    void operator()(StreamMediaInfo* info) const {
+        if (analyze && info) analyze->FreeMediaInfo(info);
+    }
+};
+using DescriptionPtr = std::unique_ptr<StreamMediaInfo, DescriptionDeleter>;
+
+// The file's ITAnalyze, or null.
+ITAnalyze* AnalyzeOf(FileRecord& file);
+
+// The description of one source stream (null when the analysis has none).
+DescriptionPtr DescribeStream(ITAnalyze* analyze, int64_t streamIndex);
+
+// The audio and video descriptions of a file's first two selected streams:
+// kind 2 fills the audio place, kind 1 the video place, a later one replacing
+// an earlier of the same kind.
+struct StreamPairDescriptions {
+    DescriptionPtr audio;
+    DescriptionPtr video;
+    MediaStreamPair Pair() const { return MediaStreamPair{audio.get(), video.get()}; }
+};
+StreamPairDescriptions DescribeFirstTwoStreams(FileRecord& file, ITAnalyze* analyze);
+
+}  // namespace kx

@@ -1,0 +1,311 @@
+// Task set-up: merge groups (CheckMerge) and the outputs of a task (PrepareTask).
+#include "api/CMergeLossCopyCheckInfo.h"
+#include "api/CStreamwright.h"
+#include "input/DemuxerHolder.h"
+#include "task/CopySteps.h"
+#include "task/StreamDescriptions.h"
+#include "platform/KX_Log.h"
+#include "media/MediaKernel.h"
+#include "input/CTMediaInfo.h"
+#include "output/CTMuxer.h"
+#include "platform/Thread.h"
+#include "platform/WideString.h"
+
+namespace kx {
+
+namespace {
+
+// A BSTR output name, freed on scope exit.
+struct OutputName {
+    BSTR value = nullptr;
+    ~OutputName() { SysFreeString(value); }
+};
+
+void NumberStreams(FileRecord& file) {
+    for (size_t i = 0; i < file.selectedStreams.size(); ++i) file.selectedStreams[i].outputNumber = static_cast<int64_t>(i);
+}
+
+bool NeedsNumbers(FileRecord& file) {
+    return !file.selectedStreams.empty() && file.selectedStreams[0].outputNumber == -1;
+}
+
+}  // namespace
+
+IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
+    mergeGroups_.clear();
+    if (files_.empty()) {
+        LogFormat(u"ADD SUCCESS FILE NUM = 0 \n", 0);
+    } else if (taskType_ == KX_TASK_MERGE) {
+        for (auto& file : files_) {
+            bool placed = false;
+            for (auto& group : mergeGroups_) {
+                FileRecord* reference = FindFile(group.front());
+                if (!reference) continue;
+                if (group.size() == 1 && NeedsNumbers(*reference)) NumberStreams(*reference);
+                if (reference->selectedStreams.size() != file.selectedStreams.size()) continue;
+                ITAnalyze* referenceAnalyze = AnalyzeOf(*reference);
+                ITAnalyze* fileAnalyze = AnalyzeOf(file);
+                bool comparable = reference->demuxer && reference->demuxer->mediaInfo;
+                size_t matches = 0;
+                for (auto& a : reference->selectedStreams) {
+                    DescriptionPtr da = DescribeStream(referenceAnalyze, a.streamIndex);
+                    for (auto& b : file.selectedStreams) {
+                        DescriptionPtr db = DescribeStream(fileAnalyze, b.streamIndex);
+                        if (comparable && da && db && CTMediaInfo::IsStreamFormatCompatible(da.get(), db.get())) {
+                            b.outputNumber = a.outputNumber;
+                            ++matches;
+                        }
+                    }
+                }
+                if (matches == file.selectedStreams.size()) {
+                    group.push_back(file.fileId);
+                    placed = true;
+                    break;
+                }
+            }
+            if (!placed) mergeGroups_.push_back({file.fileId});
+        }
+        if (!mergeGroups_.empty() && mergeGroups_.back().size() == 1) {
+            FileRecord* reference = FindFile(mergeGroups_.back().front());
+            if (reference && NeedsNumbers(*reference)) NumberStreams(*reference);
+        }
+    }
+    if (!mergeCheckResult_) mergeCheckResult_ = CMergeLossCopyCheckInfo::Create();
+    if (!mergeCheckResult_) return nullptr;
+    mergeCheckResult_->AddRef();
+    mergeCheckResult_->Fill(mergeGroups_);
+    return mergeCheckResult_;
+}
+
+HRESULT CStreamwright::PrepareTask() {
+    ClearFailure();
+    switch (taskType_) {
+    case KX_TASK_SPLIT:
+        return PrepareSplit();
+    case KX_TASK_MERGE:
+        return PrepareMerge();
+    case KX_TASK_STREAM_MIX:
+        return PrepareStreamMix();
+    default:
+        return KX_S_OK;
+    }
+}
+
+bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
+    for (const auto& file : files_) {
+        if (!IsSameFile(name, file.path)) continue;
+        OutputFailure failure;
+        failure.step = OutputStep::kCheck;
+        failure.path = name;
+        failure.reason = "it is the input " + WideToUtf8(file.path);
+        FailTask(failure);
+        return false;
+    }
+    return true;
+}
+
+bool CStreamwright::OutputNameUsable(const std::u16string& name) {
+    WriteStatus usable = PartialFile::CheckName(name, outputOptions_);
+    if (!usable.ok()) {
+        FailTask(usable.failure());
+        return false;
+    }
+    return OutputIsNoInput(name);
+}
+
+bool CStreamwright::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
+    if (!OutputIsNoInput(name)) return false;
+    if (muxer.WriteHeader() >= 0) return true;
+    if (const OutputFailure* failure = muxer.Failure()) FailTask(*failure);
+    return false;
+}
+
+HRESULT CStreamwright::PrepareSplit() {
+    for (auto& file : files_) {
+        for (size_t j = 0; j < file.clips.size(); ++j) {
+            OutputName name;
+            GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name.value);
+            file.clips[j].outputName = name.value ? name.value : u"";
+            file.clips[j].outputDue = false;
+            file.clips[j].outputComplete = false;
+        }
+        // The first clip's output is opened now, which tries the container,
+        // the streams and the folder for all the file's clips; the others are
+        // made when their clip starts, so that a split of any number of clips
+        // keeps one file open at a time. Their names are checked now.
+        for (size_t j = 0; j < file.clips.size(); ++j) {
+            HRESULT result = j == 0 ? OpenClipOutput(file, j) : CheckClipOutput(file, j);
+            if (result != KX_S_OK) return result;
+        }
+    }
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    const char16_t* name = clip.outputName.empty() ? nullptr : clip.outputName.c_str();
+    ITAnalyze* analyze = AnalyzeOf(file);
+    InitMediaKernel();
+    MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
+    {
+        StreamPairDescriptions pair = DescribeFirstTwoStreams(file, analyze);
+        MediaStreamPair streams = pair.Pair();
+        if (!name || muxer->OpenMuxer(name, &streams) < 0) {
+            LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name ? name : u"");
+            return KX_E_FAIL;
+        }
+    }
+    if (file.selectedStreams.empty()) return KX_S_FALSE;
+    for (const auto& stream : file.selectedStreams) {
+        DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
+        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
+        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, description->mediaType);
+        if (added < 0) {
+            LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
+                      static_cast<int32_t>(stream.streamIndex));
+            return KX_S_FALSE;
+        }
+    }
+    if (!WriteOutputHeader(*muxer, clip.outputName)) {
+        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.output = std::move(muxer);
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    if (clip.outputName.empty()) {
+        LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
+        return KX_E_FAIL;
+    }
+    if (!OutputNameUsable(clip.outputName)) {
+        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.outputStreamKinds = file.clips.front().outputStreamKinds;
+    clip.outputDue = true;
+    return KX_S_OK;
+}
+
+bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
+    ClipTask& clip = file.clips[clipIndex];
+    if (!clip.outputDue) return true;
+    clip.outputDue = false;
+    if (OpenClipOutput(file, clipIndex) == KX_S_OK) return true;
+    if (!TaskFailed()) {
+        // Not a failure of the file: the container took the same streams for the first clip.
+        OutputFailure failure;
+        failure.step = OutputStep::kHeader;
+        failure.path = clip.outputName;
+        failure.reason = "the container refused the streams";
+        FailTask(failure);
+    }
+    return false;
+}
+
+HRESULT CStreamwright::PrepareMerge() {
+    // One shared output on the first clip of the first file. Files without
+    // clips are copied whole: they get that clip now rather than in the run.
+    if (files_.empty()) return KX_E_FAIL;
+    for (auto& file : files_) EnsureDefaultClip(file);
+    FileRecord& first = files_.front();
+    OutputName name;
+    GetOutputFileName(first.fileId, 0, &name.value);
+    ITAnalyze* analyze = AnalyzeOf(first);
+    InitMediaKernel();
+    MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
+    {
+        StreamPairDescriptions pair = DescribeFirstTwoStreams(first, analyze);
+        MediaStreamPair streams = pair.Pair();
+        if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
+            LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name.value ? name.value : u"");
+            return KX_E_FAIL;
+        }
+    }
+    ClipTask& clip = first.clips.front();
+    clip.outputComplete = false;
+    bool failed = false;
+    for (const auto& stream : first.selectedStreams) {
+        DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
+        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (added < 0) {
+            LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s,streamid = %d \n", first.path.c_str(),
+                      static_cast<int32_t>(stream.streamIndex));
+            failed = true;
+            break;
+        }
+    }
+    if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
+    if (!WriteOutputHeader(*muxer, name.value)) {
+        LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s \n", first.path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.output = std::move(muxer);
+    return KX_S_OK;
+}
+
+HRESULT CStreamwright::PrepareStreamMix() {
+    if (files_.empty()) return KX_E_FAIL;
+    for (auto& file : files_) EnsureDefaultClip(file);
+    for (const auto& file : files_)
+        if (file.selectedStreams.empty()) return KX_S_FALSE;  // every file gives its first stream
+    OutputName name;
+    GetOutputFileName(0, 0, &name.value);
+    int64_t counter = 0;
+    for (auto& file : files_) {
+        if (file.selectedStreams.size() > 1)
+            LogFormat(u"Loss Converter SteamMix ,every file seleting stream num must less than two \n",
+                      static_cast<int32_t>(file.selectedStreams.size()));
+        file.selectedStreams.front().outputNumber = counter++;
+    }
+    // The output's descriptions: the last file with audio gives the audio, and
+    // a file without audio but with video gives the video.
+    std::vector<StreamPairDescriptions> held;
+    MediaStreamPair streams;
+    for (auto& file : files_) {
+        ITAnalyze* analyze = AnalyzeOf(file);
+        if (!analyze) {
+            LogFormat(u"Loss Converter SteamMix ,can't get ITAnalyze \n");
+            continue;
+        }
+        held.push_back(DescribeFirstTwoStreams(file, analyze));
+        if (held.back().audio)
+            streams.audio = held.back().audio.get();
+        else if (held.back().video)
+            streams.video = held.back().video.get();
+    }
+    InitMediaKernel();
+    MuxerPtr muxer(new CTMuxer());
+    muxer->SetFileOptions(outputOptions_);
+    if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
+        LogFormat(u"OpenMuxer Failed ,taskFileName = %ls \n", name.value ? name.value : u"");
+        return KX_E_FAIL;
+    }
+    held.clear();
+    ClipTask& clip = files_.front().clips.front();
+    clip.outputComplete = false;
+    for (auto& file : files_) {
+        const SelectedStream& stream = file.selectedStreams.front();
+        DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
+        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (added < 0) {
+            LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
+                      static_cast<int32_t>(stream.streamIndex));
+            return KX_S_FALSE;
+        }
+    }
+    if (!WriteOutputHeader(*muxer, name.value)) {
+        LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s \n", files_.front().path.c_str());
+        return KX_S_FALSE;
+    }
+    clip.output = std::move(muxer);
+    return KX_S_OK;
+}
+
+}  // namespace kx

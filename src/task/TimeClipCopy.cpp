@@ -1,0 +1,89 @@
+#include "task/TimeClipCopy.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include <algorithm>
+#include <set>
+
+#include "input/ITDemuxer.h"
+#include "platform/KX_Log.h"
+
+namespace kx {
+
+std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams) {
+    std::map<int, bool> flags;
+    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == 1;
+    return flags;
+}
+
+void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, int capabilities) {
+    if (bounds.fromFileStart || !(capabilities & kCanSeekByTime)) {
+        control->Rewind();
+        return;
+    }
+    control->Seek(static_cast<double>(bounds.start) / 10'000'000.0, bounds.anyFrame ? kSeekAny : kSeekBackwardKey, -1);
+    EnsureHeldSample(control);
+}
+
+ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, ClipGate& gate,
+                         const ClipCounters& counters, const std::function<void(AVPacket*)>& write) {
+    EnginePacket packet;
+    EnginePacket held;
+    for (;;) {
+        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        if (next == NextPacket::kStopped) return ClipOutcome::kStopped;
+        if (next == NextPacket::kRanOut) return ClipOutcome::kRanOut;
+        switch (gate.Judge(packet.get())) {
+        case PacketFate::kClipDone:
+            LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", counters.lastPts,
+                      counters.videoPackets);
+            packet.Unref();
+            return ClipOutcome::kEnded;
+        case PacketFate::kSkip:
+            break;
+        case PacketFate::kWriteHeldFirst:
+            if (av_packet_ref(held.get(), gate.HeldKeyFrame()) == 0) write(held.get());
+            held.Unref();
+            write(packet.get());
+            break;
+        case PacketFate::kWrite:
+            write(packet.get());
+            break;
+        }
+        packet.Unref();
+        control->ReadNext();
+    }
+}
+
+int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control, const ClipBounds& bounds,
+                            const std::map<int, bool>& streams, const ClipCounters& counters) {
+    // Past this decoding time nothing that comes later reaches before the start.
+    constexpr int64_t kScanLimit = 10 * 10'000'000LL;
+    ClipGate gate(bounds, streams);
+    const int64_t zero = gate.Zero();
+    int64_t earliest = zero;
+    std::set<int> reached;  // streams that got to the clip's start
+    EnginePacket packet;
+    while (reached.size() < streams.size()) {
+        if (TakeNextPacket(converter, control, packet.get(), counters) != NextPacket::kGot) break;
+        const PacketFate fate = gate.Judge(packet.get());
+        if (fate == PacketFate::kClipDone) break;
+        const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (fate != PacketFate::kSkip && time != AV_NOPTS_VALUE) {
+            const auto stream = streams.find(packet->stream_index);
+            const bool video = stream != streams.end() && stream->second;
+            earliest = std::min(earliest, video ? time : time + std::max<int64_t>(packet->duration, 0));
+            if (time >= zero) reached.insert(packet->stream_index);
+        }
+        if (packet->dts != AV_NOPTS_VALUE && packet->dts > zero + kScanLimit) break;
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    return zero - earliest;
+}
+
+}  // namespace kx
