@@ -71,7 +71,7 @@ int RunMerge(const Arguments& args) {
     settings.overwrite = overwrite;
     settings.sync = parsed.Has("--fsync");
     settings.allowTruncated = parsed.Has("--allow-truncated");
-    settings.plan = PlanFor(sources, ExtensionOf(*output), false);
+    settings.sources = SourcesOf(sources);
     TaskResult result = RunTask(converter.Get(), settings);
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);

@@ -84,7 +84,7 @@ int RunMix(const Arguments& args) {
     settings.overwrite = overwrite;
     settings.sync = parsed.Has("--fsync");
     settings.allowTruncated = parsed.Has("--allow-truncated");
-    settings.plan = PlanFor(sources, ExtensionOf(*output), true);
+    settings.sources = SourcesOf(sources);
     TaskResult result = RunTask(converter.Get(), settings);
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);

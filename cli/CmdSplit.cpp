@@ -142,7 +142,7 @@ int RunSplit(const Arguments& args) {
     settings.overwrite = outputs.overwrite;
     settings.sync = outputs.sync;
     settings.allowTruncated = outputs.allowTruncated;
-    settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
+    settings.sources = SourcesOf({&input});
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.
     if (!moved.empty() && !quiet) fprintf(Out(), "cut at the nearest key frames: %s\n", moved.c_str());

@@ -12,8 +12,6 @@ namespace {
 FILE* g_out = nullptr;
 FILE* g_err = nullptr;
 bool g_errTerminal = false;
-int g_captureFd = -1;
-off_t g_captureRead = 0;
 int g_outError = 0;
 
 }  // namespace
@@ -43,14 +41,8 @@ void SetUpConsole() {
     int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (nothing >= 0) {
         dup2(nothing, STDOUT_FILENO);
+        dup2(nothing, STDERR_FILENO);
         close(nothing);
-    }
-    char scratch[] = "/tmp/remuxion-stderr-XXXXXX";
-    int capture = mkstemp(scratch);
-    if (capture >= 0) {
-        unlink(scratch);
-        dup2(capture, STDERR_FILENO);
-        g_captureFd = capture;
     }
 }
 
@@ -69,17 +61,5 @@ int OutError() {
 FILE* Err() { return g_err ? g_err : stderr; }
 bool ErrIsTerminal() { return g_errTerminal; }
 
-std::string TakeLibraryStderr() {
-    fflush(stderr);
-    std::string text;
-    if (g_captureFd < 0) return text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = pread(g_captureFd, buffer, sizeof buffer, g_captureRead)) > 0) {
-        text.append(buffer, static_cast<size_t>(n));
-        g_captureRead += n;
-    }
-    return text;
-}
 
 }  // namespace kxcli

@@ -26,9 +26,8 @@ private:
 [[noreturn]] void UsageError(const std::string& message);
 
 // Keeps private copies of standard output and error for the program, then
-// points the process's descriptors 1 and 2 elsewhere: the component prints
-// diagnostics of its own there (standard output to nowhere, standard error
-// to a scratch file that TakeLibraryStderr reads).
+// points the process's descriptors 1 and 2 to nowhere: the media library
+// prints diagnostics of its own there.
 void SetUpConsole();
 
 FILE* Out();
@@ -38,8 +37,5 @@ void FlushOut();
 // Flushes Out(); the first errno value with which writing it failed, or 0.
 int OutError();
 bool ErrIsTerminal();
-
-// What the component wrote to standard error since the last call.
-std::string TakeLibraryStderr();
 
 }  // namespace kxcli

@@ -1,16 +1,11 @@
-// Collects the component's log lines (through KX_SetLogSink) so that a
-// failure can be explained in one message instead of a wall of diagnostics.
+// The component's log lines are for hosts that keep a log; this program
+// tells its user one sentence per failure (from KX_GetLastErrorText), so it
+// takes the lines off the terminal.
 #pragma once
-
-#include <string>
-#include <vector>
 
 namespace kxcli {
 
-// Installs the sink; lines are kept in memory (the most recent few thousand).
-void CaptureLibraryLog();
-
-// Lines logged since the last call, as UTF-8 without line ends.
-std::vector<std::string> TakeLibraryLog();
+// Installs a sink (through KX_SetLogSink) that drops every line.
+void SilenceLibraryLog();
 
 }  // namespace kxcli

@@ -67,20 +67,10 @@ void RemoveOutputs(const std::vector<std::string>& paths) {
     for (const auto& path : paths) ::unlink(path.c_str());
 }
 
-OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly) {
-    OutputPlan plan;
-    plan.extension = extension;
-    for (const InputFile* input : inputs) {
-        plan.sources.push_back(input->path);
-        for (const auto& choice : input->selected) {
-            if (const StreamDesc* s = input->desc.FindStream(choice.index)) plan.streams.push_back({*s, input->path});
-            if (firstStreamOnly) break;
-        }
-    }
-    // The component checks the video codec before the audio codec.
-    std::stable_partition(plan.streams.begin(), plan.streams.end(),
-                          [](const PlannedStream& p) { return p.stream.kind == MediaKind::kVideo; });
-    return plan;
+std::vector<std::string> SourcesOf(const std::vector<const InputFile*>& inputs) {
+    std::vector<std::string> sources;
+    for (const InputFile* input : inputs) sources.push_back(input->path);
+    return sources;
 }
 
 }  // namespace kxcli

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "Diagnose.h"
 #include "Input.h"
 
 namespace kxcli {
@@ -37,7 +36,7 @@ void CheckOutputFree(const std::string& output, const std::vector<std::string>& 
 // Removes files this run wrote, ignoring those already gone.
 void RemoveOutputs(const std::vector<std::string>& paths);
 
-// The streams that the inputs' selections write, for explaining refusals.
-OutputPlan PlanFor(const std::vector<const InputFile*>& inputs, const std::string& extension, bool firstStreamOnly);
+// The inputs' names.
+std::vector<std::string> SourcesOf(const std::vector<const InputFile*>& inputs);
 
 }  // namespace kxcli

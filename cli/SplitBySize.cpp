@@ -90,7 +90,7 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     settings.overwrite = outputs.overwrite;
     settings.sync = outputs.sync;
     settings.allowTruncated = outputs.allowTruncated;
-    settings.plan = PlanFor({&input}, extension.empty() ? ExtensionOf(input.path) : extension, false);
+    settings.sources = SourcesOf({&input});
     TaskResult result = RunTask(converter, settings);
     Piece piece;
     piece.interrupted = result.interrupted;

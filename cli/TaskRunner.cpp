@@ -8,7 +8,6 @@
 
 #include "Console.h"
 #include "Interrupt.h"
-#include "LibraryLog.h"
 #include "ListedName.h"
 #include "Outputs.h"
 #include "Progress.h"
@@ -97,20 +96,14 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     int64_t count = converter->GetOutputCount(settings.namingFileId);
     if (count <= 0) Fail("there is nothing to write");
     const std::vector<std::string> names = OutputNames(converter, settings.namingFileId, count);
-    for (const auto& name : names) CheckOutputFree(name, settings.plan.sources, settings.overwrite);
+    for (const auto& name : names) CheckOutputFree(name, settings.sources, settings.overwrite);
     auto state = std::make_unique<TaskState>(static_cast<size_t>(count));
     converter->SetCallback(&OnNotify, state.get(), 0);
 
-    TakeLibraryLog();
-    TakeLibraryStderr();
     HRESULT prepared = converter->PrepareTask();
     if (prepared != KX_S_OK) {
-        // The component names a failure of the files itself; the rest is
-        // explained from what it logged.
         std::string message = LastErrorText(converter);
-        std::vector<std::string> log = TakeLibraryLog();
-        std::string libraryStderr = TakeLibraryStderr();
-        if (message.empty()) message = ExplainPrepareFailure(log, libraryStderr, settings.plan);
+        if (message.empty()) message = "the outputs could not be prepared";
         converter->Reset();  // removes outputs that were opened before the failure
         Fail(message);
     }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "Component.h"
-#include "Diagnose.h"
 
 namespace kxcli {
 
@@ -25,7 +24,7 @@ struct TaskSettings {
     bool overwrite = false;       // outputs may replace files of their names
     bool sync = false;            // each output reaches the disk when complete
     bool allowTruncated = false;  // an input that ended early is a warning, not a failure
-    OutputPlan plan;              // for explaining a refusal; its sources are never written over
+    std::vector<std::string> sources;  // the inputs, never written over
 };
 
 struct TaskResult {

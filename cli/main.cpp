@@ -94,7 +94,7 @@ int Main(int argc, char** argv) {
     bool capturing = false;
     try {
         Component();  // the library first: without it nothing else can answer
-        CaptureLibraryLog();
+        SilenceLibraryLog();
         capturing = true;
         InstallInterruptHandler();
         status = Dispatch(all[0], Arguments(all.begin() + 1, all.end()));

@@ -8,16 +8,10 @@
 #include <string>
 
 #include "input/InputEnd.h"
+#include "task/FailureReport.h"
 #include "input/InputProblem.h"
 
 namespace kx {
-
-// A failure as the host sees it: the reason and the status of
-// KX_NOTIFY_TASK_FAILED.
-struct FailureReport {
-    std::string text;
-    int32_t status = 0;
-};
 
 struct EarlyInputEnd {
     int64_t fileId = -1;

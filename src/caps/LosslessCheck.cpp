@@ -48,8 +48,21 @@ void CXml_Lossless_CheckInfos::Reset() {
     if (loaded_) loaded_->Reset();
 }
 
-int CXml_Lossless_CheckInfos::CheckFormat(FormatQuery* query) {
-    if (!query) return 0;
+int CXml_Lossless_CheckInfos::CheckFormat(FormatQuery* query) { return Check(query).accepted ? 1 : 0; }
+
+CXml_Lossless_CheckInfos::Answer CXml_Lossless_CheckInfos::Check(FormatQuery* query) {
+    const Answer answer = Judge(query);
+    if (query && answer.refused >= 0) {
+        const std::u16string codecText(FieldView(query->codecNames[answer.refused], kFormatQueryNameLength));
+        LogFormat(u"CXml_Lossless_CheckInfos::CheckFormat failed codecnum[%d] fcc[%s]",
+                  static_cast<int32_t>(answer.listed), codecText.c_str());
+    }
+    return answer;
+}
+
+CXml_Lossless_CheckInfos::Answer CXml_Lossless_CheckInfos::Judge(FormatQuery* query) {
+    Answer answer;
+    if (!query) return answer;
     const int count = query->codecCount < 3 ? query->codecCount : 3;
     UpperCaseAscii(query->extension, kFormatQueryNameLength);
     for (int i = 0; i < count; ++i) UpperCaseAscii(query->codecNames[i], kFormatQueryNameLength);
@@ -77,30 +90,37 @@ int CXml_Lossless_CheckInfos::CheckFormat(FormatQuery* query) {
         }
     }
 
-    if (query->codecCount < 1) return 1;
+    answer.listed = static_cast<int>(accepted.size());
+    answer.accepted = true;
+    if (query->codecCount < 1) return answer;
     for (int i = 0; i < count; ++i) {
         const std::u16string_view codec = FieldView(query->codecNames[i], kFormatQueryNameLength);
         bool found = false;
         for (const auto& name : accepted)
             if (name == codec) found = true;
         if (!found) {
-            const std::u16string codecText(codec);
-            LogFormat(u"CXml_Lossless_CheckInfos::CheckFormat failed codecnum[%d] fcc[%s]",
-                      static_cast<int32_t>(accepted.size()), codecText.c_str());
-            return 0;
+            answer.accepted = false;
+            answer.refused = i;
+            return answer;
         }
     }
-    return 1;
+    return answer;
 }
 
-bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair) {
-    if (!fileName || !pair || !pair->video) return false;
+ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16_t* fileName,
+                                         const MediaStreamPair* pair) {
+    ContainerVerdict verdict;
+    if (!fileName || !pair || !pair->video) {
+        verdict.refusal = ContainerRefusal::kNoVideo;
+        return verdict;
+    }
 
     CXml_Lossless_CheckInfos table;
     if (!table.Load(tablePath)) {
         LogFormat(u"CXml_Lossless_CheckInfos::Load failed file[%s]\n", tablePath ? tablePath : u"");
         table.Reset();
-        return false;
+        verdict.refusal = ContainerRefusal::kNoTable;
+        return verdict;
     }
 
     FormatQuery query;
@@ -118,18 +138,33 @@ bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileNam
         query.codecCount = 2;
     }
 
-    const bool accepted = table.CheckFormat(&query) != 0;
+    const CXml_Lossless_CheckInfos::Answer answer = table.Check(&query);
     table.Reset();
-    return accepted;
+    if (answer.listed == 0)
+        verdict.refusal = ContainerRefusal::kNotListed;
+    else if (!answer.accepted) {
+        verdict.refusal = ContainerRefusal::kCodecRefused;
+        const bool audio = answer.refused != 0 && pair->audio;
+        const StreamMediaInfo* stream = audio ? pair->audio : pair->video;
+        verdict.refused = audio ? RefusedStream::kAudio : RefusedStream::kVideo;
+        verdict.streamIndex = stream->streamIndex;
+        verdict.codecId = stream->codecId;
+    }
+    return verdict;
 }
 
-bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) {
-    if (!fileName || !pair || !pair->video) return false;
+bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair) {
+    return CheckContainerWithTable(tablePath, fileName, pair).accepted();
+}
+
+ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair* pair) {
     char16_t directory[kBaseDirectoryLength] = {};
     GetBaseDirectory(directory, kBaseDirectoryLength);
     std::u16string path(directory);
     path += u"/LossLess_xml.xml";
-    return CheckMuxerValidWithTable(path.c_str(), fileName, pair);
+    return CheckContainerWithTable(path.c_str(), fileName, pair);
 }
+
+bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) { return CheckContainer(fileName, pair).accepted(); }
 
 }  // namespace kx

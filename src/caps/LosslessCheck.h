@@ -34,20 +34,54 @@ public:
     // every codec of the query, 0 (with a log line) otherwise.
     int CheckFormat(FormatQuery* query);
 
+    // The same question answered as a value: how many codecs the
+    // extension's entry lists, and which codec of the query it refused.
+    struct Answer {
+        bool accepted = false;
+        int listed = 0;
+        int refused = -1;  // index into the query's codecs
+    };
+    Answer Check(FormatQuery* query);
+
     // Releases the document if a load was attempted.
     void Reset();
 
 private:
+    Answer Judge(FormatQuery* query);
+
     XmlReader* loaded_ = nullptr;  // set once a load was attempted
     XmlReader reader_;
+};
+
+// Why the table refuses an output, when it does.
+enum class ContainerRefusal {
+    kNone,
+    kNoVideo,        // the output would have no video stream
+    kNoTable,        // the table beside the library is missing or unreadable
+    kNotListed,      // the table lists no codecs for the extension
+    kCodecRefused,   // the extension's entry does not list a stream's codec
+};
+
+// kCodecRefused names the stream of the pair whose codec the entry lacks.
+enum class RefusedStream { kNone, kVideo, kAudio };
+
+struct ContainerVerdict {
+    ContainerRefusal refusal = ContainerRefusal::kNone;
+    RefusedStream refused = RefusedStream::kNone;
+    int32_t streamIndex = -1;  // of the refused stream in its input
+    int32_t codecId = 0;       // of the refused stream
+    bool accepted() const { return refusal == ContainerRefusal::kNone; }
 };
 
 // Whether an output named fileName may be created for the streams of pair:
 // a video stream is required, and the table beside the library must accept
 // the video codec (and the audio codec, if any) for the file's extension.
+ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair* pair);
 bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair);
 
 // The same against a table file given by path.
+ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16_t* fileName,
+                                         const MediaStreamPair* pair);
 bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair);
 
 }  // namespace kx

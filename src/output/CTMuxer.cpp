@@ -64,6 +64,14 @@ int CTMuxer::CloseOutputIo(bool sync) {
     return result;
 }
 
+kx::OutputFailure CTMuxer::RefusedHeader(int averror, const std::string& libraryText) const {
+    kx::OutputFailure failure = kx::LibraryFailure(kx::OutputStep::kHeader, fileName_, averror);
+    failure.systemError = 0;
+    failure.reason = "the container refuses the streams' parameters (" +
+                     (libraryText.empty() ? failure.reason : libraryText) + ")";
+    return failure;
+}
+
 void CTMuxer::Fail(kx::OutputFailure failure) {
     if (failure_) return;
     LogFormat(u"CTMuxer output failed: %S\n", failure.Text().c_str());
@@ -97,7 +105,8 @@ int32_t CTMuxer::OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* 
     // The capability check names codecs through the codec table; it is
     // normally built when the first input is opened.
     kx::BuildCodecNameTable();
-    if (!fileName || !kx::CHECKMuxerValid(fileName, pair)) {
+    verdict_ = kx::CheckContainer(fileName, pair);
+    if (!fileName || !verdict_.accepted()) {
         LogText(u"CTMuxer::OpenMuxer CHECKMuxerValid failed\n");
         return -1;
     }
@@ -111,7 +120,15 @@ int32_t CTMuxer::OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* 
 
     AVFormatContext* context = nullptr;
     avformat_alloc_output_context2(&context, nullptr, GetOutputFormatName(fileName, pair), narrowName.c_str());
-    if (!context) return -1;
+    if (!context) {
+        kx::OutputFailure failure;
+        failure.step = kx::OutputStep::kCheck;
+        failure.path = fileName_;
+        failure.reason = "the media library has no container for " +
+                         (upperExtension_.empty() ? std::string("names without an extension") : ExtensionOf(narrowName) + " files");
+        Fail(failure);
+        return -1;
+    }
     if (context->url && std::strlen(context->url) >= kMaxNarrowName) context->url[kMaxNarrowName - 1] = '\0';
     context_ = context;
     return 0;
@@ -133,11 +150,15 @@ int32_t CTMuxer::WriteHeader() {
         }
         if (!OpenOutputIo()) return -1;
     }
+    kx::MediaErrorCapture libraryError;
     const int result = avformat_write_header(context_, nullptr);
     if (result < 0) {
-        // A header the container refuses is no failure of the file; one that
-        // cannot be written is. Either way the file goes.
-        if (const int ioError = IoError()) Fail(kx::LibraryFailure(kx::OutputStep::kHeader, fileName_, ioError));
+        // A header that cannot be written is the system's failure; one the
+        // container refuses, the streams'. Either way the file goes.
+        if (const int ioError = IoError())
+            Fail(kx::LibraryFailure(kx::OutputStep::kHeader, fileName_, ioError));
+        else
+            Fail(RefusedHeader(result, libraryError.LastError()));
         CloseOutputIo(false);
         file_.reset();
         return -1;

@@ -23,6 +23,7 @@
 #include "input/DemuxTypes.h"
 #include "output/H264BitstreamForms.h"
 #include "output/MediaStreamPair.h"
+#include "caps/LosslessCheck.h"
 #include "output/OutputFailure.h"
 #include "output/PartialFile.h"
 
@@ -81,6 +82,8 @@ public:
 
     // The first failure of the file, or null.
     const kx::OutputFailure* Failure() const { return failure_ ? &*failure_ : nullptr; }
+    // What the capability table said when OpenMuxer asked it.
+    const kx::ContainerVerdict& Verdict() const { return verdict_; }
 
     bool IsOpen() const { return context_ != nullptr; }
     bool IsHeaderWritten() const { return headerWritten_; }
@@ -148,6 +151,8 @@ private:
     int32_t WriteToContainer(AVPacket* packet);
     // Keeps the first failure of the file.
     void Fail(kx::OutputFailure failure);
+    // The failure of a header the container refused, in the library's words.
+    kx::OutputFailure RefusedHeader(int averror, const std::string& libraryText) const;
     // The error of the byte stream, when a write or seek has failed (0 otherwise).
     int IoError() const;
     // Frees the stream table and the context.
@@ -158,6 +163,7 @@ private:
     std::unique_ptr<kx::PartialFile> file_;                 // the file until it has its name
     std::unique_ptr<kx::BackgroundFileWriter> fileWriter_;
     std::optional<kx::OutputFailure> failure_;
+    kx::ContainerVerdict verdict_;
     std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
     AVFormatContext* context_ = nullptr;
     std::optional<int64_t> leadTicks_;  // see PlaceOnOutputClock

@@ -3,6 +3,7 @@
 #include "api/CStreamwright.h"
 #include "input/DemuxerHolder.h"
 #include "task/CopySteps.h"
+#include "task/OutputRefusal.h"
 #include "task/StreamDescriptions.h"
 #include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
@@ -153,10 +154,14 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
         MediaStreamPair streams = pair.Pair();
         if (!name || muxer->OpenMuxer(name, &streams) < 0) {
             LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name ? name : u"");
+            FailTask(name ? DescribeOutputRefusal(*muxer, clip.outputName, file.path) : UnnamedOutputRefusal());
             return KX_E_FAIL;
         }
     }
-    if (file.selectedStreams.empty()) return KX_S_FALSE;
+    if (file.selectedStreams.empty()) {
+        FailTask(NoStreamRefusal(file.path));
+        return KX_S_FALSE;
+    }
     for (const auto& stream : file.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
@@ -164,6 +169,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
         if (added < 0) {
             LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
+            FailTask(DescribeOutputRefusal(*muxer, clip.outputName, file.path, stream.streamIndex));
             return KX_S_FALSE;
         }
     }
@@ -179,6 +185,7 @@ HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (clip.outputName.empty()) {
         LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
+        FailTask(UnnamedOutputRefusal());
         return KX_E_FAIL;
     }
     if (!OutputNameUsable(clip.outputName)) {
@@ -223,6 +230,7 @@ HRESULT CStreamwright::PrepareMerge() {
         MediaStreamPair streams = pair.Pair();
         if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
             LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name.value ? name.value : u"");
+            FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, first.path) : UnnamedOutputRefusal());
             return KX_E_FAIL;
         }
     }
@@ -236,10 +244,12 @@ HRESULT CStreamwright::PrepareMerge() {
         if (added < 0) {
             LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s,streamid = %d \n", first.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
+            FailTask(DescribeOutputRefusal(*muxer, name.value, first.path, stream.streamIndex));
             failed = true;
             break;
         }
     }
+    if (first.selectedStreams.empty()) FailTask(NoStreamRefusal(first.path));
     if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
     if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s \n", first.path.c_str());
@@ -252,8 +262,11 @@ HRESULT CStreamwright::PrepareMerge() {
 HRESULT CStreamwright::PrepareStreamMix() {
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
-    for (const auto& file : files_)
-        if (file.selectedStreams.empty()) return KX_S_FALSE;  // every file gives its first stream
+    for (const auto& file : files_) {
+        if (!file.selectedStreams.empty()) continue;
+        FailTask(NoStreamRefusal(file.path));  // every file gives its first stream
+        return KX_S_FALSE;
+    }
     OutputName name;
     GetOutputFileName(0, 0, &name.value);
     int64_t counter = 0;
@@ -267,6 +280,8 @@ HRESULT CStreamwright::PrepareStreamMix() {
     // a file without audio but with video gives the video.
     std::vector<StreamPairDescriptions> held;
     MediaStreamPair streams;
+    const std::u16string* audioSource = &files_.front().path;
+    const std::u16string* videoSource = &files_.front().path;
     for (auto& file : files_) {
         ITAnalyze* analyze = AnalyzeOf(file);
         if (!analyze) {
@@ -274,16 +289,22 @@ HRESULT CStreamwright::PrepareStreamMix() {
             continue;
         }
         held.push_back(DescribeFirstTwoStreams(file, analyze));
-        if (held.back().audio)
+        if (held.back().audio) {
             streams.audio = held.back().audio.get();
-        else if (held.back().video)
+            audioSource = &file.path;
+        } else if (held.back().video) {
             streams.video = held.back().video.get();
+            videoSource = &file.path;
+        }
     }
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
     muxer->SetFileOptions(outputOptions_);
     if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
         LogFormat(u"OpenMuxer Failed ,taskFileName = %ls \n", name.value ? name.value : u"");
+        const bool audioRefused = muxer->Verdict().refused == RefusedStream::kAudio;
+        FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, audioRefused ? *audioSource : *videoSource)
+                            : UnnamedOutputRefusal());
         return KX_E_FAIL;
     }
     held.clear();
@@ -297,6 +318,7 @@ HRESULT CStreamwright::PrepareStreamMix() {
         if (added < 0) {
             LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
+            FailTask(DescribeOutputRefusal(*muxer, name.value, file.path, stream.streamIndex));
             return KX_S_FALSE;
         }
     }
