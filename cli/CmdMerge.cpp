@@ -61,18 +61,8 @@ int RunMerge(const Arguments& args) {
         sources.push_back(&input);
     }
 
-    TaskSettings settings;
-    settings.kind = TaskKind::kMerge;
-    settings.outputPath = *output;
-    settings.namingFileId = inputs.front().id;
-    settings.label = "merge";
-    settings.mediaSeconds = seconds;
-    settings.quiet = quiet;
-    settings.overwrite = overwrite;
-    settings.sync = parsed.Has("--fsync");
-    settings.allowTruncated = parsed.Has("--allow-truncated");
-    settings.sources = SourcesOf(sources);
-    TaskResult result = RunTask(converter.Get(), settings);
+    TaskResult result = RunTask(converter.Get(), SettingsFor(TaskKind::kMerge, *output, sources, "merge", seconds,
+                                                             quiet, OutputChoiceOf(parsed)));
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);
     return 0;

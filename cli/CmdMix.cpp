@@ -74,18 +74,8 @@ int RunMix(const Arguments& args) {
         sources.push_back(&input);
     }
 
-    TaskSettings settings;
-    settings.kind = TaskKind::kMix;
-    settings.outputPath = *output;
-    settings.namingFileId = inputs.front().id;
-    settings.label = "mix";
-    settings.mediaSeconds = longest;
-    settings.quiet = quiet;
-    settings.overwrite = overwrite;
-    settings.sync = parsed.Has("--fsync");
-    settings.allowTruncated = parsed.Has("--allow-truncated");
-    settings.sources = SourcesOf(sources);
-    TaskResult result = RunTask(converter.Get(), settings);
+    TaskResult result = RunTask(converter.Get(), SettingsFor(TaskKind::kMix, *output, sources, "mix", longest, quiet,
+                                                             OutputChoiceOf(parsed)));
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
     PrintOutputs(result, quiet);
     return 0;

@@ -113,7 +113,7 @@ int RunSplit(const Arguments& args) {
     if (!input.desc.FirstOf(MediaKind::kVideo))
         Fail("cannot split " + input.path + ": it has no video stream, and outputs need one");
     PrepareOutputFolder(*folder);
-    OutputChoice outputs{parsed.Has("--overwrite"), parsed.Has("--fsync"), parsed.Has("--allow-truncated")};
+    OutputChoice outputs = OutputChoiceOf(parsed);
     if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs);
 
     SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
@@ -130,19 +130,9 @@ int RunSplit(const Arguments& args) {
         seconds += static_cast<double>(clip.length) / kTicksPerSecond;
     }
 
-    TaskSettings settings;
-    settings.kind = TaskKind::kSplit;
+    TaskSettings settings = SettingsFor(TaskKind::kSplit, *folder, {&input}, "split", seconds, quiet, outputs);
     settings.option = anyFrame ? 0 : -1;
-    settings.outputPath = *folder;
     settings.extension = extension;
-    settings.namingFileId = input.id;
-    settings.label = "split";
-    settings.mediaSeconds = seconds;
-    settings.quiet = quiet;
-    settings.overwrite = outputs.overwrite;
-    settings.sync = outputs.sync;
-    settings.allowTruncated = outputs.allowTruncated;
-    settings.sources = SourcesOf({&input});
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.
     if (!moved.empty() && !quiet) fprintf(Out(), "cut at the nearest key frames: %s\n", moved.c_str());

@@ -67,10 +67,8 @@ void RemoveOutputs(const std::vector<std::string>& paths) {
     for (const auto& path : paths) ::unlink(path.c_str());
 }
 
-std::vector<std::string> SourcesOf(const std::vector<const InputFile*>& inputs) {
-    std::vector<std::string> sources;
-    for (const InputFile* input : inputs) sources.push_back(input->path);
-    return sources;
+OutputChoice OutputChoiceOf(const ParsedArgs& parsed) {
+    return {parsed.Has("--overwrite"), parsed.Has("--fsync"), parsed.Has("--allow-truncated")};
 }
 
 }  // namespace kxcli

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Args.h"
 #include "Input.h"
 
 namespace kxcli {
@@ -36,7 +37,7 @@ void CheckOutputFree(const std::string& output, const std::vector<std::string>& 
 // Removes files this run wrote, ignoring those already gone.
 void RemoveOutputs(const std::vector<std::string>& paths);
 
-// The inputs' names.
-std::vector<std::string> SourcesOf(const std::vector<const InputFile*>& inputs);
+// --overwrite, --fsync and --allow-truncated.
+OutputChoice OutputChoiceOf(const ParsedArgs& parsed);
 
 }  // namespace kxcli

@@ -79,18 +79,9 @@ Piece WritePiece(PieceSource& source, const std::string& folder, const std::stri
     const InputFile& input = source.input;
     ClipRange range{startSeconds, bytes, 0};
     if (converter->AddSizeClip(input.id, &range) != KX_S_OK) Fail("the component refused a size clip of " + input.path);
-    TaskSettings settings;
-    settings.kind = TaskKind::kSplit;
-    settings.outputPath = folder;
+    TaskSettings settings =
+        SettingsFor(TaskKind::kSplit, folder, {&input}, "piece " + std::to_string(index + 1), seconds, quiet, outputs);
     settings.extension = extension;
-    settings.namingFileId = input.id;
-    settings.label = "piece " + std::to_string(index + 1);
-    settings.mediaSeconds = seconds;
-    settings.quiet = quiet;
-    settings.overwrite = outputs.overwrite;
-    settings.sync = outputs.sync;
-    settings.allowTruncated = outputs.allowTruncated;
-    settings.sources = SourcesOf({&input});
     TaskResult result = RunTask(converter, settings);
     Piece piece;
     piece.interrupted = result.interrupted;

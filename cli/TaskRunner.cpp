@@ -83,20 +83,34 @@ std::string Detail(const TaskSettings& settings, const TaskState& state, size_t 
 
 }  // namespace
 
+TaskSettings SettingsFor(TaskKind kind, std::string outputPath, const std::vector<const InputFile*>& inputs,
+                         std::string label, double mediaSeconds, bool quiet, const OutputChoice& outputs) {
+    TaskSettings settings;
+    settings.kind = kind;
+    settings.outputPath = std::move(outputPath);
+    settings.namingFileId = inputs.empty() ? 0 : inputs.front()->id;
+    settings.label = std::move(label);
+    settings.mediaSeconds = mediaSeconds;
+    settings.quiet = quiet;
+    settings.outputs = outputs;
+    for (const InputFile* input : inputs) settings.sources.push_back(input->path);
+    return settings;
+}
+
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     converter->SetTaskType(static_cast<uint32_t>(settings.kind), settings.option);
     if (converter->SetOutputPath(Bstr(settings.outputPath)) != KX_S_OK) Fail("cannot use the output path " + settings.outputPath);
     if (!settings.extension.empty()) converter->SetOutputExtension(Bstr(settings.extension));
     uint32_t flags = 0;
-    if (settings.overwrite) flags |= KX_OUTPUT_REPLACE;
-    if (settings.sync) flags |= KX_OUTPUT_SYNC;
+    if (settings.outputs.overwrite) flags |= KX_OUTPUT_REPLACE;
+    if (settings.outputs.sync) flags |= KX_OUTPUT_SYNC;
     if (Component().setOutputOptions(converter, flags) != KX_S_OK) Fail("the component refused the output options");
 
     // The count bounds the output names, so it comes before PrepareTask.
     int64_t count = converter->GetOutputCount(settings.namingFileId);
     if (count <= 0) Fail("there is nothing to write");
     const std::vector<std::string> names = OutputNames(converter, settings.namingFileId, count);
-    for (const auto& name : names) CheckOutputFree(name, settings.sources, settings.overwrite);
+    for (const auto& name : names) CheckOutputFree(name, settings.sources, settings.outputs.overwrite);
     auto state = std::make_unique<TaskState>(static_cast<size_t>(count));
     converter->SetCallback(&OnNotify, state.get(), 0);
 
@@ -143,7 +157,7 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     converter->SetCallback(nullptr, nullptr, 0);
     converter->Reset();  // removes the temporary files of outputs still open
     const bool endedEarly = state->failed && state->failure == KX_E_INPUT_ENDED_EARLY;
-    if (endedEarly && settings.allowTruncated) {
+    if (endedEarly && settings.outputs.allowTruncated) {
         // Every output was finished; they hold what the inputs held.
         fprintf(Err(), "remuxion: warning: %s; the outputs hold what it had\n", failure.c_str());
     } else if (state->failed) {

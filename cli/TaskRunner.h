@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "Component.h"
+#include "Input.h"
+#include "Outputs.h"
 
 namespace kxcli {
 
@@ -21,11 +23,13 @@ struct TaskSettings {
     std::string label;            // shown beside the progress bar
     double mediaSeconds = 0;      // media time the task covers, for the speed
     bool quiet = false;
-    bool overwrite = false;       // outputs may replace files of their names
-    bool sync = false;            // each output reaches the disk when complete
-    bool allowTruncated = false;  // an input that ended early is a warning, not a failure
+    OutputChoice outputs;
     std::vector<std::string> sources;  // the inputs, never written over
 };
+
+// The settings every task shares: outputs named after the first input.
+TaskSettings SettingsFor(TaskKind kind, std::string outputPath, const std::vector<const InputFile*>& inputs,
+                         std::string label, double mediaSeconds, bool quiet, const OutputChoice& outputs);
 
 struct TaskResult {
     std::vector<std::string> outputs;  // complete outputs, in order

@@ -96,14 +96,18 @@ DecodedFrame* CTMultiDemuxerControl::GetDecodedFrame() {
     return earliest ? earliest->GetDecodedFrame() : nullptr;
 }
 
+ITDemuxerControl* CTMultiDemuxerControl::ReaderOf(int streamIndex) {
+    auto it = readers_->find(streamIndex);
+    return it == readers_->end() ? nullptr : ControlOf(it->second);
+}
+
 int CTMultiDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
     if (!readers_) {
         prime_ = 0;
         return -1;
     }
     if (streamIndex != -1) {
-        auto it = readers_->find(streamIndex);
-        ITDemuxerControl* control = it == readers_->end() ? nullptr : ControlOf(it->second);
+        ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         if (!control) return -1;
         control->SetSampleReady(0);
@@ -174,8 +178,7 @@ int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {
         return -1;
     }
     if (streamIndex != -1) {
-        auto it = readers_->find(streamIndex);
-        ITDemuxerControl* control = it == readers_->end() ? nullptr : ControlOf(it->second);
+        ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         return control ? control->CheckSeekable(streamIndex) : -1;
     }

@@ -26,11 +26,6 @@ constexpr size_t kMaxMediaInput = 128u << 10;
 constexpr int kMaxPackets = 2000;
 constexpr int kDecodedFrames = 4;
 
-inline void QuietMediaLogs() {
-    QuietLogs();
-    // The media library reports every broken input; only our own lines matter here.
-    if (!Verbose()) av_log_set_level(AV_LOG_QUIET);
-}
 
 inline kx::InputSource MemorySource(const uint8_t* data, size_t size) {
     auto bytes = std::make_shared<const std::vector<uint8_t>>(data, data + size);
@@ -54,24 +49,32 @@ inline FirstStreams FindFirstStreams(const FileMediaInfo* info) {
     return found;
 }
 
-// The media information of the input, as the converter reads it first; a
-// failed open must say why.
-inline bool Describe(kx::CTMediaInfo& description, const kx::InputSource& source, FirstStreams* streams) {
-    if (description.OpenMediaSource(source) != 0) {
-        KX_FUZZ_CHECK(description.LastProblem().Failed());
+// An input with its media information, as the converter reads it first.
+struct DescribedInput {
+    kx::InputSource source;
+    kx::CTMediaInfo description;
+    FirstStreams streams;
+};
+
+// False for an input over the size cap or one that does not open (which
+// must say why).
+inline bool Describe(const uint8_t* data, size_t size, DescribedInput* input) {
+    if (size > kMaxMediaInput) return false;
+    input->source = MemorySource(data, size);
+    if (input->description.OpenMediaSource(input->source) != 0) {
+        KX_FUZZ_CHECK(input->description.LastProblem().Failed());
         return false;
     }
-    *streams = FindFirstStreams(description.GetMediainfo());
-    if (Verbose()) std::fprintf(stderr, "video %d audio %d\n", streams->video, streams->audio);
+    input->streams = FindFirstStreams(input->description.GetMediainfo());
+    if (Verbose()) std::fprintf(stderr, "video %d audio %d\n", input->streams.video, input->streams.audio);
     return true;
 }
 
 // As the converter does: the described context becomes the first reader's.
-inline bool OpenReaders(kx::CTMultiDemuxer& demuxer, kx::CTMediaInfo& description, const kx::InputSource& source,
-                        const std::vector<int32_t>& wanted) {
+inline bool OpenReaders(kx::CTMultiDemuxer& demuxer, DescribedInput& input, const std::vector<int32_t>& wanted) {
     demuxer.Initialize();
-    if (demuxer.OpenSource(source, 0) != 0) return false;
-    demuxer.OfferOpenedContext(description.TakeOpenedContext());
+    if (demuxer.OpenSource(input.source, 0) != 0) return false;
+    demuxer.OfferOpenedContext(input.description.TakeOpenedContext());
     bool any = false;
     for (int32_t stream : wanted)
         if (stream >= 0) any |= demuxer.AddStream(stream) == 0;
@@ -121,3 +124,11 @@ inline void DecodeSome(const kx::InputSource& source, int32_t stream) {
 }
 
 }  // namespace kxfuzz
+
+// Each media target is a program of its own, with this set-up.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kxfuzz::QuietLogs();
+    // The media library reports every broken input; only our own lines matter here.
+    if (!kxfuzz::Verbose()) av_log_set_level(AV_LOG_QUIET);
+    return 0;
+}

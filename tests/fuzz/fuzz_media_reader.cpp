@@ -5,23 +5,16 @@
 // frames from a reader of its own.
 #include "MediaFuzzSteps.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kxfuzz::QuietMediaLogs();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kxfuzz::kMaxMediaInput) return 0;
-    const kx::InputSource source = kxfuzz::MemorySource(data, size);
-    kx::CTMediaInfo description;
-    kxfuzz::FirstStreams streams;
-    if (!kxfuzz::Describe(description, source, &streams)) return 0;
+    kxfuzz::DescribedInput input;
+    if (!kxfuzz::Describe(data, size, &input)) return 0;
+    const kxfuzz::FirstStreams streams = input.streams;
     kx::CTMultiDemuxer demuxer;
-    if (!kxfuzz::OpenReaders(demuxer, description, source, {streams.video, streams.audio})) return 0;
+    if (!kxfuzz::OpenReaders(demuxer, input, {streams.video, streams.audio})) return 0;
     kxfuzz::ScanKeyFrames(demuxer.GetAnalyze(), streams.video);
     kxfuzz::DescribeStream(demuxer.GetAnalyze(), streams.video);
     demuxer.StartDemuxer();
     kxfuzz::ReadPackets(demuxer.GetControl(), true);
-    kxfuzz::DecodeSome(source, streams.video);
+    kxfuzz::DecodeSome(input.source, streams.video);
     return 0;
 }
