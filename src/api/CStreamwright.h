@@ -11,6 +11,7 @@
 
 #include "KX_Remuxion.h"
 #include "api/CUnknown.h"
+#include "api/HostKinds.h"
 #include "platform/BaseThread.h"
 #include "task/FileRecord.h"
 #include "api/InputReports.h"
@@ -77,7 +78,7 @@ public:
     FileRecord* FindFile(int64_t fileId);
     std::vector<FileRecord>& Files() { return files_; }
     uint32_t TaskType() const { return taskType_; }
-    int32_t TaskOption() const { return taskOption_; }
+    CutPlacement Placement() const { return CutPlacementFromHost(taskOption_); }
     // The per-packet pause and stop protocol of the engines.
     void WaitWhilePaused() const;
     bool StopRequested();

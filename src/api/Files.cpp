@@ -21,7 +21,7 @@ HRESULT CStreamwright::AddTimeClip(int64_t fileId, const ClipRange* clip) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
     ClipTask task;
-    task.kind = 0;
+    task.kind = ClipKind::kTime;
     task.range = *clip;
     file->clips.push_back(std::move(task));
     return KX_S_OK;
@@ -33,7 +33,7 @@ HRESULT CStreamwright::AddSizeClip(int64_t fileId, const ClipRange* clip) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
     ClipTask task;
-    task.kind = 1;
+    task.kind = ClipKind::kSize;
     task.range = *clip;
     file->clips.push_back(std::move(task));
     return KX_S_OK;

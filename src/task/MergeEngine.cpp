@@ -112,13 +112,13 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
 
     // Video packets are counted with the shared output's kind map (first clip of the first file).
     std::vector<FileRecord>& files = converter.Files();
-    const std::map<int64_t, int32_t> noKinds;
+    const std::map<int64_t, StreamKind> noKinds;
     const auto& kinds = (!files.empty() && !files.front().clips.empty()) ? files.front().clips.front().outputStreamKinds
                                                                           : noKinds;
     const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
     int32_t percent = 0;
     int32_t lastPercent = -1;
-    const bool timeClip = clip.kind == 0;
+    const bool timeClip = clip.kind == ClipKind::kTime;
     ClipOutcome outcome = ClipOutcome::kEnded;
     ClipCounters counters;
     auto reportProgress = [&] {
@@ -136,7 +136,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
         p->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
-        bool video = kind != kinds.end() && kind->second == 1;
+        bool video = kind != kinds.end() && kind->second == StreamKind::kVideo;
         if (video) {
             ++counters.videoPackets;
             if (p->flags & AV_PKT_FLAG_KEY) PrependToPacket(p, keyFramePrefix);
@@ -148,7 +148,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
     if (timeClip) {
         const ClipBounds bounds =
             TimeClipBounds(range, file ? file->keyFrames : std::vector<KeyFrameRecord>{},
-                           file ? FileDurationTicks(*file) : 0, converter.TaskOption() == 0);
+                           file ? FileDurationTicks(*file) : 0, converter.Placement() == CutPlacement::kExact);
         ClipGate gate(bounds, VideoFlagsOf(streams));
         const int capabilities = control->CheckSeekable(-1);
         PositionForTimeClip(control, bounds, capabilities);
@@ -181,7 +181,7 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             reportProgress();
         });
     } else {
-        if (!opened) control->Seek(static_cast<double>(range.start), kSeekByte, firstStream);
+        if (!opened) control->Seek(static_cast<double>(range.start), SeekMode::kByte, firstStream);
         converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         EnsureHeldSample(control);
         outcome = CopySizeClip(converter, control, clip, counters, timeOffset, route, reportProgress);

@@ -24,9 +24,9 @@ namespace {
 
 
 
-bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
+bool IsVideoKey(const std::map<int64_t, StreamKind>& kinds, int64_t key) {
     auto it = kinds.find(key);
-    return it != kinds.end() && it->second == 1;
+    return it != kinds.end() && it->second == StreamKind::kVideo;
 }
 
 // A size clip: from where the reader stands until the payload reaches the
@@ -34,7 +34,7 @@ bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
 // bytes, the first packet's time), so its streams keep their offsets; packets
 // that ended before it are left to the piece before.
 ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
-                     const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
+                     const std::map<int64_t, StreamKind>& kinds, CTMuxer* output, ClipCounters& counters,
                      int64_t zero, const std::function<void()>& reportProgress) {
     EnginePacket packet;
     for (;;) {
@@ -95,8 +95,8 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     const int32_t base = *progressBase;
     int32_t overall = base;
     ClipOutcome outcome = ClipOutcome::kEnded;
-    const bool timeClip = clip.kind == 0;
-    const int option = converter.TaskOption();
+    const bool timeClip = clip.kind == ClipKind::kTime;
+    const CutPlacement placement = converter.Placement();
     const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
 
     converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
@@ -115,7 +115,7 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
     };
     if (timeClip) {
         const ClipBounds bounds =
-            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), option == 0);
+            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
         ClipGate gate(bounds, VideoFlagsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
@@ -134,10 +134,11 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;
         if (!opened) {
-            control->Seek(position, kSeekByte, firstStream);
+            control->Seek(position, SeekMode::kByte, firstStream);
         } else if (capabilities & (kCanSeekByTime | kCanSeekByByte)) {
-            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
-            if (option != 0) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
+            const bool byTime = placement == CutPlacement::kKeyFrame;
+            control->Seek(position, byTime ? SeekMode::kBackwardKey : SeekMode::kByte, -1);
+            if (byTime) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
         }
         EnsureHeldSample(control);
         outcome = CopySizeClip(converter, control, clip, kinds, output, counters, zero, reportProgress);

@@ -77,13 +77,13 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
                       file.path.c_str(), static_cast<int32_t>(file.selectedStreams.size()));
             return 1;
         }
-        if (!file.clips.empty() && file.clips.front().kind == 0)
+        if (!file.clips.empty() && file.clips.front().kind == ClipKind::kTime)
             LogFormat(u" Begin stream clip len = %I64d ,clipbegintime = %I64d, clipName = %s \n",
                       file.clips.front().range.length, file.clips.front().range.start, file.path.c_str());
     }
 
     const auto& kinds = files.front().clips.front().outputStreamKinds;
-    const int option = converter.TaskOption();
+    const CutPlacement placement = converter.Placement();
     EnginePacket packet;
     std::vector<ReaderSlot> slots(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -97,18 +97,18 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         const SelectedStream& stream = file.selectedStreams.front();
         // A video stream starts where it starts: on the file's own clock, whose
         // 0 is the start of its selected stream.
-        if (stream.kind == 1) first.range.start = 0;
-        if (first.kind != 0) continue;
+        if (stream.kind == StreamKind::kVideo) first.range.start = 0;
+        if (first.kind != ClipKind::kTime) continue;
         int64_t s = first.range.start;
         double seconds = static_cast<double>(s) / 10'000'000.0;
         if (s <= 0)
             slot.reader->Rewind();  // priming and pre-roll included
         else if (!file.opened)
-            slot.reader->Seek(seconds, kSeekAny, static_cast<int>(stream.streamIndex));
+            slot.reader->Seek(seconds, SeekMode::kAny, static_cast<int>(stream.streamIndex));
         else if (!(capabilities & kCanSeekByTime))
-            ScanToClipStart(slot.reader, kinds, s, option, file.selectedStreams);
+            ScanToClipStart(slot.reader, kinds, s, placement, file.selectedStreams);
         else
-            slot.reader->Seek(seconds, option == 0 ? kSeekAny : kSeekBackwardKey, -1);
+            slot.reader->Seek(seconds, placement == CutPlacement::kExact ? SeekMode::kAny : SeekMode::kBackwardKey, -1);
         // Every input's start lands on the output's 0, as a dub expects.
         slot.zero = std::max<int64_t>(s, 0);
     }
@@ -118,7 +118,7 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
     int64_t lastPts = -1;
     int64_t videoPackets = 0;
     int32_t lastPercent = -1;
-    const bool timed = !files.front().clips.empty() && files.front().clips.front().kind == 0;
+    const bool timed = !files.front().clips.empty() && files.front().clips.front().kind == ClipKind::kTime;
     int result = 1;
     for (;;) {
         converter.WaitWhilePaused();
@@ -138,7 +138,7 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
-        if (kind != kinds.end() && kind->second == 1) ++videoPackets;
+        if (kind != kinds.end() && kind->second == StreamKind::kVideo) ++videoPackets;
         WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), packet.get());
         packet.Unref();
         for (auto& slot : slots)

@@ -30,9 +30,9 @@ void EnsureKeyFrames(CStreamwright& converter, FileRecord& file) {
     const int64_t duration = FileDurationTicks(file);
     bool cuts = false;
     for (const auto& clip : file.clips)
-        if (clip.kind == 0 && (clip.range.start > 0 || clip.range.start + clip.range.length < duration)) cuts = true;
+        if (clip.kind == ClipKind::kTime && (clip.range.start > 0 || clip.range.start + clip.range.length < duration)) cuts = true;
     bool hasVideo = false;
-    for (const auto& stream : file.selectedStreams) hasVideo |= stream.kind == 1;
+    for (const auto& stream : file.selectedStreams) hasVideo |= stream.kind == StreamKind::kVideo;
     if (cuts && hasVideo) converter.GetFileKeyFrameIndex(file.fileId, nullptr);
 }
 
@@ -54,7 +54,7 @@ void RunSplit(CStreamwright& converter) {
                 break;
             }
             ClipTask copy = CopyOfClip(file.clips[j]);
-            result = SplitClip(converter, &cursor, file.opened, file.demuxer.get(), copy, file.selectedStreams, total,
+            result = SplitClip(converter, &cursor, file.opened, file.input.get(), copy, file.selectedStreams, total,
                                &progressBase);
             if (result == 0 || converter.TaskFailed()) break;
         }
@@ -67,7 +67,7 @@ void RunSplit(CStreamwright& converter) {
 
 DescriptionPtr FirstVideoDescription(FileRecord& file) {
     for (const auto& stream : file.selectedStreams)
-        if (stream.kind == 1) return DescribeStream(AnalyzeOf(file), stream.streamIndex);
+        if (stream.kind == StreamKind::kVideo) return DescribeStream(AnalyzeOf(file), stream.streamIndex);
     return DescriptionPtr(nullptr, DescriptionDeleter{nullptr});
 }
 
@@ -112,7 +112,7 @@ void RunMerge(CStreamwright& converter) {
         for (size_t j = 0; j < file.clips.size(); ++j) {
             TaskCursor cursor{file.fileId, static_cast<int64_t>(j)};
             ClipTask copy = CopyOfClip(file.clips[j]);
-            result = MergeClip(converter, &cursor, converter.runningEndTime, output, file.opened, file.demuxer.get(),
+            result = MergeClip(converter, &cursor, converter.runningEndTime, output, file.opened, file.input.get(),
                                copy, file.selectedStreams, total, prefix);
             if (result == 0) break;
         }

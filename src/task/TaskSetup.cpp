@@ -45,7 +45,7 @@ IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
                 if (reference->selectedStreams.size() != file.selectedStreams.size()) continue;
                 ITAnalyze* referenceAnalyze = AnalyzeOf(*reference);
                 ITAnalyze* fileAnalyze = AnalyzeOf(file);
-                bool comparable = reference->demuxer && reference->demuxer->mediaInfo;
+                bool comparable = reference->input && reference->input->mediaInfo;
                 size_t matches = 0;
                 for (auto& a : reference->selectedStreams) {
                     DescriptionPtr da = DescribeStream(referenceAnalyze, a.streamIndex);
@@ -160,7 +160,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     for (const auto& stream : file.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
@@ -232,7 +232,7 @@ HRESULT CStreamwright::PrepareMerge() {
     for (const auto& stream : first.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s,streamid = %d \n", first.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
@@ -293,7 +293,7 @@ HRESULT CStreamwright::PrepareStreamMix() {
         const SelectedStream& stream = file.selectedStreams.front();
         DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));

@@ -15,7 +15,7 @@ namespace kx {
 
 std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams) {
     std::map<int, bool> flags;
-    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == 1;
+    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == StreamKind::kVideo;
     return flags;
 }
 
@@ -24,7 +24,8 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
         control->Rewind();
         return;
     }
-    control->Seek(static_cast<double>(bounds.start) / 10'000'000.0, bounds.anyFrame ? kSeekAny : kSeekBackwardKey, -1);
+    const SeekMode mode = bounds.anyFrame ? SeekMode::kAny : SeekMode::kBackwardKey;
+    control->Seek(static_cast<double>(bounds.start) / 10'000'000.0, mode, -1);
     EnsureHeldSample(control);
 }
 
