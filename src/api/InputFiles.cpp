@@ -17,14 +17,6 @@ namespace kx {
 namespace {
 // Shared by every converter of the process; failed AddFile calls use ids too.
 std::atomic<int64_t> g_nextFileId{0};
-
-// Outputs not finished are dropped with their files; none is opened later.
-void CloseClipOutputs(FileRecord& file) {
-    for (auto& clip : file.clips) {
-        clip.output.reset();
-        clip.outputDue = false;
-    }
-}
 }  // namespace
 
 DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, int decodeMode) {
@@ -61,30 +53,16 @@ int64_t CStreamwright::AddFile(BSTR path) {
     record.input = OpenDemuxerHolder(record.path, 0);
     if (!record.input) return -1;
     record.opened = 1;
-    files_.push_back(std::move(record));
+    session_.AddFile(std::move(record));
     return id;
 }
 
 HRESULT CStreamwright::RemoveFile(int64_t fileId) {
-    auto it = std::find_if(files_.begin(), files_.end(), [&](const FileRecord& f) { return f.fileId == fileId; });
-    if (it == files_.end()) return KX_S_FALSE;
-    it->input.reset();
-    CloseClipOutputs(*it);  // the files stay on disk
-    files_.erase(it);
-    return KX_S_OK;
+    return session_.RemoveFile(fileId) == SessionEdit::kDone ? KX_S_OK : KX_S_FALSE;
 }
 
 HRESULT CStreamwright::Reset() {
-    for (auto& file : files_) {
-        file.keyFrames.clear();
-        file.keyFrameCount = 0;
-        file.selectedStreams.clear();
-        file.input.reset();
-        // An output still open was left unfinished: dropping it removes its
-        // temporary file; its own name was never used.
-        file.clips.clear();
-    }
-    files_.clear();
+    session_.RemoveAllFiles();
     return KX_S_OK;
 }
 
@@ -104,7 +82,7 @@ HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t k
 }
 
 HRESULT CStreamwright::ReopenFiles() {
-    for (auto& file : files_) {
+    for (auto& file : session_.Files()) {
         file.input.reset();
         file.input = OpenDemuxerHolder(file.path, 0);
         if (!file.input) {
@@ -120,7 +98,7 @@ HRESULT CStreamwright::ReopenFiles() {
 }
 
 HRESULT CStreamwright::StartDemuxers() {
-    for (auto& file : files_) {
+    for (auto& file : session_.Files()) {
         ITDemuxer* demuxer = DemuxerOf(file);
         if (!demuxer) continue;
         demuxer->StartDemuxer();
@@ -137,13 +115,13 @@ HRESULT CStreamwright::SetInputPolicy(InputPolicy policy) {
 
 void CStreamwright::ForgetInputEnds() {
     earlyInputEnds_.clear();
-    for (auto& file : files_)
+    for (auto& file : session_.Files())
         if (ITDemuxerControl* control = ControlOf(file)) control->ForgetInputEnd();
 }
 
 void CStreamwright::CollectInputEnds() {
     std::u16string reasons;
-    for (auto& file : files_) {
+    for (auto& file : session_.Files()) {
         ITDemuxerControl* control = ControlOf(file);
         if (!control) continue;
         EarlyInputEnd early{file.fileId, file.path, control->GetInputEnd()};

@@ -8,7 +8,7 @@ extern "C" {
 }
 
 #include "KX_Remuxion.h"
-#include "api/CStreamwright.h"
+#include "task/TaskHost.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
@@ -38,7 +38,7 @@ int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourc
     return -1;
 }
 
-int64_t FileDurationTicks(FileRecord& file) {
+int64_t FileDurationTicks(const FileRecord& file) {
     if (!file.input || !file.input->mediaInfo) return 0;
     const FileMediaInfo* info = file.input->mediaInfo->GetMediainfo();
     if (!info) return 0;
@@ -70,10 +70,10 @@ ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool
     return control;
 }
 
-NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+NextPacket TakeNextPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters) {
-    converter.WaitWhilePaused();
-    if (converter.StopRequested()) return NextPacket::kStopped;
+    host.WaitWhilePaused();
+    if (host.StopRequested()) return NextPacket::kStopped;
     if (control->GetPacket(packet)) return NextPacket::kGot;
     LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
               counters.lastPts, counters.videoPackets);

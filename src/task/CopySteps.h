@@ -15,7 +15,7 @@ namespace kx {
 constexpr int kCanSeekByTime = 2;
 constexpr int kCanSeekByByte = 4;
 
-class CStreamwright;
+class TaskHost;
 class ITDemuxerControl;
 struct DemuxerHolder;
 
@@ -26,7 +26,7 @@ int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t);
 int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourceIndex);
 
 // The file's duration in ticks, from its media information; 0 when unknown.
-int64_t FileDurationTicks(FileRecord& file);
+int64_t FileDurationTicks(const FileRecord& file);
 
 // Gives a file without clips one time clip over its whole duration.
 void EnsureDefaultClip(FileRecord& file);
@@ -51,7 +51,7 @@ enum class NextPacket { kGot, kStopped, kRanOut };
 
 // The per-packet protocol's first steps: wait while paused, honour a stop,
 // then take the reader's packet (logging when the input has run out).
-NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+NextPacket TakeNextPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters);
 
 // The end test of a size clip before a packet is written, with its log line:

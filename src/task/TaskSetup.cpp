@@ -1,6 +1,5 @@
-// Task set-up: merge groups (CheckMerge) and the outputs of a task (PrepareTask).
-#include "api/CMergeLossCopyCheckInfo.h"
-#include "api/CStreamwright.h"
+#include "task/TaskSetup.h"
+
 #include "input/DemuxerHolder.h"
 #include "task/CopySteps.h"
 #include "task/StreamDescriptions.h"
@@ -15,11 +14,20 @@ namespace kx {
 
 namespace {
 
-// A BSTR output name, freed on scope exit.
+// An output's name as the host is told it; value is null when it has none.
 struct OutputName {
-    BSTR value = nullptr;
-    ~OutputName() { SysFreeString(value); }
+    std::u16string text;
+    const char16_t* value = nullptr;
 };
+
+OutputName NameOfOutput(const TaskSession& session, int64_t fileId, int64_t outputIndex) {
+    OutputName name;
+    OutputNameAnswer answer = session.OutputName(fileId, outputIndex);
+    if (answer.refusal != NameRefusal::kNone) return name;
+    name.text = std::move(answer.name);
+    name.value = name.text.c_str();
+    return name;
+}
 
 void NumberStreams(FileRecord& file) {
     for (size_t i = 0; i < file.selectedStreams.size(); ++i) file.selectedStreams[i].outputNumber = static_cast<int64_t>(i);
@@ -31,15 +39,19 @@ bool NeedsNumbers(FileRecord& file) {
 
 }  // namespace
 
-IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
-    mergeGroups_.clear();
+TaskSetup::TaskSetup(TaskSession& session, TaskHost& host)
+    : session_(session), host_(host), files_(session.Files()), outputOptions_(session.OutputOptions()) {}
+
+void TaskSetup::GroupForMerge() {
+    std::vector<std::vector<int64_t>>& groups = session_.MergeGroups();
+    groups.clear();
     if (files_.empty()) {
         LogFormat(u"ADD SUCCESS FILE NUM = 0 \n", 0);
-    } else if (taskType_ == KX_TASK_MERGE) {
+    } else if (session_.Kind() == TaskKind::kMerge) {
         for (auto& file : files_) {
             bool placed = false;
-            for (auto& group : mergeGroups_) {
-                FileRecord* reference = FindFile(group.front());
+            for (auto& group : groups) {
+                FileRecord* reference = session_.FindFile(group.front());
                 if (!reference) continue;
                 if (group.size() == 1 && NeedsNumbers(*reference)) NumberStreams(*reference);
                 if (reference->selectedStreams.size() != file.selectedStreams.size()) continue;
@@ -63,35 +75,29 @@ IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
                     break;
                 }
             }
-            if (!placed) mergeGroups_.push_back({file.fileId});
+            if (!placed) groups.push_back({file.fileId});
         }
-        if (!mergeGroups_.empty() && mergeGroups_.back().size() == 1) {
-            FileRecord* reference = FindFile(mergeGroups_.back().front());
+        if (!groups.empty() && groups.back().size() == 1) {
+            FileRecord* reference = session_.FindFile(groups.back().front());
             if (reference && NeedsNumbers(*reference)) NumberStreams(*reference);
         }
     }
-    if (!mergeCheckResult_) mergeCheckResult_ = CMergeLossCopyCheckInfo::Create();
-    if (!mergeCheckResult_) return nullptr;
-    mergeCheckResult_->AddRef();
-    mergeCheckResult_->Fill(mergeGroups_);
-    return mergeCheckResult_;
 }
 
-HRESULT CStreamwright::PrepareTask() {
-    ClearFailure();
-    switch (taskType_) {
-    case KX_TASK_SPLIT:
+HRESULT TaskSetup::PrepareTask() {
+    if (!session_.Kind()) return KX_S_OK;
+    switch (*session_.Kind()) {
+    case TaskKind::kSplit:
         return PrepareSplit();
-    case KX_TASK_MERGE:
+    case TaskKind::kMerge:
         return PrepareMerge();
-    case KX_TASK_STREAM_MIX:
+    case TaskKind::kStreamMix:
         return PrepareStreamMix();
-    default:
-        return KX_S_OK;
     }
+    return KX_S_OK;
 }
 
-bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
+bool TaskSetup::OutputIsNoInput(const std::u16string& name) {
     for (const auto& file : files_) {
         if (!IsSameFile(name, file.path)) continue;
         OutputFailure failure;
@@ -104,7 +110,7 @@ bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
     return true;
 }
 
-bool CStreamwright::OutputNameUsable(const std::u16string& name) {
+bool TaskSetup::OutputNameUsable(const std::u16string& name) {
     WriteStatus usable = PartialFile::CheckName(name, outputOptions_);
     if (!usable.ok()) {
         FailTask(usable.failure());
@@ -113,18 +119,17 @@ bool CStreamwright::OutputNameUsable(const std::u16string& name) {
     return OutputIsNoInput(name);
 }
 
-bool CStreamwright::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
+bool TaskSetup::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
     if (!OutputIsNoInput(name)) return false;
     if (muxer.WriteHeader() >= 0) return true;
     if (const OutputFailure* failure = muxer.Failure()) FailTask(*failure);
     return false;
 }
 
-HRESULT CStreamwright::PrepareSplit() {
+HRESULT TaskSetup::PrepareSplit() {
     for (auto& file : files_) {
         for (size_t j = 0; j < file.clips.size(); ++j) {
-            OutputName name;
-            GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name.value);
+            OutputName name = NameOfOutput(session_, file.fileId, static_cast<int64_t>(j));
             file.clips[j].outputName = name.value ? name.value : u"";
             file.clips[j].outputDue = false;
             file.clips[j].outputComplete = false;
@@ -141,7 +146,7 @@ HRESULT CStreamwright::PrepareSplit() {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
+HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     const char16_t* name = clip.outputName.empty() ? nullptr : clip.outputName.c_str();
     ITAnalyze* analyze = AnalyzeOf(file);
@@ -175,7 +180,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
+HRESULT TaskSetup::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (clip.outputName.empty()) {
         LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
@@ -190,7 +195,7 @@ HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     return KX_S_OK;
 }
 
-bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
+bool TaskSetup::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (!clip.outputDue) return true;
     clip.outputDue = false;
@@ -206,14 +211,13 @@ bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
     return false;
 }
 
-HRESULT CStreamwright::PrepareMerge() {
+HRESULT TaskSetup::PrepareMerge() {
     // One shared output on the first clip of the first file. Files without
     // clips are copied whole: they get that clip now rather than in the run.
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
     FileRecord& first = files_.front();
-    OutputName name;
-    GetOutputFileName(first.fileId, 0, &name.value);
+    OutputName name = NameOfOutput(session_, first.fileId, 0);
     ITAnalyze* analyze = AnalyzeOf(first);
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
@@ -249,13 +253,12 @@ HRESULT CStreamwright::PrepareMerge() {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::PrepareStreamMix() {
+HRESULT TaskSetup::PrepareStreamMix() {
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
     for (const auto& file : files_)
         if (file.selectedStreams.empty()) return KX_S_FALSE;  // every file gives its first stream
-    OutputName name;
-    GetOutputFileName(0, 0, &name.value);
+    OutputName name = NameOfOutput(session_, 0, 0);
     int64_t counter = 0;
     for (auto& file : files_) {
         if (file.selectedStreams.size() > 1)
