@@ -17,6 +17,7 @@ namespace kx {
 namespace {
 // Shared by every converter of the process; failed AddFile calls use ids too.
 std::atomic<int64_t> g_nextFileId{0};
+constexpr int kCompressedPackets = 0;  // decode mode of a task's demuxers
 }  // namespace
 
 DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, int decodeMode) {
@@ -50,7 +51,7 @@ int64_t CStreamwright::AddFile(BSTR path) {
     FileRecord record;
     record.path.assign(path, length);
     record.fileId = id;
-    record.input = OpenDemuxerHolder(record.path, 0);
+    record.input = OpenDemuxerHolder(record.path, kCompressedPackets);
     if (!record.input) return -1;
     record.opened = 1;
     session_.AddFile(std::move(record));
@@ -84,7 +85,7 @@ HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t k
 HRESULT CStreamwright::ReopenFiles() {
     for (auto& file : session_.Files()) {
         file.input.reset();
-        file.input = OpenDemuxerHolder(file.path, 0);
+        file.input = OpenDemuxerHolder(file.path, kCompressedPackets);
         if (!file.input) {
             busy_ = 0;
             return KX_S_OK;

@@ -83,7 +83,8 @@ int SplitClip(TaskHost& host, const SplitClipJob& job) {
     if (cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
         stored = &file->clips[cursor->clipIndex];
     const ClipRange& range = clip.range;
-    ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), stored && stored->output, file->input.get(), range);
+    const bool hasOutput = stored && stored->output;
+    ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), hasOutput, file->input.get(), range);
     if (!control) return 1;
 
     int capabilities = control->CheckSeekable(-1);

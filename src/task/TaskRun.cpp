@@ -30,7 +30,8 @@ void EnsureKeyFrames(TaskHost& host, FileRecord& file) {
     const int64_t duration = FileDurationTicks(file);
     bool cuts = false;
     for (const auto& clip : file.clips)
-        if (clip.kind == ClipKind::kTime && (clip.range.start > 0 || clip.range.start + clip.range.length < duration)) cuts = true;
+        if (clip.kind == ClipKind::kTime && (clip.range.start > 0 || clip.range.start + clip.range.length < duration))
+            cuts = true;
     bool hasVideo = false;
     for (const auto& stream : file.selectedStreams) hasVideo |= stream.kind == StreamKind::kVideo;
     if (cuts && hasVideo) host.IndexKeyFrames(file.fileId);
