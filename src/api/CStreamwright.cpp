@@ -4,6 +4,7 @@
 #include <new>
 
 #include "api/CMergeLossCopyCheckInfo.h"
+#include "api/HostKinds.h"
 #include "platform/WideString.h"
 #include "task/TaskSetup.h"
 

@@ -12,7 +12,6 @@
 
 #include "KX_Remuxion.h"
 #include "api/CUnknown.h"
-#include "api/HostKinds.h"
 #include "platform/BaseThread.h"
 #include "task/FileRecord.h"
 #include "task/TaskHost.h"

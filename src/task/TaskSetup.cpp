@@ -15,19 +15,20 @@ namespace kx {
 namespace {
 
 // An output's name as the host is told it; value is null when it has none.
+// Pinned in place: value points into text.
 struct OutputName {
+    OutputName(const TaskSession& session, int64_t fileId, int64_t outputIndex) {
+        OutputNameAnswer answer = session.OutputName(fileId, outputIndex);
+        if (answer.refusal != NameRefusal::kNone) return;
+        text = std::move(answer.name);
+        value = text.c_str();
+    }
+    OutputName(const OutputName&) = delete;
+    OutputName& operator=(const OutputName&) = delete;
+
     std::u16string text;
     const char16_t* value = nullptr;
 };
-
-OutputName NameOfOutput(const TaskSession& session, int64_t fileId, int64_t outputIndex) {
-    OutputName name;
-    OutputNameAnswer answer = session.OutputName(fileId, outputIndex);
-    if (answer.refusal != NameRefusal::kNone) return name;
-    name.text = std::move(answer.name);
-    name.value = name.text.c_str();
-    return name;
-}
 
 void NumberStreams(FileRecord& file) {
     for (size_t i = 0; i < file.selectedStreams.size(); ++i) file.selectedStreams[i].outputNumber = static_cast<int64_t>(i);
@@ -129,7 +130,7 @@ bool TaskSetup::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
 HRESULT TaskSetup::PrepareSplit() {
     for (auto& file : files_) {
         for (size_t j = 0; j < file.clips.size(); ++j) {
-            OutputName name = NameOfOutput(session_, file.fileId, static_cast<int64_t>(j));
+            OutputName name(session_, file.fileId, static_cast<int64_t>(j));
             file.clips[j].outputName = name.value ? name.value : u"";
             file.clips[j].outputDue = false;
             file.clips[j].outputComplete = false;
@@ -217,7 +218,7 @@ HRESULT TaskSetup::PrepareMerge() {
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
     FileRecord& first = files_.front();
-    OutputName name = NameOfOutput(session_, first.fileId, 0);
+    OutputName name(session_, first.fileId, 0);
     ITAnalyze* analyze = AnalyzeOf(first);
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
@@ -258,7 +259,7 @@ HRESULT TaskSetup::PrepareStreamMix() {
     for (auto& file : files_) EnsureDefaultClip(file);
     for (const auto& file : files_)
         if (file.selectedStreams.empty()) return KX_S_FALSE;  // every file gives its first stream
-    OutputName name = NameOfOutput(session_, 0, 0);
+    OutputName name(session_, 0, 0);
     int64_t counter = 0;
     for (auto& file : files_) {
         if (file.selectedStreams.size() > 1)
