@@ -19,7 +19,6 @@ namespace {
 
 constexpr int32_t kDecodedSubtype = 1;
 constexpr int32_t kAudioBufferSlack = 1024;  // added when a block outgrows the PCM buffer
-constexpr int32_t kSeekModeAny = 2;
 
 // The record of the stream with this index: in the video arrays for video,
 // in the audio arrays for audio, over every program in order.
@@ -220,7 +219,7 @@ bool CFFMpegStream::TakeAudioFrame(const DecodedFrame& frame) {
 
 double CFFMpegStream::SeekStream(double seconds) {
     if (!control_) return -1.0;
-    return static_cast<double>(control_->Seek(seconds, kSeekModeAny, static_cast<int>(streamIndex_)));
+    return static_cast<double>(control_->Seek(seconds, SeekMode::kAny, static_cast<int>(streamIndex_)));
 }
 
 }  // namespace kx

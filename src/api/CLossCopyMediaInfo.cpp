@@ -18,14 +18,23 @@ constexpr uint32_t kMaxExtradataBytes = 1u << 28;
 
 // The three record arrays of a program and their counts, in the order
 // video, audio, subtitle.
-MediaStreamRecord*& RecordsOf(ProgramInfo& program, int kind) {
-    return kind == 0 ? program.videos : kind == 1 ? program.audios : program.subtitles;
+enum class RecordArray { kVideo, kAudio, kSubtitle };
+constexpr RecordArray kRecordArrays[] = {RecordArray::kVideo, RecordArray::kAudio, RecordArray::kSubtitle};
+
+MediaStreamRecord*& RecordsOf(ProgramInfo& program, RecordArray kind) {
+    return kind == RecordArray::kVideo   ? program.videos
+           : kind == RecordArray::kAudio ? program.audios
+                                         : program.subtitles;
 }
-MediaStreamRecord* RecordsOf(const ProgramInfo& program, int kind) {
-    return kind == 0 ? program.videos : kind == 1 ? program.audios : program.subtitles;
+MediaStreamRecord* RecordsOf(const ProgramInfo& program, RecordArray kind) {
+    return kind == RecordArray::kVideo   ? program.videos
+           : kind == RecordArray::kAudio ? program.audios
+                                         : program.subtitles;
 }
-uint32_t& CountOf(ProgramInfo& program, int kind) {
-    return kind == 0 ? program.videoCount : kind == 1 ? program.audioCount : program.subtitleCount;
+uint32_t& CountOf(ProgramInfo& program, RecordArray kind) {
+    return kind == RecordArray::kVideo   ? program.videoCount
+           : kind == RecordArray::kAudio ? program.audioCount
+                                         : program.subtitleCount;
 }
 
 void FreeRecords(MediaStreamRecord* records, uint32_t count) {
@@ -39,7 +48,7 @@ void FreeFile(FileMediaInfo* file) {
     if (!file) return;
     if (file->programs) {
         for (uint32_t p = 0; p < file->programCount; ++p)
-            for (int kind = 0; kind < 3; ++kind)
+            for (RecordArray kind : kRecordArrays)
                 FreeRecords(RecordsOf(file->programs[p], kind), CountOf(file->programs[p], kind));
         std::free(file->programs);
     }
@@ -123,7 +132,7 @@ FileMediaInfo* CLossCopyMediaInfo::DeepCopy(const FileMediaInfo& source) {
         const ProgramInfo* sourceProgram = source.programs ? &source.programs[p] : nullptr;
         if (sourceProgram) std::memcpy(&program, sourceProgram, sizeof(ProgramInfo));
         file->programCount = p + 1;
-        for (int kind = 0; kind < 3; ++kind) {
+        for (RecordArray kind : kRecordArrays) {
             RecordsOf(program, kind) = nullptr;
             uint32_t count = CountOf(program, kind);
             if (count == 0) continue;

@@ -4,7 +4,9 @@
 #include <new>
 
 #include "api/CMergeLossCopyCheckInfo.h"
+#include "api/HostKinds.h"
 #include "platform/WideString.h"
+#include "task/TaskSetup.h"
 
 namespace scombase {
 CUnknown* CreateStreamwright(IUnknown* outer, HRESULT* status) { return kx::CStreamwright::Create(outer, status); }
@@ -13,15 +15,9 @@ CUnknown* CreateStreamwright(IUnknown* outer, HRESULT* status) { return kx::CStr
 namespace kx {
 
 namespace {
-constexpr size_t kOutputPathChars = 2048;
-constexpr size_t kOutputExtensionChars = 256;
-
-// A zeroed buffer of `capacity` characters holding as much of text as fits.
-std::unique_ptr<char16_t[]> CopyToBuffer(const char16_t* text, size_t capacity) {
-    std::unique_ptr<char16_t[]> buffer(new (std::nothrow) char16_t[capacity]());
-    if (buffer) WideCopy(buffer.get(), capacity, text);
-    return buffer;
-}
+// The `which` of SetCallback.
+constexpr int32_t kTaskCallback = 0;
+constexpr int32_t kKeyFrameCallback = 1;
 }  // namespace
 
 CStreamwright::CStreamwright() { Reset(); }
@@ -30,12 +26,8 @@ CStreamwright::~CStreamwright() {
     // The worker uses the file list and the outputs: end it before they go.
     StopAndJoin();
     Reset();
-    outputPath_.reset();
     if (mergeCheckResult_) mergeCheckResult_->Release();
     mergeCheckResult_ = nullptr;
-    outputExtension_.reset();
-    mergeGroups_.clear();
-    files_.clear();
 }
 
 scombase::CUnknown* CStreamwright::Create(IUnknown* /*outer*/, HRESULT* status) {
@@ -59,31 +51,27 @@ void CStreamwright::Notify(int32_t code, TaskCursor* cursor, int32_t value) {
     if (taskCallback_) taskCallback_(taskContext_, code, cursor, value);
 }
 
-FileRecord* CStreamwright::FindFile(int64_t fileId) {
-    for (auto& file : files_)
-        if (file.fileId == fileId) return &file;
-    return nullptr;
-}
-
 HRESULT CStreamwright::SetOutputPath(BSTR path) {
     if (busy_.load()) return KX_E_FAIL;
-    outputPath_.reset();
-    if (!path) return KX_E_POINTER;
-    outputPath_ = CopyToBuffer(path, kOutputPathChars);
-    return outputPath_ ? KX_S_OK : KX_E_OUTOFMEMORY;
+    if (!path) {
+        session_.SetOutputFolder(std::nullopt);
+        return KX_E_POINTER;
+    }
+    session_.SetOutputFolder(std::u16string_view(path, WideLength(path)));
+    return KX_S_OK;
 }
 
 HRESULT CStreamwright::SetOutputExtension(BSTR extension) {
     if (!extension) return KX_E_POINTER;
-    outputExtension_ = CopyToBuffer(extension, kOutputExtensionChars);
-    return outputExtension_ ? KX_S_OK : KX_E_OUTOFMEMORY;
+    session_.SetOutputExtension(std::u16string_view(extension, WideLength(extension)));
+    return KX_S_OK;
 }
 
 HRESULT CStreamwright::GetClip(int64_t fileId, uint64_t clipIndex, ClipRange* out) {
     if (!out) return KX_S_FALSE;
-    FileRecord* file = FindFile(fileId);
-    if (!file || clipIndex >= file->clips.size()) return KX_S_FALSE;
-    *out = file->clips[clipIndex].range;
+    const ClipRange* clip = session_.Clip(fileId, clipIndex);
+    if (!clip) return KX_S_FALSE;
+    *out = *clip;
     return KX_S_OK;
 }
 
@@ -95,26 +83,15 @@ HRESULT CStreamwright::GetSizeClip(int64_t fileId, uint64_t clipIndex, ClipRange
     return GetClip(fileId, clipIndex, out);
 }
 
-HRESULT CStreamwright::SetClip(int64_t fileId, int64_t clipIndex, const ClipRange* clip) {
-    if (busy_.load()) return KX_E_FAIL;
-    FileRecord* file = FindFile(fileId);
-    if (!file || clipIndex < 0 || static_cast<uint64_t>(clipIndex) >= file->clips.size()) return KX_S_FALSE;
-    if (!clip) return KX_E_POINTER;
-    file->clips[clipIndex].range = *clip;
-    return KX_S_OK;
-}
-
 int64_t CStreamwright::GetClipCount(int64_t fileId) {
-    FileRecord* file = FindFile(fileId);
-    if (!file) return KX_E_INVALIDARG;
-    return static_cast<int64_t>(file->clips.size());
+    return session_.ClipCount(fileId).value_or(KX_E_INVALIDARG);
 }
 
 HRESULT CStreamwright::SetCallback(TaskCallback callback, void* context, int32_t which) {
-    if (which == 0) {
+    if (which == kTaskCallback) {
         taskCallback_ = callback;
         taskContext_ = context;
-    } else if (which == 1) {
+    } else if (which == kKeyFrameCallback) {
         keyFrameCallback_ = callback;
         keyFrameContext_ = context;
     }
@@ -125,6 +102,7 @@ HRESULT CStreamwright::SetTaskType(uint32_t taskType, int32_t taskOption) {
     if (busy_.load()) return KX_E_FAIL;
     taskType_ = taskType;
     taskOption_ = taskOption;
+    session_.SetTask(TaskKindFromHost(taskType), CutPlacementFromHost(taskOption));
     return KX_S_OK;
 }
 
@@ -134,19 +112,36 @@ HRESULT CStreamwright::GetTaskType(uint32_t* taskType, int32_t* taskOption) {
     return KX_S_OK;
 }
 
-int64_t CStreamwright::GetOutputCount(int64_t fileId) {
-    outputCount_ = 0;
-    if (taskType_ == KX_TASK_MERGE || taskType_ == KX_TASK_STREAM_MIX) {
-        outputCount_ = 1;
-        return 1;
+int64_t CStreamwright::GetOutputCount(int64_t fileId) { return session_.CountOutputs(fileId); }
+
+HRESULT CStreamwright::GetOutputFileName(int64_t fileId, int64_t outputIndex, BSTR* name) {
+    if (!name) return KX_E_POINTER;
+    *name = nullptr;
+    const OutputNameAnswer answer = session_.OutputName(fileId, outputIndex);
+    switch (answer.refusal) {
+    case NameRefusal::kNone:
+        break;
+    case NameRefusal::kOutOfRange:
+        return KX_E_INVALIDARG;
+    case NameRefusal::kUnnamed:
+        return KX_E_FAIL;
     }
-    if (taskType_ == KX_TASK_SPLIT) {
-        FileRecord* file = FindFile(fileId);
-        if (!file) return 0;
-        outputCount_ = static_cast<int64_t>(file->clips.size());
-        return outputCount_;
-    }
-    return 0;
+    *name = SysAllocString(answer.name.c_str());
+    return *name ? KX_S_OK : KX_E_OUTOFMEMORY;
+}
+
+IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
+    TaskSetup(session_, *this).GroupForMerge();
+    if (!mergeCheckResult_) mergeCheckResult_ = CMergeLossCopyCheckInfo::Create();
+    if (!mergeCheckResult_) return nullptr;
+    mergeCheckResult_->AddRef();
+    mergeCheckResult_->Fill(session_.MergeGroups());
+    return mergeCheckResult_;
+}
+
+HRESULT CStreamwright::PrepareTask() {
+    ClearFailure();
+    return TaskSetup(session_, *this).PrepareTask();
 }
 
 }  // namespace kx

@@ -1,4 +1,5 @@
-// The converter object behind IStreamwright.
+// The converter object behind IStreamwright: it translates the host's calls
+// to its task session and runs the session's task on its worker thread.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include "api/CUnknown.h"
 #include "platform/BaseThread.h"
 #include "task/FileRecord.h"
+#include "task/TaskHost.h"
+#include "task/TaskSession.h"
 #include "api/InputReports.h"
 #include "input/InputOpen.h"
 #include "output/OutputFailure.h"
@@ -24,7 +27,7 @@ class CMergeLossCopyCheckInfo;
 class ITAnalyze;
 struct MediaStreamPair;
 
-class CStreamwright final : public scombase::CUnknown, public IStreamwright, public BaseThread {
+class CStreamwright final : public scombase::CUnknown, public IStreamwright, public BaseThread, public TaskHost {
 public:
     CStreamwright();
     ~CStreamwright() override;
@@ -71,90 +74,58 @@ public:
     HRESULT MoveFiles(const int64_t* fileIds, int64_t count, int64_t position) override;
     HRESULT CancelKeyFrameIndex(int64_t fileId) override;
 
-    // ---- for the task set-up and the engines ----
-    // Sends a task notification to the host's callback, if one is set.
-    void Notify(int32_t code, TaskCursor* cursor, int32_t value);
-    FileRecord* FindFile(int64_t fileId);
-    std::vector<FileRecord>& Files() { return files_; }
-    uint32_t TaskType() const { return taskType_; }
-    int32_t TaskOption() const { return taskOption_; }
-    // The per-packet pause and stop protocol of the engines.
-    void WaitWhilePaused() const;
-    bool StopRequested();
+    // ---- TaskHost: what the task set-up and the engines use ----
+    void Notify(int32_t code, TaskCursor* cursor, int32_t value) override;
+    // The per-packet pause and stop protocol of the engines; a failed task
+    // stops as a stopped one does.
+    void WaitWhilePaused() const override;
+    bool StopRequested() override;
+    using TaskHost::FailTask;
+    void FailTask(const FailureReport& report) override;
+    bool TaskFailed() const override { return taskFailed_.load(std::memory_order_relaxed); }
+    void NotifyTaskEnd(TaskCursor* cursor) override;
+    void IndexKeyFrames(int64_t fileId) override { GetFileKeyFrameIndex(fileId, nullptr); }
+    void ReopenInputs() override { ReopenFiles(); }
+    // The task run forgets the inputs' ends when it starts and collects them
+    // before its end is notified.
+    void ForgetInputEnds() override;
+    void CollectInputEnds() override;
+
+    FileRecord* FindFile(int64_t fileId) { return session_.FindFile(fileId); }
     // Inputs: the policy for files added from now on (KX_SetInputOptions),
     // why the last AddFile failed, and the inputs of the last task that ended
-    // early. The task run forgets the ends when it starts and collects them
-    // before its end is notified.
+    // early.
     HRESULT SetInputPolicy(InputPolicy policy);
     const InputProblem& LastInputProblem() const { return lastInputProblem_; }
     const std::vector<EarlyInputEnd>& EarlyInputEnds() const { return earlyInputEnds_; }
-    void ForgetInputEnds();
-    void CollectInputEnds();
-    // Output position of a merge or stream mix, carried from clip to clip.
-    int64_t runningEndTime = 0;
-    int64_t runningByteCount = 0;
 
-    // ---- failures of the task: its outputs, and inputs that ended early ----
-    // Keeps the task's first failure (later ones add nothing) and makes
-    // StopRequested true, so that the engines end the task at their next
-    // stop test. Any thread.
-    void FailTask(const OutputFailure& failure);
-    void FailTask(const FailureReport& report);
     // Keeps the reason of a failure outside a task (a file AddFile refused)
     // for KX_GetLastErrorText, without failing a task.
     void NoteFailure(const FailureReport& report);
-    bool TaskFailed() const { return taskFailed_.load(std::memory_order_relaxed); }
     // The last failure's text, "" when none.
     std::u16string LastFailureText();
-    // KX_NOTIFY_TASK_FAILED with the failure's status when the task failed,
-    // then KX_NOTIFY_TASK_END.
-    void NotifyTaskEnd(TaskCursor* cursor);
     // KX_SetOutputOptions and KX_IsOutputComplete.
     HRESULT SetOutputOptions(uint32_t flags);
     bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
-    // Opens a split clip's output that is due when the clip starts; false
-    // when that failed (the task's failure is kept).
-    bool OpenDueClipOutput(FileRecord& file, size_t clipIndex);
 
 protected:
     void Run() override;
 
 private:
     HRESULT GetClip(int64_t fileId, uint64_t clipIndex, ClipRange* out);
-    // The task of the current task type (the engines); runs on the worker.
-    void RunTask();
     // Opens a file's reading side; null (after a log line) when it cannot.
     DemuxerHolderPtr OpenDemuxerHolder(const std::u16string& path, int decodeMode);
-    // Task set-up of each task type.
-    HRESULT PrepareSplit();
-    // A split clip's output: opened (file created, header written), or only
-    // checked and left due for when the clip starts.
-    HRESULT OpenClipOutput(FileRecord& file, size_t clipIndex);
-    HRESULT CheckClipOutput(FileRecord& file, size_t clipIndex);
-    // Whether an output may be written under the name: within the limits,
-    // free unless outputs may replace files, and no input. Keeps the failure
-    // when not.
-    bool OutputNameUsable(const std::u16string& name);
-    bool OutputIsNoInput(const std::u16string& name);
-    // The last step of setting up an output, shared by every task: refuses an
-    // input's name, then writes the header; false, with the failure kept.
-    bool WriteOutputHeader(CTMuxer& muxer, const std::u16string& name);
     void ClearFailure();
-    HRESULT PrepareMerge();
-    HRESULT PrepareStreamMix();
     // Key-frame progress of GetFileKeyFrameIndex, sent to the host.
     static int32_t ReportKeyFrameProgress(int32_t code, int64_t percent, int64_t reserved, void* converter);
 
     std::atomic<uint32_t> busy_{0};
-    std::unique_ptr<char16_t[]> outputPath_;
-    std::unique_ptr<char16_t[]> outputExtension_;
-    std::vector<FileRecord> files_;
+    TaskSession session_;
     TaskCallback taskCallback_ = nullptr;
     void* taskContext_ = nullptr;
+    // The task type and option as the host set them, unknown ones included.
     uint32_t taskType_ = KX_TASK_SPLIT;
     int32_t taskOption_ = -1;
-    int64_t outputCount_ = 0;
-    std::vector<std::vector<int64_t>> mergeGroups_;
     TaskCallback keyFrameCallback_ = nullptr;
     void* keyFrameContext_ = nullptr;
     std::atomic<int64_t> keyFrameCookie_{-1};
@@ -162,9 +133,6 @@ private:
     InputPolicy inputPolicy_;
     InputProblem lastInputProblem_;
     std::vector<EarlyInputEnd> earlyInputEnds_;
-    // Hosts that never set output options keep the replacing outputs they
-    // always had (now complete or absent); the program asks for refusal.
-    OutputFileOptions outputOptions_{.replace = true};
     std::atomic<bool> taskFailed_{false};
     std::mutex failureMutex_;  // the worker records, any host thread reads
     std::optional<FailureReport> lastFailure_;

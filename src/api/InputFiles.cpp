@@ -3,26 +3,21 @@
 #include <atomic>
 
 #include "api/CStreamwright.h"
+#include "api/HostKinds.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
 #include "input/CTMediaInfo.h"
 #include "platform/Thread.h"
 #include "platform/WideString.h"
+#include "task/FileReaders.h"
 
 namespace kx {
 
 namespace {
 // Shared by every converter of the process; failed AddFile calls use ids too.
 std::atomic<int64_t> g_nextFileId{0};
-
-// Outputs not finished are dropped with their files; none is opened later.
-void CloseClipOutputs(FileRecord& file) {
-    for (auto& clip : file.clips) {
-        clip.output.reset();
-        clip.outputDue = false;
-    }
-}
+constexpr int kCompressedPackets = 0;  // decode mode of a task's demuxers
 }  // namespace
 
 DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, int decodeMode) {
@@ -56,44 +51,30 @@ int64_t CStreamwright::AddFile(BSTR path) {
     FileRecord record;
     record.path.assign(path, length);
     record.fileId = id;
-    record.demuxer = OpenDemuxerHolder(record.path, 0);
-    if (!record.demuxer) return -1;
+    record.input = OpenDemuxerHolder(record.path, kCompressedPackets);
+    if (!record.input) return -1;
     record.opened = 1;
-    files_.push_back(std::move(record));
+    session_.AddFile(std::move(record));
     return id;
 }
 
 HRESULT CStreamwright::RemoveFile(int64_t fileId) {
-    auto it = std::find_if(files_.begin(), files_.end(), [&](const FileRecord& f) { return f.fileId == fileId; });
-    if (it == files_.end()) return KX_S_FALSE;
-    it->demuxer.reset();
-    CloseClipOutputs(*it);  // the files stay on disk
-    files_.erase(it);
-    return KX_S_OK;
+    return session_.RemoveFile(fileId) == SessionEdit::kDone ? KX_S_OK : KX_S_FALSE;
 }
 
 HRESULT CStreamwright::Reset() {
-    for (auto& file : files_) {
-        file.keyFrames.clear();
-        file.keyFrameCount = 0;
-        file.selectedStreams.clear();
-        file.demuxer.reset();
-        // An output still open was left unfinished: dropping it removes its
-        // temporary file; its own name was never used.
-        file.clips.clear();
-    }
-    files_.clear();
+    session_.RemoveAllFiles();
     return KX_S_OK;
 }
 
 HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t kind) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
-    ShareOpenedFile(file->demuxer.get());
-    if (file->demuxer && file->demuxer->demuxer && file->demuxer->demuxer->AddStream(streamIndex) == 0) {
+    ShareOpenedFile(file->input.get());
+    if (ITDemuxer* demuxer = DemuxerOf(*file); demuxer && demuxer->AddStream(streamIndex) == 0) {
         SelectedStream stream;
         stream.streamIndex = streamIndex;
-        stream.kind = kind;
+        stream.kind = StreamKindFromHost(kind);
         file->selectedStreams.push_back(stream);
         return KX_S_OK;
     }
@@ -102,15 +83,15 @@ HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t k
 }
 
 HRESULT CStreamwright::ReopenFiles() {
-    for (auto& file : files_) {
-        file.demuxer.reset();
-        file.demuxer = OpenDemuxerHolder(file.path, 0);
-        if (!file.demuxer) {
+    for (auto& file : session_.Files()) {
+        file.input.reset();
+        file.input = OpenDemuxerHolder(file.path, kCompressedPackets);
+        if (!file.input) {
             busy_ = 0;
             return KX_S_OK;
         }
         for (const auto& stream : file.selectedStreams)
-            file.demuxer->demuxer->AddStream(static_cast<int>(stream.streamIndex));
+            DemuxerOf(file)->AddStream(static_cast<int>(stream.streamIndex));
         CloseClipOutputs(file);
     }
     busy_ = 0;
@@ -118,10 +99,11 @@ HRESULT CStreamwright::ReopenFiles() {
 }
 
 HRESULT CStreamwright::StartDemuxers() {
-    for (auto& file : files_) {
-        if (!file.demuxer || !file.demuxer->demuxer) continue;
-        file.demuxer->demuxer->StartDemuxer();
-        if (ITDemuxerControl* control = file.demuxer->demuxer->GetControl()) control->SetHoldSample(1);
+    for (auto& file : session_.Files()) {
+        ITDemuxer* demuxer = DemuxerOf(file);
+        if (!demuxer) continue;
+        demuxer->StartDemuxer();
+        if (ITDemuxerControl* control = demuxer->GetControl()) control->SetHoldSample(1);
     }
     return KX_S_OK;
 }
@@ -134,15 +116,14 @@ HRESULT CStreamwright::SetInputPolicy(InputPolicy policy) {
 
 void CStreamwright::ForgetInputEnds() {
     earlyInputEnds_.clear();
-    for (auto& file : files_)
-        if (ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr)
-            control->ForgetInputEnd();
+    for (auto& file : session_.Files())
+        if (ITDemuxerControl* control = ControlOf(file)) control->ForgetInputEnd();
 }
 
 void CStreamwright::CollectInputEnds() {
     std::u16string reasons;
-    for (auto& file : files_) {
-        ITDemuxerControl* control = file.demuxer && file.demuxer->demuxer ? file.demuxer->demuxer->GetControl() : nullptr;
+    for (auto& file : session_.Files()) {
+        ITDemuxerControl* control = ControlOf(file);
         if (!control) continue;
         EarlyInputEnd early{file.fileId, file.path, control->GetInputEnd()};
         if (early.end.kind != InputEndKind::kEarly) continue;
@@ -157,8 +138,7 @@ void CStreamwright::CollectInputEnds() {
 
 uint32_t CStreamwright::CheckFileSeekable(int64_t fileId) {
     FileRecord* file = FindFile(fileId);
-    if (!file || !file->demuxer || !file->demuxer->demuxer) return 0;
-    ITDemuxerControl* control = file->demuxer->demuxer->GetControl();
+    ITDemuxerControl* control = file ? ControlOf(*file) : nullptr;
     if (!control) return 0;
     return static_cast<uint32_t>(control->CheckSeekable(-1));
 }

@@ -5,19 +5,15 @@
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
+#include "task/FileReaders.h"
 
 namespace kx {
 
 namespace {
 
-ITAnalyze* AnalyzeOfFile(FileRecord& file) {
-    if (!file.demuxer || !file.demuxer->demuxer) return nullptr;
-    return file.demuxer->demuxer->GetAnalyze();
-}
-
 const SelectedStream* FirstVideoStream(const FileRecord& file) {
     for (const auto& stream : file.selectedStreams)
-        if (stream.kind == 1) return &stream;
+        if (stream.kind == StreamKind::kVideo) return &stream;
     return nullptr;
 }
 
@@ -57,8 +53,8 @@ int32_t CStreamwright::ReportKeyFrameProgress(int32_t, int64_t percent, int64_t,
 
 HRESULT CStreamwright::GetFileKeyFrameIndex(int64_t fileId, KeyFrameList** list) {
     FileRecord* file = FindFile(fileId);
-    if (!file || !file->demuxer) return KX_S_FALSE;
-    ITAnalyze* analyze = AnalyzeOfFile(*file);
+    if (!file || !file->input) return KX_S_FALSE;
+    ITAnalyze* analyze = AnalyzeOf(*file);
     const SelectedStream* video = FirstVideoStream(*file);
     if (!analyze || !video) return KX_S_FALSE;
     int streamIndex = static_cast<int>(video->streamIndex);
@@ -90,7 +86,7 @@ HRESULT CStreamwright::GetFileKeyFrameIndex(int64_t fileId, KeyFrameList** list)
 HRESULT CStreamwright::CancelKeyFrameIndex(int64_t fileId) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
-    ITAnalyze* analyze = AnalyzeOfFile(*file);
+    ITAnalyze* analyze = AnalyzeOf(*file);
     const SelectedStream* video = FirstVideoStream(*file);
     if (analyze && video) analyze->Cancel(static_cast<int>(video->streamIndex));
     return KX_S_OK;

@@ -3,6 +3,7 @@
 #include "api/CFFMpegStream.h"
 #include "api/CLossCopyMediaInfo.h"
 #include "api/CStreamwright.h"
+#include "api/HostKinds.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
@@ -16,9 +17,9 @@ constexpr int kDecodedFrames = 1;  // decode mode of a stream object's demuxer
 
 ILossCopyMediaInfo* CStreamwright::GetFileMediaInfo(int64_t fileId) {
     FileRecord* file = FindFile(fileId);
-    if (!file || !file->demuxer) return nullptr;
+    if (!file || !file->input) return nullptr;
     LogFormat(u"GetFileMediaInfo begin\n");
-    CTMediaInfo* reader = file->demuxer->mediaInfo;
+    CTMediaInfo* reader = file->input->mediaInfo;
     const FileMediaInfo* info = reader ? reader->GetMediainfo() : nullptr;
     CLossCopyMediaInfo* object = CLossCopyMediaInfo::Create(info);  // comes with the caller's reference
     LogFormat(u"GetFileMediaInfo end\n");
@@ -31,8 +32,9 @@ HRESULT CStreamwright::GetStream(int64_t fileId, int32_t streamIndex, int32_t ki
     if (!stream) return KX_E_POINTER;
     *stream = nullptr;
     bool selected = false;
+    const StreamKind wanted = StreamKindFromHost(kind);
     for (const auto& entry : file->selectedStreams)
-        if (entry.streamIndex == streamIndex && entry.kind == kind) selected = true;
+        if (entry.streamIndex == streamIndex && entry.kind == wanted) selected = true;
     if (!selected) return KX_S_FALSE;
 
     // The stream object reads through a demuxer of its own.

@@ -1,6 +1,7 @@
 // Start, Pause, Resume, Stop and WaitForCompletion: the host's side of the
 // worker thread.
 #include "api/CStreamwright.h"
+#include "task/TaskRun.h"
 
 namespace kx {
 
@@ -8,16 +9,15 @@ void CStreamwright::WaitWhilePaused() const {
     while (state_.load() == kThreadPaused) Sleep(10);
 }
 
-// A failed task stops as a stopped one does.
 bool CStreamwright::StopRequested() { return TaskFailed() || stopEvent_.Wait(0) == kWaitSignalled; }
 
 void CStreamwright::Run() {
-    RunTask();
+    RunTask(session_, *this);
     busy_ = 0;
 }
 
 HRESULT CStreamwright::Start() {
-    if (busy_.load() || !outputPath_) return KX_E_FAIL;
+    if (busy_.load() || !session_.HasOutputFolder()) return KX_E_FAIL;
     busy_ = 1;
     taskFailed_ = false;
     if (!StartThread()) {

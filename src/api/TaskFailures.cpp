@@ -11,8 +11,6 @@ namespace {
 constexpr uint32_t kKnownOutputFlags = KX_OUTPUT_REPLACE | KX_OUTPUT_SYNC;
 }  // namespace
 
-void CStreamwright::FailTask(const OutputFailure& failure) { FailTask(FailureReport{failure.Text(), failure.Status()}); }
-
 void CStreamwright::FailTask(const FailureReport& report) {
     {
         std::lock_guard<std::mutex> lock(failureMutex_);
@@ -53,10 +51,9 @@ void CStreamwright::NotifyTaskEnd(TaskCursor* cursor) {
 
 bool CStreamwright::IsOutputComplete(int64_t fileId, int64_t outputIndex) {
     if (outputIndex < 0) return false;
-    if (taskType_ != KX_TASK_SPLIT) {
-        // The shared output hangs on the first clip of the first file.
-        return outputIndex == 0 && !files_.empty() && !files_.front().clips.empty() &&
-               files_.front().clips.front().outputComplete;
+    if (session_.Kind() != TaskKind::kSplit) {
+        const ClipTask* shared = session_.SharedOutputClip();
+        return outputIndex == 0 && shared && shared->outputComplete;
     }
     FileRecord* file = FindFile(fileId);
     return file && static_cast<size_t>(outputIndex) < file->clips.size() && file->clips[outputIndex].outputComplete;
@@ -65,8 +62,8 @@ bool CStreamwright::IsOutputComplete(int64_t fileId, int64_t outputIndex) {
 HRESULT CStreamwright::SetOutputOptions(uint32_t flags) {
     if (busy_.load()) return KX_E_FAIL;
     if (flags & ~kKnownOutputFlags) return KX_E_INVALIDARG;
-    outputOptions_.replace = (flags & KX_OUTPUT_REPLACE) != 0;
-    outputOptions_.sync = (flags & KX_OUTPUT_SYNC) != 0;
+    session_.SetOutputOptions(OutputFileOptions{.replace = (flags & KX_OUTPUT_REPLACE) != 0,
+                                                .sync = (flags & KX_OUTPUT_SYNC) != 0});
     return KX_S_OK;
 }
 

@@ -101,7 +101,7 @@ ITDemuxerControl* CTMultiDemuxerControl::ReaderOf(int streamIndex) {
     return it == readers_->end() ? nullptr : ControlOf(it->second);
 }
 
-int CTMultiDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
+int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) {
     if (!readers_) {
         prime_ = 0;
         return -1;
@@ -142,7 +142,7 @@ int CTMultiDemuxerControl::SeekAudioBefore(ITDemuxerControl* control, int index,
     double lead = kAudioLeadSeconds;
     for (int attempt = 0; attempt < kAudioSeekAttempts; ++attempt, lead *= 4) {
         control->SetSampleReady(0);
-        int result = control->Seek(double(time) / double(kTicksPerSecond) - lead, 0, index);
+        int result = control->Seek(double(time) / double(kTicksPerSecond) - lead, SeekMode::kBackwardKey, index);
         SampleInfo info;
         if (result >= 0 && control->GetSampleInfo(&info) && info.pts <= time) return result;
     }

@@ -23,7 +23,7 @@ public:
     int ReadNext() override;
     int GetPacket(AVPacket* packet) override;
     DecodedFrame* GetDecodedFrame() override;
-    int Seek(double seconds, int mode, int streamIndex) override;
+    int Seek(double seconds, SeekMode mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
     int Rewind() override;
     // The worst end of its readers (an early one wins).

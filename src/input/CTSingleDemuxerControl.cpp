@@ -364,15 +364,15 @@ int CTSingleDemuxerControl::SeekTarget(int streamIndex) const {
     return streams_->count(streamIndex) ? streamIndex : -1;
 }
 
-int CTSingleDemuxerControl::BasicSeek(double seconds, int mode, int streamIndex) {
+int CTSingleDemuxerControl::BasicSeek(double seconds, SeekMode mode, int streamIndex) {
     const AVStream* stream = format_->streams[streamIndex];
     int result;
-    if (mode == 1) {
+    if (mode == SeekMode::kByte) {
         result = av_seek_frame(format_, streamIndex, static_cast<int64_t>(seconds), AVSEEK_FLAG_BYTE);
     } else {
         int64_t ticks = static_cast<int64_t>(seconds * 1e7) + timeZero_;
         result = av_seek_frame(format_, streamIndex, TicksToStreamTime(ticks, stream->time_base),
-                               mode == 2 ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
+                               mode == SeekMode::kAny ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
     }
     if (!packetMode_) FlushDecoders();
     ResetDerivedTimes();
@@ -412,7 +412,7 @@ bool CTSingleDemuxerControl::HeldKeySample(int streamIndex) const {
     return sampleReady_ && info_.streamIndex == streamIndex && IsKey(info_.flags);
 }
 
-int CTSingleDemuxerControl::SeekVideo(double seconds, int mode, int streamIndex) {
+int CTSingleDemuxerControl::SeekVideo(double seconds, SeekMode mode, int streamIndex) {
     const int64_t target = static_cast<int64_t>(seconds * 1e7);
     double t = seconds;
     int result = 0;
@@ -445,7 +445,7 @@ int CTSingleDemuxerControl::SeekVideo(double seconds, int mode, int streamIndex)
     return result;
 }
 
-int CTSingleDemuxerControl::Seek(double seconds, int mode, int streamIndex) {
+int CTSingleDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) {
     SetSampleReady(0);
     if (!format_ || std::isnan(seconds)) return -1;
     seconds = std::clamp(seconds, -kMaxSeekSeconds, kMaxSeekSeconds);
@@ -477,16 +477,16 @@ int CTSingleDemuxerControl::CheckSeekable(int streamIndex) {
     AVPacket* probe = av_packet_alloc();
     if (!probe) return seekability_;
     SetSampleReady(0);
-    Seek(duration / 5 + start, 0, streamIndex);
+    Seek(duration / 5 + start, SeekMode::kBackwardKey, streamIndex);
     if (GetPacket(probe) == 1) {
         seekability_ += 6;
     } else {
         SetSampleReady(0);
-        Seek(1.0, 0, streamIndex);
+        Seek(1.0, SeekMode::kBackwardKey, streamIndex);
         if (GetPacket(probe) == 1) seekability_ += 6;
     }
     SetSampleReady(0);
-    Seek(start, 0, streamIndex);  // back to the start
+    Seek(start, SeekMode::kBackwardKey, streamIndex);  // back to the start
     av_packet_free(&probe);
     return seekability_;
 }

@@ -37,7 +37,7 @@ public:
     int ReadNext() override;
     int GetPacket(AVPacket* packet) override;
     DecodedFrame* GetDecodedFrame() override;
-    int Seek(double seconds, int mode, int streamIndex) override;
+    int Seek(double seconds, SeekMode mode, int streamIndex) override;
     int CheckSeekable(int streamIndex) override;
     int Rewind() override;
     InputEnd GetInputEnd() override { return end_; }
@@ -64,8 +64,8 @@ private:
     void TakeAudioFrame(StreamEntry& entry);
     void FlushDecoders();
 
-    int BasicSeek(double seconds, int mode, int streamIndex);
-    int SeekVideo(double seconds, int mode, int streamIndex);
+    int BasicSeek(double seconds, SeekMode mode, int streamIndex);
+    int SeekVideo(double seconds, SeekMode mode, int streamIndex);
     int ReadAfterRelease();
     // Before the first packet of the file, reading nothing yet.
     int SeekToStart(int streamIndex);

@@ -12,6 +12,10 @@ struct AVPacket;
 
 namespace kx {
 
+// How Seek lands: on the key frame at or before the time, at any packet at
+// or after it, or at a byte position (the "seconds" are then bytes).
+enum class SeekMode { kBackwardKey, kByte, kAny };
+
 class ITDemuxerControl {
 public:
     virtual void Initialize(AVFormatContext* context, int decodeMode) = 0;
@@ -25,7 +29,7 @@ public:
     // timestamps in ticks. 1 when a copy was made.
     virtual int GetPacket(AVPacket* packet) = 0;
     virtual DecodedFrame* GetDecodedFrame() = 0;
-    virtual int Seek(double seconds, int mode, int streamIndex) = 0;
+    virtual int Seek(double seconds, SeekMode mode, int streamIndex) = 0;
     virtual int CheckSeekable(int streamIndex) = 0;
     // Back to the first packet of every selected stream (pre-roll, priming
     // and packets before the first key frame included); the first packet is

@@ -8,7 +8,7 @@ extern "C" {
 }
 
 #include "KX_Remuxion.h"
-#include "api/CStreamwright.h"
+#include "task/TaskHost.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
@@ -38,9 +38,9 @@ int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourc
     return -1;
 }
 
-int64_t FileDurationTicks(FileRecord& file) {
-    if (!file.demuxer || !file.demuxer->mediaInfo) return 0;
-    const FileMediaInfo* info = file.demuxer->mediaInfo->GetMediainfo();
+int64_t FileDurationTicks(const FileRecord& file) {
+    if (!file.input || !file.input->mediaInfo) return 0;
+    const FileMediaInfo* info = file.input->mediaInfo->GetMediainfo();
     if (!info) return 0;
     return static_cast<int64_t>(info->duration * 10'000'000.0);
 }
@@ -48,14 +48,9 @@ int64_t FileDurationTicks(FileRecord& file) {
 void EnsureDefaultClip(FileRecord& file) {
     if (!file.clips.empty()) return;
     ClipTask clip;
-    clip.kind = 0;
+    clip.kind = ClipKind::kTime;
     clip.range = ClipRange{0, FileDurationTicks(file), 0};
     file.clips.push_back(std::move(clip));
-}
-
-ITDemuxerControl* ControlOf(FileRecord& file) {
-    if (!file.demuxer || !file.demuxer->demuxer) return nullptr;
-    return file.demuxer->demuxer->GetControl();
 }
 
 ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool hasOutput, DemuxerHolder* holder,
@@ -75,10 +70,10 @@ ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool
     return control;
 }
 
-NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+NextPacket TakeNextPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters) {
-    converter.WaitWhilePaused();
-    if (converter.StopRequested()) return NextPacket::kStopped;
+    host.WaitWhilePaused();
+    if (host.StopRequested()) return NextPacket::kStopped;
     if (control->GetPacket(packet)) return NextPacket::kGot;
     LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
               counters.lastPts, counters.videoPackets);
@@ -101,13 +96,14 @@ EnginePacket::EnginePacket() : packet_(av_packet_alloc()) {}
 EnginePacket::~EnginePacket() { av_packet_free(&packet_); }
 void EnginePacket::Unref() { av_packet_unref(packet_); }
 
-bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
-                     int32_t taskOption, const std::vector<SelectedStream>& streams) {
+bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, StreamKind>& kinds, int64_t start,
+                     CutPlacement placement, const std::vector<SelectedStream>& streams) {
     EnginePacket packet;
     control->ReadNext();
     while (control->GetPacket(packet.get())) {
         auto kind = kinds.find(OutputNumberOf(streams, packet->stream_index));
-        bool qualifies = kind != kinds.end() && kind->second == 1 && packet->pts >= start && (taskOption == 0 || (packet->flags & AV_PKT_FLAG_KEY));
+        bool qualifies = kind != kinds.end() && kind->second == StreamKind::kVideo && packet->pts >= start &&
+                         (placement == CutPlacement::kExact || (packet->flags & AV_PKT_FLAG_KEY));
         packet.Unref();
         // A qualifying packet stays held: the copy loop's GetPacket hands it out again.
         if (qualifies) return true;

@@ -4,20 +4,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "task/FileReaders.h"
 #include "task/FileRecord.h"
 
 struct AVPacket;
 
 namespace kx {
 
-// Seek modes of ITDemuxerControl::Seek and the capability flags of CheckSeekable.
-constexpr int kSeekBackwardKey = 0;
-constexpr int kSeekByte = 1;
-constexpr int kSeekAny = 2;
+// The capability flags of ITDemuxerControl::CheckSeekable.
 constexpr int kCanSeekByTime = 2;
 constexpr int kCanSeekByByte = 4;
 
-class CStreamwright;
+class TaskHost;
 class ITDemuxerControl;
 struct DemuxerHolder;
 
@@ -28,13 +26,10 @@ int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t);
 int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourceIndex);
 
 // The file's duration in ticks, from its media information; 0 when unknown.
-int64_t FileDurationTicks(FileRecord& file);
+int64_t FileDurationTicks(const FileRecord& file);
 
 // Gives a file without clips one time clip over its whole duration.
 void EnsureDefaultClip(FileRecord& file);
-
-// The file's reader, or null.
-ITDemuxerControl* ControlOf(FileRecord& file);
 
 // Makes sure the reader holds a sample before the first GetPacket (a clip
 // that is not positioned starts where the reader stands).
@@ -56,7 +51,7 @@ enum class NextPacket { kGot, kStopped, kRanOut };
 
 // The per-packet protocol's first steps: wait while paused, honour a stop,
 // then take the reader's packet (logging when the input has run out).
-NextPacket TakeNextPacket(CStreamwright& converter, ITDemuxerControl* control, AVPacket* packet,
+NextPacket TakeNextPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet,
                           const ClipCounters& counters);
 
 // The end test of a size clip before a packet is written, with its log line:
@@ -86,7 +81,7 @@ private:
 // frame unless any frame may start a clip. The packet stays held. Returns
 // false when the input ran out first. The kind map is keyed by output number;
 // streams gives each source stream's.
-bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, int32_t>& kinds, int64_t start,
-                     int32_t taskOption, const std::vector<SelectedStream>& streams);
+bool ScanToClipStart(ITDemuxerControl* control, const std::map<int64_t, StreamKind>& kinds, int64_t start,
+                     CutPlacement placement, const std::vector<SelectedStream>& streams);
 
 }  // namespace kx

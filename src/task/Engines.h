@@ -1,30 +1,44 @@
-// The three copy engines and the task run that drives them (worker thread).
-// An engine returns 1 when its unit ended, ran out of input or could not
-// start, and 0 when the host stopped the task.
+// The three copy engines (worker thread). An engine returns 1 when its unit
+// ended, ran out of input or could not start, and 0 when the host stopped
+// the task.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "task/FileRecord.h"
+#include "task/MergeState.h"
+#include "task/TaskHost.h"
 
 namespace kx {
 
-class CStreamwright;
-struct DemuxerHolder;
+// One clip of a split, into the clip's own output.
+struct SplitClipJob {
+    TaskCursor* cursor = nullptr;  // the file and the clip
+    FileRecord* file = nullptr;    // its reader, streams, key frames and the clip's output
+    const ClipTask* clip = nullptr;  // the clip as the host set it
+    CutPlacement placement = CutPlacement::kKeyFrame;
+    int64_t total = 0;                // of all the file's clips, for the progress
+    int32_t* progressBase = nullptr;  // the file's progress before the clip; moved past it
+};
+int SplitClip(TaskHost& host, const SplitClipJob& job);
 
-int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, DemuxerHolder* holder,
-              const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total, int32_t* progressBase);
+// One clip of a merge, appended to the shared output where the state stands.
+struct MergeClipJob {
+    TaskCursor* cursor = nullptr;
+    const FileRecord* file = nullptr;
+    const ClipTask* clip = nullptr;
+    CutPlacement placement = CutPlacement::kKeyFrame;
+    int64_t total = 0;  // of all clips of all files, for the progress
+    // In-band parameter sets put in front of the file's video key frames.
+    const std::vector<uint8_t>* keyFramePrefix = nullptr;
+};
+int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
 
-// keyFramePrefix: in-band parameter sets put in front of the file's video key frames.
-int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
-              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total,
-              const std::vector<uint8_t>& keyFramePrefix);
-
-int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int64_t longest);
-
-// The body of a started task.
-void RunTaskOf(CStreamwright& converter);
+// The first selected stream of every file into the shared output. longest:
+// the longest first clip, for the progress.
+int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
+               int64_t longest);
 
 // Percentages computed in doubles, truncated; 0 where the divisor is not positive.
 int32_t PercentOf(double numerator, double denominator, double scale);

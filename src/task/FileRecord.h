@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KX_Remuxion.h"
+#include "task/TaskKinds.h"
 
 class CTMuxer;
 
@@ -30,18 +31,18 @@ using MuxerPtr = std::unique_ptr<CTMuxer, MuxerDeleter>;
 constexpr size_t kMaxFilePath = 2048;
 
 struct ClipTask {
-    uint32_t kind = 0;  // 0 time clip, 1 size clip
+    ClipKind kind = ClipKind::kTime;
     MuxerPtr output;    // attached by PrepareTask or when the clip starts, closed by the engines
     std::u16string outputName;  // split: the clip's output, named by PrepareTask
     bool outputDue = false;     // split: the output is to be opened when the clip starts
     bool outputComplete = false;  // the output was finished and named in the last task
-    std::map<int64_t, int32_t> outputStreamKinds;  // output stream key -> media type
+    std::map<int64_t, StreamKind> outputStreamKinds;  // by output stream key
     ClipRange range{};
 };
 
 struct SelectedStream {
     int64_t streamIndex = 0;
-    int64_t kind = 0;  // 1 video, 2 audio
+    StreamKind kind = StreamKind::kOther;
     int64_t reserved[3] = {-1, -1, -1};
     int64_t outputNumber = -1;
 };
@@ -50,7 +51,7 @@ struct FileRecord {
     std::u16string path;
     int64_t fileId = -1;
     std::vector<ClipTask> clips;
-    DemuxerHolderPtr demuxer;
+    DemuxerHolderPtr input;  // its reading side
     uint32_t opened = 0;
     std::vector<SelectedStream> selectedStreams;
     int64_t keyFrameCount = 0;

@@ -6,8 +6,6 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-#include "api/CStreamwright.h"
-#include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "task/ClipBounds.h"
 #include "task/CopySteps.h"
@@ -54,7 +52,7 @@ private:
 };
 
 // A size clip: from where the reader stands until its payload reaches the size.
-ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
+ClipOutcome CopySizeClip(TaskHost& host, MergeState& state, ITDemuxerControl* control, const ClipTask& clip,
                      ClipCounters& counters, int64_t timeOffset, const std::function<bool(AVPacket*)>& route,
                      const std::function<void()>& reportProgress) {
     EnginePacket packet;
@@ -62,7 +60,7 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
     int64_t ptsZero = -1;
     int64_t dtsZero = -1;
     for (;;) {
-        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        NextPacket next = TakeNextPacket(host, control, packet.get(), counters);
         if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
         int64_t earliest = EarliestTimestamp(packet.get());
         if (!zeroFixed && earliest != AV_NOPTS_VALUE) {
@@ -77,7 +75,7 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
             packet.Unref();
             return ClipOutcome::kEnded;
         }
-        converter.runningByteCount += packet->size;
+        state.byteCount += packet->size;
         counters.bytes += packet->size;
         bool ptsKnown = packet->pts != AV_NOPTS_VALUE;
         bool dtsKnown = packet->dts != AV_NOPTS_VALUE;
@@ -85,7 +83,7 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
             counters.lastPts = packet->pts - ptsZero;
             packet->pts = counters.lastPts + timeOffset;
             packet->dts = packet->dts - dtsZero + timeOffset;
-            converter.runningEndTime = packet->pts + packet->duration;
+            state.endTime = packet->pts + packet->duration;
         } else if (ptsKnown) {
             packet->pts = packet->pts - ptsZero + timeOffset;
         } else if (dtsKnown) {
@@ -100,33 +98,35 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
 
 }  // namespace
 
-int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, CTMuxer* output, uint32_t opened,
-              DemuxerHolder* holder, const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total,
-              const std::vector<uint8_t>& keyFramePrefix) {
+int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
     LogText(u"\n\n ++++++++++++++ Merge Clip  Begin  +++++++++++++++ \n\n");
-    FileRecord* file = converter.FindFile(cursor->fileId);
-    const char16_t* path = file ? file->path.c_str() : u"";
+    TaskCursor* cursor = job.cursor;
+    const FileRecord* file = job.file;
+    const ClipTask& clip = *job.clip;
+    const std::vector<SelectedStream>& streams = file->selectedStreams;
+    const std::vector<uint8_t>& keyFramePrefix = *job.keyFramePrefix;
+    // The clip's own start lands on the end of what was written before.
+    const int64_t timeOffset = state.endTime;
+    CTMuxer* output = state.output;
     const ClipRange& range = clip.range;
-    ITDemuxerControl* control = BeginClip(cursor, path, output != nullptr, holder, range);
+    ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), output != nullptr, file->input.get(), range);
     if (!control) return 1;
 
-    // Video packets are counted with the shared output's kind map (first clip of the first file).
-    std::vector<FileRecord>& files = converter.Files();
-    const std::map<int64_t, int32_t> noKinds;
-    const auto& kinds = (!files.empty() && !files.front().clips.empty()) ? files.front().clips.front().outputStreamKinds
-                                                                          : noKinds;
+    // Video packets are counted with the shared output's kinds.
+    const std::map<int64_t, StreamKind> noKinds;
+    const auto& kinds = state.streamKinds ? *state.streamKinds : noKinds;
     const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
     int32_t percent = 0;
     int32_t lastPercent = -1;
-    const bool timeClip = clip.kind == 0;
+    const bool timeClip = clip.kind == ClipKind::kTime;
     ClipOutcome outcome = ClipOutcome::kEnded;
     ClipCounters counters;
     auto reportProgress = [&] {
-        double done = timeClip ? static_cast<double>(converter.runningEndTime)
-                               : static_cast<double>(converter.runningByteCount);
-        percent = PercentOf(done, static_cast<double>(total), 100.0);
+        double done = timeClip ? static_cast<double>(state.endTime)
+                               : static_cast<double>(state.byteCount);
+        percent = PercentOf(done, static_cast<double>(job.total), 100.0);
         if (percent > lastPercent) {
-            converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+            host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
             lastPercent = percent;
         }
     };
@@ -136,19 +136,18 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
         p->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
-        bool video = kind != kinds.end() && kind->second == 1;
+        bool video = kind != kinds.end() && kind->second == StreamKind::kVideo;
         if (video) {
             ++counters.videoPackets;
             if (p->flags & AV_PKT_FLAG_KEY) PrependToPacket(p, keyFramePrefix);
         }
-        WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), p);
+        WriteToOutput(host, output, static_cast<int32_t>(outputNumber), p);
         return video;
     };
 
     if (timeClip) {
         const ClipBounds bounds =
-            TimeClipBounds(range, file ? file->keyFrames : std::vector<KeyFrameRecord>{},
-                           file ? FileDurationTicks(*file) : 0, converter.TaskOption() == 0);
+            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), job.placement == CutPlacement::kExact);
         ClipGate gate(bounds, VideoFlagsOf(streams));
         const int capabilities = control->CheckSeekable(-1);
         PositionForTimeClip(control, bounds, capabilities);
@@ -158,15 +157,14 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
         // cannot hide pictures in the middle of a stream.
         int64_t lead = 0;
         if (timeOffset > 0) {
-            lead = ClipLeadBeforeStart(converter, control, bounds, VideoFlagsOf(streams), counters);
+            lead = ClipLeadBeforeStart(host, control, bounds, VideoFlagsOf(streams), counters);
             PositionForTimeClip(control, bounds, capabilities);
         }
-        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
-        // The clip's own start lands on the end of what was written before.
+        host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         const int64_t shift = timeOffset - gate.Zero() + lead;
         ClipEnd end;
-        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
-            converter.runningByteCount += p->size;
+        outcome = CopyTimeClip(host, control, gate, counters, [&](AVPacket* p) {
+            state.byteCount += p->size;
             counters.bytes += p->size;
             if (p->pts != AV_NOPTS_VALUE) {
                 counters.lastPts = p->pts - gate.Zero();
@@ -177,27 +175,27 @@ int MergeClip(CStreamwright& converter, TaskCursor* cursor, int64_t timeOffset, 
             const int64_t duration = p->duration;
             bool video = route(p);
             end.Add(video, pts, duration);
-            converter.runningEndTime = end.Time(timeOffset);
+            state.endTime = end.Time(timeOffset);
             reportProgress();
         });
     } else {
-        if (!opened) control->Seek(static_cast<double>(range.start), kSeekByte, firstStream);
-        converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+        if (!file->opened) control->Seek(static_cast<double>(range.start), SeekMode::kByte, firstStream);
+        host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         EnsureHeldSample(control);
-        outcome = CopySizeClip(converter, control, clip, counters, timeOffset, route, reportProgress);
+        outcome = CopySizeClip(host, state, control, clip, counters, timeOffset, route, reportProgress);
     }
 
     switch (outcome) {
     case ClipOutcome::kStopped:
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         return 0;
     case ClipOutcome::kRanOut:
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
         return 1;
     case ClipOutcome::kEnded:
-        converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         return 1;
     }
     return 1;

@@ -11,15 +11,15 @@ struct AVPacket;
 
 namespace kx {
 
-class CStreamwright;
+class TaskHost;
 
 // Writes one packet (CTMuxer::WritePacket); a failed write fails the task.
-void WriteToOutput(CStreamwright& converter, CTMuxer* output, int32_t key, AVPacket* packet);
+void WriteToOutput(TaskHost& host, CTMuxer* output, int32_t key, AVPacket* packet);
 
 // Ends a clip's output (a merge's or stream mix's: the first clip's). One
 // that is `complete` is finished and takes its name (the clip's
 // outputComplete); one that is not, or whose task has failed, is removed.
 // False when finishing failed (the task's failure is kept).
-bool CloseOutput(CStreamwright& converter, ClipTask& clip, bool complete);
+bool CloseOutput(TaskHost& host, ClipTask& clip, bool complete);
 
 }  // namespace kx

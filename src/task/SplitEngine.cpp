@@ -7,8 +7,6 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-#include "api/CStreamwright.h"
-#include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "task/ClipBounds.h"
 #include "task/CopySteps.h"
@@ -24,21 +22,21 @@ namespace {
 
 
 
-bool IsVideoKey(const std::map<int64_t, int32_t>& kinds, int64_t key) {
+bool IsVideoKey(const std::map<int64_t, StreamKind>& kinds, int64_t key) {
     auto it = kinds.find(key);
-    return it != kinds.end() && it->second == 1;
+    return it != kinds.end() && it->second == StreamKind::kVideo;
 }
 
 // A size clip: from where the reader stands until the payload reaches the
 // size. Its 0 is the time it was positioned at (AV_NOPTS_VALUE: positioned by
 // bytes, the first packet's time), so its streams keep their offsets; packets
 // that ended before it are left to the piece before.
-ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, const ClipTask& clip,
-                     const std::map<int64_t, int32_t>& kinds, CTMuxer* output, ClipCounters& counters,
+ClipOutcome CopySizeClip(TaskHost& host, ITDemuxerControl* control, const ClipTask& clip,
+                     const std::map<int64_t, StreamKind>& kinds, CTMuxer* output, ClipCounters& counters,
                      int64_t zero, const std::function<void()>& reportProgress) {
     EnginePacket packet;
     for (;;) {
-        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        NextPacket next = TakeNextPacket(host, control, packet.get(), counters);
         if (next != NextPacket::kGot) return next == NextPacket::kStopped ? ClipOutcome::kStopped : ClipOutcome::kRanOut;
         const bool video = IsVideoKey(kinds, packet->stream_index);
         if (zero == AV_NOPTS_VALUE) zero = EarliestTimestamp(packet.get());  // positioned by bytes: no time to go by
@@ -58,7 +56,7 @@ ClipOutcome CopySizeClip(CStreamwright& converter, ITDemuxerControl* control, co
         }
         if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         if (video) ++counters.videoPackets;
-        WriteToOutput(converter, output, packet->stream_index, packet.get());
+        WriteToOutput(host, output, packet->stream_index, packet.get());
         packet.Unref();
         control->ReadNext();
         reportProgress();
@@ -75,31 +73,33 @@ int32_t PercentOf(double numerator, double denominator, double scale) {
     return static_cast<int32_t>(value);
 }
 
-int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, DemuxerHolder* holder,
-              const ClipTask& clip, const std::vector<SelectedStream>& streams, int64_t total, int32_t* progressBase) {
+int SplitClip(TaskHost& host, const SplitClipJob& job) {
     LogText(u"++++++++++++++ Spliter Clip  Begin  +++++++++++++++ \n");
-    FileRecord* file = converter.FindFile(cursor->fileId);
+    TaskCursor* cursor = job.cursor;
+    FileRecord* file = job.file;
+    const ClipTask& clip = *job.clip;
+    const std::vector<SelectedStream>& streams = file->selectedStreams;
     ClipTask* stored = nullptr;
-    if (file && cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
+    if (cursor->clipIndex >= 0 && static_cast<size_t>(cursor->clipIndex) < file->clips.size())
         stored = &file->clips[cursor->clipIndex];
-    const char16_t* path = file ? file->path.c_str() : u"";
     const ClipRange& range = clip.range;
-    ITDemuxerControl* control = BeginClip(cursor, path, stored && stored->output, holder, range);
+    const bool hasOutput = stored && stored->output;
+    ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), hasOutput, file->input.get(), range);
     if (!control) return 1;
 
     int capabilities = control->CheckSeekable(-1);
     const auto& kinds = stored->outputStreamKinds;
     CTMuxer* output = stored->output.get();
-    int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(total), 100.0 * 100.0);
+    int32_t weight = PercentOf(static_cast<double>(range.length), static_cast<double>(job.total), 100.0 * 100.0);
     int32_t lastClipPercent = -1;
-    const int32_t base = *progressBase;
+    const int32_t base = *job.progressBase;
     int32_t overall = base;
     ClipOutcome outcome = ClipOutcome::kEnded;
-    const bool timeClip = clip.kind == 0;
-    const int option = converter.TaskOption();
+    const bool timeClip = clip.kind == ClipKind::kTime;
+    const CutPlacement placement = job.placement;
     const int firstStream = streams.empty() ? -1 : static_cast<int>(streams.front().streamIndex);
 
-    converter.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
+    host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
 
     ClipCounters counters;
     auto reportProgress = [&] {
@@ -108,18 +108,18 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
         int32_t clipPercent = p / 100;
         overall = static_cast<int32_t>(p / 100.0 * weight / 10000.0 + base);
         if (clipPercent > lastClipPercent) {
-            converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, clipPercent);
-            converter.Notify(KX_NOTIFY_PROGRESS, cursor, overall);
+            host.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, clipPercent);
+            host.Notify(KX_NOTIFY_PROGRESS, cursor, overall);
             lastClipPercent = clipPercent;
         }
     };
     if (timeClip) {
         const ClipBounds bounds =
-            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), option == 0);
+            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
         ClipGate gate(bounds, VideoFlagsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
-        outcome = CopyTimeClip(converter, control, gate, counters, [&](AVPacket* p) {
+        outcome = CopyTimeClip(host, control, gate, counters, [&](AVPacket* p) {
             counters.bytes += p->size;
             if (p->pts != AV_NOPTS_VALUE) {
                 p->pts -= zero;
@@ -127,38 +127,39 @@ int SplitClip(CStreamwright& converter, TaskCursor* cursor, uint32_t opened, Dem
             }
             if (p->dts != AV_NOPTS_VALUE) p->dts -= zero;
             if (IsVideoKey(kinds, p->stream_index)) ++counters.videoPackets;
-            WriteToOutput(converter, output, p->stream_index, p);
+            WriteToOutput(host, output, p->stream_index, p);
             reportProgress();
         });
     } else {
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;
-        if (!opened) {
-            control->Seek(position, kSeekByte, firstStream);
+        if (!file->opened) {
+            control->Seek(position, SeekMode::kByte, firstStream);
         } else if (capabilities & (kCanSeekByTime | kCanSeekByByte)) {
-            control->Seek(position, option == 0 ? kSeekByte : kSeekBackwardKey, -1);
-            if (option != 0) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
+            const bool byTime = placement == CutPlacement::kKeyFrame;
+            control->Seek(position, byTime ? SeekMode::kBackwardKey : SeekMode::kByte, -1);
+            if (byTime) zero = std::max<int64_t>(range.start, 0) * 10'000'000;  // seconds
         }
         EnsureHeldSample(control);
-        outcome = CopySizeClip(converter, control, clip, kinds, output, counters, zero, reportProgress);
+        outcome = CopySizeClip(host, control, clip, kinds, output, counters, zero, reportProgress);
     }
 
-    *progressBase = overall;
+    *job.progressBase = overall;
     // A stopped clip is removed; one whose file cannot be finished fails the task.
-    if (!CloseOutput(converter, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
+    if (!CloseOutput(host, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
     switch (outcome) {
     case ClipOutcome::kStopped:
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        converter.ReopenFiles();
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.ReopenInputs();
         return 0;
     case ClipOutcome::kRanOut:
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        converter.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
         return 1;
     case ClipOutcome::kEnded:
-        converter.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
-        converter.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
-        converter.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
+        host.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
+        host.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
+        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
         return 1;
     }
     return 1;

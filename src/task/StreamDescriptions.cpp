@@ -1,13 +1,7 @@
 #include "task/StreamDescriptions.h"
 
-#include "input/DemuxerHolder.h"
 
 namespace kx {
-
-ITAnalyze* AnalyzeOf(FileRecord& file) {
-    if (!file.demuxer || !file.demuxer->demuxer) return nullptr;
-    return file.demuxer->demuxer->GetAnalyze();
-}
 
 DescriptionPtr DescribeStream(ITAnalyze* analyze, int64_t streamIndex) {
     if (!analyze) return DescriptionPtr(nullptr, DescriptionDeleter{nullptr});
@@ -19,9 +13,9 @@ StreamPairDescriptions DescribeFirstTwoStreams(FileRecord& file, ITAnalyze* anal
     size_t count = std::min<size_t>(2, file.selectedStreams.size());
     for (size_t i = 0; i < count; ++i) {
         const SelectedStream& stream = file.selectedStreams[i];
-        if (stream.kind == 2)
+        if (stream.kind == StreamKind::kAudio)
             pair.audio = DescribeStream(analyze, stream.streamIndex);
-        else if (stream.kind == 1)
+        else if (stream.kind == StreamKind::kVideo)
             pair.video = DescribeStream(analyze, stream.streamIndex);
     }
     return pair;

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "task/FileReaders.h"
 #include "task/FileRecord.h"
 #include "input/ITDemuxer.h"
 #include "output/MediaStreamPair.h"
@@ -17,14 +18,11 @@ struct DescriptionDeleter {
 };
 using DescriptionPtr = std::unique_ptr<StreamMediaInfo, DescriptionDeleter>;
 
-// The file's ITAnalyze, or null.
-ITAnalyze* AnalyzeOf(FileRecord& file);
-
 // The description of one source stream (null when the analysis has none).
 DescriptionPtr DescribeStream(ITAnalyze* analyze, int64_t streamIndex);
 
 // The audio and video descriptions of a file's first two selected streams:
-// kind 2 fills the audio place, kind 1 the video place, a later one replacing
+// audio fills the audio place, video the video place, a later one replacing
 // an earlier of the same kind.
 struct StreamPairDescriptions {
     DescriptionPtr audio;

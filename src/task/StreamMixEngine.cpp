@@ -8,8 +8,6 @@ extern "C" {
 #include <algorithm>
 #include <memory>
 
-#include "api/CStreamwright.h"
-#include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "task/CopySteps.h"
 #include "task/Engines.h"
@@ -61,14 +59,15 @@ int64_t SelectPacket(std::vector<ReaderSlot>& slots, const char16_t* firstPath, 
 
 }  // namespace
 
-int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int64_t longest) {
+int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
+               int64_t longest) {
     LogText(u"\n\n ++++++++++++++ Mix Stream   Begin  +++++++++++++++ \n\n");
-    std::vector<FileRecord>& files = converter.Files();
     if (files.empty()) return 1;
+    CTMuxer* output = state.output;
     const char16_t* firstPath = files.front().path.c_str();
     if (!output) {
         LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,stream mix num = %d \n", firstPath,
-                  static_cast<int32_t>(fileCount));
+                  static_cast<int32_t>(files.size()));
         return 1;
     }
     for (auto& file : files) {
@@ -77,13 +76,13 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
                       file.path.c_str(), static_cast<int32_t>(file.selectedStreams.size()));
             return 1;
         }
-        if (!file.clips.empty() && file.clips.front().kind == 0)
+        if (!file.clips.empty() && file.clips.front().kind == ClipKind::kTime)
             LogFormat(u" Begin stream clip len = %I64d ,clipbegintime = %I64d, clipName = %s \n",
                       file.clips.front().range.length, file.clips.front().range.start, file.path.c_str());
     }
 
-    const auto& kinds = files.front().clips.front().outputStreamKinds;
-    const int option = converter.TaskOption();
+    const std::map<int64_t, StreamKind> noKinds;
+    const auto& kinds = state.streamKinds ? *state.streamKinds : noKinds;
     EnginePacket packet;
     std::vector<ReaderSlot> slots(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -97,32 +96,32 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         const SelectedStream& stream = file.selectedStreams.front();
         // A video stream starts where it starts: on the file's own clock, whose
         // 0 is the start of its selected stream.
-        if (stream.kind == 1) first.range.start = 0;
-        if (first.kind != 0) continue;
+        if (stream.kind == StreamKind::kVideo) first.range.start = 0;
+        if (first.kind != ClipKind::kTime) continue;
         int64_t s = first.range.start;
         double seconds = static_cast<double>(s) / 10'000'000.0;
         if (s <= 0)
             slot.reader->Rewind();  // priming and pre-roll included
         else if (!file.opened)
-            slot.reader->Seek(seconds, kSeekAny, static_cast<int>(stream.streamIndex));
+            slot.reader->Seek(seconds, SeekMode::kAny, static_cast<int>(stream.streamIndex));
         else if (!(capabilities & kCanSeekByTime))
-            ScanToClipStart(slot.reader, kinds, s, option, file.selectedStreams);
+            ScanToClipStart(slot.reader, kinds, s, placement, file.selectedStreams);
         else
-            slot.reader->Seek(seconds, option == 0 ? kSeekAny : kSeekBackwardKey, -1);
+            slot.reader->Seek(seconds, placement == CutPlacement::kExact ? SeekMode::kAny : SeekMode::kBackwardKey, -1);
         // Every input's start lands on the output's 0, as a dub expects.
         slot.zero = std::max<int64_t>(s, 0);
     }
 
     for (auto& slot : slots) EnsureHeldSample(slot.reader);
-    converter.Notify(KX_NOTIFY_CLIP_BEGIN, nullptr, 0);
+    host.Notify(KX_NOTIFY_CLIP_BEGIN, nullptr, 0);
     int64_t lastPts = -1;
     int64_t videoPackets = 0;
     int32_t lastPercent = -1;
-    const bool timed = !files.front().clips.empty() && files.front().clips.front().kind == 0;
+    const bool timed = !files.front().clips.empty() && files.front().clips.front().kind == ClipKind::kTime;
     int result = 1;
     for (;;) {
-        converter.WaitWhilePaused();
-        if (converter.StopRequested()) {
+        host.WaitWhilePaused();
+        if (host.StopRequested()) {
             result = 0;
             break;
         }
@@ -132,26 +131,26 @@ int MixStreams(CStreamwright& converter, CTMuxer* output, int64_t fileCount, int
         if (packet->pts != AV_NOPTS_VALUE) packet->pts -= zero;
         if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero;
         lastPts = packet->pts;
-        converter.runningByteCount += packet->size;
-        if (packet->pts != AV_NOPTS_VALUE) converter.runningEndTime = packet->pts + packet->duration;
+        state.byteCount += packet->size;
+        if (packet->pts != AV_NOPTS_VALUE) state.endTime = packet->pts + packet->duration;
         int64_t outputNumber = OutputNumberOf(files[fileIndex].selectedStreams, packet->stream_index);
         if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
-        if (kind != kinds.end() && kind->second == 1) ++videoPackets;
-        WriteToOutput(converter, output, static_cast<int32_t>(outputNumber), packet.get());
+        if (kind != kinds.end() && kind->second == StreamKind::kVideo) ++videoPackets;
+        WriteToOutput(host, output, static_cast<int32_t>(outputNumber), packet.get());
         packet.Unref();
         for (auto& slot : slots)
             if (slot.needsPacket) slot.reader->ReadNext();
         if (timed) {
-            int32_t percent = PercentOf(static_cast<double>(converter.runningEndTime), static_cast<double>(longest), 100.0);
+            int32_t percent = PercentOf(static_cast<double>(state.endTime), static_cast<double>(longest), 100.0);
             if (percent > lastPercent) {
-                converter.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+                host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
                 lastPercent = percent;
             }
         }
     }
-    converter.Notify(KX_NOTIFY_CLIP_END, nullptr, 0);
+    host.Notify(KX_NOTIFY_CLIP_END, nullptr, 0);
     return result;
 }
 

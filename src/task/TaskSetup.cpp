@@ -1,6 +1,5 @@
-// Task set-up: merge groups (CheckMerge) and the outputs of a task (PrepareTask).
-#include "api/CMergeLossCopyCheckInfo.h"
-#include "api/CStreamwright.h"
+#include "task/TaskSetup.h"
+
 #include "input/DemuxerHolder.h"
 #include "task/CopySteps.h"
 #include "task/OutputRefusal.h"
@@ -16,10 +15,20 @@ namespace kx {
 
 namespace {
 
-// A BSTR output name, freed on scope exit.
+// An output's name as the host is told it; value is null when it has none.
+// Pinned in place: value points into text.
 struct OutputName {
-    BSTR value = nullptr;
-    ~OutputName() { SysFreeString(value); }
+    OutputName(const TaskSession& session, int64_t fileId, int64_t outputIndex) {
+        OutputNameAnswer answer = session.OutputName(fileId, outputIndex);
+        if (answer.refusal != NameRefusal::kNone) return;
+        text = std::move(answer.name);
+        value = text.c_str();
+    }
+    OutputName(const OutputName&) = delete;
+    OutputName& operator=(const OutputName&) = delete;
+
+    std::u16string text;
+    const char16_t* value = nullptr;
 };
 
 void NumberStreams(FileRecord& file) {
@@ -32,21 +41,25 @@ bool NeedsNumbers(FileRecord& file) {
 
 }  // namespace
 
-IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
-    mergeGroups_.clear();
+TaskSetup::TaskSetup(TaskSession& session, TaskHost& host)
+    : session_(session), host_(host), files_(session.Files()), outputOptions_(session.OutputOptions()) {}
+
+void TaskSetup::GroupForMerge() {
+    std::vector<std::vector<int64_t>>& groups = session_.MergeGroups();
+    groups.clear();
     if (files_.empty()) {
         LogFormat(u"ADD SUCCESS FILE NUM = 0 \n", 0);
-    } else if (taskType_ == KX_TASK_MERGE) {
+    } else if (session_.Kind() == TaskKind::kMerge) {
         for (auto& file : files_) {
             bool placed = false;
-            for (auto& group : mergeGroups_) {
-                FileRecord* reference = FindFile(group.front());
+            for (auto& group : groups) {
+                FileRecord* reference = session_.FindFile(group.front());
                 if (!reference) continue;
                 if (group.size() == 1 && NeedsNumbers(*reference)) NumberStreams(*reference);
                 if (reference->selectedStreams.size() != file.selectedStreams.size()) continue;
                 ITAnalyze* referenceAnalyze = AnalyzeOf(*reference);
                 ITAnalyze* fileAnalyze = AnalyzeOf(file);
-                bool comparable = reference->demuxer && reference->demuxer->mediaInfo;
+                bool comparable = reference->input && reference->input->mediaInfo;
                 size_t matches = 0;
                 for (auto& a : reference->selectedStreams) {
                     DescriptionPtr da = DescribeStream(referenceAnalyze, a.streamIndex);
@@ -64,35 +77,29 @@ IMerge_LossCopy_Check_Info* CStreamwright::CheckMerge() {
                     break;
                 }
             }
-            if (!placed) mergeGroups_.push_back({file.fileId});
+            if (!placed) groups.push_back({file.fileId});
         }
-        if (!mergeGroups_.empty() && mergeGroups_.back().size() == 1) {
-            FileRecord* reference = FindFile(mergeGroups_.back().front());
+        if (!groups.empty() && groups.back().size() == 1) {
+            FileRecord* reference = session_.FindFile(groups.back().front());
             if (reference && NeedsNumbers(*reference)) NumberStreams(*reference);
         }
     }
-    if (!mergeCheckResult_) mergeCheckResult_ = CMergeLossCopyCheckInfo::Create();
-    if (!mergeCheckResult_) return nullptr;
-    mergeCheckResult_->AddRef();
-    mergeCheckResult_->Fill(mergeGroups_);
-    return mergeCheckResult_;
 }
 
-HRESULT CStreamwright::PrepareTask() {
-    ClearFailure();
-    switch (taskType_) {
-    case KX_TASK_SPLIT:
+HRESULT TaskSetup::PrepareTask() {
+    if (!session_.Kind()) return KX_S_OK;
+    switch (*session_.Kind()) {
+    case TaskKind::kSplit:
         return PrepareSplit();
-    case KX_TASK_MERGE:
+    case TaskKind::kMerge:
         return PrepareMerge();
-    case KX_TASK_STREAM_MIX:
+    case TaskKind::kStreamMix:
         return PrepareStreamMix();
-    default:
-        return KX_S_OK;
     }
+    return KX_S_OK;
 }
 
-bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
+bool TaskSetup::OutputIsNoInput(const std::u16string& name) {
     for (const auto& file : files_) {
         if (!IsSameFile(name, file.path)) continue;
         OutputFailure failure;
@@ -105,7 +112,7 @@ bool CStreamwright::OutputIsNoInput(const std::u16string& name) {
     return true;
 }
 
-bool CStreamwright::OutputNameUsable(const std::u16string& name) {
+bool TaskSetup::OutputNameUsable(const std::u16string& name) {
     WriteStatus usable = PartialFile::CheckName(name, outputOptions_);
     if (!usable.ok()) {
         FailTask(usable.failure());
@@ -114,18 +121,17 @@ bool CStreamwright::OutputNameUsable(const std::u16string& name) {
     return OutputIsNoInput(name);
 }
 
-bool CStreamwright::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
+bool TaskSetup::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
     if (!OutputIsNoInput(name)) return false;
     if (muxer.WriteHeader() >= 0) return true;
     if (const OutputFailure* failure = muxer.Failure()) FailTask(*failure);
     return false;
 }
 
-HRESULT CStreamwright::PrepareSplit() {
+HRESULT TaskSetup::PrepareSplit() {
     for (auto& file : files_) {
         for (size_t j = 0; j < file.clips.size(); ++j) {
-            OutputName name;
-            GetOutputFileName(file.fileId, static_cast<int64_t>(j), &name.value);
+            OutputName name(session_, file.fileId, static_cast<int64_t>(j));
             file.clips[j].outputName = name.value ? name.value : u"";
             file.clips[j].outputDue = false;
             file.clips[j].outputComplete = false;
@@ -142,7 +148,7 @@ HRESULT CStreamwright::PrepareSplit() {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
+HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     const char16_t* name = clip.outputName.empty() ? nullptr : clip.outputName.c_str();
     ITAnalyze* analyze = AnalyzeOf(file);
@@ -165,7 +171,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     for (const auto& stream : file.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
@@ -181,7 +187,7 @@ HRESULT CStreamwright::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
+HRESULT TaskSetup::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (clip.outputName.empty()) {
         LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
@@ -197,7 +203,7 @@ HRESULT CStreamwright::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     return KX_S_OK;
 }
 
-bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
+bool TaskSetup::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (!clip.outputDue) return true;
     clip.outputDue = false;
@@ -213,14 +219,13 @@ bool CStreamwright::OpenDueClipOutput(FileRecord& file, size_t clipIndex) {
     return false;
 }
 
-HRESULT CStreamwright::PrepareMerge() {
+HRESULT TaskSetup::PrepareMerge() {
     // One shared output on the first clip of the first file. Files without
     // clips are copied whole: they get that clip now rather than in the run.
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
     FileRecord& first = files_.front();
-    OutputName name;
-    GetOutputFileName(first.fileId, 0, &name.value);
+    OutputName name(session_, first.fileId, 0);
     ITAnalyze* analyze = AnalyzeOf(first);
     InitMediaKernel();
     MuxerPtr muxer(new CTMuxer());
@@ -240,7 +245,7 @@ HRESULT CStreamwright::PrepareMerge() {
     for (const auto& stream : first.selectedStreams) {
         DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s,streamid = %d \n", first.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
@@ -259,7 +264,7 @@ HRESULT CStreamwright::PrepareMerge() {
     return KX_S_OK;
 }
 
-HRESULT CStreamwright::PrepareStreamMix() {
+HRESULT TaskSetup::PrepareStreamMix() {
     if (files_.empty()) return KX_E_FAIL;
     for (auto& file : files_) EnsureDefaultClip(file);
     for (const auto& file : files_) {
@@ -267,8 +272,7 @@ HRESULT CStreamwright::PrepareStreamMix() {
         FailTask(NoStreamRefusal(file.path));  // every file gives its first stream
         return KX_S_FALSE;
     }
-    OutputName name;
-    GetOutputFileName(0, 0, &name.value);
+    OutputName name(session_, 0, 0);
     int64_t counter = 0;
     for (auto& file : files_) {
         if (file.selectedStreams.size() > 1)
@@ -314,7 +318,7 @@ HRESULT CStreamwright::PrepareStreamMix() {
         const SelectedStream& stream = file.selectedStreams.front();
         DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, description->mediaType);
+        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
             LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));

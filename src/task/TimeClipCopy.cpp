@@ -15,7 +15,7 @@ namespace kx {
 
 std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams) {
     std::map<int, bool> flags;
-    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == 1;
+    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == StreamKind::kVideo;
     return flags;
 }
 
@@ -24,16 +24,17 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
         control->Rewind();
         return;
     }
-    control->Seek(static_cast<double>(bounds.start) / 10'000'000.0, bounds.anyFrame ? kSeekAny : kSeekBackwardKey, -1);
+    const SeekMode mode = bounds.anyFrame ? SeekMode::kAny : SeekMode::kBackwardKey;
+    control->Seek(static_cast<double>(bounds.start) / 10'000'000.0, mode, -1);
     EnsureHeldSample(control);
 }
 
-ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, ClipGate& gate,
+ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& gate,
                          const ClipCounters& counters, const std::function<void(AVPacket*)>& write) {
     EnginePacket packet;
     EnginePacket held;
     for (;;) {
-        NextPacket next = TakeNextPacket(converter, control, packet.get(), counters);
+        NextPacket next = TakeNextPacket(host, control, packet.get(), counters);
         if (next == NextPacket::kStopped) return ClipOutcome::kStopped;
         if (next == NextPacket::kRanOut) return ClipOutcome::kRanOut;
         switch (gate.Judge(packet.get())) {
@@ -58,7 +59,7 @@ ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, Cl
     }
 }
 
-int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control, const ClipBounds& bounds,
+int64_t ClipLeadBeforeStart(TaskHost& host, ITDemuxerControl* control, const ClipBounds& bounds,
                             const std::map<int, bool>& streams, const ClipCounters& counters) {
     // Past this decoding time nothing that comes later reaches before the start.
     constexpr int64_t kScanLimit = 10 * 10'000'000LL;
@@ -68,7 +69,7 @@ int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control,
     std::set<int> reached;  // streams that got to the clip's start
     EnginePacket packet;
     while (reached.size() < streams.size()) {
-        if (TakeNextPacket(converter, control, packet.get(), counters) != NextPacket::kGot) break;
+        if (TakeNextPacket(host, control, packet.get(), counters) != NextPacket::kGot) break;
         const PacketFate fate = gate.Judge(packet.get());
         if (fate == PacketFate::kClipDone) break;
         const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;

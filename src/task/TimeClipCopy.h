@@ -14,7 +14,7 @@ struct AVPacket;
 
 namespace kx {
 
-class CStreamwright;
+class TaskHost;
 class ITDemuxerControl;
 
 enum class ClipOutcome { kStopped, kRanOut, kEnded };
@@ -30,7 +30,7 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
 // Reads packets and hands those the gate lets through to `write` (times not
 // yet re-based); ends when the gate says the clip is done, the input runs out
 // or the host stops the task.
-ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, ClipGate& gate,
+ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& gate,
                          const ClipCounters& counters, const std::function<void(AVPacket*)>& write);
 
 // How far before its start a clip reaches, 0 or more: pictures hidden by an
@@ -38,7 +38,7 @@ ClipOutcome CopyTimeClip(CStreamwright& converter, ITDemuxerControl* control, Cl
 // counts less its first packet's duration, as sound may overlap a join by
 // one packet. Reads from where the reader stands (after PositionForTimeClip)
 // and leaves it past the clip's start: position it again before copying.
-int64_t ClipLeadBeforeStart(CStreamwright& converter, ITDemuxerControl* control, const ClipBounds& bounds,
+int64_t ClipLeadBeforeStart(TaskHost& host, ITDemuxerControl* control, const ClipBounds& bounds,
                             const std::map<int, bool>& streams, const ClipCounters& counters);
 
 }  // namespace kx

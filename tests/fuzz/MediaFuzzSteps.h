@@ -109,7 +109,8 @@ inline void ReadPackets(kx::ITDemuxerControl* control, bool seekBack) {
         }
         const kx::InputEnd end = control->GetInputEnd();
         if (end.kind == kx::InputEndKind::kEarly) KX_FUZZ_CHECK(end.reachedTicks < end.expectedTicks);
-        if (pass == 0 && seekBack) control->Seek(static_cast<double>(last > 0 ? last : 0) / 2e7, 0, -1);
+        if (pass == 0 && seekBack)
+            control->Seek(static_cast<double>(last > 0 ? last : 0) / 2e7, kx::SeekMode::kBackwardKey, -1);
     }
     av_packet_free(&packet);
 }

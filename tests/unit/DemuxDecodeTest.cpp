@@ -117,7 +117,7 @@ TEST(DemuxDecode, SeekThenDecodeGivesTheKeyPicture) {
     auto* control = demuxer->GetControl();
     ASSERT_EQ(DecodeAll(control).size(), 250u);  // to the end, then back
     for (double seconds : {3.0, 6.5, 0.0}) {
-        EXPECT_EQ(control->Seek(seconds, 0, 0), 1) << seconds;
+        EXPECT_EQ(control->Seek(seconds, kx::SeekMode::kBackwardKey, 0), 1) << seconds;
         auto pictures = DecodeAll(control);
         size_t first = static_cast<size_t>(std::ceil(seconds)) * 25;
         ASSERT_EQ(pictures.size(), 250 - first) << seconds;

@@ -128,7 +128,7 @@ TEST(DemuxMultiReader, SeekAllStreamsVideoFirstThenAudioFollows) {
     auto* control = demuxer->GetControl();
     EXPECT_EQ(control->ReadNext(), 1);
     for (double seconds : {4.2, 10.0, 0.0, 7.0}) {
-        EXPECT_GE(control->Seek(seconds, 0, -1), 0) << seconds;
+        EXPECT_GE(control->Seek(seconds, kx::SeekMode::kBackwardKey, -1), 0) << seconds;
         kx::SampleInfo video, sound;
         auto* videoReader = Multi(demuxer).Readers().at(0).reader->GetControl();
         if (seconds >= 10.0) {  // past the last key frame (9 s): the video reader holds nothing
@@ -156,15 +156,15 @@ TEST(DemuxMultiReader, SeekSingleStreamAndAudioOnlyFile) {
     std::string path = Fixture("h264_aac.mp4");
     auto demuxer = OpenMulti(path, {0, 1});
     auto* control = demuxer->GetControl();
-    EXPECT_EQ(control->Seek(3.0, 0, 5), -1);
-    EXPECT_EQ(control->Seek(3.0, 0, 0), 1);
+    EXPECT_EQ(control->Seek(3.0, kx::SeekMode::kBackwardKey, 5), -1);
+    EXPECT_EQ(control->Seek(3.0, kx::SeekMode::kBackwardKey, 0), 1);
     kx::SampleInfo info;
     ASSERT_EQ(Multi(demuxer).Readers().at(0).reader->GetControl()->GetSampleInfo(&info), 1);
     EXPECT_EQ(info.pts, 30'000'000);
 
     // Without video the audio goes to the asked time, a little before it.
     auto audioOnly = OpenMulti(path, {1});
-    EXPECT_GE(audioOnly->GetControl()->Seek(6.0, 0, -1), 0);
+    EXPECT_GE(audioOnly->GetControl()->Seek(6.0, kx::SeekMode::kBackwardKey, -1), 0);
     ASSERT_EQ(audioOnly->GetControl()->GetSampleInfo(&info), 1);
     EXPECT_LE(info.pts, 60'000'000);
     EXPECT_GE(info.pts, 35'000'000);
@@ -185,7 +185,7 @@ TEST(DemuxMultiReader, CheckSeekable) {
     ASSERT_EQ(empty->Open(u"whatever.mp4", 0), 0);
     ASSERT_EQ(empty->StartDemuxer(), 0);
     EXPECT_EQ(empty->GetControl()->CheckSeekable(-1), -1);
-    EXPECT_EQ(empty->GetControl()->Seek(1.0, 0, -1), -1);
+    EXPECT_EQ(empty->GetControl()->Seek(1.0, kx::SeekMode::kBackwardKey, -1), -1);
     EXPECT_EQ(empty->GetControl()->ReadNext(), 0);
     EXPECT_EQ(empty->GetControl()->GetPacket(nullptr), 0);
     EXPECT_EQ(empty->GetControl()->GetDecodedFrame(), nullptr);

@@ -104,7 +104,7 @@ TEST(DemuxProgramStream, SeekHoldsTheKeyFrameWhole) {
         AVPacket* packet = av_packet_alloc();
         for (const auto& [pts, size] : keySizes) {
             const double seconds = static_cast<double>(pts) / 1e7;
-            ASSERT_GE(control->Seek(seconds, 0, -1), 0) << c.name << " at " << seconds;
+            ASSERT_GE(control->Seek(seconds, kx::SeekMode::kBackwardKey, -1), 0) << c.name << " at " << seconds;
             ASSERT_EQ(control->GetPacket(packet), 1) << c.name << " at " << seconds;
             EXPECT_TRUE(packet->flags & AV_PKT_FLAG_KEY) << c.name << " at " << seconds;
             EXPECT_EQ(packet->pts, pts) << c.name << " at " << seconds;

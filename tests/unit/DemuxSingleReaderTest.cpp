@@ -186,7 +186,7 @@ TEST(DemuxSingleReader, VideoSeekLandsOnFirstKeyFrameAtOrAfterTarget) {
             int64_t want = INT64_MIN;
             for (int64_t k : keys)
                 if (k > target - 10000) { want = k; break; }
-            int result = control->Seek(seconds, 0, -1);  // -1: the video stream
+            int result = control->Seek(seconds, kx::SeekMode::kBackwardKey, -1);  // -1: the video stream
             EXPECT_GE(result, 0) << file << " " << seconds;
             kx::SampleInfo info;
             ASSERT_EQ(control->GetSampleInfo(&info), 1) << file << " " << seconds;
@@ -202,7 +202,7 @@ TEST(DemuxSingleReader, VideoSeekLandsOnFirstKeyFrameAtOrAfterTarget) {
             av_packet_free(&packet);
         }
         // Past the last key frame: nothing is held, and the reader is not ended.
-        control->Seek(double(keys.back()) / 1e7 + 0.5, 0, 0);
+        control->Seek(double(keys.back()) / 1e7 + 0.5, kx::SeekMode::kBackwardKey, 0);
         EXPECT_EQ(control->HasSample(), 0) << file;
         EXPECT_EQ(control->IsEndOfStream(), 0);
     }
@@ -214,7 +214,7 @@ TEST(DemuxSingleReader, AudioSeekAndBadSeekTargets) {
     auto reader = OpenSingle(path, {1});
     ASSERT_NE(reader, nullptr);
     auto* control = reader->GetControl();
-    EXPECT_EQ(control->Seek(4.0, 2, 1), 1);  // any packet: the first at or after 4 s
+    EXPECT_EQ(control->Seek(4.0, kx::SeekMode::kAny, 1), 1);  // any packet: the first at or after 4 s
     kx::SampleInfo info;
     ASSERT_EQ(control->GetSampleInfo(&info), 1);
     int64_t want = 0;
@@ -222,14 +222,14 @@ TEST(DemuxSingleReader, AudioSeekAndBadSeekTargets) {
         if (p.dts >= 40'000'000) { want = p.pts; break; }
     EXPECT_EQ(info.pts, want);
     EXPECT_EQ(info.mediaType, kx::kMediaAudio);
-    EXPECT_EQ(control->Seek(4.0, 0, 0), -1);  // stream 0 is not selected
-    EXPECT_EQ(control->Seek(std::nan(""), 0, 1), -1);
-    EXPECT_GE(control->Seek(1e300, 0, 1), -1000000);  // absurd but harmless
-    EXPECT_GE(control->Seek(-1e300, 2, -1), 0);
+    EXPECT_EQ(control->Seek(4.0, kx::SeekMode::kBackwardKey, 0), -1);  // stream 0 is not selected
+    EXPECT_EQ(control->Seek(std::nan(""), kx::SeekMode::kBackwardKey, 1), -1);
+    EXPECT_GE(control->Seek(1e300, kx::SeekMode::kBackwardKey, 1), -1000000);  // absurd but harmless
+    EXPECT_GE(control->Seek(-1e300, kx::SeekMode::kAny, -1), 0);
     kx::CTSingleTDemuxer empty;
     ASSERT_EQ(empty.Open(kxtest::Wide(path).c_str(), 0), 0);
     ASSERT_EQ(empty.StartDemuxer(), 0);
-    EXPECT_EQ(empty.GetControl()->Seek(1.0, 0, -1), -1);  // no stream selected
+    EXPECT_EQ(empty.GetControl()->Seek(1.0, kx::SeekMode::kBackwardKey, -1), -1);  // no stream selected
 }
 
 TEST(DemuxSingleReader, CheckSeekableProbesOnceAndReturnsToTheStart) {

@@ -19,8 +19,8 @@ namespace {
 
 const FileMediaInfo* ReaderInfo(IStreamwright* converter, int64_t id) {
     kx::FileRecord* file = static_cast<kx::CStreamwright*>(converter)->FindFile(id);
-    if (!file || !file->demuxer || !file->demuxer->mediaInfo) return nullptr;
-    return file->demuxer->mediaInfo->GetMediainfo();
+    if (!file || !file->input || !file->input->mediaInfo) return nullptr;
+    return file->input->mediaInfo->GetMediainfo();
 }
 
 // Equal contents, every array and extra-data block in memory of its own.

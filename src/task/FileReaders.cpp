@@ -1,0 +1,20 @@
+#include "task/FileReaders.h"
+
+#include "input/DemuxerHolder.h"
+#include "input/ITDemuxer.h"
+
+namespace kx {
+
+ITDemuxer* DemuxerOf(const FileRecord& file) { return file.input ? file.input->demuxer : nullptr; }
+
+ITDemuxerControl* ControlOf(const FileRecord& file) {
+    ITDemuxer* demuxer = DemuxerOf(file);
+    return demuxer ? demuxer->GetControl() : nullptr;
+}
+
+ITAnalyze* AnalyzeOf(const FileRecord& file) {
+    ITDemuxer* demuxer = DemuxerOf(file);
+    return demuxer ? demuxer->GetAnalyze() : nullptr;
+}
+
+}  // namespace kx

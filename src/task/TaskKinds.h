@@ -1,0 +1,27 @@
+// The kinds the task layer tells apart. The host's numbers for them are
+// translated in the api layer, the demux layer's media types here.
+#pragma once
+
+#include <cstdint>
+
+namespace kx {
+
+// What a selected stream or an output stream carries. kOther: a stream that
+// is copied but neither cut nor counted as picture or sound (subtitles, or a
+// kind a host named that this library does not know).
+enum class StreamKind { kVideo, kAudio, kOther };
+
+// How a clip is measured: a time range in ticks, or a byte count.
+enum class ClipKind { kTime, kSize };
+
+enum class TaskKind { kSplit, kMerge, kStreamMix };
+
+// Where cuts may fall: exactly (a time clip at any picture, a size clip at
+// its byte offset), or on key frames (a size clip's start is then a time in
+// seconds).
+enum class CutPlacement { kExact, kKeyFrame };
+
+// The kind of a stream from the demux layer's media type.
+StreamKind StreamKindOfMediaType(int32_t mediaType);
+
+}  // namespace kx
