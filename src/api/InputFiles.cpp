@@ -11,6 +11,7 @@
 #include "platform/Thread.h"
 #include "platform/WideString.h"
 #include "task/FileReaders.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -23,7 +24,7 @@ constexpr int kCompressedPackets = 0;  // decode mode of a task's demuxers
 DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, int decodeMode) {
     DemuxerHolder* raw = nullptr;
     if (CreateDemuxerHolder(&raw) < 0 || !raw) {
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"CreateDemuxer failed");
+        LogFormat(legacy::kError, u"CreateDemuxer failed");
         return nullptr;
     }
     DemuxerHolderPtr holder(raw);
@@ -32,7 +33,7 @@ DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, in
         const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
         LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
         NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        LogFormat(legacy::kError, u"OpenDemuxer failed");
         return nullptr;
     }
     return holder;
@@ -41,11 +42,11 @@ DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, in
 int64_t CStreamwright::AddFile(BSTR path) {
     if (!path) return static_cast<int64_t>(KX_E_POINTER);
     size_t length = WideLength(path);
-    if (length > kMaxFilePath) LogFormat(u"FILE LEN Greater than the MAX_FILE_PATH_LOSS_KX 2048 \n");
+    if (length > kMaxFilePath) LogFormat(legacy::kPathTooLong);
     int64_t id = g_nextFileId.fetch_add(1);
     if (length >= kMaxFilePath) {
         // The record holds 2047 characters and a terminator: a longer path is refused, not cut.
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        LogFormat(legacy::kError, u"OpenDemuxer failed");
         return -1;
     }
     FileRecord record;
@@ -78,7 +79,7 @@ HRESULT CStreamwright::OpenStream(int64_t fileId, int32_t streamIndex, int32_t k
         file->selectedStreams.push_back(stream);
         return KX_S_OK;
     }
-    LogFormat(u"OpenStream FileName = %s,StreamIndex = %d \n", file->path.c_str(), streamIndex);
+    LogFormat(legacy::kOpenStream, file->path.c_str(), streamIndex);
     return KX_S_FALSE;
 }
 

@@ -6,6 +6,7 @@
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
 #include "task/FileReaders.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -70,7 +71,7 @@ HRESULT CStreamwright::GetFileKeyFrameIndex(int64_t fileId, KeyFrameList** list)
             break;
         }
     }
-    LogFormat(u" GetFileKeyFrameIndex 1");
+    LogFormat(legacy::kKeyFrameIndex);
     file->keyFrameCount = 0;
     file->keyFrames.clear();
     KeyFrameList* hostList = list ? *list : nullptr;

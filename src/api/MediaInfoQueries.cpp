@@ -8,6 +8,7 @@
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
 #include "input/CTMediaInfo.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -18,11 +19,11 @@ constexpr int kDecodedFrames = 1;  // decode mode of a stream object's demuxer
 ILossCopyMediaInfo* CStreamwright::GetFileMediaInfo(int64_t fileId) {
     FileRecord* file = FindFile(fileId);
     if (!file || !file->input) return nullptr;
-    LogFormat(u"GetFileMediaInfo begin\n");
+    LogFormat(legacy::kMediaInfoBegin);
     CTMediaInfo* reader = file->input->mediaInfo;
     const FileMediaInfo* info = reader ? reader->GetMediainfo() : nullptr;
     CLossCopyMediaInfo* object = CLossCopyMediaInfo::Create(info);  // comes with the caller's reference
-    LogFormat(u"GetFileMediaInfo end\n");
+    LogFormat(legacy::kMediaInfoEnd);
     return object;
 }
 
@@ -40,13 +41,13 @@ HRESULT CStreamwright::GetStream(int64_t fileId, int32_t streamIndex, int32_t ki
     // The stream object reads through a demuxer of its own.
     DemuxerHolder* holder = nullptr;
     if (CreateDemuxerHolder(&holder) < 0 || !holder) {
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"CreateDemuxer failed");
+        LogFormat(legacy::kError, u"CreateDemuxer failed");
         return KX_E_FAIL;
     }
     // A reader that cannot open the file still makes a stream object, which
     // then reads nothing.
     if (OpenHolderSource(holder, InputSource::File(file->path, inputPolicy_), kDecodedFrames).Failed())
-        LogFormat(u"Remuxion Error::%s Error!\r\n", u"OpenDemuxer failed");
+        LogFormat(legacy::kError, u"OpenDemuxer failed");
     if (holder->demuxer) {
         holder->demuxer->AddStream(streamIndex);
         holder->demuxer->StartDemuxer();

@@ -12,6 +12,7 @@ extern "C" {
 #include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
 #include "platform/WideString.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -58,7 +59,7 @@ size_t CodecNameTableSize() { return g_built.load(std::memory_order_acquire) ? g
 
 int GetCodecShortName(int32_t codecId, char16_t* buffer) {
     if (!avcodec_find_encoder(ToLibraryCodecId(codecId)))
-        LogFormat(u"[warn] output found internal encoder[%d] error\n", codecId);
+        LogFormat(legacy::kUnknownOutputCodec, codecId);
     const CodecNameEntry* entry = FindCodecNameEntry(codecId);
     if (!entry || !buffer) return 0;
     WideCopy(buffer, kCodecNameLength, entry->shortName);

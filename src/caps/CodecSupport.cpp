@@ -10,11 +10,12 @@ extern "C" {
 #include "caps/CodecNameTable.h"
 #include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
+#include "platform/LegacyLogLines.h"
 
 extern "C" KX_EXPORT int32_t IsCodecSupport(int32_t codecId) {
     if (codecId == 0) return 0;
     if (!avcodec_find_encoder(kx::ToLibraryCodecId(codecId))) {
-        LogFormat(u"[warn] input found internal encoder[%d] error\n", codecId);
+        LogFormat(kx::legacy::kUnknownInputCodec, codecId);
         return 0;
     }
     const kx::CodecNameEntry* entry = kx::FindCodecNameEntry(codecId);

@@ -9,6 +9,7 @@
 #include "platform/KX_Log.h"
 #include "output/MediaStreamPair.h"
 #include "platform/WideString.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -54,7 +55,7 @@ CXml_Lossless_CheckInfos::Answer CXml_Lossless_CheckInfos::Check(FormatQuery* qu
     const Answer answer = Judge(query);
     if (query && answer.refused >= 0) {
         const std::u16string codecText(FieldView(query->codecNames[answer.refused], kFormatQueryNameLength));
-        LogFormat(u"CXml_Lossless_CheckInfos::CheckFormat failed codecnum[%d] fcc[%s]",
+        LogFormat(legacy::kCodecNotListed,
                   static_cast<int32_t>(answer.listed), codecText.c_str());
     }
     return answer;
@@ -117,7 +118,7 @@ ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16
 
     CXml_Lossless_CheckInfos table;
     if (!table.Load(tablePath)) {
-        LogFormat(u"CXml_Lossless_CheckInfos::Load failed file[%s]\n", tablePath ? tablePath : u"");
+        LogFormat(legacy::kTableLoadFailed, tablePath ? tablePath : u"");
         table.Reset();
         verdict.refusal = ContainerRefusal::kNoTable;
         return verdict;

@@ -16,6 +16,7 @@ extern "C" {
 #include "output/AnnexBFilter.h"
 #include "output/BackgroundFileWriter.h"
 #include "platform/WideString.h"
+#include "platform/LegacyLogLines.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ int32_t CTMuxer::OpenMuxer(const char16_t* fileName, const kx::MediaStreamPair* 
     kx::BuildCodecNameTable();
     verdict_ = kx::CheckContainer(fileName, pair);
     if (!fileName || !verdict_.accepted()) {
-        LogText(u"CTMuxer::OpenMuxer CHECKMuxerValid failed\n");
+        LogText(kx::legacy::kContainerRefused);
         return -1;
     }
     // The whole name is kept; WriteHeader refuses one too long for the library.

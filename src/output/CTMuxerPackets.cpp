@@ -11,6 +11,7 @@ extern "C" {
 #include "output/AnnexBFilter.h"
 #include "output/CTMuxer.h"
 #include "output/PacketEdits.h"
+#include "platform/LegacyLogLines.h"
 
 int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     if (failure_) return -1;
@@ -104,7 +105,7 @@ bool CTMuxer::BringH264IntoContainerForm(AVPacket* packet, int* error) {
     const bool lengthPrefixed = kx::IsLengthPrefixChain(packet->data, size);
     const bool fourByteStart = !lengthPrefixed && kx::BeginsWithFourByteStartCode(packet->data, size);
     const bool threeByteStart = !lengthPrefixed && !fourByteStart && kx::BeginsWithThreeByteStartCode(packet->data, size);
-    if (threeByteStart) LogFormat(u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n", packet->size);
+    if (threeByteStart) LogFormat(kx::legacy::kThreeByteStartCode, packet->size);
 
     if (StoresLengthPrefixes()) {
         if (!fourByteStart && !threeByteStart) return true;

@@ -13,6 +13,7 @@ extern "C" {
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
 #include "input/CTMediaInfo.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -34,7 +35,7 @@ int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) 
 int64_t OutputNumberOf(const std::vector<SelectedStream>& streams, int64_t sourceIndex) {
     for (const auto& stream : streams)
         if (stream.streamIndex == sourceIndex) return stream.outputNumber;
-    LogText(u"dont't find demuxindx to  muxindx ,then crash the app \n");
+    LogText(legacy::kNoOutputStream);
     return -1;
 }
 
@@ -57,15 +58,15 @@ ITDemuxerControl* BeginClip(const TaskCursor* cursor, const char16_t* path, bool
                             const ClipRange& range) {
     int32_t clipNumber = static_cast<int32_t>(cursor->clipIndex);
     if (!hasOutput) {
-        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        LogFormat(legacy::kClipNoOutput, path, clipNumber);
         return nullptr;
     }
     ITDemuxerControl* control = holder && holder->demuxer ? holder->demuxer->GetControl() : nullptr;
     if (!control) {
-        LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,clipnum = %d \n", path, clipNumber);
+        LogFormat(legacy::kClipNoReader, path, clipNumber);
         return nullptr;
     }
-    LogFormat(u" Begin Spliter clip num = %I64d ,clipbegintime = %I64d, clipName = %s \n", cursor->clipIndex,
+    LogFormat(legacy::kClipBegin, cursor->clipIndex,
               range.start, path);
     return control;
 }
@@ -75,14 +76,14 @@ NextPacket TakeNextPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* p
     host.WaitWhilePaused();
     if (host.StopRequested()) return NextPacket::kStopped;
     if (control->GetPacket(packet)) return NextPacket::kGot;
-    LogFormat(u"Can't get CompressFrame exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
+    LogFormat(legacy::kTimeClipInputEnded,
               counters.lastPts, counters.videoPackets);
     return NextPacket::kRanOut;
 }
 
 bool SizeClipEndReached(const ClipTask& clip, const ClipCounters& counters) {
     if (counters.bytes < clip.range.length) return false;
-    LogFormat(u"exit,cliptype = SIZE ,and nClipSize = %I64d ,lastpackpts = %I64d \n", counters.bytes, counters.lastPts);
+    LogFormat(legacy::kSizeClipEnded, counters.bytes, counters.lastPts);
     return true;
 }
 

@@ -15,6 +15,7 @@ extern "C" {
 #include "task/OutputSteps.h"
 #include "platform/KX_Log.h"
 #include "output/CTMuxer.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -99,7 +100,7 @@ ClipOutcome CopySizeClip(TaskHost& host, MergeState& state, ITDemuxerControl* co
 }  // namespace
 
 int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
-    LogText(u"\n\n ++++++++++++++ Merge Clip  Begin  +++++++++++++++ \n\n");
+    LogText(legacy::kMergeClipBegin);
     TaskCursor* cursor = job.cursor;
     const FileRecord* file = job.file;
     const ClipTask& clip = *job.clip;
@@ -133,7 +134,7 @@ int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
     // Routes a packet to its output stream and writes it; true for video.
     auto route = [&](AVPacket* p) {
         int64_t outputNumber = OutputNumberOf(streams, p->stream_index);
-        if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
+        if (outputNumber == -1) LogFormat(legacy::kPacketWithoutOutput, p->stream_index);
         p->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
         bool video = kind != kinds.end() && kind->second == StreamKind::kVideo;

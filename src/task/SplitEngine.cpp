@@ -15,6 +15,7 @@ extern "C" {
 #include "task/OutputSteps.h"
 #include "platform/KX_Log.h"
 #include "output/CTMuxer.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -74,7 +75,7 @@ int32_t PercentOf(double numerator, double denominator, double scale) {
 }
 
 int SplitClip(TaskHost& host, const SplitClipJob& job) {
-    LogText(u"++++++++++++++ Spliter Clip  Begin  +++++++++++++++ \n");
+    LogText(legacy::kSplitClipBegin);
     TaskCursor* cursor = job.cursor;
     FileRecord* file = job.file;
     const ClipTask& clip = *job.clip;

@@ -15,6 +15,7 @@ extern "C" {
 #include "task/StreamDescriptions.h"
 #include "platform/KX_Log.h"
 #include "output/CTMuxer.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -40,7 +41,7 @@ int64_t SelectPacket(std::vector<ReaderSlot>& slots, const char16_t* firstPath, 
             slot.hasPacket = true;
             slot.needsPacket = false;
         } else {
-            LogFormat(u"Can't get CompressFrame exit,FileName = %s ,and lastpackpts = %I64d ,writepacketnum = %I64d\n",
+            LogFormat(legacy::kMixInputEnded,
                       firstPath, lastPts, videoPackets);
             ++failures;
             slot.hasPacket = false;
@@ -61,23 +62,23 @@ int64_t SelectPacket(std::vector<ReaderSlot>& slots, const char16_t* firstPath, 
 
 int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
                int64_t longest) {
-    LogText(u"\n\n ++++++++++++++ Mix Stream   Begin  +++++++++++++++ \n\n");
+    LogText(legacy::kMixBegin);
     if (files.empty()) return 1;
     CTMuxer* output = state.output;
     const char16_t* firstPath = files.front().path.c_str();
     if (!output) {
-        LogFormat(u" clipmuxer is NULL,And spliter failed; filename = %s,stream mix num = %d \n", firstPath,
+        LogFormat(legacy::kMixNoOutput, firstPath,
                   static_cast<int32_t>(files.size()));
         return 1;
     }
     for (auto& file : files) {
         if (!ControlOf(file)) {
-            LogFormat(u" Demuxer is Null,And spliter failed; filename = %s,select stream num  = %d \n",
+            LogFormat(legacy::kMixNoReader,
                       file.path.c_str(), static_cast<int32_t>(file.selectedStreams.size()));
             return 1;
         }
         if (!file.clips.empty() && file.clips.front().kind == ClipKind::kTime)
-            LogFormat(u" Begin stream clip len = %I64d ,clipbegintime = %I64d, clipName = %s \n",
+            LogFormat(legacy::kMixClipBegin,
                       file.clips.front().range.length, file.clips.front().range.start, file.path.c_str());
     }
 
@@ -134,7 +135,7 @@ int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files
         state.byteCount += packet->size;
         if (packet->pts != AV_NOPTS_VALUE) state.endTime = packet->pts + packet->duration;
         int64_t outputNumber = OutputNumberOf(files[fileIndex].selectedStreams, packet->stream_index);
-        if (outputNumber == -1) LogFormat(u"packet stream index = %d \n", -1);
+        if (outputNumber == -1) LogFormat(legacy::kPacketWithoutOutput, packet->stream_index);
         packet->stream_index = static_cast<int>(outputNumber);
         auto kind = kinds.find(outputNumber);
         if (kind != kinds.end() && kind->second == StreamKind::kVideo) ++videoPackets;

@@ -10,6 +10,7 @@
 #include "output/CTMuxer.h"
 #include "platform/Thread.h"
 #include "platform/WideString.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -48,7 +49,7 @@ void TaskSetup::GroupForMerge() {
     std::vector<std::vector<int64_t>>& groups = session_.MergeGroups();
     groups.clear();
     if (files_.empty()) {
-        LogFormat(u"ADD SUCCESS FILE NUM = 0 \n", 0);
+        LogFormat(legacy::kNoFilesToMerge, 0);
     } else if (session_.Kind() == TaskKind::kMerge) {
         for (auto& file : files_) {
             bool placed = false;
@@ -159,7 +160,7 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
         StreamPairDescriptions pair = DescribeFirstTwoStreams(file, analyze);
         MediaStreamPair streams = pair.Pair();
         if (!name || muxer->OpenMuxer(name, &streams) < 0) {
-            LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name ? name : u"");
+            LogFormat(legacy::kOpenMuxerFailed, name ? name : u"");
             FailTask(name ? DescribeOutputRefusal(*muxer, clip.outputName, file.path) : UnnamedOutputRefusal());
             return KX_E_FAIL;
         }
@@ -173,14 +174,14 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
         if (description) clip.outputStreamKinds.emplace(stream.streamIndex, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
-            LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
+            LogFormat(legacy::kSplitStreamFailed, file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
             FailTask(DescribeOutputRefusal(*muxer, clip.outputName, file.path, stream.streamIndex));
             return KX_S_FALSE;
         }
     }
     if (!WriteOutputHeader(*muxer, clip.outputName)) {
-        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        LogFormat(legacy::kSplitHeaderFailed, file.path.c_str());
         return KX_S_FALSE;
     }
     clip.output = std::move(muxer);
@@ -190,12 +191,12 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
 HRESULT TaskSetup::CheckClipOutput(FileRecord& file, size_t clipIndex) {
     ClipTask& clip = file.clips[clipIndex];
     if (clip.outputName.empty()) {
-        LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", u"");
+        LogFormat(legacy::kOpenMuxerFailed, u"");
         FailTask(UnnamedOutputRefusal());
         return KX_E_FAIL;
     }
     if (!OutputNameUsable(clip.outputName)) {
-        LogFormat(u"SPLITER ADD STREAM FAILED ,FileName =%s \n", file.path.c_str());
+        LogFormat(legacy::kSplitHeaderFailed, file.path.c_str());
         return KX_S_FALSE;
     }
     clip.outputStreamKinds = file.clips.front().outputStreamKinds;
@@ -234,7 +235,7 @@ HRESULT TaskSetup::PrepareMerge() {
         StreamPairDescriptions pair = DescribeFirstTwoStreams(first, analyze);
         MediaStreamPair streams = pair.Pair();
         if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
-            LogFormat(u"OpenMuxer Failed ,taskFileName = %s \n", name.value ? name.value : u"");
+            LogFormat(legacy::kOpenMuxerFailed, name.value ? name.value : u"");
             FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, first.path) : UnnamedOutputRefusal());
             return KX_E_FAIL;
         }
@@ -247,7 +248,7 @@ HRESULT TaskSetup::PrepareMerge() {
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
         if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
-            LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s,streamid = %d \n", first.path.c_str(),
+            LogFormat(legacy::kMergeStreamFailed, first.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
             FailTask(DescribeOutputRefusal(*muxer, name.value, first.path, stream.streamIndex));
             failed = true;
@@ -257,7 +258,7 @@ HRESULT TaskSetup::PrepareMerge() {
     if (first.selectedStreams.empty()) FailTask(NoStreamRefusal(first.path));
     if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
     if (!WriteOutputHeader(*muxer, name.value)) {
-        LogFormat(u"MERGE ADD STREAM FAILED ,FileName =%s \n", first.path.c_str());
+        LogFormat(legacy::kMergeHeaderFailed, first.path.c_str());
         return KX_S_FALSE;
     }
     clip.output = std::move(muxer);
@@ -276,7 +277,7 @@ HRESULT TaskSetup::PrepareStreamMix() {
     int64_t counter = 0;
     for (auto& file : files_) {
         if (file.selectedStreams.size() > 1)
-            LogFormat(u"Loss Converter SteamMix ,every file seleting stream num must less than two \n",
+            LogFormat(legacy::kMixTooManyStreams,
                       static_cast<int32_t>(file.selectedStreams.size()));
         file.selectedStreams.front().outputNumber = counter++;
     }
@@ -289,7 +290,7 @@ HRESULT TaskSetup::PrepareStreamMix() {
     for (auto& file : files_) {
         ITAnalyze* analyze = AnalyzeOf(file);
         if (!analyze) {
-            LogFormat(u"Loss Converter SteamMix ,can't get ITAnalyze \n");
+            LogFormat(legacy::kMixNoAnalyze);
             continue;
         }
         held.push_back(DescribeFirstTwoStreams(file, analyze));
@@ -305,7 +306,7 @@ HRESULT TaskSetup::PrepareStreamMix() {
     MuxerPtr muxer(new CTMuxer());
     muxer->SetFileOptions(outputOptions_);
     if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
-        LogFormat(u"OpenMuxer Failed ,taskFileName = %ls \n", name.value ? name.value : u"");
+        LogFormat(legacy::kOpenMuxerFailed, name.value ? name.value : u"");
         const bool audioRefused = muxer->Verdict().refused == RefusedStream::kAudio;
         FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, audioRefused ? *audioSource : *videoSource)
                             : UnnamedOutputRefusal());
@@ -320,14 +321,14 @@ HRESULT TaskSetup::PrepareStreamMix() {
         int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
         if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
         if (added < 0) {
-            LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s,streamid = %d \n", file.path.c_str(),
+            LogFormat(legacy::kMixStreamFailed, file.path.c_str(),
                       static_cast<int32_t>(stream.streamIndex));
             FailTask(DescribeOutputRefusal(*muxer, name.value, file.path, stream.streamIndex));
             return KX_S_FALSE;
         }
     }
     if (!WriteOutputHeader(*muxer, name.value)) {
-        LogFormat(u"STREAMMIX ADD STREAM FAILED ,FileName =%s \n", files_.front().path.c_str());
+        LogFormat(legacy::kMixHeaderFailed, files_.front().path.c_str());
         return KX_S_FALSE;
     }
     clip.output = std::move(muxer);

@@ -10,6 +10,7 @@ extern "C" {
 
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
 
 namespace kx {
 
@@ -39,7 +40,7 @@ ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& ga
         if (next == NextPacket::kRanOut) return ClipOutcome::kRanOut;
         switch (gate.Judge(packet.get())) {
         case PacketFate::kClipDone:
-            LogFormat(u"exit,cliptype = time ,and lastpackpts = %I64d ,writepacketnum = %I64d\n", counters.lastPts,
+            LogFormat(legacy::kTimeClipEnded, counters.lastPts,
                       counters.videoPackets);
             packet.Unref();
             return ClipOutcome::kEnded;
