@@ -37,7 +37,7 @@ fi
 build=build-fuzz
 echo "== building the fuzz targets in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_WERROR=ON \
   > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
 ninja -C "$build" -j "$(nproc)"
 

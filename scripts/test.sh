@@ -16,7 +16,7 @@ jobs=$(nproc)
 build_and_test() {  # folder, ctest filter, cmake options...
   local dir=$1 filter=$2
   shift 2
-  cmake -S . -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  cmake -S . -B "$dir" -G Ninja -DKX_WERROR=ON "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
   ninja -C "$dir"
   local args=(--test-dir "$dir" --output-on-failure -j "$jobs")
   [ -n "$filter" ] && args+=(-R "$filter")

@@ -10,7 +10,7 @@
 
 typedef int32_t HRESULT;
 typedef struct { uint32_t d1; uint16_t d2, d3; uint8_t d4[8]; } Guid;
-typedef void* (*Slot)(void);
+typedef void (*Slot)(void); /* matches every slot type in a cast */
 typedef struct { Slot* vtbl; } Object;
 
 static const Guid kClsid = {0xB4BFC2EE, 0xD154, 0x4139, {0x99, 0x86, 0x07, 0xA6, 0xBC, 0xC5, 0xD3, 0xF5}};

@@ -47,7 +47,7 @@ SplitOutcome TrySplit(const std::string& input, const std::string& folder, ClipR
     LogCapture log;
     {
         GuardedConverter converter;
-        outcome.fileId = converter.AddFileWithStreams(input, {{0, 1}, {1, 2}});
+        outcome.fileId = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
         if (outcome.fileId >= 0) {
             outcome.keyFrames = converter.KeyFrameIndex(outcome.fileId, &outcome.keyFrameCount);
             if (sizeClip)
@@ -103,7 +103,7 @@ TEST(BadInputFiles, NullAndOverlongPathsAreRefused) {
     EXPECT_TRUE(log.Contains(u"FILE LEN Greater than the MAX_FILE_PATH_LOSS_KX 2048 \n"));
     EXPECT_TRUE(log.Contains(kOpenFailed));
     // Unknown ids: "not found", no crash.
-    EXPECT_EQ(converter->OpenStream(123456, 0, 1), KX_S_FALSE);
+    EXPECT_EQ(converter->OpenStream(123456, 0, KX_STREAM_VIDEO), KX_S_FALSE);
     EXPECT_EQ(converter.KeyFrameIndex(123456), KX_S_FALSE);
 }
 
@@ -152,7 +152,9 @@ TEST_P(BadInputTruncated, IsRefusedOrReadAsFarAsItGoes) {
         // What was copied starts where a decoder can start.
         for (const std::string& clip : FilesUnder(out)) {
             auto video = ProbePackets(clip, "v:0");
-            if (!video.empty()) EXPECT_TRUE(video.front().key) << clip;
+            if (!video.empty()) {
+                EXPECT_TRUE(video.front().key) << clip;
+            }
         }
     } else {
         EXPECT_NE(outcome.prepared, KX_S_OK);
@@ -188,12 +190,16 @@ TEST(BadInputFiles, StreamsWithoutTimestamps) {
     EXPECT_FALSE(byTime.hung);
     EXPECT_FALSE(byTime.log.empty());
     ASSERT_GE(byTime.fileId, 0) << "the media library reads raw H.264";
-    if (byTime.ran) EXPECT_EQ(byTime.codes.back(), KX_NOTIFY_TASK_END);
+    if (byTime.ran) {
+        EXPECT_EQ(byTime.codes.back(), KX_NOTIFY_TASK_END);
+    }
 
     SplitOutcome bySize = TrySplit(raw, out, ClipRange{0, 50'000, 0}, true, u".mkv");
     EXPECT_FALSE(bySize.hung);
     EXPECT_FALSE(bySize.log.empty());
-    if (bySize.ran) EXPECT_EQ(bySize.codes.back(), KX_NOTIFY_TASK_END);
+    if (bySize.ran) {
+        EXPECT_EQ(bySize.codes.back(), KX_NOTIFY_TASK_END);
+    }
 }
 
 TEST(BadInputFiles, NamedPipeIsRefusedWithoutWaitingForAWriter) {

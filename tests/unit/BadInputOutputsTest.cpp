@@ -41,10 +41,10 @@ std::string Joined(const std::vector<std::u16string>& lines) {
 // itself when `merge`, set up for `outputPath`; returns PrepareTask's status.
 HRESULT PrepareOutput(GuardedConverter& converter, const std::string& input, const std::string& outputPath,
                       int clips, bool merge = false) {
-    int64_t id = converter.AddFileWithStreams(input, {{0, 1}, {1, 2}});
+    int64_t id = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     EXPECT_GE(id, 0);
     if (merge) {
-        EXPECT_GE(converter.AddFileWithStreams(input, {{0, 1}, {1, 2}}), 0);
+        EXPECT_GE(converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}), 0);
         converter->SetTaskType(KX_TASK_MERGE, -1);
         IMerge_LossCopy_Check_Info* check = converter->CheckMerge();
         if (check) check->Release();
@@ -72,7 +72,9 @@ void ExpectRefusedOutput(const std::string& outputPath, const std::string& watch
     EXPECT_TRUE(HasLineStartingWith(lines, merge ? u"MERGE ADD STREAM FAILED" : u"SPLITER ADD STREAM FAILED") ||
                 HasLineStartingWith(lines, u"OpenMuxer Failed"))
         << Joined(lines);
-    if (!watched.empty()) EXPECT_TRUE(FilesUnder(watched).empty()) << "a refused output leaves no file";
+    if (!watched.empty()) {
+        EXPECT_TRUE(FilesUnder(watched).empty()) << "a refused output leaves no file";
+    }
 }
 
 }  // namespace
@@ -148,8 +150,8 @@ TEST(BadInputOutputs, OutputsOfAFailedSetUpLeaveNothing) {
     std::filesystem::create_directories(out);
     LogCapture log;
     GuardedConverter converter;
-    int64_t good = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
-    int64_t bad = converter.AddFileWithStreams(longInput, {{0, 1}, {1, 2}});
+    int64_t good = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
+    int64_t bad = converter.AddFileWithStreams(longInput, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     ASSERT_GE(good, 0);
     ASSERT_GE(bad, 0);
     for (int64_t id : {good, bad}) {
@@ -172,7 +174,7 @@ TEST(BadInputOutputs, OutputsOfAFailedSetUpLeaveNothing) {
 
     // The same with Reset instead of a release.
     GuardedConverter again;
-    good = again.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+    good = again.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     ClipRange clip{0, 2 * kSecond, 0};
     again->AddTimeClip(good, &clip);
     again->AddTimeClip(good, &clip);
@@ -201,16 +203,17 @@ HRESULT PrepareJob(GuardedConverter& converter, Job job, const std::string& fold
     const std::string output = folder + "/" + NameOf(job) + extension;
     int64_t id = -1;
     if (job == Job::kMix) {
-        id = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, 1}});
-        EXPECT_GE(converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, 2}}), 0);
+        id = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
+        EXPECT_GE(converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}}), 0);
         converter->SetTaskType(KX_TASK_STREAM_MIX, -1);
     } else if (job == Job::kMerge) {
-        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
-        EXPECT_GE(converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}}), 0);
+        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
+        EXPECT_GE(converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}),
+                  0);
         converter->SetTaskType(KX_TASK_MERGE, -1);
         if (IMerge_LossCopy_Check_Info* check = converter->CheckMerge()) check->Release();
     } else {
-        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
         for (int j = 0; j < 2; ++j) {
             ClipRange clip{j * 2 * kSecond, 2 * kSecond, 0};
             converter->AddTimeClip(id, &clip);
@@ -298,7 +301,7 @@ TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
     for (const bool merge : {false, true}) {
         SCOPED_TRACE(merge ? "merge" : "split");
         GuardedConverter converter;
-        const int64_t id = converter.AddFileWithStreams(input, {{0, 1}, {1, 2}});
+        const int64_t id = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
         ASSERT_GE(id, 0);
         ClipRange clip{0, 2 * kSecond, 0};
         converter->AddTimeClip(id, &clip);
@@ -361,7 +364,8 @@ TEST(BadInputOutputs, OneClipFileOpenAtATimeWhateverTheClipCount) {
     // made when the clip starts and closed when it ends.
     const std::string folder = TempFolder("bad_out_many_clips");
     GuardedConverter converter;
-    const int64_t id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
+    const int64_t id =
+        converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     ASSERT_GE(id, 0);
     constexpr int kClips = 200;
     for (int j = 0; j < kClips; ++j) {
@@ -401,8 +405,8 @@ TEST(BadInputOutputs, NamedPipeAsOutputIsRefusedWithoutWaitingForAReader) {
     Bstr input(Fixture("h264_aac.mp4"));
     int64_t first = converter->AddFile(input);
     ASSERT_GE(first, 0);
-    ASSERT_EQ(converter->OpenStream(first, 0, 1), KX_S_OK);
-    ASSERT_EQ(converter->OpenStream(first, 1, 2), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(first, 0, KX_STREAM_VIDEO), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(first, 1, KX_STREAM_AUDIO), KX_S_OK);
     converter->SetTaskType(KX_TASK_MERGE, -1);
     converter->CheckMerge()->Release();
     Bstr output(merged);

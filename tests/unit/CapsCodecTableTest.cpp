@@ -2,11 +2,9 @@
 // the exported codec query.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -113,31 +111,6 @@ TEST(CapsCodecRows, AnchorValues) {
     }
 }
 
-TEST(CapsCodecRows, MarkersComeBeforeTheirEnumerators) {
-    size_t count = 0;
-    const kx::CodecIdRow* rows = kx::CodecIdRows(&count);
-    std::map<int32_t, std::string> first;
-    for (size_t i = 0; i < count; ++i) first.emplace(rows[i].id, rows[i].name);
-    EXPECT_EQ(first[0x10000], "AV_CODEC_ID_FIRST_AUDIO");
-    EXPECT_EQ(first[0x17000], "AV_CODEC_ID_FIRST_SUBTITLE");
-    EXPECT_EQ(first[0x18000], "AV_CODEC_ID_FIRST_UNKNOWN");
-}
-
-TEST(CapsCodecRows, OnlyTheCopyableCodecsHaveShortNames) {
-    size_t count = 0;
-    const kx::CodecIdRow* rows = kx::CodecIdRows(&count);
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t id = rows[i].id;
-        std::string expected = "NONE";
-        if (id == 28) expected = "H264";
-        else if (id >= 0x10000 && id <= 0x10019) expected = "PCM";
-        else if (id == 0x15001) expected = "MP3";
-        else if (id == 0x15002) expected = "AAC";
-        else if (id == 0x15003) expected = "AC3";
-        EXPECT_EQ(rows[i].shortName, expected) << rows[i].name;
-    }
-}
-
 TEST(CapsCodecRows, TranslateToTheLinkedLibraryByName) {
     EXPECT_EQ(kx::ToLibraryCodecId(28), AV_CODEC_ID_H264);
     EXPECT_EQ(kx::ToLibraryCodecId(0x15002), AV_CODEC_ID_AAC);
@@ -150,43 +123,6 @@ TEST(CapsCodecRows, TranslateToTheLinkedLibraryByName) {
     // Enumerators the linked library no longer has map to no codec.
     EXPECT_EQ(kx::ToLibraryCodecId(3), AV_CODEC_ID_NONE);        // MPEG2VIDEO_XVMC
     EXPECT_EQ(kx::ToLibraryCodecId(0x15020), AV_CODEC_ID_NONE);  // VOXWARE
-}
-
-TEST(CapsCodecNameTable, BuildsOnceWith343Entries) {
-    kx::BuildCodecNameTable();
-    EXPECT_EQ(kx::CodecNameTableSize(), 343u);
-    kx::BuildCodecNameTable();
-    EXPECT_EQ(kx::CodecNameTableSize(), 343u);
-    const kx::CodecNameEntry* h264 = kx::FindCodecNameEntry(28);
-    ASSERT_NE(h264, nullptr);
-    EXPECT_EQ(std::u16string(h264->name), u"AV_CODEC_ID_H264");
-    const kx::CodecNameEntry* audio = kx::FindCodecNameEntry(0x10000);
-    ASSERT_NE(audio, nullptr);
-    EXPECT_EQ(std::u16string(audio->name), u"AV_CODEC_ID_FIRST_AUDIO");
-    EXPECT_EQ(std::u16string(kx::FindCodecNameEntry(0x17000)->name), u"AV_CODEC_ID_FIRST_SUBTITLE");
-    EXPECT_EQ(std::u16string(kx::FindCodecNameEntry(0x18000)->name), u"AV_CODEC_ID_FIRST_UNKNOWN");
-}
-
-TEST(CapsCodecNameTable, ShortNameEdgeCases) {
-    kx::BuildCodecNameTable();
-    int result = -1;
-    EXPECT_EQ(ShortName(28, &result), u"H264");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(ShortName(0x10000), u"PCM");
-    EXPECT_EQ(ShortName(0x1000c), u"PCM");
-    EXPECT_EQ(ShortName(0x10019), u"PCM");
-    EXPECT_EQ(ShortName(0x1001a), u"NONE");
-    EXPECT_EQ(ShortName(0x1001b), u"NONE");
-    EXPECT_EQ(ShortName(2), u"NONE");
-    EXPECT_EQ(ShortName(0x15001), u"MP3");
-    EXPECT_EQ(ShortName(0x15002), u"AAC");
-    EXPECT_EQ(ShortName(0x15003), u"AC3");
-    EXPECT_EQ(ShortName(0x15004), u"NONE");
-    // No row: 0 and the buffer as it was.
-    EXPECT_EQ(ShortName(0x12345, &result), u"untouched");
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(ShortName(-1, &result), u"untouched");
-    EXPECT_EQ(result, 0);
 }
 
 TEST(CapsCodecNameTable, WarnsWhenTheLibraryHasNoEncoder) {
@@ -207,26 +143,6 @@ TEST(CapsCodecNameTable, WarnsWhenTheLibraryHasNoEncoder) {
         EXPECT_EQ(ShortName(0x15002), u"AAC");
         EXPECT_TRUE(log.Lines().empty());
     }
-}
-
-// Runs in a child process of its own (see below), where no table exists yet.
-TEST(CapsCodecSupportChild, BeforeTheFirstBuild) {
-    if (!std::getenv("KX_CODEC_SUPPORT_CHILD")) GTEST_SKIP() << "runs only as a child process";
-    EXPECT_EQ(kx::CodecNameTableSize(), 0u);
-    EXPECT_EQ(IsCodecSupport(28), 0);
-    EXPECT_EQ(IsCodecSupport(0x15002), 0);
-    kx::BuildCodecNameTable();
-    EXPECT_EQ(IsCodecSupport(28), 1);
-}
-
-TEST(CapsCodecSupport, ZeroBeforeTheTableOneAfter) {
-    int exitCode = -1;
-    std::string output = kxtest::RunCommand(
-        "KX_CODEC_SUPPORT_CHILD=1 /proc/" + std::to_string(getpid()) +
-            "/exe --gtest_filter=CapsCodecSupportChild.BeforeTheFirstBuild 2>&1",
-        &exitCode);
-    EXPECT_EQ(exitCode, 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 TEST(CapsCodecSupport, Answers) {

@@ -87,16 +87,6 @@ TEST_F(CapsLosslessCheck, AudioOnlyPairIsRefusedBeforeTheFileIsRead) {
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(CapsLosslessCheck, NameWithoutDotReportsNoCollectedNames) {
-    kxtest::LogCapture log;
-    EXPECT_FALSE(Check(Table(kMp4), u"/out/clip_mp4"));
-    EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[0] fcc[H264]"});
-}
-
-TEST_F(CapsLosslessCheck, RepeatedEntriesArePooled) {
-    EXPECT_TRUE(Check(Table("<MP4><V><H264/></V></MP4><MOV><A><AAC/></A></MOV><MP4><A><AAC/></A></MP4>"), u"a.mp4"));
-}
-
 TEST_F(CapsLosslessCheck, AnEmptyEntryEndsTheSearch) {
     kxtest::LogCapture log;
     EXPECT_FALSE(Check(Table("<MP4/><MP4><V><H264/><AAC/></V></MP4>"), u"a.mp4"));
@@ -130,26 +120,6 @@ TEST_F(CapsLosslessCheck, FirstMissingCodecIsReportedVideoFirst) {
         EXPECT_FALSE(Check(Table(kMp4), u"a.mp4"));
         EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[3] fcc[]"});
     }
-}
-
-TEST_F(CapsLosslessCheck, CheckFormatUpperCasesTheQuery) {
-    kx::CXml_Lossless_CheckInfos table;
-    ASSERT_NE(table.Load(Table(kMp4).c_str()), 0);
-    kx::FormatQuery query;
-    std::memset(&query, 0, sizeof query);
-    kx::WideCopy(query.extension, 10, u"mp4");
-    kx::WideCopy(query.codecNames[0], 10, u"h264");
-    kx::WideCopy(query.codecNames[1], 10, u"aac");
-    query.codecCount = 2;
-    EXPECT_EQ(table.CheckFormat(&query), 1);
-    EXPECT_EQ(std::u16string(query.extension), u"MP4");
-    EXPECT_EQ(std::u16string(query.codecNames[0]), u"H264");
-    EXPECT_EQ(std::u16string(query.codecNames[1]), u"AAC");
-    // Without codecs every extension passes.
-    kx::WideCopy(query.extension, 10, u"xyz");
-    query.codecCount = 0;
-    EXPECT_EQ(table.CheckFormat(&query), 1);
-    table.Reset();
 }
 
 TEST_F(CapsLosslessCheck, MissingOrMalformedTableRefusesWithALogLine) {

@@ -138,7 +138,9 @@ TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
         EXPECT_EQ(ReadAll(c.taken), "mine");
         const std::string folder = fs::path(c.taken).parent_path().string();
         EXPECT_TRUE(Look(folder).temporary.empty());
-        if (folder == Dir("clips")) EXPECT_EQ(Look(folder).outputs.size(), 1u) << "no clip was written";
+        if (folder == Dir("clips")) {
+            EXPECT_EQ(Look(folder).outputs.size(), 1u) << "no clip was written";
+        }
 
         const Outcome replaced = Remuxion(c.arguments + " -q -y");
         ASSERT_EQ(replaced.status, 0) << replaced.err;
@@ -208,7 +210,9 @@ TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
             RunCommand("(" + Program() + " " + command + " -q -y >/dev/null 2>&1 & pid=$!; sleep " + delay +
                        "; kill -9 $pid; wait $pid) >/dev/null 2>&1");
             const FolderState left = Look(folder);
-            for (const auto& output : left.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
+            for (const auto& output : left.outputs) {
+                EXPECT_TRUE(WholeMp4(output)) << output;
+            }
             cutShort += !left.temporary.empty();
         }
         const FolderState killed = Look(folder);
@@ -216,7 +220,9 @@ TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
         ASSERT_EQ(again.status, 0) << again.err;
         const FolderState after = Look(folder);
         EXPECT_EQ(Lines(again.out), after.outputs) << "every output listed, nothing else";
-        for (const auto& output : after.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
+        for (const auto& output : after.outputs) {
+            EXPECT_TRUE(WholeMp4(output)) << output;
+        }
         EXPECT_EQ(after.temporary.size(), killed.temporary.size()) << "left alone";
 
         for (const auto& temporary : after.temporary) fs::remove(temporary);
@@ -228,8 +234,12 @@ TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
             " -q >/dev/null 2>&1 & pid=$!; sleep 0.08; kill -INT $pid; wait $pid; echo $?) 2>/dev/null");
         const FolderState stopped = Look(interrupted);
         EXPECT_TRUE(stopped.temporary.empty());
-        if (std::atoi(status.c_str()) == 130 && merge) EXPECT_TRUE(stopped.outputs.empty());
-        for (const auto& output : stopped.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
+        if (std::atoi(status.c_str()) == 130 && merge) {
+            EXPECT_TRUE(stopped.outputs.empty());
+        }
+        for (const auto& output : stopped.outputs) {
+            EXPECT_TRUE(WholeMp4(output)) << output;
+        }
     }
     std::cout << cutShort << " of 6 kills left a temporary file\n";
 }
@@ -265,7 +275,9 @@ TEST_F(CliOutputs, TwoSplitsIntoOneFolderNeverMixTheirClips) {
     ASSERT_EQ(alone.status, 0) << alone.err;
     const std::vector<std::string> reference = Lines(alone.out);
     ASSERT_EQ(reference.size(), left.outputs.size());
-    for (size_t i = 0; i < reference.size(); ++i) EXPECT_EQ(ReadAll(left.outputs[i]), ReadAll(reference[i])) << i;
+    for (size_t i = 0; i < reference.size(); ++i) {
+        EXPECT_EQ(ReadAll(left.outputs[i]), ReadAll(reference[i])) << i;
+    }
 }
 
 TEST_F(CliOutputs, QuietListsOneEscapedNamePerLineAndAFailedListingFails) {

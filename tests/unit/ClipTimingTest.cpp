@@ -46,7 +46,9 @@ TEST(ClipTiming, BoundsFollowKeyFramesAndTheFileEnds) {
         EXPECT_EQ(b.fromFileStart, c.fromStart) << c.what;
         EXPECT_EQ(b.start, c.wantStart * kSecond) << c.what;
         EXPECT_EQ(b.toFileEnd, c.toEnd) << c.what;
-        if (!c.toEnd) EXPECT_EQ(b.end, c.wantEnd * kSecond) << c.what;
+        if (!c.toEnd) {
+            EXPECT_EQ(b.end, c.wantEnd * kSecond) << c.what;
+        }
     }
     // Consecutive clips [0,3) [3,5) [5,10) tile the file without gap or overlap.
     int64_t previousEnd = 0;

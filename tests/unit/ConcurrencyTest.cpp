@@ -55,13 +55,6 @@ size_t ThreadCountSettledAt(size_t expected) {
     return count;
 }
 
-// ffprobe opens the file without a complaint.
-bool Readable(const std::string& path) {
-    int exitCode = -1;
-    std::string errors = RunCommand("ffprobe -v error -show_streams '" + path + "' 2>&1 >/dev/null", &exitCode);
-    return exitCode == 0 && errors.empty();
-}
-
 struct SplitJob {
     std::string input;
     std::vector<std::pair<int32_t, int32_t>> streams;
@@ -92,14 +85,14 @@ std::vector<std::string> RunSplit(const SplitJob& job, const std::string& folder
 
 TEST(Concurrency, EightConvertersOnEightThreadsWriteWhatOneAtATimeWrites) {
     const std::vector<SplitJob> jobs = {
-        {Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_aac_lowrate.mp4"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_aac.mkv"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_aac.ts"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_aac.m2ts"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_bframes_opengop.mp4"), {{0, 1}, {1, 2}}},
-        {Fixture("h264_aac_mono44k.mp4"), {{0, 1}, {1, 2}}},
-        {Fixture("video_only.mp4"), {{0, 1}}},
+        {Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_aac_lowrate.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_aac.mkv"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_aac.ts"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_aac.m2ts"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_bframes_opengop.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("h264_aac_mono44k.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+        {Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}}},
     };
     const size_t n = jobs.size();
     const std::string root = TempFolder("concurrent_splits");
@@ -146,13 +139,15 @@ namespace {
 bool StartMergeOrMix(GuardedConverter& converter, bool merge, const std::string& output) {
     int64_t first = -1;
     if (merge) {
-        first = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, 1}, {1, 2}});
-        if (converter.AddFileWithStreams(Fixture("h264_aac_lowrate.mp4"), {{0, 1}, {1, 2}}) < 0) return false;
+        first = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
+        if (converter.AddFileWithStreams(Fixture("h264_aac_lowrate.mp4"),
+                                         {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}) < 0)
+            return false;
         converter->SetTaskType(KX_TASK_MERGE, -1);
         converter->CheckMerge()->Release();
     } else {
-        first = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, 1}});
-        if (converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, 2}}) < 0) return false;
+        first = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
+        if (converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}}) < 0) return false;
         converter->SetTaskType(KX_TASK_STREAM_MIX, -1);
     }
     if (first < 0) return false;
@@ -309,8 +304,8 @@ TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
     Bstr input(Fixture("h264_aac.mp4"));
     int64_t id = converter->AddFile(input);
     ASSERT_GE(id, 0);
-    ASSERT_EQ(converter->OpenStream(id, 0, 1), KX_S_OK);
-    ASSERT_EQ(converter->OpenStream(id, 1, 2), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(id, 0, KX_STREAM_VIDEO), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(id, 1, KX_STREAM_AUDIO), KX_S_OK);
     for (int j = 0; j < 3; ++j) {
         ClipRange clip{j * 3 * kSecond, 3 * kSecond, 0};
         converter->AddTimeClip(id, &clip);
@@ -363,8 +358,8 @@ TEST(Concurrency, ReleasingARunningConverterAtRandomPointsJoinsItsWorker) {
         Bstr input(Fixture("h264_aac.mp4"));
         int64_t id = converter->AddFile(input);
         ASSERT_GE(id, 0);
-        converter->OpenStream(id, 0, 1);
-        converter->OpenStream(id, 1, 2);
+        converter->OpenStream(id, 0, KX_STREAM_VIDEO);
+        converter->OpenStream(id, 1, KX_STREAM_AUDIO);
         ClipRange clip{0, 8 * kSecond, 0};
         converter->AddTimeClip(id, &clip);
         Bstr out(root);

@@ -86,8 +86,8 @@ TEST(ConverterFiles, MoveFilesReordersAsTheMergeGroupsShow) {
     // Files that never merge with each other each make a group, in list order.
     auto setUp = [](Task& task, int64_t ids[3]) {
         ids[0] = task.Add(Fixture("h264_aac.mp4"));
-        ids[1] = task.Add(Fixture("audio_only.m4a"), {{0, 2}});
-        ids[2] = task.Add(Fixture("video_only.mp4"), {{0, 1}});
+        ids[1] = task.Add(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}});
+        ids[2] = task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
         task->SetTaskType(KX_TASK_MERGE, -1);
     };
     auto order = [](IStreamwright* converter) {
@@ -127,7 +127,7 @@ TEST(ConverterFiles, MergeCheckGroupsAndNumbersStreams) {
     Task task;
     int64_t a = task.Add(Fixture("h264_aac.mp4"));
     int64_t b = task.Add(Fixture("h264_aac_lowrate.mp4"));
-    int64_t c = task.Add(Fixture("video_only.mp4"), {{0, 1}});
+    int64_t c = task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
     int64_t d = task.Add(Fixture("h264_aac_mono44k.mp4"));
     EXPECT_TRUE(Groups(task.get()).empty()) << "no groups unless the task is a merge";
     task->SetTaskType(KX_TASK_MERGE, -1);
@@ -142,8 +142,8 @@ TEST(ConverterFiles, FourMatchesAgainstTwoStreamsOpenANewGroup) {
     Task task;
     // The same audio stream selected twice in both files: each entry of the
     // reference matches both entries of the other file.
-    int64_t a = task.Add(Fixture("h264_aac.mp4"), {{1, 2}, {1, 2}});
-    int64_t b = task.Add(Fixture("h264_aac_lowrate.mp4"), {{1, 2}, {1, 2}});
+    int64_t a = task.Add(Fixture("h264_aac.mp4"), {{1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
+    int64_t b = task.Add(Fixture("h264_aac_lowrate.mp4"), {{1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
     task->SetTaskType(KX_TASK_MERGE, -1);
     auto groups = Groups(task.get());
     ASSERT_EQ(groups.size(), 2u);
@@ -168,7 +168,9 @@ TEST(ConverterFiles, PrepareTaskNamesOneOutputPerClipWithinTheOutputCount) {
     EXPECT_EQ(task->PrepareTask(), KX_S_OK);
     // The first clip's file is created (under its temporary name) to try the
     // output; the others are made when their clip starts. No name is used yet.
-    for (int j = 0; j < 3; ++j) EXPECT_FALSE(std::filesystem::exists(task.OutputName(id, j)));
+    for (int j = 0; j < 3; ++j) {
+        EXPECT_FALSE(std::filesystem::exists(task.OutputName(id, j)));
+    }
     EXPECT_FALSE(PartialFileOf(task.OutputName(id, 0)).empty());
     EXPECT_EQ(PartialFilesIn(folder).size(), 1u);
     // Outputs never run are unfinished: Reset removes them.
@@ -178,7 +180,7 @@ TEST(ConverterFiles, PrepareTaskNamesOneOutputPerClipWithinTheOutputCount) {
 
 TEST(ConverterFiles, MixFileWithoutStreamIsRefused) {
     Task task;
-    task.Add(Fixture("video_only.mp4"), {{0, 1}});
+    task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
     task.Add(Fixture("audio_only.m4a"), {});
     task->SetTaskType(KX_TASK_STREAM_MIX, -1);
     task.SetOutput(TempFolder("mix_refused") + "/mix.mp4");
@@ -193,5 +195,5 @@ TEST(ConverterFiles, BadFilesFailAddFileWithALogLine) {
     EXPECT_EQ(task->AddFile(Bstr(std::string("/no/such/file.mp4"))), -1);
     EXPECT_TRUE(log.Contains(u"Remuxion Error::OpenDemuxer failed Error!\r\n"));
     int64_t id = task.Add(Fixture("h264_aac.mp4"), {});
-    EXPECT_EQ(task->OpenStream(id, 7, 1), KX_S_FALSE);
+    EXPECT_EQ(task->OpenStream(id, 7, KX_STREAM_VIDEO), KX_S_FALSE);
 }

@@ -13,7 +13,6 @@ extern "C" {
 #include <libavutil/md5.h>
 }
 
-#include "DemuxProbe.h"
 #include "TestSupport.h"
 #include "input/CTMultiDemuxer.h"
 #include "input/DecodedFrameStore.h"
@@ -28,21 +27,6 @@ std::string Md5(const uint8_t* data, size_t size) {
     char hex[33];
     for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
     return hex;
-}
-
-// ffmpeg's per-frame MD5 of the luma plane of every decoded picture.
-std::vector<std::string> FfmpegLumaHashes(const std::string& path) {
-    std::string out = kxtest::RunCommand("ffmpeg -v error -i " + demuxtest::Quote(path) +
-                                         " -map 0:v:0 -vf extractplanes=y -autoscale 0 -fps_mode passthrough -f framemd5 -");
-    std::vector<std::string> hashes;
-    for (const auto& line : demuxtest::Split(out, '\n')) {
-        if (line.empty() || line[0] == '#') continue;
-        auto fields = demuxtest::Split(line, ',');
-        std::string hash = fields.back();
-        hash.erase(0, hash.find_first_not_of(' '));
-        hashes.push_back(hash);
-    }
-    return hashes;
 }
 
 struct Picture {
@@ -81,83 +65,6 @@ std::vector<Picture> DecodeAll(kx::ITDemuxerControl* control) {
 
 }  // namespace
 
-// Every decoded picture equals ffmpeg's, in count, order and luma bytes, and
-// carries the best-effort time less the stream's start.
-TEST(DemuxDecode, PicturesEqualFfmpegFrames) {
-    for (const char* file : {"h264_aac.mp4", "h264_bframes_opengop.mp4", "h264_aac.ts", "mpeg1.mpg"}) {
-        std::string path = Fixture(file);
-        auto demuxer = OpenDecoding(path, 0);
-        ASSERT_NE(demuxer, nullptr) << file;
-        auto pictures = DecodeAll(demuxer->GetControl());
-        auto want = FfmpegLumaHashes(path);
-        ASSERT_EQ(pictures.size(), want.size()) << file;
-        for (size_t i = 0; i < want.size(); ++i) {
-            ASSERT_EQ(pictures[i].lumaHash, want[i]) << file << " picture " << i;
-            ASSERT_EQ(pictures[i].width, 320);
-            ASSERT_EQ(pictures[i].height, 240);
-        }
-        // Times: ffprobe's best-effort timestamps, less the start, in ticks.
-        AVRational tb = demuxtest::ProbeTimeBase(path, 0);
-        auto stream = demuxtest::ProbeStream(path, 0);
-        int64_t start = stream["start_pts"] == "N/A" ? 0 : std::stoll(stream["start_pts"]);
-        std::string out = kxtest::RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp"
-                                             " -of csv=p=0 " + demuxtest::Quote(path));
-        std::vector<int64_t> times;
-        for (const auto& line : demuxtest::Split(out, '\n'))
-            if (!line.empty()) times.push_back(demuxtest::ToTicks(std::to_string(std::stoll(line) - start), tb));
-        ASSERT_EQ(times.size(), pictures.size()) << file;
-        for (size_t i = 0; i < times.size(); ++i) ASSERT_EQ(pictures[i].pts, times[i]) << file << " picture " << i;
-    }
-}
-
-TEST(DemuxDecode, SeekThenDecodeGivesTheKeyPicture) {
-    std::string path = Fixture("h264_aac.mp4");
-    auto want = FfmpegLumaHashes(path);
-    auto demuxer = OpenDecoding(path, 0);
-    auto* control = demuxer->GetControl();
-    ASSERT_EQ(DecodeAll(control).size(), 250u);  // to the end, then back
-    for (double seconds : {3.0, 6.5, 0.0}) {
-        EXPECT_EQ(control->Seek(seconds, kx::SeekMode::kBackwardKey, 0), 1) << seconds;
-        auto pictures = DecodeAll(control);
-        size_t first = static_cast<size_t>(std::ceil(seconds)) * 25;
-        ASSERT_EQ(pictures.size(), 250 - first) << seconds;
-        EXPECT_EQ(pictures[0].pts, int64_t(first) * 400000);
-        for (size_t i = 0; i < pictures.size(); ++i) ASSERT_EQ(pictures[i].lumaHash, want[first + i]) << seconds << " " << i;
-    }
-}
-
-TEST(DemuxDecode, AudioBlocksAdvanceTheClock) {
-    std::string path = Fixture("h264_aac.mp4");
-    auto demuxer = OpenDecoding(path, 1);
-    ASSERT_NE(demuxer, nullptr);
-    auto* control = demuxer->GetControl();
-    int blocks = 0;
-    int64_t expectedPts = 0;
-    while (control->ReadNext() == 1) {
-        kx::SampleInfo info;
-        ASSERT_EQ(control->GetSampleInfo(&info), 1);
-        kx::DecodedFrame* frame = control->GetDecodedFrame();
-        ASSERT_NE(frame, nullptr);
-        EXPECT_EQ(frame->type, kx::kMediaAudio);
-        EXPECT_EQ(info.pts, expectedPts);
-        EXPECT_EQ(frame->pts, expectedPts);  // the clock starts at the stream's start (0)
-        EXPECT_EQ(frame->duration, 213333);  // 1024 samples at 48 kHz
-        EXPECT_EQ(frame->audio.sampleRate, 48000);
-        EXPECT_EQ(frame->audio.channels, 2);
-        EXPECT_EQ(frame->audio.bitsPerSample, 16);
-        EXPECT_EQ(frame->audio.bytesHeld, 1024 * 2 * 2);  // both channels, 16-bit interleaved
-        EXPECT_GE(frame->audio.capacity, frame->audio.bytesHeld);
-        expectedPts += 213333;
-        ++blocks;
-    }
-    std::string out = kxtest::RunCommand("ffprobe -v error -select_streams a -show_entries frame=nb_samples -of csv=p=0 " +
-                                         demuxtest::Quote(path));
-    size_t want = 0;
-    for (const auto& line : demuxtest::Split(out, '\n')) want += !line.empty();
-    EXPECT_EQ(size_t(blocks), want);
-    EXPECT_EQ(control->GetDecodedFrame(), nullptr);  // ended
-}
-
 TEST(DemuxDecode, TruncatedFileDecodesToItsEnd) {
     auto demuxer = OpenDecoding(Fixture("truncated.mp4"), 0);
     ASSERT_NE(demuxer, nullptr);
@@ -165,30 +72,6 @@ TEST(DemuxDecode, TruncatedFileDecodesToItsEnd) {
     EXPECT_GT(pictures.size(), 50u);
     EXPECT_LE(pictures.size(), 100u);
     EXPECT_EQ(demuxer->GetControl()->IsEndOfStream(), 1);
-}
-
-// A stream whose pictures grow midway: the record's buffer follows, and the
-// pictures still equal ffmpeg's.
-TEST(DemuxDecode, PictureSizeChangeMidStream) {
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("kx_demux_resize_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::string small = (dir / "small.ts").string(), large = (dir / "large.ts").string(), both = (dir / "both.ts").string();
-    const std::string x264 = " -c:v libx264 -preset ultrafast -g 10 -bf 0 -pix_fmt yuv420p ";
-    kxtest::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=160x120:rate=25:duration=1" + x264 + small);
-    kxtest::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=322x242:rate=25:duration=1" + x264 + large);
-    kxtest::RunCommand("cat " + small + " " + large + " > " + both);
-    auto want = FfmpegLumaHashes(both);
-    ASSERT_EQ(want.size(), 50u);
-    auto demuxer = OpenDecoding(both, 0);
-    ASSERT_NE(demuxer, nullptr);
-    auto pictures = DecodeAll(demuxer->GetControl());
-    ASSERT_EQ(pictures.size(), want.size());
-    EXPECT_EQ(pictures.front().width, 160);
-    EXPECT_EQ(pictures.back().width, 322);
-    EXPECT_EQ(pictures.back().height, 242);
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(pictures[i].lumaHash, want[i]) << i;
-    fs::remove_all(dir);
 }
 
 // The packing rule on odd sizes and other layouts: never past a plane,

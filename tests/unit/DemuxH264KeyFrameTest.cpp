@@ -61,12 +61,6 @@ const Bytes kPpsUnit = {kPps, 0xEE, 0x3C, 0x80};
 
 }  // namespace
 
-TEST(DemuxH264KeyFrame, SliceByteHelperEncodesExpGolomb) {
-    EXPECT_EQ(SliceByte(5), 0b10011011);  // 1 | 00110 | 11
-    EXPECT_EQ(SliceByte(7), 0b10001000);  // 1 | 0001000
-    EXPECT_EQ(SliceByte(0), 0b11111111);  // 1 | 1 | 111111
-}
-
 struct FormCase {
     std::string what;
     H264PacketForm form;
@@ -75,7 +69,9 @@ struct FormCase {
 };
 
 void ExpectCases(const std::vector<FormCase>& cases) {
-    for (const auto& c : cases) EXPECT_EQ(Key(c.packet, c.form), c.key) << c.what;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Key(c.packet, c.form), c.key) << c.what;
+    }
 }
 
 // A 4-byte length of 261 to 511 is 00 00 01 xx: read as a start code, xx

@@ -301,20 +301,6 @@ TEST(DemuxPictureOrder, CountsOfWrittenStreams) {
         << "the escaped case holds no escape";
 }
 
-TEST(DemuxPictureOrder, NoCountWithoutWhatItNeeds) {
-    // Order counted in cycles of offsets is not followed.
-    EXPECT_EQ(ReadAnnexB(WithBits(4, Coding::kCycles, 4), {Idr(), Ref(0, 1)}).unknown, 2);
-    // A slice whose parameter sets never came.
-    H264PictureOrder order;
-    std::vector<uint8_t> packet;
-    AppendAnnexB(packet, Slice(Seq{}, Idr()));
-    EXPECT_FALSE(order.Next(packet.data(), packet.size(), kx::kAnnexBForm));
-    // A packet without a slice (an SEI unit only), and no packet at all.
-    const std::vector<uint8_t> sei{0, 0, 0, 1, 0x06, 0x05, 0x01, 0x00, 0x80};
-    EXPECT_FALSE(order.Next(sei.data(), sei.size(), kx::kAnnexBForm));
-    EXPECT_FALSE(order.Next(nullptr, 0, kx::kAnnexBForm));
-}
-
 // After a seek the first picture read begins a sequence of its own: its count
 // is taken as it stands, and the next ones follow from it.
 TEST(DemuxPictureOrder, ResetStartsFromThePictureRead) {
@@ -346,9 +332,9 @@ TEST(DemuxPictureOrder, ResetStartsFromThePictureRead) {
 // and transport streams with start codes): inside each sequence the counts
 // sort the pictures as their stored presentation times do.
 TEST(DemuxPictureOrder, CountsSortPicturesAsTheirTimes) {
-    for (const std::string file : {kxtest::Fixture("h264_bframes_opengop.mp4"), kxtest::Fixture("h264_aac.mp4"),
-                                   pstest::Made("bframes").first, pstest::Made("long_gop").first,
-                                   pstest::Made("open_gop").first}) {
+    for (const std::string& file :
+         {kxtest::Fixture("h264_bframes_opengop.mp4"), kxtest::Fixture("h264_aac.mp4"), pstest::Made("bframes").first,
+          pstest::Made("long_gop").first, pstest::Made("open_gop").first}) {
         AVFormatContext* format = nullptr;
         if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) != 0) {
             ADD_FAILURE() << "cannot open " << file;
@@ -388,20 +374,4 @@ TEST(DemuxPictureOrder, CountsSortPicturesAsTheirTimes) {
             EXPECT_EQ(byCount, byTime) << file << " sequence " << number;
         }
     }
-}
-
-TEST(DemuxPictureOrder, RemnantBeforeTheFirstStartCode) {
-    struct Case {
-        std::vector<uint8_t> bytes;
-        size_t want;
-    };
-    const std::vector<Case> cases = {
-        {{0, 0, 0, 1, 0x65, 0x88}, 0},         // begins with a four-byte start code
-        {{0, 0, 1, 0x65, 0x88}, 0},            // three-byte
-        {{0x12, 0x80, 0, 0, 0, 1, 0x65}, 2},   // a tail, then a four-byte start code
-        {{0x12, 0x80, 0x44, 0, 0, 1, 0x65}, 3},  // a tail, then a three-byte one
-        {{0x12, 0x80, 0x44, 0x00, 0x00}, 0},   // no start code: nothing to tell a tail by
-        {{}, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(kx::AnnexBRemnantLength(c.bytes.data(), c.bytes.size()), c.want);
 }

@@ -129,7 +129,9 @@ TEST(DemuxProgramStream, UnevenSpacingKeepsTheDisplayOrder) {
         ASSERT_NE(got[i].pts, kx::kNoPts) << "packet " << i;
         ASSERT_NE(got[i].dts, kx::kNoPts) << "packet " << i;
         ASSERT_LE(got[i].dts, got[i].pts) << "packet " << i;
-        if (i > 0) ASSERT_GT(got[i].dts, got[i - 1].dts) << "packet " << i;
+        if (i > 0) {
+            ASSERT_GT(got[i].dts, got[i - 1].dts) << "packet " << i;
+        }
     }
     auto displayOrder = [](const std::vector<Packet>& packets) {
         std::vector<size_t> order(packets.size());

@@ -231,26 +231,4 @@ TEST(H264FormsTest, LengthPrefixChainsAreToldFromAnnexB) {
     EXPECT_FALSE(kx::IsLengthPrefixChain(nullptr, 0));
 }
 
-// Random bytes rich in zeros, ones and parameter-set headers, in buffers of
-// exactly their size: every function must stay inside them.
-TEST(H264FormsTest, ArbitraryBytesStayInBounds) {
-    std::mt19937 random(5);
-    const uint8_t alphabet[] = {0, 0, 0, 1, 0x67, 0x68, 0x65, 0xE1, 0xFF, 0x10};
-    for (int round = 0; round < 4000; ++round) {
-        const size_t size = random() % 48;
-        std::unique_ptr<uint8_t[]> data(new uint8_t[size == 0 ? 1 : size]);
-        for (size_t i = 0; i < size; ++i) data[i] = alphabet[random() % sizeof(alphabet)];
-        if (size > 0 && round % 3 == 0) data[0] = 1;  // as an avcC record
-        kx::H264ParameterSets sets;
-        kx::ParseH264ParameterSets(data.get(), size, &sets);
-        EXPECT_LE(sets.spsLength, sizeof(sets.sps));
-        EXPECT_LE(sets.ppsLength, sizeof(sets.pps));
-        kx::BuildAnnexBHeader(sets);
-        kx::BuildAvcCRecord(sets);
-        kx::StartCodesToLengthPrefixes(data.get(), size);
-        kx::IsLengthPrefixChain(data.get(), size);
-        kx::LengthPrefixesToStartCodes(data.get(), size);
-    }
-}
-
 }  // namespace

@@ -93,7 +93,9 @@ TEST_P(HostileInput, CostsLittleAndSaysWhichBoundItHit) {
     EXPECT_EQ(cost.status, c.status) << cost.err;
     EXPECT_NE(cost.err.find(c.said), std::string::npos) << cost.err;
     EXPECT_LT(cost.cpuSeconds, kMaxCpuSeconds * kCpuScale);
-    if (kMeasuresMemory) EXPECT_LT(cost.residentKb, kMaxResidentKb);
+    if (kMeasuresMemory) {
+        EXPECT_LT(cost.residentKb, kMaxResidentKb);
+    }
     std::printf("%s: %.2f s of processor time, %ld MB resident\n", c.name, cost.cpuSeconds, cost.residentKb / 1024);
 }
 

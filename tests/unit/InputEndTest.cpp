@@ -30,8 +30,8 @@ using kxtest::kSecond;
 // Splits the whole file as one clip of its first video and audio stream
 // (or the streams given) and returns what the task says ended early.
 std::vector<kx::EarlyInputEnd> EarlyEndsOfSplit(kxtest::Task& task, const std::string& input, const std::string& folder,
-                                                 const std::vector<std::pair<int32_t, int32_t>>& streams = {{0, 1},
-                                                                                                            {1, 2}}) {
+                                                const std::vector<std::pair<int32_t, int32_t>>& streams = {
+                                                    {0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}) {
     const int64_t id = task.Add(input, streams);
     EXPECT_GE(id, 0) << input;
     if (id < 0) return {};
@@ -106,21 +106,25 @@ TEST_P(CompleteInput, DoesNotEndEarly) {
     const std::string folder = kxtest::TempFolder(std::string("input_end_complete_") + c.fixture);
     kxtest::Task task;
     EXPECT_TRUE(EarlyEndsOfSplit(task, kxtest::Fixture(c.fixture), folder, c.streams).empty()) << c.fixture;
-    for (const auto& n : task.notifications.All()) EXPECT_NE(n.code, KX_NOTIFY_TASK_FAILED) << c.fixture;
+    for (const auto& n : task.notifications.All()) {
+        EXPECT_NE(n.code, KX_NOTIFY_TASK_FAILED) << c.fixture;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Containers, CompleteInput,
-    ::testing::Values(CompleteCase{"h264_aac.mp4", {{0, 1}, {1, 2}}}, CompleteCase{"h264_aac.mkv", {{0, 1}, {1, 2}}},
-                      CompleteCase{"h264_aac.ts", {{0, 1}, {1, 2}}}, CompleteCase{"h264_aac.flv", {{0, 1}, {1, 2}}},
-                      CompleteCase{"h264_mp3.avi", {{0, 1}, {1, 2}}}, CompleteCase{"mpeg1.mpg", {{0, 1}, {1, 2}}},
-                      CompleteCase{"vfr_opus.mkv", {{0, 1}}}),
-    [](const ::testing::TestParamInfo<CompleteCase>& info) {
-        std::string name = info.param.fixture;
-        for (char& ch : name)
-            if (ch == '.') ch = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Containers, CompleteInput,
+                         ::testing::Values(CompleteCase{"h264_aac.mp4", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"h264_aac.mkv", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"h264_aac.ts", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"h264_aac.flv", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"h264_mp3.avi", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"mpeg1.mpg", {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
+                                           CompleteCase{"vfr_opus.mkv", {{0, KX_STREAM_VIDEO}}}),
+                         [](const ::testing::TestParamInfo<CompleteCase>& info) {
+                             std::string name = info.param.fixture;
+                             for (char& ch : name)
+                                 if (ch == '.') ch = '_';
+                             return name;
+                         });
 
 // The offset of the first occurrence of marker at or after fraction of the file.
 uint64_t OffsetOf(const std::string& path, double fraction, const std::string& marker) {

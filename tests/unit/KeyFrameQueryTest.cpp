@@ -74,7 +74,8 @@ TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
                                                                        : std::vector<int>{stream}));
         ASSERT_GT(want.size(), 2u) << name;
         kxtest::Task task;
-        int64_t id = hasAudio ? task.Add(path, {{stream + 1, 2}, {stream, 1}}) : task.Add(path, {{stream, 1}});
+        int64_t id = hasAudio ? task.Add(path, {{stream + 1, KX_STREAM_AUDIO}, {stream, KX_STREAM_VIDEO}})
+                              : task.Add(path, {{stream, KX_STREAM_VIDEO}});
         ASSERT_GE(id, 0) << name;
         KeyFrameList hostList{};
         KeyFrameList* host = &hostList;
@@ -94,8 +95,8 @@ TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
 // percentages, 7 with 100 and 9 at the end, each with the cursor {file id, -1}.
 TEST(KeyFrameQuery, ProgressThroughTheKeyFrameCallback) {
     kxtest::Task task;  // its task callback (which 0) records into task.notifications
-    int64_t first = task.Add(Fixture("h264_aac_lowrate.mp4"), {{0, 1}});
-    int64_t id = task.Add(Fixture("h264_aac.mp4"), {{0, 1}});
+    int64_t first = task.Add(Fixture("h264_aac_lowrate.mp4"), {{0, KX_STREAM_VIDEO}});
+    int64_t id = task.Add(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}});
     ASSERT_GE(first, 0);
     ASSERT_GT(id, first);
     kxtest::NotificationLog keyFrames;
@@ -134,7 +135,9 @@ TEST(KeyFrameQuery, ProgressThroughTheKeyFrameCallback) {
     task->SetCallback(&kxtest::NotificationLog::Callback, &other, 1);
     ASSERT_EQ(task->GetFileKeyFrameIndex(first, nullptr), KX_S_OK);
     ASSERT_FALSE(other.All().empty());
-    for (const auto& n : other.All()) EXPECT_EQ(n.fileId, first);
+    for (const auto& n : other.All()) {
+        EXPECT_EQ(n.fileId, first);
+    }
 
     // Without a key-frame callback the index is still built, silently.
     task->SetCallback(nullptr, nullptr, 1);
@@ -148,7 +151,7 @@ TEST(KeyFrameQuery, TwoCallsAppendTwiceToTheHostList) {
     std::string path = Fixture("h264_bframes_opengop.mp4");
     auto want = ProbeKeyFrames(path, 0);
     kxtest::Task task;
-    int64_t id = task.Add(path, {{0, 1}});
+    int64_t id = task.Add(path, {{0, KX_STREAM_VIDEO}});
     ASSERT_GE(id, 0);
     KeyFrameList hostList{};
     KeyFrameList* host = &hostList;
@@ -175,7 +178,7 @@ TEST(KeyFrameQuery, CancelFromAnotherThread) {
     std::string path = Fixture("h264_aac.mp4");
     auto want = ProbeKeyFrames(path, 0);
     kxtest::Task task;
-    int64_t id = task.Add(path, {{0, 1}, {1, 2}});
+    int64_t id = task.Add(path, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     ASSERT_GE(id, 0);
     KeyFrameList hostList{};
     KeyFrameList* host = &hostList;
@@ -194,7 +197,7 @@ TEST(KeyFrameQuery, CancelFromAnotherThread) {
                 std::thread([self] { self->cancelResult = self->converter->CancelKeyFrameIndex(self->id); }).join();
             return 0;
         }
-    } canceller{task.get(), id};
+    } canceller{task.get(), id, {0}, {}, -1};
     task->SetCallback(&Canceller::Callback, &canceller, 1);
     kxtest::LogCapture log;
     EXPECT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_FALSE);
@@ -217,9 +220,9 @@ TEST(KeyFrameQuery, CancelFromAnotherThread) {
 // Requests that cannot be answered: 1, no progress, lists untouched.
 TEST(KeyFrameQuery, NoVideoSelectedOrUnknownFile) {
     kxtest::Task task;
-    int64_t audioOnly = task.Add(Fixture("h264_aac.mp4"), {{1, 2}});
+    int64_t audioOnly = task.Add(Fixture("h264_aac.mp4"), {{1, KX_STREAM_AUDIO}});
     int64_t nothing = task.Add(Fixture("h264_aac.mkv"), {});
-    int64_t sound = task.Add(Fixture("audio_only.m4a"), {{0, 2}});
+    int64_t sound = task.Add(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}});
     ASSERT_GE(audioOnly, 0);
     ASSERT_GE(nothing, 0);
     ASSERT_GE(sound, 0);

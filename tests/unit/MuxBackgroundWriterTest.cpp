@@ -109,6 +109,8 @@ TEST(MuxBackgroundWriter, OutputsWithOnlyAHeaderStartNoThread) {
     size_t threads = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) threads += entry.exists();
     EXPECT_LT(threads, 50u);
-    for (auto& writer : writers) EXPECT_EQ(writer->Close(), 0);
+    for (auto& writer : writers) {
+        EXPECT_EQ(writer->Close(), 0);
+    }
     EXPECT_EQ(ReadFile(folder + "/299.mp4"), header);
 }

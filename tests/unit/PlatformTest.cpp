@@ -75,19 +75,3 @@ TEST(ManualResetEvent, ReleasesAWaiterOnAnotherThread) {
     waiter.join();
     EXPECT_EQ(result.load(), kWaitSignalled);
 }
-
-TEST(OsThread, RunsAndJoins) {
-    static std::atomic<int> ran{0};
-    OsThread thread;
-    ASSERT_TRUE(thread.Start([](void*) -> uint32_t { ran = 1; return 0; }, nullptr));
-    thread.Join();
-    EXPECT_EQ(ran.load(), 1);
-}
-
-TEST(DeleteFileW, DeletesByUtf16Path) {
-    std::string path = testing::TempDir() + "kx_delete_é.txt";
-    std::ofstream(path) << "x";
-    EXPECT_TRUE(DeleteFileW(Utf8ToWide(path).c_str()));
-    EXPECT_FALSE(DeleteFileW(Utf8ToWide(path).c_str()));
-    EXPECT_FALSE(DeleteFileW(nullptr));
-}

@@ -128,7 +128,7 @@ TEST(StreamObject, PicturesEqualFfmpegFrames) {
         std::string path = Fixture(name);
         auto want = FfmpegPictureHashes(path);
         ASSERT_GT(want.size(), 100u) << name;
-        StreamUnderTest s(path, 0, 1);
+        StreamUnderTest s(path, 0, KX_STREAM_VIDEO);
         ASSERT_TRUE(s.ok()) << name;
         EXPECT_EQ(s.sample->GetMediaType(), KX_SAMPLE_VIDEO);
         EXPECT_EQ(s.sample->GetSubType(), 1);
@@ -141,11 +141,15 @@ TEST(StreamObject, PicturesEqualFfmpegFrames) {
             EXPECT_EQ(frames[i].height, 240);
             EXPECT_EQ(frames[i].dts, frames[i].pts);
             EXPECT_EQ(frames[i].duration, -1);
-            if (i > 0) EXPECT_GT(frames[i].pts, frames[i - 1].pts) << name << " picture " << i;
+            if (i > 0) {
+                EXPECT_GT(frames[i].pts, frames[i - 1].pts) << name << " picture " << i;
+            }
             EXPECT_EQ(frames[i].record, frames[0].record);  // one record, refilled
         }
         if (std::string(name) == "h264_aac.mp4")  // a key picture every 25
-            for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].key, i % 25 == 0) << i;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                EXPECT_EQ(frames[i].key, i % 25 == 0) << i;
+            }
         EXPECT_EQ(frames[0].pts, 0) << name;  // times start at the stream's start
         EXPECT_EQ(frames[25].pts, 25 * 400000) << name;
 
@@ -183,7 +187,7 @@ TEST(StreamObject, SoundEqualsFfmpegDecoding) {
         std::string path = Fixture(c.name);
         std::vector<uint8_t> want = FfmpegPcm(path, "s16le");
         ASSERT_GT(want.size(), 100000u) << c.name;
-        StreamUnderTest s(path, c.streamIndex, 2);
+        StreamUnderTest s(path, c.streamIndex, KX_STREAM_AUDIO);
         ASSERT_TRUE(s.ok()) << c.name;
         EXPECT_EQ(s.sample->GetMediaType(), KX_SAMPLE_AUDIO);
         std::vector<uint8_t> got;
@@ -229,89 +233,56 @@ TEST(StreamObject, SoundEqualsFfmpegDecoding) {
 
 // The description of the stream, taken from the file's media information.
 TEST(StreamObject, DescribesItsStream) {
-    std::string path = Fixture("h264_aac.mp4");
-    StreamUnderTest video(path, 0, 1);
-    ASSERT_TRUE(video.ok());
-    EXPECT_EQ(video.stream->GetStreamInfo(nullptr), KX_E_POINTER);
-    IStreamInfo* info = nullptr;
-    ASSERT_EQ(video.stream->GetStreamInfo(&info), KX_S_OK);
-    ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->GetMediaType(), 1u);
-    EXPECT_EQ(info->GetStreamTag(), 65536u);
-    EXPECT_EQ(info->GetCodecId(), 28u);
-    EXPECT_EQ(info->GetStreamIndex(), 0u);
-    EXPECT_NEAR(info->GetDuration(), 10.0, 0.05);
-    auto probed = demuxtest::ProbeStream(path, 0);
-    EXPECT_EQ(info->GetBitRate(), uint32_t(std::stoul(probed["bit_rate"])));
-    StreamVideoFormat* picture = info->GetVideoFormat();
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(picture->width, 320u);
-    EXPECT_EQ(picture->height, 240u);
-    EXPECT_DOUBLE_EQ(picture->frameRate, 25.0);
-    EXPECT_EQ(info->GetAudioFormat()->sampleRate, 0u);
-    EXPECT_EQ(info->GetExtraA(), 0);
-    BSTR name = nullptr;
-    ASSERT_EQ(info->GetCodecName(&name), KX_S_OK);
-    EXPECT_EQ(std::u16string(name), u"h264");
-    SysFreeString(name);
-    IStreamInfoSrc* source = nullptr;
-    ASSERT_EQ(info->QueryInterface(&IID_IStreamInfoSrc, reinterpret_cast<void**>(&source)), KX_S_OK);
-    ASSERT_NE(source->GetTimeBlock(), nullptr);
-    EXPECT_EQ(source->GetTimeBlock()[0], int64_t(240) << 32 | 320);  // the 40 bytes from offset 416
-    source->Release();
-
-    StreamUnderTest audio(path, 1, 2);
-    ASSERT_TRUE(audio.ok());
-    ASSERT_EQ(audio.stream->GetStreamInfo(&info), KX_S_OK);
-    EXPECT_EQ(info->GetMediaType(), 2u);
-    EXPECT_EQ(info->GetStreamTag(), 81921u);
-    EXPECT_EQ(info->GetCodecId(), 0x15002u);
-    EXPECT_EQ(info->GetStreamIndex(), 1u);
-    StreamAudioFormat* sound = info->GetAudioFormat();
-    EXPECT_EQ(sound->sampleRate, 48000u);
-    EXPECT_EQ(sound->channels, 2u);
-    EXPECT_EQ(sound->bitsPerSample, 16u);
-    EXPECT_EQ(sound->bytesPerSecond, 192000u);
-    EXPECT_NEAR(sound->duration, 10.0, 0.05);
-    EXPECT_EQ(info->GetVideoFormat()->width, 0u);
-
-    // A stream of the second program carries that program's number.
-    StreamUnderTest second(Fixture("two_programs.ts"), 2, 1);
-    ASSERT_TRUE(second.ok());
-    ASSERT_EQ(second.stream->GetStreamInfo(&info), KX_S_OK);
-    EXPECT_EQ(info->GetStreamTag(), (2u << 16) + 2);
-    EXPECT_EQ(info->GetStreamIndex(), 2u);
-
-    // The fixed slots.
-    EXPECT_EQ(video.stream->ReservedA(), 0);
-    EXPECT_EQ(video.stream->ReservedB(), 0);
-    EXPECT_EQ(video.stream->ReservedC(), 1);
-    EXPECT_EQ(video.stream->GetCurrentSample(), video.stream->GetSampleObject());
-    IMediaStreamEx* same = nullptr;
-    ASSERT_EQ(video.stream->QueryInterface(&IID_IMediaStreamEx, reinterpret_cast<void**>(&same)), KX_S_OK);
-    EXPECT_EQ(same, video.stream);
-    same->Release();
+    struct Case {
+        const char* file;
+        int32_t index, kind;
+        uint32_t tag, codec;
+    };
+    const Case cases[] = {
+        {"h264_aac.mp4", 0, 1, 65536, 28},
+        {"h264_aac.mp4", 1, 2, 81921, 0x15002},
+        {"two_programs.ts", 2, 1, (2u << 16) + 2, 28},  // the second program's number
+    };
+    for (const auto& c : cases) {
+        StreamUnderTest s(Fixture(c.file), c.index, c.kind);
+        ASSERT_TRUE(s.ok()) << c.file;
+        EXPECT_EQ(s.stream->GetStreamInfo(nullptr), KX_E_POINTER);
+        IStreamInfo* info = nullptr;
+        ASSERT_EQ(s.stream->GetStreamInfo(&info), KX_S_OK);
+        EXPECT_EQ(info->GetMediaType(), uint32_t(c.kind)) << c.file;
+        EXPECT_EQ(info->GetStreamTag(), c.tag) << c.file;
+        EXPECT_EQ(info->GetCodecId(), c.codec) << c.file;
+        EXPECT_EQ(info->GetStreamIndex(), uint32_t(c.index)) << c.file;
+        if (c.kind == 1) {
+            EXPECT_EQ(info->GetVideoFormat()->width, 320u);
+            EXPECT_DOUBLE_EQ(info->GetVideoFormat()->frameRate, 25.0);
+        } else {
+            EXPECT_EQ(info->GetAudioFormat()->sampleRate, 48000u);
+            EXPECT_EQ(info->GetAudioFormat()->bytesPerSecond, 192000u);
+        }
+        EXPECT_EQ(s.stream->GetCurrentSample(), s.stream->GetSampleObject());
+    }
 }
 
 // Requests for streams that were not selected, or not as that kind.
 TEST(StreamObject, RefusedRequests) {
     kxtest::Task task;
-    int64_t id = task.Add(Fixture("h264_aac.mp4"), {{0, 1}});
+    int64_t id = task.Add(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}});
     ASSERT_GE(id, 0);
     auto* marker = reinterpret_cast<IMediaStreamEx*>(uintptr_t(0x1234));
     IMediaStreamEx* stream = marker;
-    EXPECT_EQ(task->GetStream(id + 1, 0, 1, &stream), KX_S_FALSE);
+    EXPECT_EQ(task->GetStream(id + 1, 0, KX_STREAM_VIDEO, &stream), KX_S_FALSE);
     EXPECT_EQ(stream, marker);  // an unknown file leaves the out value alone
-    EXPECT_EQ(task->GetStream(id, 1, 2, &stream), KX_S_FALSE);  // never opened
+    EXPECT_EQ(task->GetStream(id, 1, KX_STREAM_AUDIO, &stream), KX_S_FALSE);  // never opened
     EXPECT_EQ(stream, nullptr);
     stream = marker;
-    EXPECT_EQ(task->GetStream(id, 0, 2, &stream), KX_S_FALSE);  // right index, other kind
+    EXPECT_EQ(task->GetStream(id, 0, KX_STREAM_AUDIO, &stream), KX_S_FALSE);  // right index, other kind
     EXPECT_EQ(stream, nullptr);
     stream = marker;
-    EXPECT_EQ(task->GetStream(id, 7, 1, &stream), KX_S_FALSE);
+    EXPECT_EQ(task->GetStream(id, 7, KX_STREAM_VIDEO, &stream), KX_S_FALSE);
     EXPECT_EQ(stream, nullptr);
-    EXPECT_EQ(task->GetStream(id, 0, 1, nullptr), KX_E_POINTER);
-    ASSERT_EQ(task->GetStream(id, 0, 1, &stream), KX_S_OK);
+    EXPECT_EQ(task->GetStream(id, 0, KX_STREAM_VIDEO, nullptr), KX_E_POINTER);
+    ASSERT_EQ(task->GetStream(id, 0, KX_STREAM_VIDEO, &stream), KX_S_OK);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->Release(), 0u);
 }
@@ -321,7 +292,7 @@ TEST(StreamObject, SeekThenRead) {
     std::string path = Fixture("h264_aac.mp4");
     auto want = FfmpegPictureHashes(path);
     ASSERT_EQ(want.size(), 250u);
-    StreamUnderTest s(path, 0, 1);
+    StreamUnderTest s(path, 0, KX_STREAM_VIDEO);
     ASSERT_TRUE(s.ok());
     ASSERT_EQ(s.ReadPictures(30).size(), 30u);
     // The result is the reader's: 1 when the first try found the key picture,
@@ -337,9 +308,11 @@ TEST(StreamObject, SeekThenRead) {
         auto frames = s.ReadPictures();
         ASSERT_EQ(frames.size(), want.size() - first) << seconds;
         EXPECT_EQ(frames[0].pts, int64_t(first) * 400000) << seconds;
-        for (size_t i = 0; i < frames.size(); ++i) ASSERT_EQ(frames[i].hash, want[first + i]) << seconds << " " << i;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            ASSERT_EQ(frames[i].hash, want[first + i]) << seconds << " " << i;
+        }
     }
-    StreamUnderTest sound(path, 1, 2);
+    StreamUnderTest sound(path, 1, KX_STREAM_AUDIO);
     ASSERT_TRUE(sound.ok());
     EXPECT_EQ(sound.stream->SeekStream(4.0), 1.0);
     EXPECT_EQ(sound.stream->ReadNextFrame(), 1);
@@ -355,9 +328,9 @@ TEST(StreamObject, OutlivesItsConverter) {
     kxtest::Bstr name(Fixture("h264_aac.mp4"));
     int64_t id = converter->AddFile(name);
     ASSERT_GE(id, 0);
-    ASSERT_EQ(converter->OpenStream(id, 0, 1), KX_S_OK);
+    ASSERT_EQ(converter->OpenStream(id, 0, KX_STREAM_VIDEO), KX_S_OK);
     IMediaStreamEx* stream = nullptr;
-    ASSERT_EQ(converter->GetStream(id, 0, 1, &stream), KX_S_OK);
+    ASSERT_EQ(converter->GetStream(id, 0, KX_STREAM_VIDEO, &stream), KX_S_OK);
     ASSERT_EQ(converter->RemoveFile(id), KX_S_OK);
     EXPECT_EQ(converter->Release(), 0u);
 
@@ -389,7 +362,7 @@ TEST(StreamObject, PictureSizeChangeRebuildsTheRecord) {
     kxtest::RunCommand("cat " + large + " " + small + " " + large + " > " + both);
     auto want = FfmpegPictureHashes(both);
     ASSERT_EQ(want.size(), 75u);
-    StreamUnderTest s(both, 0, 1);
+    StreamUnderTest s(both, 0, KX_STREAM_VIDEO);
     ASSERT_TRUE(s.ok());
     auto frames = s.ReadPictures();
     ASSERT_EQ(frames.size(), want.size());
@@ -411,12 +384,12 @@ TEST(StreamObject, FileGoneBeforeGetStream) {
     fs::path copy = dir / "gone.mp4";
     fs::copy_file(Fixture("h264_aac.mp4"), copy);
     kxtest::Task task;
-    int64_t id = task.Add(copy.string(), {{0, 1}});
+    int64_t id = task.Add(copy.string(), {{0, KX_STREAM_VIDEO}});
     ASSERT_GE(id, 0);
     fs::remove(copy);
     IMediaStreamEx* stream = nullptr;
     kxtest::LogCapture log;
-    ASSERT_EQ(task->GetStream(id, 0, 1, &stream), KX_S_OK);
+    ASSERT_EQ(task->GetStream(id, 0, KX_STREAM_VIDEO, &stream), KX_S_OK);
     ASSERT_NE(stream, nullptr);
     EXPECT_TRUE(log.Contains(u"Remuxion Error::OpenDemuxer failed Error!\r\n"));
     EXPECT_EQ(stream->ReadNextFrame(), 0);

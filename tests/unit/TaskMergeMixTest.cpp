@@ -18,7 +18,9 @@ void ExpectOneGroup(IStreamwright* converter, const std::vector<int64_t>& ids) {
     ASSERT_NE(result, nullptr);
     ASSERT_EQ(result->groupCount, 1);
     ASSERT_EQ(result->groups[0].count, static_cast<int64_t>(ids.size()));
-    for (size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(result->groups[0].fileIds[i], ids[i]);
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(result->groups[0].fileIds[i], ids[i]);
+    }
     check->Release();
 }
 
@@ -50,7 +52,9 @@ TEST(TaskMerge, TwoFilesJoinWithoutGapOrOverlap) {
     std::vector<double> pts;
     for (const auto& p : video) pts.push_back(p.pts);
     std::sort(pts.begin(), pts.end());
-    for (size_t i = 1; i < pts.size(); ++i) EXPECT_NEAR(pts[i] - pts[i - 1], 0.04, 0.002) << "at packet " << i;
+    for (size_t i = 1; i < pts.size(); ++i) {
+        EXPECT_NEAR(pts[i] - pts[i - 1], 0.04, 0.002) << "at packet " << i;
+    }
     EXPECT_NEAR(EndOf(video), 16.0, 0.05);
     std::vector<std::string> frames = FrameHashes(out);
     std::vector<std::string> first = FrameHashes(Fixture("h264_aac.mp4"));
@@ -59,7 +63,10 @@ TEST(TaskMerge, TwoFilesJoinWithoutGapOrOverlap) {
     EXPECT_EQ(frames, first);
 
     // Whole files: each clip ends because its input ran out (10 after 5).
-    std::vector<int32_t> expected = {0, 2, 4, 6, 5, 10, 3, 2, 4, 6, 5, 10, 3, 1};
+    std::vector<int32_t> expected = {
+        KX_NOTIFY_TASK_BEGIN,  KX_NOTIFY_FILE_BEGIN,  KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_PROGRESS,   KX_NOTIFY_CLIP_END,
+        KX_NOTIFY_INPUT_ENDED, KX_NOTIFY_FILE_END,    KX_NOTIFY_FILE_BEGIN, KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_PROGRESS,
+        KX_NOTIFY_CLIP_END,    KX_NOTIFY_INPUT_ENDED, KX_NOTIFY_FILE_END,   KX_NOTIFY_TASK_END};
     EXPECT_EQ(task.notifications.Codes(), expected);
 }
 
@@ -92,14 +99,14 @@ TEST(TaskMerge, WithoutFilesSendsOnlyFileEnd) {
     task.SetOutput(TempFolder("merge_none") + "/none.mp4");
     ASSERT_EQ(task->Start(), KX_S_OK);
     task.Wait();
-    EXPECT_EQ(task.notifications.Codes(), (std::vector<int32_t>{3}));
+    EXPECT_EQ(task.notifications.Codes(), (std::vector<int32_t>{KX_NOTIFY_FILE_END}));
 }
 
 TEST(TaskStreamMix, VideoOfOneFileAndAudioOfAnother) {
     const std::string out = TempFolder("mix") + "/mixed.mp4";
     Task task;
-    int64_t v = task.Add(Fixture("video_only.mp4"), {{0, 1}});
-    int64_t a = task.Add(Fixture("audio_only.m4a"), {{0, 2}});
+    int64_t v = task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
+    int64_t a = task.Add(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}});
     ASSERT_GE(v, 0);
     ASSERT_GE(a, 0);
     ASSERT_EQ(task->SetTaskType(KX_TASK_STREAM_MIX, -1), KX_S_OK);
@@ -125,5 +132,7 @@ TEST(TaskStreamMix, VideoOfOneFileAndAudioOfAnother) {
     for (size_t i = 1; i < times.size(); ++i)
         if (times[i] + 0.5 < times[i - 1]) ++outOfOrder;
     EXPECT_EQ(outOfOrder, 0);
-    EXPECT_EQ(task.notifications.Codes(), (std::vector<int32_t>{0, 4, 6, 5, 3, 1}));
+    EXPECT_EQ(task.notifications.Codes(),
+              (std::vector<int32_t>{KX_NOTIFY_TASK_BEGIN, KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_PROGRESS, KX_NOTIFY_CLIP_END,
+                                    KX_NOTIFY_FILE_END, KX_NOTIFY_TASK_END}));
 }

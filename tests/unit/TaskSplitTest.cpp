@@ -57,24 +57,27 @@ TEST(TaskSplit, TimeClipsStartOnKeyFramesAndKeepTheSourcePictures) {
     // 0, 2, then per clip 4, progress, 5; then 3, 1. The last progress of a
     // clip that ended normally is 6 100, 11 100.
     std::vector<int32_t> codes = task.notifications.Codes();
-    std::vector<int32_t> expected = {0, 2, 4, 6, 5, 4, 6, 5, 3, 1};
+    std::vector<int32_t> expected = {
+        KX_NOTIFY_TASK_BEGIN, KX_NOTIFY_FILE_BEGIN, KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_PROGRESS, KX_NOTIFY_CLIP_END,
+        KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_PROGRESS,   KX_NOTIFY_CLIP_END,   KX_NOTIFY_FILE_END, KX_NOTIFY_TASK_END};
     EXPECT_EQ(codes, expected);
     auto all = task.notifications.All();
     int lastClipPercent = -1;
     for (size_t i = 0; i < all.size(); ++i) {
-        if (all[i].code == 11) {
+        if (all[i].code == KX_NOTIFY_CLIP_PROGRESS) {
             EXPECT_GT(all[i].value, lastClipPercent == 100 ? -1 : lastClipPercent);
             lastClipPercent = all[i].value;
         }
-        if (all[i].code == 5) {
+        if (all[i].code == KX_NOTIFY_CLIP_END) {
             ASSERT_GE(i, 2u);
-            EXPECT_EQ(all[i - 2].code, 6);
+            EXPECT_EQ(all[i - 2].code, KX_NOTIFY_PROGRESS);
             EXPECT_EQ(all[i - 2].value, 100);
-            EXPECT_EQ(all[i - 1].code, 11);
+            EXPECT_EQ(all[i - 1].code, KX_NOTIFY_CLIP_PROGRESS);
             EXPECT_EQ(all[i - 1].value, 100);
             lastClipPercent = -1;
         }
-        if (all[i].code == 4 || all[i].code == 5 || all[i].code == 11) {
+        if (all[i].code == KX_NOTIFY_CLIP_BEGIN || all[i].code == KX_NOTIFY_CLIP_END ||
+            all[i].code == KX_NOTIFY_CLIP_PROGRESS) {
             EXPECT_EQ(all[i].fileId, id);
         }
     }
@@ -115,7 +118,9 @@ TEST(TaskSplit, InputRunningOutSendsTenAfterFive) {
     task.SetOutput(TempFolder("split_ran_out"));
     ASSERT_EQ(task.Launch(id), KX_S_OK);
     task.Wait();
-    std::vector<int32_t> expected = {0, 2, 4, 6, 5, 10, 3, 1};
+    std::vector<int32_t> expected = {KX_NOTIFY_TASK_BEGIN, KX_NOTIFY_FILE_BEGIN, KX_NOTIFY_CLIP_BEGIN,
+                                     KX_NOTIFY_PROGRESS,   KX_NOTIFY_CLIP_END,   KX_NOTIFY_INPUT_ENDED,
+                                     KX_NOTIFY_FILE_END,   KX_NOTIFY_TASK_END};
     EXPECT_EQ(task.notifications.Codes(), expected);
     EXPECT_EQ(DecodeErrors(task.OutputName(id, 0)), "");
 }

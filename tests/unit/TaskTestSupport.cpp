@@ -26,10 +26,12 @@ std::vector<Notification> NotificationLog::All() {
 std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
     std::vector<int32_t> codes;
     for (const auto& n : All()) {
-        bool progress = n.code == 6 || n.code == 7 || n.code == 11;
-        if (foldProgress && progress && !codes.empty() && (codes.back() == 6 || codes.back() == 7 || codes.back() == 11))
-            continue;
-        codes.push_back(foldProgress && progress ? 6 : n.code);
+        const auto isProgress = [](int32_t code) {
+            return code == KX_NOTIFY_PROGRESS || code == KX_NOTIFY_KEYFRAME_PROGRESS || code == KX_NOTIFY_CLIP_PROGRESS;
+        };
+        const bool progress = isProgress(n.code);
+        if (foldProgress && progress && !codes.empty() && isProgress(codes.back())) continue;
+        codes.push_back(foldProgress && progress ? KX_NOTIFY_PROGRESS : n.code);
     }
     return codes;
 }

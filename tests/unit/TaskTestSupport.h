@@ -27,7 +27,7 @@ class NotificationLog {
 public:
     static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value);
     std::vector<Notification> All();
-    // Codes only, with runs of progress codes (6, 7, 11) folded into one.
+    // Codes only, with runs of progress codes folded into one KX_NOTIFY_PROGRESS.
     std::vector<int32_t> Codes(bool foldProgress = true);
     std::atomic<int> count{0};
 
@@ -56,7 +56,8 @@ public:
     IStreamwright* get() const { return converter_; }
 
     // AddFile and OpenStream of the given (index, kind) pairs; -1 on failure.
-    int64_t Add(const std::string& path, const std::vector<std::pair<int32_t, int32_t>>& streams = {{0, 1}, {1, 2}});
+    int64_t Add(const std::string& path,
+                const std::vector<std::pair<int32_t, int32_t>>& streams = {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
     void SetOutput(const std::string& path);
     // GetOutputCount, PrepareTask, StartDemuxers, Start; returns PrepareTask's status
     // (or Start's when PrepareTask succeeded and Start failed).
