@@ -51,11 +51,11 @@ void LogText(const char16_t* text) {
     Emit(std::u16string(text));
 }
 
-void LogFormat(const char16_t* format, ...) {
-    if (!format) return;
+namespace {
+
+std::u16string FormatWithArgs(const char16_t* format, va_list args) {
     std::u16string out;
-    va_list args;
-    va_start(args, format);
+    if (!format) return out;
     char number[64];
     for (const char16_t* p = format; *p; ++p) {
         if (*p != u'%') {
@@ -130,8 +130,26 @@ void LogFormat(const char16_t* format, ...) {
         }
         p = conversion;
     }
+    return out;
+}
+
+}  // namespace
+
+std::u16string FormatLogLine(const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::u16string line = FormatWithArgs(format, args);
     va_end(args);
-    Emit(out);
+    return line;
+}
+
+void LogFormat(const char16_t* format, ...) {
+    if (!format) return;
+    va_list args;
+    va_start(args, format);
+    std::u16string line = FormatWithArgs(format, args);
+    va_end(args);
+    Emit(line);
 }
 
 void GetBaseDirectory(char16_t* buffer, size_t capacity) {

@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include "BadInputSupport.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/KX_Log.h"
 
 using namespace kxtest;
 
 namespace {
 
-const std::u16string kOpenFailed = u"Remuxion Error::OpenDemuxer failed Error!\r\n";
+const std::u16string kOpenFailed = FormatLogLine(kx::legacy::kError, u"OpenDemuxer failed");
 
 // A file that AddFile must refuse: -1 and the open failure logged.
 void ExpectRefused(const std::string& path) {
@@ -100,7 +102,7 @@ TEST(BadInputFiles, NullAndOverlongPathsAreRefused) {
     EXPECT_EQ(converter->AddFile(nullptr), static_cast<int64_t>(KX_E_POINTER));
     const std::string longPath = "/tmp/" + std::string(2100, 'x') + ".mp4";
     EXPECT_EQ(converter.AddFile(longPath), -1);
-    EXPECT_TRUE(log.Contains(u"FILE LEN Greater than the MAX_FILE_PATH_LOSS_KX 2048 \n"));
+    EXPECT_TRUE(log.Contains(kx::legacy::kPathTooLong));
     EXPECT_TRUE(log.Contains(kOpenFailed));
     // Unknown ids: "not found", no crash.
     EXPECT_EQ(converter->OpenStream(123456, 0, KX_STREAM_VIDEO), KX_S_FALSE);

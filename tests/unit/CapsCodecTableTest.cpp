@@ -14,6 +14,8 @@ extern "C" {
 #include "caps/CodecIdTable.h"
 #include "caps/CodecNameTable.h"
 #include "media/MediaKernel.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/KX_Log.h"
 
 namespace {
 
@@ -130,13 +132,13 @@ TEST(CapsCodecNameTable, WarnsWhenTheLibraryHasNoEncoder) {
     {
         kxtest::LogCapture log;
         EXPECT_EQ(ShortName(3), u"NONE");  // MPEG2VIDEO_XVMC: gone from the library
-        EXPECT_TRUE(log.Contains(u"[warn] output found internal encoder[3] error\n"));
+        EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kUnknownOutputCodec, 3)));
     }
     {
         kxtest::LogCapture log;
         int result = -1;
         EXPECT_EQ(ShortName(0x12345, &result), u"untouched");
-        EXPECT_TRUE(log.Contains(u"[warn] output found internal encoder[74565] error\n"));
+        EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kUnknownOutputCodec, 74565)));
     }
     if (avcodec_find_encoder(AV_CODEC_ID_AAC)) {
         kxtest::LogCapture log;
@@ -163,7 +165,7 @@ TEST(CapsCodecSupport, Answers) {
     {
         kxtest::LogCapture log;
         EXPECT_EQ(IsCodecSupport(0x12345), 0);
-        EXPECT_TRUE(log.Contains(u"[warn] input found internal encoder[74565] error\n"));
+        EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kUnknownInputCodec, 74565)));
     }
     {
         // A library codec without a row of ours.

@@ -11,6 +11,8 @@
 #include "caps/LosslessCheck.h"
 #include "output/MediaStreamPair.h"
 #include "platform/WideString.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/KX_Log.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ TEST_F(CapsLosslessCheck, ExtensionIsComparedInCapitals) {
     EXPECT_FALSE(Check(Table("<mp4><V><H264/><AAC/></V></mp4>"), u"clip.mp4"));
     ASSERT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[0] fcc[H264]"});
     // The exact line, without a line end of its own.
-    EXPECT_TRUE(log.Contains(u"CXml_Lossless_CheckInfos::CheckFormat failed codecnum[0] fcc[H264]"));
+    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kCodecNotListed, 0, u"H264")));
 }
 
 TEST_F(CapsLosslessCheck, AudioOnlyPairIsRefusedBeforeTheFileIsRead) {
@@ -128,7 +130,7 @@ TEST_F(CapsLosslessCheck, MissingOrMalformedTableRefusesWithALogLine) {
         kxtest::LogCapture log;
         EXPECT_FALSE(Check(missing, u"a.mp4"));
         ASSERT_EQ(log.Lines().size(), 1u);
-        EXPECT_EQ(log.Lines()[0], u"CXml_Lossless_CheckInfos::Load failed file[" + missing + u"]\n");
+        EXPECT_EQ(log.Lines()[0], FormatLogLine(kx::legacy::kTableLoadFailed, missing.c_str()));
     }
     for (const std::string& broken : {std::string("<Quentara_XML><OUTPUT_MAP><MP4><V><H264/></V></MP4>"),
                                       std::string(""), std::string("\x01\x02 not xml")}) {

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "TaskTestSupport.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/KX_Log.h"
 
 using namespace kxtest;
 
@@ -163,7 +165,7 @@ TEST(ConverterFiles, PrepareTaskNamesOneOutputPerClipWithinTheOutputCount) {
     task.SetOutput(folder);
     // Without GetOutputCount no name is given: the first clip fails.
     EXPECT_EQ(task->PrepareTask(), KX_E_FAIL);
-    EXPECT_TRUE(log.Contains(u"OpenMuxer Failed ,taskFileName =  \n"));
+    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kOpenMuxerFailed, u"")));
     ASSERT_EQ(task->GetOutputCount(id), 3);
     EXPECT_EQ(task->PrepareTask(), KX_S_OK);
     // The first clip's file is created (under its temporary name) to try the
@@ -193,7 +195,7 @@ TEST(ConverterFiles, BadFilesFailAddFileWithALogLine) {
     Task task;
     EXPECT_EQ(task->AddFile(Bstr(Fixture("garbage.bin"))), -1);
     EXPECT_EQ(task->AddFile(Bstr(std::string("/no/such/file.mp4"))), -1);
-    EXPECT_TRUE(log.Contains(u"Remuxion Error::OpenDemuxer failed Error!\r\n"));
+    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kError, u"OpenDemuxer failed")));
     int64_t id = task.Add(Fixture("h264_aac.mp4"), {});
     EXPECT_EQ(task->OpenStream(id, 7, KX_STREAM_VIDEO), KX_S_FALSE);
 }

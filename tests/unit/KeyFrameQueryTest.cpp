@@ -11,6 +11,7 @@
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "api/CStreamwright.h"
+#include "platform/LegacyLogLines.h"
 
 using kxtest::Fixture;
 
@@ -103,7 +104,7 @@ TEST(KeyFrameQuery, ProgressThroughTheKeyFrameCallback) {
     ASSERT_EQ(task->SetCallback(&kxtest::NotificationLog::Callback, &keyFrames, 1), KX_S_OK);
     kxtest::LogCapture log;
     ASSERT_EQ(task->GetFileKeyFrameIndex(id, nullptr), KX_S_OK);
-    EXPECT_TRUE(log.Contains(u" GetFileKeyFrameIndex 1"));
+    EXPECT_TRUE(log.Contains(kx::legacy::kKeyFrameIndex));
 
     auto all = keyFrames.All();
     ASSERT_GE(all.size(), 4u);
@@ -202,7 +203,7 @@ TEST(KeyFrameQuery, CancelFromAnotherThread) {
     kxtest::LogCapture log;
     EXPECT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_FALSE);
     EXPECT_EQ(canceller.cancelResult, KX_S_OK);
-    EXPECT_FALSE(log.Contains(u" GetFileKeyFrameIndex 1"));
+    EXPECT_FALSE(log.Contains(kx::legacy::kKeyFrameIndex));
     ASSERT_EQ(canceller.codes.size(), 12u);  // 8, eight 7s, the cancel, then 7 100 and 9
     EXPECT_EQ(canceller.codes.front(), KX_NOTIFY_KEYFRAME_BEGIN);
     EXPECT_EQ(canceller.codes.back(), KX_NOTIFY_KEYFRAME_DONE);

@@ -12,6 +12,7 @@
 #include "api/CStreamwright.h"
 #include "input/DemuxerHolder.h"
 #include "input/CTMediaInfo.h"
+#include "platform/LegacyLogLines.h"
 
 using kxtest::Fixture;
 
@@ -74,7 +75,7 @@ TEST(MediaInfoQuery, CopyOfAFileSurvivesItsRemoval) {
     ASSERT_NE(object, nullptr);
     auto lines = log.Lines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], u"GetFileMediaInfo begin\n");
+    EXPECT_EQ(lines[0], kx::legacy::kMediaInfoBegin);
     EXPECT_EQ(lines[1], u"GetFileMediaInfo end\n");
 
     const FileMediaInfo* info = object->GetInfo();

@@ -19,12 +19,13 @@ extern "C" {
 #include "task/FileRecord.h"
 #include "output/CTMuxer.h"
 #include "output/PacketEdits.h"
+#include "platform/LegacyLogLines.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const std::u16string kNalHeaderError = u"CTMuxer::WriteVideoPacket packet Nal header err 000001\n";
+const std::u16string kNalHeaderError = kx::legacy::kThreeByteStartCode;
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes out;

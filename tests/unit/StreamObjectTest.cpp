@@ -17,6 +17,8 @@ extern "C" {
 #include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/KX_Log.h"
 
 using kxtest::Fixture;
 
@@ -391,7 +393,7 @@ TEST(StreamObject, FileGoneBeforeGetStream) {
     kxtest::LogCapture log;
     ASSERT_EQ(task->GetStream(id, 0, KX_STREAM_VIDEO, &stream), KX_S_OK);
     ASSERT_NE(stream, nullptr);
-    EXPECT_TRUE(log.Contains(u"Remuxion Error::OpenDemuxer failed Error!\r\n"));
+    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kError, u"OpenDemuxer failed")));
     EXPECT_EQ(stream->ReadNextFrame(), 0);
     EXPECT_EQ(stream->SeekStream(1.0), -1.0);
     IStreamInfo* info = nullptr;
