@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BadInputSupport.h"
+#include "TaskTestSupport.h"
 #include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
 

@@ -18,7 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BadInputSupport.h"
+#include "TaskTestSupport.h"
 #include "SmallDisk.h"
 
 using namespace kxtest;
@@ -235,11 +235,6 @@ HRESULT PrepareJob(GuardedConverter& converter, Job job, const std::string& fold
     return converter.Prepare(id);
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string LastErrorText(IStreamwright* converter) {
     BSTR text = KX_GetLastErrorText(converter);
     std::string narrow = text ? Narrow(text) : "";
@@ -286,7 +281,7 @@ TEST(BadInputOutputs, ALinkAtAnOutputNameIsNeverWrittenThrough) {
             EXPECT_EQ(DecodeErrors(linked), "");
         }
         converter.Release();
-        EXPECT_EQ(ReadFile(victim), "precious");
+        EXPECT_EQ(ReadAll(victim), "precious");
         EXPECT_TRUE(PartialFilesIn(folder).empty());
     }
 }
@@ -350,7 +345,7 @@ TEST(BadInputOutputs, DiskFullFailsTheTaskAndLeavesNoOutput) {
             converter.Release();
             std::vector<std::string> left = FilesUnder(disk.Folder());
             if (job == Job::kMerge) {
-                EXPECT_EQ(ReadFile(previous), "previous");
+                EXPECT_EQ(ReadAll(previous), "previous");
                 EXPECT_EQ(left, std::vector<std::string>{previous});
             } else {
                 EXPECT_TRUE(left.empty()) << left.front();

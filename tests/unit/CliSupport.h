@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace kxclitest {
 
 struct Outcome {
@@ -14,11 +16,10 @@ struct Outcome {
     std::string err;
 };
 
-// The text in single quotes for the shell.
-std::string Quote(const std::string& text);
-std::string ReadAll(const std::string& path);
-// The non-empty lines of a text.
-std::vector<std::string> Lines(const std::string& text);
+using kxtest::Lines;
+using kxtest::Quote;
+using kxtest::ReadAll;
+
 // The program's path.
 std::string Program();
 

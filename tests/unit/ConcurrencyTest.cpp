@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "BadInputSupport.h"
 #include "TaskTestSupport.h"
 
 using namespace kxtest;

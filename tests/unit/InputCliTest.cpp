@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "BadInputSupport.h"
 #include "TaskTestSupport.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "api/CStreamwright.h"
@@ -20,7 +19,7 @@ namespace {
 // ffprobe's key packets of one stream as index records (pts in ticks, 0 when unknown).
 std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& path, int stream, int64_t zero = 0) {
     std::vector<KeyFrameRecord> records;
-    auto packets = demuxtest::ProbePacketsOnClock(path, stream, zero);
+    auto packets = kxtest::ProbeTicksOnClock(path, stream, zero);
     for (size_t i = 0; i < packets.size(); ++i) {
         if (!packets[i].key) continue;
         KeyFrameRecord record{};
@@ -71,7 +70,7 @@ TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
         // An audio stream first where there is one: the index is taken from
         // the first video stream, on the clock of both.
         auto want = ProbeKeyFrames(path, stream,
-                                   demuxtest::ClockZero(path, hasAudio ? std::vector<int>{stream, stream + 1}
+                                   kxtest::ClockZero(path, hasAudio ? std::vector<int>{stream, stream + 1}
                                                                        : std::vector<int>{stream}));
         ASSERT_GT(want.size(), 2u) << name;
         kxtest::Task task;
