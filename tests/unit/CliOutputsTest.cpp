@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "CliSupport.h"
-#include "SmallDisk.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 
@@ -81,40 +80,6 @@ std::string LongInput() {
 }
 
 }  // namespace
-
-TEST_F(CliOutputs, DiskFullFailsWithTheSystemsReasonAndLeavesNothing) {
-    REQUIRE_MEDIA();
-    const std::string input = Quote(Fixture("h264_aac.mp4"));
-    for (const std::string extension : {".mp4", ".mkv", ".ts"}) {
-        for (const std::string job : {"split", "merge", "mix"}) {
-            SCOPED_TRACE(job + " into " + extension);
-            kxtest::SmallDisk disk("cli_full", 96 * 1024);
-            const std::string folder = disk.Folder();
-            std::string output = folder + "/" + job + extension;
-            std::string arguments;
-            if (job == "split") {
-                output = folder + "/h264_aac_0_000" + extension;
-                arguments = "split " + input + " -o " + folder + " --at 5 --ext " + extension;
-            } else if (job == "merge") {
-                // Replacing an older file: the failure leaves it as it was.
-                std::ofstream(output) << "previous";
-                arguments = "merge " + input + " " + input + " -o " + output + " --overwrite";
-            } else {
-                arguments = "mix " + Quote(Fixture("video_only.mp4")) + " " + Quote(Fixture("audio_only.m4a")) +
-                            " -o " + output;
-            }
-            ExpectOneMessage(Remuxion(arguments + " -q"), 1, "cannot write " + output + ": " + disk.Reason());
-            const FolderState left = Look(folder);
-            EXPECT_TRUE(left.temporary.empty());
-            if (job == "merge") {
-                EXPECT_EQ(left.outputs, std::vector<std::string>{output});
-                EXPECT_EQ(ReadAll(output), "previous");
-            } else {
-                EXPECT_TRUE(left.outputs.empty()) << left.outputs.front();
-            }
-        }
-    }
-}
 
 TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
     REQUIRE_MEDIA();
