@@ -18,12 +18,14 @@ using kxtest::RunCommand;
 
 std::string Program() { return std::string(KX_BUILD_DIR) + "/remuxion"; }
 
-Outcome Remuxion(const std::string& arguments) {
+Outcome Remuxion(const std::string& arguments, const std::string& folder) {
     char errPath[] = "/tmp/remuxion-cli-err-XXXXXX";
     int fd = mkstemp(errPath);
     if (fd >= 0) close(fd);
     Outcome outcome;
-    outcome.out = RunCommand(Program() + " " + arguments + " 2>" + errPath + " </dev/null", &outcome.status);
+    outcome.out = RunCommand((folder.empty() ? "" : "cd " + Quote(folder) + " && ") + Program() + " " + arguments +
+                                 " 2>" + errPath + " </dev/null",
+                             &outcome.status);
     outcome.err = ReadAll(errPath);
     unlink(errPath);
     return outcome;

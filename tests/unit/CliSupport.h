@@ -23,8 +23,9 @@ using kxtest::ReadAll;
 // The program's path.
 std::string Program();
 
-// Runs the program with the arguments (already quoted where needed).
-Outcome Remuxion(const std::string& arguments);
+// Runs the program with the arguments (already quoted where needed), in
+// `folder` when one is given.
+Outcome Remuxion(const std::string& arguments, const std::string& folder = {});
 
 // A failure: a non-zero status and exactly one line, the message.
 void ExpectOneMessage(const Outcome& outcome, int status, const std::string& part);

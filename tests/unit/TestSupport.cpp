@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -177,6 +179,30 @@ std::vector<Packet> ProbeTicksOnClock(const std::string& file, int stream, int64
         if (p.dts != kx::kNoPts) p.dts -= zero;
     }
     return packets;
+}
+
+std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& file, int stream, int64_t zero) {
+    std::vector<KeyFrameRecord> records;
+    auto packets = ProbeTicksOnClock(file, stream, zero);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (!packets[i].key) continue;
+        KeyFrameRecord record{};
+        record.keyFrameNumber = static_cast<int32_t>(records.size());
+        record.time = packets[i].pts == kx::kNoPts ? 0 : packets[i].pts;
+        record.frameNumber = static_cast<int64_t>(i);
+        records.push_back(record);
+    }
+    return records;
+}
+
+void ExpectKeyFrames(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
+                     const std::string& what) {
+    ASSERT_EQ(count, static_cast<int64_t>(want.size())) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].keyFrameNumber, want[i].keyFrameNumber) << what << " #" << i;
+        EXPECT_EQ(got[i].time, want[i].time) << what << " #" << i;
+        EXPECT_EQ(got[i].frameNumber, want[i].frameNumber) << what << " #" << i;
+    }
 }
 
 }  // namespace kxtest

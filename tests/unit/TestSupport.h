@@ -90,5 +90,10 @@ std::vector<Packet> ProbeTicks(const std::string& file, int stream);
 int64_t ClockZero(const std::string& file, const std::vector<int>& streams);
 // ProbeTicks on the readers' clock.
 std::vector<Packet> ProbeTicksOnClock(const std::string& file, int stream, int64_t zero);
+// ffprobe's key packets of one stream as index records (pts 0 when unknown).
+std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& file, int stream, int64_t zero = 0);
+// Expects the records to be `want`.
+void ExpectKeyFrames(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
+                     const std::string& what);
 
 }  // namespace kxtest
