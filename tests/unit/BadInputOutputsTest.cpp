@@ -269,12 +269,13 @@ TEST(BadInputOutputs, ALinkAtAnOutputNameIsNeverWrittenThrough) {
 }
 
 TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
-    // A hard link named like the first clip, or a merge named like its input:
-    // the same file, refused before anything is written.
+    // A hard or symbolic link named like a clip, or a merge or mix named like
+    // its input: the same file, refused before anything is written, through
+    // the interface and through the program.
     const std::string folder = TempFolder("bad_out_is_input");
     const std::string input = folder + "/in.mp4";
     std::filesystem::copy_file(Fixture("h264_aac.mp4"), input);
-    const auto size = std::filesystem::file_size(input);
+    const std::string original = ReadAll(input);
     for (const bool merge : {false, true}) {
         SCOPED_TRACE(merge ? "merge" : "split");
         GuardedConverter converter;
@@ -295,9 +296,26 @@ TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
         EXPECT_NE(converter.Prepare(id), KX_S_OK);
         EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + output + ": it is the input " + input);
         converter.Release();
-        EXPECT_EQ(std::filesystem::file_size(input), size);
+        EXPECT_EQ(ReadAll(input), original);
         EXPECT_TRUE(PartialFilesIn(folder).empty());
         if (!merge) std::filesystem::remove(output);
+    }
+
+    for (const char* links : {"hard", "soft"}) std::filesystem::create_directories(folder + "/" + links);
+    std::filesystem::create_hard_link(input, folder + "/hard/in_0_000.mp4");
+    std::filesystem::create_symlink(input, folder + "/soft/in_0_001.mp4");
+    const std::string other = Quote(Fixture("h264_aac.mp4"));
+    const std::pair<std::string, std::string> cases[] = {
+        {"split " + input + " -o " + folder + "/hard --at 3", folder + "/hard/in_0_000.mp4"},
+        {"split " + input + " -o " + folder + "/soft --at 3", folder + "/soft/in_0_001.mp4"},
+        {"merge " + other + " " + input + " -o " + input, input},
+        {"mix " + input + " " + Quote(Fixture("audio_only.m4a")) + " -o " + input, input},
+    };
+    for (const auto& [arguments, output] : cases) {
+        SCOPED_TRACE(arguments);
+        kxclitest::ExpectOneMessage(kxclitest::Remuxion(arguments + " -q -y"), 1,
+                                    "the output " + output + " would overwrite the input");
+        EXPECT_EQ(ReadAll(input), original);
     }
 }
 

@@ -134,30 +134,6 @@ TEST_F(CliOutputs, ALinkAtAClipNameIsReplacedNeverFollowed) {
     EXPECT_EQ(ReadAll(victim), "precious");
 }
 
-TEST_F(CliOutputs, AnOutputThatIsAnInputIsRefusedEvenWithOverwrite) {
-    REQUIRE_MEDIA();
-    const std::string input = Dir("in.mp4");
-    fs::copy_file(Fixture("h264_aac.mp4"), input);
-    const auto size = fs::file_size(input);
-    fs::create_directories(Dir("hard"));
-    fs::create_directories(Dir("soft"));
-    fs::create_hard_link(input, Dir("hard/in_0_000.mp4"));
-    fs::create_symlink(input, Dir("soft/in_0_001.mp4"));
-    const std::string other = Quote(Fixture("h264_aac.mp4"));
-    const std::pair<std::string, std::string> cases[] = {
-        {"split " + input + " -o " + Dir("hard") + " --at 3", Dir("hard/in_0_000.mp4")},
-        {"split " + input + " -o " + Dir("soft") + " --at 3", Dir("soft/in_0_001.mp4")},
-        {"merge " + other + " " + input + " -o " + input, input},
-        {"mix " + input + " " + Quote(Fixture("audio_only.m4a")) + " -o " + input, input},
-    };
-    for (const auto& [arguments, output] : cases) {
-        SCOPED_TRACE(arguments);
-        ExpectOneMessage(Remuxion(arguments + " -q -y"), 1, "the output " + output + " would overwrite the input");
-        EXPECT_EQ(fs::file_size(input), size);
-        EXPECT_TRUE(WholeMp4(input));
-    }
-}
-
 TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
     REQUIRE_MEDIA();
     // kill -9 at a few points, then Ctrl-C: what holds an output's name is
