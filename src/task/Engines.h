@@ -1,6 +1,4 @@
-// The three copy engines (worker thread). An engine returns 1 when its unit
-// ended, ran out of input or could not start, and 0 when the host stopped
-// the task.
+// The three copy engines (worker thread).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +10,11 @@
 
 namespace kx {
 
+// How an engine's unit ended: finished (copied to its end, ran out of input,
+// or could not start: the task goes on with the next), or stopped by the
+// host (the task ends).
+enum class EngineEnd { kFinished, kStopped };
+
 // One clip of a split, into the clip's own output.
 struct SplitClipJob {
     TaskCursor* cursor = nullptr;  // the file and the clip
@@ -21,7 +24,7 @@ struct SplitClipJob {
     int64_t total = 0;                // of all the file's clips, for the progress
     int32_t* progressBase = nullptr;  // the file's progress before the clip; moved past it
 };
-int SplitClip(TaskHost& host, const SplitClipJob& job);
+EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job);
 
 // One clip of a merge, appended to the shared output where the state stands.
 struct MergeClipJob {
@@ -33,11 +36,11 @@ struct MergeClipJob {
     // In-band parameter sets put in front of the file's video key frames.
     const std::vector<uint8_t>* keyFramePrefix = nullptr;
 };
-int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
+EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
 
 // The first selected stream of every file into the shared output. longest:
 // the longest first clip, for the progress.
-int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
+EngineEnd MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
                int64_t longest);
 
 // Percentages computed in doubles, truncated; 0 where the divisor is not positive.
