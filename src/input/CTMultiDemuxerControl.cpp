@@ -119,7 +119,7 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
     int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != kMediaVideo) continue;
+        if (!control || entry.mediaType != MediaType::kVideo) continue;
         control->SetSampleReady(0);
         result = control->Seek(seconds, mode, index);
         SampleInfo info;
@@ -127,7 +127,7 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
     }
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != kMediaAudio) continue;
+        if (!control || entry.mediaType != MediaType::kAudio) continue;
         result = SeekAudioBefore(control, index, reached);
     }
     prime_ = 0;

@@ -158,7 +158,7 @@ TEST(DemuxAnalyze, MultiReaderForwardsToTheStreamsReader) {
     // The converter asks for descriptions before it starts the readers.
     kx::StreamMediaInfo* early = analyze->GetMediaInfo(0);
     ASSERT_NE(early, nullptr);
-    EXPECT_EQ(early->mediaType, kx::kMediaVideo);
+    EXPECT_EQ(early->mediaType, kx::MediaType::kVideo);
     analyze->FreeMediaInfo(early);
     ASSERT_EQ(demuxer->StartDemuxer(), 0);
     EXPECT_EQ(demuxer->StartDemuxer(), -1);
@@ -173,7 +173,7 @@ TEST(DemuxAnalyze, MultiReaderForwardsToTheStreamsReader) {
     analyze->Cancel(5);  // no reader: nothing happens
     kx::StreamMediaInfo* info = analyze->GetMediaInfo(1);
     ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->mediaType, kx::kMediaAudio);
+    EXPECT_EQ(info->mediaType, kx::MediaType::kAudio);
     analyze->FreeMediaInfo(info);
     analyze->FreeMediaInfo(nullptr);
 }

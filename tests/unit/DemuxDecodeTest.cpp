@@ -49,7 +49,7 @@ std::vector<Picture> DecodeAll(kx::ITDemuxerControl* control) {
     while (control->ReadNext() == 1) {
         kx::DecodedFrame* frame = control->GetDecodedFrame();
         if (!frame) break;
-        EXPECT_EQ(frame->type, kx::kMediaVideo);
+        EXPECT_EQ(frame->type, kx::MediaType::kVideo);
         EXPECT_EQ(frame->duration, -1);
         EXPECT_EQ(frame->dts, frame->pts);
         EXPECT_EQ(frame->video.u, frame->video.y + frame->video.width * frame->video.height);

@@ -146,7 +146,7 @@ TEST(DemuxSingleReader, AudioSeekAndBadSeekTargets) {
     for (const auto& p : audio)
         if (p.dts >= 40'000'000) { want = p.pts; break; }
     EXPECT_EQ(info.pts, want);
-    EXPECT_EQ(info.mediaType, kx::kMediaAudio);
+    EXPECT_EQ(info.mediaType, kx::MediaType::kAudio);
     EXPECT_EQ(control->Seek(4.0, kx::SeekMode::kBackwardKey, 0), -1);  // stream 0 is not selected
     EXPECT_EQ(control->Seek(std::nan(""), kx::SeekMode::kBackwardKey, 1), -1);
     EXPECT_GE(control->Seek(1e300, kx::SeekMode::kBackwardKey, 1), -1000000);  // absurd but harmless

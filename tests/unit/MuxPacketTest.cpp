@@ -57,7 +57,7 @@ PacketPtr MakePacket(const Bytes& payload, int64_t frame, int flags) {
 // An H.264 video record without a global header.
 kx::StreamMediaInfo BareH264Video() {
     kx::StreamMediaInfo info;
-    info.mediaType = kx::kMediaVideo;
+    info.mediaType = kx::MediaType::kVideo;
     info.codecId = 28;
     info.video.width = 320;
     info.video.height = 240;
@@ -89,7 +89,7 @@ size_t CountOccurrences(const Bytes& haystack, const Bytes& needle) {
 
 TEST(MuxPacketTest, Mp4GetsTheLengthOfTheRestInPlaceOfTheStartCode) {
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     ASSERT_NE(video, nullptr);
     const std::string path = muxtest::OutputPath("start_code.mp4");
     const Bytes payload = Concat({{0, 0, 0, 1, 0x65}, Bytes(95, 0xAB)});
@@ -146,7 +146,7 @@ TEST(MuxPacketTest, ThreeByteStartCodesAreLoggedAndKeptWhole) {
     EXPECT_EQ(payloads[0], Concat({{0, 0, 0, 1, 0x09, 0xF0}, annexB}));  // already in start-code form
 
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     const std::string mp4 = muxtest::OutputPath("three_byte.mp4");
     {
         CTMuxer muxer;
@@ -167,7 +167,7 @@ TEST(MuxPacketTest, PrefixesThatLookLikeStartCodesStayPrefixes) {
     const Bytes prefixed = Concat({BigEndian32(300), unit});
     kxtest::LogCapture log;
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     ASSERT_NE(video, nullptr);
     const std::string mp4 = muxtest::OutputPath("long_unit.mp4");
     const std::string ts = muxtest::OutputPath("long_unit.ts");
@@ -192,7 +192,7 @@ TEST(MuxPacketTest, PrefixesThatLookLikeStartCodesStayPrefixes) {
 // SPS first, for the others.
 TEST(MuxPacketTest, GlobalHeaderFollowsTheContainer) {
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     ASSERT_NE(video, nullptr);
     const uint8_t* avcC = video->video.extradata;
     ASSERT_GT(video->video.extradataSize, 8);
@@ -231,7 +231,7 @@ TEST(MuxPacketTest, GlobalHeaderFollowsTheContainer) {
 TEST(MuxPacketTest, ProgramStreamKeyFramesGetTheSequenceHeader) {
     const Bytes marker = {0, 0, 1, 0xB2, 'K', 'X', 'M', 'K'};
     kx::StreamMediaInfo video;
-    video.mediaType = kx::kMediaVideo;
+    video.mediaType = kx::MediaType::kVideo;
     video.codecId = 1;  // MPEG-1 video
     video.video.width = 320;
     video.video.height = 240;
@@ -285,7 +285,7 @@ TEST(MuxPacketTest, NamesAreWrittenInUtf8AndLimitedTo1023Bytes) {
 TEST(MuxPacketTest, OnlyAFinishedFileTakesItsName) {
     for (const bool finish : {false, true}) {
         muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-        const int index = source.FirstStreamOf(kx::kMediaVideo);
+        const int index = source.FirstStreamOf(kx::MediaType::kVideo);
         const kx::StreamMediaInfo* video = source.Info(index);
         const std::string path = muxtest::OutputPath(finish ? "finished.mp4" : "dropped.mp4");
         kx::MuxerPtr muxer(new CTMuxer);
