@@ -97,16 +97,13 @@ DecodedFrame* CTMultiDemuxerControl::GetDecodedFrame() {
 }
 
 ITDemuxerControl* CTMultiDemuxerControl::ReaderOf(int streamIndex) {
+    if (!readers_) return nullptr;
     auto it = readers_->find(streamIndex);
     return it == readers_->end() ? nullptr : ControlOf(it->second);
 }
 
 int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) {
-    if (!readers_) {
-        prime_ = 0;
-        return -1;
-    }
-    if (streamIndex != -1) {
+    if (!readers_ || streamIndex != -1) {
         ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         if (!control) return -1;
@@ -173,11 +170,7 @@ void CTMultiDemuxerControl::ForgetInputEnd() {
 }
 
 int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {
-    if (!readers_) {
-        prime_ = 0;
-        return -1;
-    }
-    if (streamIndex != -1) {
+    if (!readers_ || streamIndex != -1) {
         ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         return control ? control->CheckSeekable(streamIndex) : -1;

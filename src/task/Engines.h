@@ -7,6 +7,7 @@
 #include "task/FileRecord.h"
 #include "task/MergeState.h"
 #include "task/TaskHost.h"
+#include "task/TimeClipCopy.h"
 
 namespace kx {
 
@@ -42,6 +43,10 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
 // the longest first clip, for the progress.
 EngineEnd MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
                int64_t longest);
+
+// Tells the host a clip ended (and, when it ran out, that its input did);
+// the engine's answer for the outcome.
+EngineEnd EndClip(TaskHost& host, TaskCursor* cursor, ClipOutcome outcome);
 
 // Percentages computed in doubles, truncated; 0 where the divisor is not positive.
 int32_t PercentOf(double numerator, double denominator, double scale);

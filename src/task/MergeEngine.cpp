@@ -186,20 +186,8 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
         outcome = CopySizeClip(host, state, control, clip, counters, timeOffset, route, reportProgress);
     }
 
-    switch (outcome) {
-    case ClipOutcome::kStopped:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return EngineEnd::kStopped;
-    case ClipOutcome::kRanOut:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
-        return EngineEnd::kFinished;
-    case ClipOutcome::kEnded:
-        host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return EngineEnd::kFinished;
-    }
-    return EngineEnd::kFinished;
+    if (outcome == ClipOutcome::kEnded) host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+    return EndClip(host, cursor, outcome);
 }
 
 }  // namespace kx

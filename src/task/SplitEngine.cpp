@@ -148,22 +148,13 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
     *job.progressBase = overall;
     // A stopped clip is removed; one whose file cannot be finished fails the task.
     if (!CloseOutput(host, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
-    switch (outcome) {
-    case ClipOutcome::kStopped:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.ReopenInputs();
-        return EngineEnd::kStopped;
-    case ClipOutcome::kRanOut:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
-        return EngineEnd::kFinished;
-    case ClipOutcome::kEnded:
+    if (outcome == ClipOutcome::kEnded) {
         host.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
         host.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return EngineEnd::kFinished;
     }
-    return EngineEnd::kFinished;
+    const EngineEnd end = EndClip(host, cursor, outcome);
+    if (outcome == ClipOutcome::kStopped) host.ReopenInputs();
+    return end;
 }
 
 }  // namespace kx
