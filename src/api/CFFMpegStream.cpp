@@ -26,8 +26,8 @@ const MediaStreamRecord* FindStreamRecord(const FileMediaInfo* info, int64_t str
     if (!info || !info->programs) return nullptr;
     for (uint32_t p = 0; p < info->programCount; ++p) {
         const ProgramInfo& program = info->programs[p];
-        const MediaStreamRecord* records = kind == kMediaVideo ? program.videos : program.audios;
-        uint32_t count = kind == kMediaVideo ? program.videoCount : program.audioCount;
+        const MediaStreamRecord* records = kind == KX_STREAM_VIDEO ? program.videos : program.audios;
+        uint32_t count = kind == KX_STREAM_VIDEO ? program.videoCount : program.audioCount;
         if (!records) continue;
         for (uint32_t i = 0; i < count; ++i)
             if (int64_t(records[i].streamIndex) == streamIndex) return &records[i];
@@ -47,7 +47,7 @@ StreamRecord DescriptionOf(const MediaStreamRecord& source, int64_t streamIndex,
         record.codecName[i] = static_cast<unsigned char>(source.codecName[i]);
     record.duration = source.duration;
     record.bitRate = source.bitRate;
-    if (kind == kMediaVideo) {
+    if (kind == KX_STREAM_VIDEO) {
         record.video.width = source.width;
         record.video.height = source.height;
         record.video.frameRate = source.frameRate;
@@ -78,7 +78,7 @@ bool FitsPicture(const MediaFrameRecord& record, const DecodedFrame& frame) {
 CFFMpegStream::CFFMpegStream(DemuxerHolder* holder, int64_t streamIndex, int32_t kind)
     : holder_(holder), streamIndex_(streamIndex) {
     if (holder_ && holder_->demuxer) control_ = holder_->demuxer->GetControl();
-    mediaType_ = kind == kMediaVideo ? KX_SAMPLE_VIDEO : kind == kMediaAudio ? KX_SAMPLE_AUDIO : 0;
+    mediaType_ = kind == KX_STREAM_VIDEO ? KX_SAMPLE_VIDEO : kind == KX_STREAM_AUDIO ? KX_SAMPLE_AUDIO : 0;
     sample_ = CKXSample::Create(mediaType_, kDecodedSubtype);
     streamInfo_ = CStreamInfo::Create();
     DescribeStream();
@@ -121,7 +121,7 @@ HRESULT CFFMpegStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 void CFFMpegStream::DescribeStream() {
     if (!streamInfo_ || !holder_ || !holder_->mediaInfo) return;
-    int32_t kind = mediaType_ == KX_SAMPLE_VIDEO ? kMediaVideo : kMediaAudio;
+    int32_t kind = mediaType_ == KX_SAMPLE_VIDEO ? KX_STREAM_VIDEO : KX_STREAM_AUDIO;
     const MediaStreamRecord* source = FindStreamRecord(holder_->mediaInfo->GetMediainfo(), streamIndex_, kind);
     if (!source) return;
     StreamRecord record = DescriptionOf(*source, streamIndex_, kind);
@@ -146,9 +146,9 @@ int32_t CFFMpegStream::ReadNextFrame() {
     DecodedFrame* frame = control_->GetDecodedFrame();
     if (!frame) return 0;
     bool taken = false;
-    if (mediaType_ == KX_SAMPLE_VIDEO && frame->type == kMediaVideo)
+    if (mediaType_ == KX_SAMPLE_VIDEO && frame->type == MediaType::kVideo)
         taken = TakeVideoFrame(*frame);
-    else if (mediaType_ == KX_SAMPLE_AUDIO && frame->type == kMediaAudio)
+    else if (mediaType_ == KX_SAMPLE_AUDIO && frame->type == MediaType::kAudio)
         taken = TakeAudioFrame(*frame);
     if (!taken) return 0;
     record_->subtype = kDecodedSubtype;

@@ -84,7 +84,7 @@ HRESULT CStreamwright::GetSizeClip(int64_t fileId, uint64_t clipIndex, ClipRange
 }
 
 int64_t CStreamwright::GetClipCount(int64_t fileId) {
-    return session_.ClipCount(fileId).value_or(KX_E_INVALIDARG);
+    return session_.ClipCount(fileId).value_or(StatusInPlaceOfValue(KX_E_INVALIDARG));
 }
 
 HRESULT CStreamwright::SetCallback(TaskCallback callback, void* context, int32_t which) {

@@ -17,6 +17,7 @@
 #include "task/TaskHost.h"
 #include "task/TaskSession.h"
 #include "api/InputReports.h"
+#include "api/ValueOrStatus.h"
 #include "input/InputOpen.h"
 #include "output/OutputFailure.h"
 #include "output/PartialFile.h"
@@ -114,6 +115,8 @@ protected:
 private:
     HRESULT GetClip(int64_t fileId, uint64_t clipIndex, ClipRange* out);
     // Opens a file's reading side; null (after a log line) when it cannot.
+    // Keeps why an input was refused for KX_GetLastErrorText, and logs it.
+    void RefuseInput(const std::u16string& path, InputProblem problem);
     DemuxerHolderPtr OpenDemuxerHolder(const std::u16string& path, int decodeMode);
     void ClearFailure();
     // Key-frame progress of GetFileKeyFrameIndex, sent to the host.

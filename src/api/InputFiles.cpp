@@ -28,32 +28,39 @@ DemuxerHolderPtr CStreamwright::OpenDemuxerHolder(const std::u16string& path, in
         return nullptr;
     }
     DemuxerHolderPtr holder(raw);
-    lastInputProblem_ = OpenHolderSource(holder.get(), InputSource::File(path, inputPolicy_), decodeMode);
-    if (lastInputProblem_.Failed()) {
-        const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
-        LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
-        NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
-        LogFormat(legacy::kError, u"OpenDemuxer failed");
+    InputProblem problem = OpenHolderSource(holder.get(), InputSource::File(path, inputPolicy_), decodeMode);
+    if (problem.Failed()) {
+        RefuseInput(path, std::move(problem));
         return nullptr;
     }
+    lastInputProblem_ = {};
     return holder;
 }
 
+void CStreamwright::RefuseInput(const std::u16string& path, InputProblem problem) {
+    lastInputProblem_ = std::move(problem);
+    const std::u16string reason = DescribeRefusedInput(path, lastInputProblem_);
+    LogFormat(u"Remuxion Input::%ls\n", reason.c_str());
+    NoteFailure(FailureReport{WideToUtf8(reason), KX_E_FAIL});
+    LogFormat(legacy::kError, u"OpenDemuxer failed");
+}
+
 int64_t CStreamwright::AddFile(BSTR path) {
-    if (!path) return static_cast<int64_t>(KX_E_POINTER);
+    if (!path) return StatusInPlaceOfValue(KX_E_POINTER);
     size_t length = WideLength(path);
     if (length > kMaxFilePath) LogFormat(legacy::kPathTooLong);
     int64_t id = g_nextFileId.fetch_add(1);
     if (length >= kMaxFilePath) {
         // The record holds 2047 characters and a terminator: a longer path is refused, not cut.
-        LogFormat(legacy::kError, u"OpenDemuxer failed");
-        return -1;
+        const std::u16string name(path, length);
+        RefuseInput(name, {InputFault::kNameTooLong, std::to_string(WideToUtf8(name).size())});
+        return kNoFileId;
     }
     FileRecord record;
     record.path.assign(path, length);
     record.fileId = id;
     record.input = OpenDemuxerHolder(record.path, kCompressedPackets);
-    if (!record.input) return -1;
+    if (!record.input) return kNoFileId;
     record.opened = 1;
     session_.AddFile(std::move(record));
     return id;

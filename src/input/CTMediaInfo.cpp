@@ -51,9 +51,9 @@ double StreamSeconds(const AVStream* stream) {
 
 uint32_t Low32(int64_t value) { return static_cast<uint32_t>(static_cast<uint64_t>(value)); }
 
-void FillCommon(MediaStreamRecord* record, const AVStream* stream, uint32_t mediaType) {
+void FillCommon(MediaStreamRecord* record, const AVStream* stream, MediaType mediaType) {
     const AVCodecParameters* par = stream->codecpar;
-    record->mediaType = mediaType;
+    record->mediaType = static_cast<uint32_t>(mediaType);  // the record shares the numbering
     record->streamIndex = static_cast<uint32_t>(stream->index);
     record->codecId = static_cast<uint32_t>(FromLibraryCodecId(par->codec_id));
     // The library's short codec name stands in for the old per-context name.
@@ -62,7 +62,7 @@ void FillCommon(MediaStreamRecord* record, const AVStream* stream, uint32_t medi
     const int extradataSize = par->extradata && par->extradata_size > 0 ? par->extradata_size : 0;
     record->extradataSize = static_cast<uint32_t>(extradataSize);
     // Video always gets a buffer, audio only when there is something to copy.
-    if (mediaType == kMediaVideo || extradataSize > 0) {
+    if (mediaType == MediaType::kVideo || extradataSize > 0) {
         record->extradata = static_cast<uint8_t*>(std::calloc(extradataSize > 0 ? extradataSize : 1, 1));
         if (record->extradata && extradataSize > 0) std::memcpy(record->extradata, par->extradata, extradataSize);
         if (!record->extradata) record->extradataSize = 0;
@@ -86,7 +86,7 @@ struct Measured {
 
 void FillVideo(MediaStreamRecord* record, const AVStream* stream, const Measured& measured) {
     const AVCodecParameters* par = stream->codecpar;
-    FillCommon(record, stream, kMediaVideo);
+    FillCommon(record, stream, MediaType::kVideo);
     record->bitRate = NeedsMeasuredBitRate(par) ? measured.BitRate(stream) : Low32(par->bit_rate);
     record->width = static_cast<uint32_t>(par->width);
     record->height = static_cast<uint32_t>(par->height);
@@ -119,7 +119,7 @@ void FillVideo(MediaStreamRecord* record, const AVStream* stream, const Measured
 
 void FillAudio(MediaStreamRecord* record, const AVStream* stream, const Measured& measured) {
     const AVCodecParameters* par = stream->codecpar;
-    FillCommon(record, stream, kMediaAudio);
+    FillCommon(record, stream, MediaType::kAudio);
     const int32_t channels = par->ch_layout.nb_channels;
     const int32_t bitsPerSample = par->bits_per_coded_sample < 1 ? 16 : par->bits_per_coded_sample;
     // 32-bit arithmetic as the record keeps it, wrapping instead of overflowing.
@@ -332,8 +332,8 @@ void FreeFileMediaInfo(FileMediaInfo* info) {
 int CTMediaInfo::IsStreamFormatCompatible(const StreamMediaInfo* a, const StreamMediaInfo* b) {
     if (!a || !b) return 0;
     if (a->mediaType != b->mediaType) return 0;
-    if (a->mediaType == kMediaSubtitle) return 1;
-    if (a->mediaType == kMediaVideo) {
+    if (a->mediaType == MediaType::kSubtitle) return 1;
+    if (a->mediaType == MediaType::kVideo) {
         const auto& x = a->video;
         const auto& y = b->video;
         if (a->codecId != b->codecId || x.codecTimeBase[0] != y.codecTimeBase[0] ||
@@ -348,7 +348,7 @@ int CTMediaInfo::IsStreamFormatCompatible(const StreamMediaInfo* a, const Stream
         const double aspectB = y.displayHeight ? static_cast<double>(y.displayWidth) / y.displayHeight : 0.0;
         return std::fabs(aspectA - aspectB) <= 0.001 ? 1 : 0;
     }
-    if (a->mediaType == kMediaAudio) {
+    if (a->mediaType == MediaType::kAudio) {
         const auto& x = a->audio;
         const auto& y = b->audio;
         if (a->codecId != b->codecId || x.channelLayout != y.channelLayout || x.sampleFormat != y.sampleFormat ||

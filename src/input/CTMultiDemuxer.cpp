@@ -55,8 +55,8 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     if (const AVFormatContext* opened = reader->FormatContext()) source_.format = opened->iformat;  // the next reader skips the probe
     reader->AddStream(streamIndex);
     reader->StartDemuxer();
-    int mediaType = reader->MediaTypeOf(streamIndex);
-    if (mediaType == 0) return -1;  // the stream cannot be read: the reader would only report an end
+    const MediaType mediaType = reader->MediaTypeOf(streamIndex);
+    if (mediaType == MediaType::kNone) return -1;  // the stream cannot be read: the reader would only report an end
     StreamReaderEntry entry;
     entry.streamIndex = streamIndex;
     entry.mediaType = mediaType;

@@ -97,16 +97,13 @@ DecodedFrame* CTMultiDemuxerControl::GetDecodedFrame() {
 }
 
 ITDemuxerControl* CTMultiDemuxerControl::ReaderOf(int streamIndex) {
+    if (!readers_) return nullptr;
     auto it = readers_->find(streamIndex);
     return it == readers_->end() ? nullptr : ControlOf(it->second);
 }
 
 int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) {
-    if (!readers_) {
-        prime_ = 0;
-        return -1;
-    }
-    if (streamIndex != -1) {
+    if (!readers_ || streamIndex != -1) {
         ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         if (!control) return -1;
@@ -119,7 +116,7 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
     int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != kMediaVideo) continue;
+        if (!control || entry.mediaType != MediaType::kVideo) continue;
         control->SetSampleReady(0);
         result = control->Seek(seconds, mode, index);
         SampleInfo info;
@@ -127,7 +124,7 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
     }
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != kMediaAudio) continue;
+        if (!control || entry.mediaType != MediaType::kAudio) continue;
         result = SeekAudioBefore(control, index, reached);
     }
     prime_ = 0;
@@ -173,11 +170,7 @@ void CTMultiDemuxerControl::ForgetInputEnd() {
 }
 
 int CTMultiDemuxerControl::CheckSeekable(int streamIndex) {
-    if (!readers_) {
-        prime_ = 0;
-        return -1;
-    }
-    if (streamIndex != -1) {
+    if (!readers_ || streamIndex != -1) {
         ITDemuxerControl* control = ReaderOf(streamIndex);
         prime_ = 0;
         return control ? control->CheckSeekable(streamIndex) : -1;

@@ -37,7 +37,7 @@ private:
     // The reader holding the sample with the smallest pts (lowest index on
     // ties), skipping ended readers; null when none holds a sample.
     ITDemuxerControl* EarliestReader();
-    // The reader of one stream; null when the stream has none.
+    // The reader of one stream; null when the stream (or the file) has none.
     ITDemuxerControl* ReaderOf(int streamIndex);
     // Positions an audio reader so that its first packet is not later than time (ticks).
     int SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time);

@@ -136,9 +136,9 @@ void CTSingleDemuxerControl::AttachStreams(StreamMap* streams) {
         if (decodedFrames_.count(index)) continue;
         const AVCodecContext* context = entry.codecContext.get();
         DecodedFrame* record = nullptr;
-        if (entry.mediaType == kMediaVideo)
+        if (entry.mediaType == MediaType::kVideo)
             record = CreateVideoFrameRecord(context ? context->width : 0, context ? context->height : 0);
-        else if (entry.mediaType == kMediaAudio)
+        else if (entry.mediaType == MediaType::kAudio)
             record = CreateAudioFrameRecord(context ? context->ch_layout.nb_channels : 0,
                                             context ? context->sample_rate : 0);
         if (record) decodedFrames_.emplace(index, record);
@@ -188,7 +188,7 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         const AVStream* stream = format_->streams[packet_->stream_index];
         NotePacketRead(stream, packet_);
         RebasePacketTimes(stream, it->second.mediaType);
-        if (it->second.mediaType == kMediaVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264) {
+        if (it->second.mediaType == MediaType::kVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264) {
             const H264PacketForm form = H264FormOfStream(stream->codecpar);
             if (form.framing == H264Framing::AnnexB) DropSeekRemnant();
             // Containers do not always flag H.264 key frames; the bytes tell.
@@ -215,7 +215,7 @@ void CTSingleDemuxerControl::DropSeekRemnant() {
     packet_->size -= static_cast<int>(remnant);
 }
 
-void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int mediaType) {
+void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, MediaType mediaType) {
     const bool dtsMissing = packet_->dts == AV_NOPTS_VALUE;
     packet_->pts = ShownTimeOf(packet_, stream);
     packet_->pts = StreamTimeToTicksOrNoPts(packet_->pts, stream->time_base);
@@ -225,11 +225,11 @@ void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, int media
     // spacing): a picture lasts the stream's mean frame time, which is what
     // ends the last one where a merge joins the next file.
     const AVRational rate = stream->avg_frame_rate;
-    if (packet_->duration <= 0 && mediaType == kMediaVideo && rate.num > 0 && rate.den > 0)
+    if (packet_->duration <= 0 && mediaType == MediaType::kVideo && rate.num > 0 && rate.den > 0)
         packet_->duration = av_rescale(kTicksPerSecond, rate.den, rate.num);
     if (packet_->pts != AV_NOPTS_VALUE) packet_->pts -= timeZero_;
     if (packet_->dts != AV_NOPTS_VALUE) packet_->dts -= timeZero_;
-    if (mediaType != kMediaVideo) return;
+    if (mediaType != MediaType::kVideo) return;
     auto it = derivers_.find(packet_->stream_index);
     if (it == derivers_.end()) {
         // Decided once per run: a container that gives the first packet no
@@ -265,7 +265,7 @@ int CTSingleDemuxerControl::ReadDecodeMode() {
         }
         auto it = streams_->find(packet_->stream_index);
         if (it != streams_->end()) NotePacketRead(format_->streams[packet_->stream_index], packet_);
-        if (it != streams_->end() && (it->second.mediaType == kMediaVideo || it->second.mediaType == kMediaAudio) &&
+        if (it != streams_->end() && (it->second.mediaType == MediaType::kVideo || it->second.mediaType == MediaType::kAudio) &&
             it->second.codecContext && avcodec_is_open(it->second.codecContext.get()))
             avcodec_send_packet(it->second.codecContext.get(), packet_);  // a broken packet is dropped
         av_packet_unref(packet_);
@@ -274,11 +274,11 @@ int CTSingleDemuxerControl::ReadDecodeMode() {
 
 bool CTSingleDemuxerControl::ReceiveDecodedFrame() {
     for (auto& [index, entry] : *streams_) {
-        if (entry.mediaType != kMediaVideo && entry.mediaType != kMediaAudio) continue;
+        if (entry.mediaType != MediaType::kVideo && entry.mediaType != MediaType::kAudio) continue;
         AVCodecContext* context = entry.codecContext.get();
         if (!context || !avcodec_is_open(context)) continue;
         if (avcodec_receive_frame(context, frame_) != 0) continue;
-        if (entry.mediaType == kMediaVideo)
+        if (entry.mediaType == MediaType::kVideo)
             TakeVideoFrame(entry, format_->streams[index]);
         else
             TakeAudioFrame(entry);
@@ -297,7 +297,7 @@ void CTSingleDemuxerControl::TakeVideoFrame(StreamEntry& entry, AVStream* stream
     }
     frame_->pts = framePts_;
     info_.streamIndex = entry.streamIndex;
-    info_.mediaType = kMediaVideo;
+    info_.mediaType = MediaType::kVideo;
     info_.pts = framePts_;
     info_.dts = framePts_;
     info_.duration = -1;
@@ -312,7 +312,7 @@ void CTSingleDemuxerControl::TakeAudioFrame(StreamEntry& entry) {
     framePts_ = clock;
     frame_->pts = clock;
     info_.streamIndex = entry.streamIndex;
-    info_.mediaType = kMediaAudio;
+    info_.mediaType = MediaType::kAudio;
     info_.pts = clock - entry.startTime;
     info_.dts = clock;
     info_.duration = duration;
@@ -342,8 +342,8 @@ DecodedFrame* CTSingleDemuxerControl::GetDecodedFrame() {
     auto it = decodedFrames_.find(info_.streamIndex);
     if (it == decodedFrames_.end()) return nullptr;
     DecodedFrame* record = it->second;
-    bool filled = info_.mediaType == kMediaVideo ? FillVideoRecord(record, frame_)
-                  : info_.mediaType == kMediaAudio ? FillAudioRecord(record, frame_)
+    bool filled = info_.mediaType == MediaType::kVideo ? FillVideoRecord(record, frame_)
+                  : info_.mediaType == MediaType::kAudio ? FillAudioRecord(record, frame_)
                                                    : false;
     if (!filled) return nullptr;
     record->type = info_.mediaType;
@@ -358,7 +358,7 @@ int CTSingleDemuxerControl::SeekTarget(int streamIndex) const {
     if (!streams_ || streams_->empty()) return -1;
     if (streamIndex == -1) {
         for (const auto& [index, entry] : *streams_)
-            if (entry.mediaType == kMediaVideo) return index;
+            if (entry.mediaType == MediaType::kVideo) return index;
         return streams_->rbegin()->first;
     }
     return streams_->count(streamIndex) ? streamIndex : -1;
@@ -452,9 +452,9 @@ int CTSingleDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex)
     int target = SeekTarget(streamIndex);
     if (target < 0) return -1;
     switch ((*streams_)[target].mediaType) {
-        case kMediaVideo:
+        case MediaType::kVideo:
             return SeekVideo(seconds, mode, target);
-        case kMediaAudio: {
+        case MediaType::kAudio: {
             BasicSeek(seconds, mode, target);
             sampleTaken_ = 1;
             int result = ReadNext();

@@ -76,7 +76,7 @@ private:
     // one read after a seek) are cut off.
     void DropSeekRemnant();
     // Ticks relative to the file's start; derives missing decoding times.
-    void RebasePacketTimes(const AVStream* stream, int mediaType);
+    void RebasePacketTimes(const AVStream* stream, MediaType mediaType);
     void ResetDerivedTimes() {
         derivers_.clear();
         if (timeFill_) timeFill_->Reset();

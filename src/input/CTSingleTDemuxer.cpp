@@ -15,12 +15,12 @@ namespace kx {
 
 namespace {
 
-int MediaTypeFor(AVMediaType type) {
+MediaType MediaTypeFor(AVMediaType type) {
     switch (type) {
-        case AVMEDIA_TYPE_VIDEO: return kMediaVideo;
-        case AVMEDIA_TYPE_AUDIO: return kMediaAudio;
-        case AVMEDIA_TYPE_SUBTITLE: return kMediaSubtitle;
-        default: return 0;
+        case AVMEDIA_TYPE_VIDEO: return MediaType::kVideo;
+        case AVMEDIA_TYPE_AUDIO: return MediaType::kAudio;
+        case AVMEDIA_TYPE_SUBTITLE: return MediaType::kSubtitle;
+        default: return MediaType::kNone;
     }
 }
 
@@ -93,8 +93,8 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     if (started_ || !format_) return -1;
     if (streamIndex < 0 || streamIndex >= static_cast<int>(format_->nb_streams)) return -1;
     AVStream* stream = format_->streams[streamIndex];
-    int mediaType = MediaTypeFor(stream->codecpar->codec_type);
-    if (!mediaType) return -1;
+    const MediaType mediaType = MediaTypeFor(stream->codecpar->codec_type);
+    if (mediaType == MediaType::kNone) return -1;
     const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder) return -1;
     if (streams_.count(streamIndex)) return 0;
@@ -159,9 +159,9 @@ ITAnalyze* CTSingleTDemuxer::GetAnalyze() {
     return analyze_ && analyze_->IsReady() ? analyze_.get() : nullptr;
 }
 
-int CTSingleTDemuxer::MediaTypeOf(int streamIndex) const {
+MediaType CTSingleTDemuxer::MediaTypeOf(int streamIndex) const {
     auto it = streams_.find(streamIndex);
-    return it == streams_.end() ? 0 : it->second.mediaType;
+    return it == streams_.end() ? MediaType::kNone : it->second.mediaType;
 }
 
 }  // namespace kx

@@ -46,7 +46,7 @@ public:
     // Every time this reader hands out or takes is relative to `ticks`.
     void SetTimeZero(int64_t ticks);
     // Media type of a selected stream, 0 when it is not selected.
-    int MediaTypeOf(int streamIndex) const;
+    MediaType MediaTypeOf(int streamIndex) const;
 
 private:
     void ApplyDiscard();

@@ -53,7 +53,7 @@ void CopyPlane(uint8_t* dst, int dstWidth, int dstHeight, const uint8_t* src, in
 DecodedFrame* CreateVideoFrameRecord(int width, int height) {
     auto* record = new (std::nothrow) DecodedFrame;
     if (!record) return nullptr;
-    record->type = kMediaVideo;
+    record->type = MediaType::kVideo;
     int w2 = RoundUpEven(std::max(width, 0));
     int h2 = RoundUpEven(std::max(height, 0));
     if (!ReserveStorage(record, PictureBytes(w2, h2))) {
@@ -66,7 +66,7 @@ DecodedFrame* CreateVideoFrameRecord(int width, int height) {
 DecodedFrame* CreateAudioFrameRecord(int channels, int sampleRate) {
     auto* record = new (std::nothrow) DecodedFrame;
     if (!record) return nullptr;
-    record->type = kMediaAudio;
+    record->type = MediaType::kAudio;
     int64_t bytes = int64_t(std::max(channels, 0)) * std::max(sampleRate, 0) * 2;
     if (bytes > INT_MAX) bytes = 0;
     if (bytes > 0) {
@@ -107,7 +107,7 @@ bool FillVideoRecord(DecodedFrame* record, const AVFrame* frame) {
         if (p == 0 && !src) return false;
         CopyPlane(planes[p], dstWidth, dstHeight, src, frame->linesize[p], rowBytes, rows);
     }
-    record->type = kMediaVideo;
+    record->type = MediaType::kVideo;
     record->video.width = w2;
     record->video.height = h2;
     record->video.y = y;
@@ -131,7 +131,7 @@ bool FillAudioRecord(DecodedFrame* record, const AVFrame* frame) {
         record->audio.capacity = static_cast<int32_t>(size + 512);
     }
     if (ConvertToInterleavedS16(frame, record->audio.buffer, record->audio.capacity) != size) return false;
-    record->type = kMediaAudio;
+    record->type = MediaType::kAudio;
     record->audio.bitsPerSample = 16;
     record->audio.channels = frame->ch_layout.nb_channels;
     record->audio.sampleRate = frame->sample_rate;

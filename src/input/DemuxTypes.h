@@ -11,12 +11,12 @@ constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kNoPts = INT64_MIN;  // AV_NOPTS_VALUE
 
 // Media type codes of the demux layer.
-enum MediaType : int32_t { kMediaVideo = 1, kMediaAudio = 2, kMediaSubtitle = 3 };
+enum class MediaType : int32_t { kNone = 0, kVideo = 1, kAudio = 2, kSubtitle = 3 };
 
 // The current sample of a reader.
 struct SampleInfo {
     int32_t streamIndex = 0;
-    int32_t mediaType = 0;
+    MediaType mediaType = MediaType::kNone;
     int64_t pts = 0;
     int64_t dts = 0;
     int64_t duration = 0;  // -1 for decoded video
@@ -25,7 +25,7 @@ struct SampleInfo {
 
 // One decoded picture or block of PCM, owned by the reader's control.
 struct DecodedFrame {
-    int32_t type = 0;  // 1 video, 2 audio
+    MediaType type = MediaType::kNone;
     int64_t pts = -1;
     int64_t dts = -1;
     int32_t duration = -1;
@@ -62,7 +62,7 @@ struct KeyFrameIndex {
 // released by ITAnalyze::FreeMediaInfo. Codec identifiers use the
 // component's numbering (28 = H.264).
 struct StreamMediaInfo {
-    int32_t mediaType = 0;  // 1 video, 2 audio
+    MediaType mediaType = MediaType::kNone;
     int32_t streamIndex = 0;
     int32_t codecId = 0;
     struct Video {

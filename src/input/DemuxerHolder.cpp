@@ -10,14 +10,10 @@
 
 namespace kx {
 
-namespace {
-constexpr int32_t kMultiDemuxerKind = 1;
-}
-
 int InitDemuxerHolder(DemuxerHolder* holder) {
     if (!holder) return -1;
     InitMediaKernel();
-    holder->kind = kMultiDemuxerKind;
+    holder->kind = DemuxerKind::kMultiReader;
     BuildCodecNameTable();
     holder->demuxer = ::CreateMultiDemuxer();
     const int result = holder->demuxer ? holder->demuxer->Initialize() : -1;

@@ -10,8 +10,11 @@ namespace kx {
 class ITDemuxer;
 class CTMediaInfo;
 
+// The demuxer a holder was made with; every holder today has a multi-reader one.
+enum class DemuxerKind : int32_t { kNone = 0, kMultiReader = 1 };
+
 struct DemuxerHolder {
-    int32_t kind = 0;  // 1: the multi-reader demuxer
+    DemuxerKind kind = DemuxerKind::kNone;
     ITDemuxer* demuxer = nullptr;
     CTMediaInfo* mediaInfo = nullptr;
 };

@@ -121,10 +121,10 @@ StreamMediaInfo* BuildStreamMediaInfo(AVFormatContext* format, int streamIndex) 
     info->streamIndex = streamIndex;
     info->codecId = FromLibraryCodecId(stream->codecpar->codec_id);
     if (type == AVMEDIA_TYPE_VIDEO) {
-        info->mediaType = kMediaVideo;
+        info->mediaType = MediaType::kVideo;
         FillVideo(info->video, context.get(), stream);
     } else {
-        info->mediaType = kMediaAudio;
+        info->mediaType = MediaType::kAudio;
         FillAudio(info->audio, context.get(), stream);
     }
     return info;
@@ -132,8 +132,8 @@ StreamMediaInfo* BuildStreamMediaInfo(AVFormatContext* format, int streamIndex) 
 
 void FreeStreamMediaInfo(StreamMediaInfo* info) {
     if (!info) return;
-    if (info->mediaType == kMediaVideo) delete[] info->video.extradata;
-    if (info->mediaType == kMediaAudio) delete[] info->audio.extradata;
+    if (info->mediaType == MediaType::kVideo) delete[] info->video.extradata;
+    if (info->mediaType == MediaType::kAudio) delete[] info->audio.extradata;
     delete info;
 }
 

@@ -18,7 +18,7 @@ using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
 struct StreamEntry {
     int32_t streamIndex = 0;
-    int32_t mediaType = 0;           // 1 video, 2 audio, 3 subtitle
+    MediaType mediaType = MediaType::kNone;
     CodecContextPtr codecContext;    // the stream's own decoding context
     const AVCodec* decoder = nullptr;
     int64_t startTime = 0;           // ticks

@@ -11,7 +11,7 @@ namespace kx {
 
 struct StreamReaderEntry {
     int32_t streamIndex = 0;
-    int32_t mediaType = 0;  // 1 video, 2 audio, 3 subtitle
+    MediaType mediaType = MediaType::kNone;
     std::unique_ptr<CTSingleTDemuxer> reader;
 };
 

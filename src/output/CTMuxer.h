@@ -104,7 +104,7 @@ private:
     };
     struct OutputStreamEntry {
         int32_t sourceStreamIndex = 0;
-        int32_t mediaType = 0;
+        kx::MediaType mediaType = kx::MediaType::kNone;
         std::unique_ptr<kx::AnnexBFilter> filter;
         AVStream* stream = nullptr;
         int64_t lastDts = INT64_MIN;  // in the stream's time base

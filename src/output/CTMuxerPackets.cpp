@@ -17,8 +17,8 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     if (failure_) return -1;
     const OutputStreamEntry* entry = FindEntry(key);
     if (!entry) return -1;
-    if (entry->mediaType == kx::kMediaVideo) return WriteVideoPacket(key, packet);
-    if (entry->mediaType == kx::kMediaAudio) return WriteAudioPacket(key, packet);
+    if (entry->mediaType == kx::MediaType::kVideo) return WriteVideoPacket(key, packet);
+    if (entry->mediaType == kx::MediaType::kAudio) return WriteAudioPacket(key, packet);
     return -1;
 }
 

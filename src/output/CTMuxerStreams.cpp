@@ -60,7 +60,7 @@ void AttachDisplayMatrix(AVStream* stream, const int32_t (&entries)[6]) {
 std::unique_ptr<CTMuxer::OwnedStreamInfo> CTMuxer::CopyStreamInfo(const kx::StreamMediaInfo& info) {
     auto copy = std::make_unique<OwnedStreamInfo>();
     copy->info = info;
-    const bool video = info.mediaType == kx::kMediaVideo;
+    const bool video = info.mediaType == kx::MediaType::kVideo;
     const uint8_t* data = video ? info.video.extradata : info.audio.extradata;
     const int32_t size = video ? info.video.extradataSize : info.audio.extradataSize;
     if (data && size > 0) copy->extradata.assign(data, data + size);
@@ -79,11 +79,11 @@ std::unique_ptr<CTMuxer::OwnedStreamInfo> CTMuxer::CopyStreamInfo(const kx::Stre
 int32_t CTMuxer::AddStream(int32_t key, const kx::StreamMediaInfo* info) {
     if (!info || !context_ || headerWritten_) return -1;
     AVStream* stream = nullptr;
-    if (info->mediaType == kx::kMediaVideo) {
+    if (info->mediaType == kx::MediaType::kVideo) {
         stream = AddVideoStream(key, *info);
         if (!stream) return -1;
         OpenVideoStreamCodec(stream, *info);
-    } else if (info->mediaType == kx::kMediaAudio) {
+    } else if (info->mediaType == kx::MediaType::kAudio) {
         stream = AddAudioStream(key, *info);
         if (!stream) return -1;
         OpenAudioStreamCodec(stream, *info);
@@ -94,7 +94,7 @@ int32_t CTMuxer::AddStream(int32_t key, const kx::StreamMediaInfo* info) {
     // Containers that want start codes get the library's converter, fed with
     // the stream as the input stores it.
     std::unique_ptr<kx::AnnexBFilter> filter;
-    if (info->mediaType == kx::kMediaVideo && info->codecId == kCodecH264 &&
+    if (info->mediaType == kx::MediaType::kVideo && info->codecId == kCodecH264 &&
         (ExtensionIs(".MTS") || ExtensionIs(".M2TS") || ExtensionIs(".AVI")))
         filter = kx::AnnexBFilter::Create(videoInfo_->info.video.extradata, videoInfo_->info.video.extradataSize);
 

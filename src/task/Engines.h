@@ -1,6 +1,4 @@
-// The three copy engines (worker thread). An engine returns 1 when its unit
-// ended, ran out of input or could not start, and 0 when the host stopped
-// the task.
+// The three copy engines (worker thread).
 #pragma once
 
 #include <cstdint>
@@ -9,8 +7,14 @@
 #include "task/FileRecord.h"
 #include "task/MergeState.h"
 #include "task/TaskHost.h"
+#include "task/TimeClipCopy.h"
 
 namespace kx {
+
+// How an engine's unit ended: finished (copied to its end, ran out of input,
+// or could not start: the task goes on with the next), or stopped by the
+// host (the task ends).
+enum class EngineEnd { kFinished, kStopped };
 
 // One clip of a split, into the clip's own output.
 struct SplitClipJob {
@@ -21,7 +25,7 @@ struct SplitClipJob {
     int64_t total = 0;                // of all the file's clips, for the progress
     int32_t* progressBase = nullptr;  // the file's progress before the clip; moved past it
 };
-int SplitClip(TaskHost& host, const SplitClipJob& job);
+EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job);
 
 // One clip of a merge, appended to the shared output where the state stands.
 struct MergeClipJob {
@@ -33,12 +37,16 @@ struct MergeClipJob {
     // In-band parameter sets put in front of the file's video key frames.
     const std::vector<uint8_t>* keyFramePrefix = nullptr;
 };
-int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
+EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job);
 
 // The first selected stream of every file into the shared output. longest:
 // the longest first clip, for the progress.
-int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
+EngineEnd MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
                int64_t longest);
+
+// Tells the host a clip ended (and, when it ran out, that its input did);
+// the engine's answer for the outcome.
+EngineEnd EndClip(TaskHost& host, TaskCursor* cursor, ClipOutcome outcome);
 
 // Percentages computed in doubles, truncated; 0 where the divisor is not positive.
 int32_t PercentOf(double numerator, double denominator, double scale);

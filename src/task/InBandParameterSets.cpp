@@ -44,7 +44,7 @@ std::vector<uint8_t> ParameterSetsFromAvcC(const uint8_t* avcc, int size) {
 }
 
 std::vector<uint8_t> KeyFramePrefixFor(const StreamMediaInfo* reference, const StreamMediaInfo* file) {
-    if (!reference || !file || reference->mediaType != kMediaVideo || file->mediaType != kMediaVideo) return {};
+    if (!reference || !file || reference->mediaType != MediaType::kVideo || file->mediaType != MediaType::kVideo) return {};
     if (file->codecId != kH264) return {};
     const auto& a = reference->video;
     const auto& b = file->video;

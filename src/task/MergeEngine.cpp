@@ -99,7 +99,7 @@ ClipOutcome CopySizeClip(TaskHost& host, MergeState& state, ITDemuxerControl* co
 
 }  // namespace
 
-int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
+EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
     LogText(legacy::kMergeClipBegin);
     TaskCursor* cursor = job.cursor;
     const FileRecord* file = job.file;
@@ -111,7 +111,7 @@ int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
     CTMuxer* output = state.output;
     const ClipRange& range = clip.range;
     ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), output != nullptr, file->input.get(), range);
-    if (!control) return 1;
+    if (!control) return EngineEnd::kFinished;
 
     // Video packets are counted with the shared output's kinds.
     const std::map<int64_t, StreamKind> noKinds;
@@ -186,20 +186,8 @@ int MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) {
         outcome = CopySizeClip(host, state, control, clip, counters, timeOffset, route, reportProgress);
     }
 
-    switch (outcome) {
-    case ClipOutcome::kStopped:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return 0;
-    case ClipOutcome::kRanOut:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
-        return 1;
-    case ClipOutcome::kEnded:
-        host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return 1;
-    }
-    return 1;
+    if (outcome == ClipOutcome::kEnded) host.Notify(KX_NOTIFY_PROGRESS, nullptr, percent);
+    return EndClip(host, cursor, outcome);
 }
 
 }  // namespace kx

@@ -74,7 +74,7 @@ int32_t PercentOf(double numerator, double denominator, double scale) {
     return static_cast<int32_t>(value);
 }
 
-int SplitClip(TaskHost& host, const SplitClipJob& job) {
+EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
     LogText(legacy::kSplitClipBegin);
     TaskCursor* cursor = job.cursor;
     FileRecord* file = job.file;
@@ -86,7 +86,7 @@ int SplitClip(TaskHost& host, const SplitClipJob& job) {
     const ClipRange& range = clip.range;
     const bool hasOutput = stored && stored->output;
     ITDemuxerControl* control = BeginClip(cursor, file->path.c_str(), hasOutput, file->input.get(), range);
-    if (!control) return 1;
+    if (!control) return EngineEnd::kFinished;
 
     int capabilities = control->CheckSeekable(-1);
     const auto& kinds = stored->outputStreamKinds;
@@ -148,22 +148,13 @@ int SplitClip(TaskHost& host, const SplitClipJob& job) {
     *job.progressBase = overall;
     // A stopped clip is removed; one whose file cannot be finished fails the task.
     if (!CloseOutput(host, *stored, outcome != ClipOutcome::kStopped)) outcome = ClipOutcome::kStopped;
-    switch (outcome) {
-    case ClipOutcome::kStopped:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.ReopenInputs();
-        return 0;
-    case ClipOutcome::kRanOut:
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        host.Notify(KX_NOTIFY_INPUT_ENDED, cursor, 0);
-        return 1;
-    case ClipOutcome::kEnded:
+    if (outcome == ClipOutcome::kEnded) {
         host.Notify(KX_NOTIFY_PROGRESS, cursor, 100);
         host.Notify(KX_NOTIFY_CLIP_PROGRESS, cursor, 100);
-        host.Notify(KX_NOTIFY_CLIP_END, cursor, 0);
-        return 1;
     }
-    return 1;
+    const EngineEnd end = EndClip(host, cursor, outcome);
+    if (outcome == ClipOutcome::kStopped) host.ReopenInputs();
+    return end;
 }
 
 }  // namespace kx

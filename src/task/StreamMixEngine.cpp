@@ -60,22 +60,22 @@ int64_t SelectPacket(std::vector<ReaderSlot>& slots, const char16_t* firstPath, 
 
 }  // namespace
 
-int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
+EngineEnd MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files, CutPlacement placement,
                int64_t longest) {
     LogText(legacy::kMixBegin);
-    if (files.empty()) return 1;
+    if (files.empty()) return EngineEnd::kFinished;
     CTMuxer* output = state.output;
     const char16_t* firstPath = files.front().path.c_str();
     if (!output) {
         LogFormat(legacy::kMixNoOutput, firstPath,
                   static_cast<int32_t>(files.size()));
-        return 1;
+        return EngineEnd::kFinished;
     }
     for (auto& file : files) {
         if (!ControlOf(file)) {
             LogFormat(legacy::kMixNoReader,
                       file.path.c_str(), static_cast<int32_t>(file.selectedStreams.size()));
-            return 1;
+            return EngineEnd::kFinished;
         }
         if (!file.clips.empty() && file.clips.front().kind == ClipKind::kTime)
             LogFormat(legacy::kMixClipBegin,
@@ -119,11 +119,11 @@ int MixStreams(TaskHost& host, MergeState& state, std::vector<FileRecord>& files
     int64_t videoPackets = 0;
     int32_t lastPercent = -1;
     const bool timed = !files.front().clips.empty() && files.front().clips.front().kind == ClipKind::kTime;
-    int result = 1;
+    EngineEnd result = EngineEnd::kFinished;
     for (;;) {
         host.WaitWhilePaused();
         if (host.StopRequested()) {
-            result = 0;
+            result = EngineEnd::kStopped;
             break;
         }
         int64_t fileIndex = SelectPacket(slots, firstPath, lastPts, videoPackets, packet.get());

@@ -4,11 +4,11 @@
 
 namespace kx {
 
-StreamKind StreamKindOfMediaType(int32_t mediaType) {
+StreamKind StreamKindOfMediaType(MediaType mediaType) {
     switch (mediaType) {
-    case kMediaVideo:
+    case MediaType::kVideo:
         return StreamKind::kVideo;
-    case kMediaAudio:
+    case MediaType::kAudio:
         return StreamKind::kAudio;
     default:
         return StreamKind::kOther;

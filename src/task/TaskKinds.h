@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "input/DemuxTypes.h"
+
 namespace kx {
 
 // What a selected stream or an output stream carries. kOther: a stream that
@@ -22,6 +24,6 @@ enum class TaskKind { kSplit, kMerge, kStreamMix };
 enum class CutPlacement { kExact, kKeyFrame };
 
 // The kind of a stream from the demux layer's media type.
-StreamKind StreamKindOfMediaType(int32_t mediaType);
+StreamKind StreamKindOfMediaType(MediaType mediaType);
 
 }  // namespace kx

@@ -47,12 +47,12 @@ void RunSplit(TaskSession& session, TaskHost& host) {
         int64_t total = 0;
         for (const auto& clip : file.clips) total += clip.range.length;
         int32_t progressBase = 0;
-        int result = 1;
+        EngineEnd result = EngineEnd::kFinished;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             cursor.clipIndex = static_cast<int64_t>(j);
             // A clip's file is made when the clip starts.
             if (!setup.OpenDueClipOutput(file, j)) {
-                result = 0;
+                result = EngineEnd::kStopped;  // the task failed: nothing more is written
                 break;
             }
             ClipTask copy = CopyOfClip(file.clips[j]);
@@ -62,10 +62,10 @@ void RunSplit(TaskSession& session, TaskHost& host) {
                                                   .placement = session.Placement(),
                                                   .total = total,
                                                   .progressBase = &progressBase});
-            if (result == 0 || host.TaskFailed()) break;
+            if (result == EngineEnd::kStopped || host.TaskFailed()) break;
         }
         host.Notify(KX_NOTIFY_FILE_END, &cursor, 0);
-        if (result == 0 || host.TaskFailed()) break;
+        if (result == EngineEnd::kStopped || host.TaskFailed()) break;
     }
     host.CollectInputEnds();
     host.NotifyTaskEnd(&cursor);
@@ -113,7 +113,7 @@ void RunMerge(TaskSession& session, TaskHost& host) {
         DescriptionPtr own = FirstVideoDescription(file);
         std::vector<uint8_t> prefix = KeyFramePrefixFor(reference.get(), own.get());
         host.Notify(KX_NOTIFY_FILE_BEGIN, nullptr, 0);
-        int result = 1;
+        EngineEnd result = EngineEnd::kFinished;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             TaskCursor cursor{file.fileId, static_cast<int64_t>(j)};
             ClipTask copy = CopyOfClip(file.clips[j]);
@@ -123,10 +123,10 @@ void RunMerge(TaskSession& session, TaskHost& host) {
                                                          .placement = session.Placement(),
                                                          .total = total,
                                                          .keyFramePrefix = &prefix});
-            if (result == 0) break;
+            if (result == EngineEnd::kStopped) break;
         }
         host.Notify(KX_NOTIFY_FILE_END, nullptr, 0);
-        if (result == 0) {
+        if (result == EngineEnd::kStopped) {
             complete = false;
             break;
         }
@@ -145,9 +145,9 @@ void RunStreamMix(TaskSession& session, TaskHost& host) {
     for (const auto& file : files)
         if (!file.clips.empty()) longest = std::max(longest, file.clips.front().range.length);
     MergeState state = StateAtSharedOutput(session);
-    const int result = MixStreams(host, state, files, session.Placement(), longest);
+    const EngineEnd result = MixStreams(host, state, files, session.Placement(), longest);
     host.Notify(KX_NOTIFY_FILE_END, nullptr, 0);
-    FinaliseSharedOutput(session, host, result != 0);
+    FinaliseSharedOutput(session, host, result != EngineEnd::kStopped);
 }
 
 }  // namespace

@@ -37,10 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const uint8_t pick = size > 0 ? data[0] : 0;
     kx::StreamMediaInfo video;
-    video.mediaType = 1;
+    video.mediaType = kx::MediaType::kVideo;
     video.codecId = kVideoCodecs[pick & 3];
     kx::StreamMediaInfo audio;
-    audio.mediaType = 2;
+    audio.mediaType = kx::MediaType::kAudio;
     audio.codecId = kAudioCodecs[(pick >> 2) & 3];
     kx::MediaStreamPair pair;
     pair.video = &video;

@@ -22,9 +22,9 @@ class CapsLosslessCheck : public ::testing::Test {
 protected:
     void SetUp() override {
         kx::BuildCodecNameTable();
-        video_.mediaType = 1;
+        video_.mediaType = kx::MediaType::kVideo;
         video_.codecId = 28;
-        audio_.mediaType = 2;
+        audio_.mediaType = kx::MediaType::kAudio;
         audio_.codecId = 0x15002;
         pair_.video = &video_;
         pair_.audio = &audio_;

@@ -375,7 +375,7 @@ TEST(DemuxReader, AudioSeekAndBadSeekTargets) {
             break;
         }
     EXPECT_EQ(info.pts, want);
-    EXPECT_EQ(info.mediaType, kx::kMediaAudio);
+    EXPECT_EQ(info.mediaType, kx::MediaType::kAudio);
     EXPECT_EQ(control->Seek(4.0, kx::SeekMode::kBackwardKey, 0), -1);  // stream 0 is not selected
     EXPECT_EQ(control->Seek(std::nan(""), kx::SeekMode::kBackwardKey, 1), -1);
     EXPECT_GE(control->Seek(1e300, kx::SeekMode::kBackwardKey, 1), -1000000);  // absurd but harmless
@@ -499,7 +499,7 @@ TEST(DemuxReader, MultiReaderAnalyzeForwardsToTheStreamsReader) {
     // The converter asks for descriptions before it starts the readers.
     kx::StreamMediaInfo* early = analyze->GetMediaInfo(0);
     ASSERT_NE(early, nullptr);
-    EXPECT_EQ(early->mediaType, kx::kMediaVideo);
+    EXPECT_EQ(early->mediaType, kx::MediaType::kVideo);
     analyze->FreeMediaInfo(early);
     ASSERT_EQ(demuxer->StartDemuxer(), 0);
     EXPECT_EQ(demuxer->StartDemuxer(), -1);
@@ -514,7 +514,7 @@ TEST(DemuxReader, MultiReaderAnalyzeForwardsToTheStreamsReader) {
     analyze->Cancel(5);  // no reader: nothing happens
     kx::StreamMediaInfo* info = analyze->GetMediaInfo(1);
     ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->mediaType, kx::kMediaAudio);
+    EXPECT_EQ(info->mediaType, kx::MediaType::kAudio);
     analyze->FreeMediaInfo(info);
     analyze->FreeMediaInfo(nullptr);
 }
@@ -620,7 +620,7 @@ TEST(DemuxReader, TruncatedFileDecodesToItsEnd) {
         kx::DecodedFrame* frame = control->GetDecodedFrame();
         if (!frame) break;
         ++pictures;
-        EXPECT_EQ(frame->type, kx::kMediaVideo);
+        EXPECT_EQ(frame->type, kx::MediaType::kVideo);
         EXPECT_EQ(frame->duration, -1);
         EXPECT_EQ(frame->dts, frame->pts);
         const auto& v = frame->video;

@@ -57,7 +57,7 @@ PacketPtr MakePacket(const Bytes& payload, int64_t frame, int flags) {
 // An H.264 video record without a global header.
 kx::StreamMediaInfo BareH264Video() {
     kx::StreamMediaInfo info;
-    info.mediaType = kx::kMediaVideo;
+    info.mediaType = kx::MediaType::kVideo;
     info.codecId = 28;
     info.video.width = 320;
     info.video.height = 240;
@@ -117,7 +117,7 @@ TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
         {"long_unit.ts", {longUnit}, {Concat({aud, code, unit})}, false},
     };
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     ASSERT_NE(video, nullptr);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,7 +147,7 @@ TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
 // SPS first, for the others.
 TEST(MuxPacketTest, GlobalHeaderFollowsTheContainer) {
     muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::kMediaVideo));
+    const kx::StreamMediaInfo* video = source.Info(source.FirstStreamOf(kx::MediaType::kVideo));
     ASSERT_NE(video, nullptr);
     const uint8_t* avcC = video->video.extradata;
     ASSERT_GT(video->video.extradataSize, 8);
@@ -186,7 +186,7 @@ TEST(MuxPacketTest, GlobalHeaderFollowsTheContainer) {
 TEST(MuxPacketTest, ProgramStreamKeyFramesGetTheSequenceHeader) {
     const Bytes marker = {0, 0, 1, 0xB2, 'K', 'X', 'M', 'K'};
     kx::StreamMediaInfo video;
-    video.mediaType = kx::kMediaVideo;
+    video.mediaType = kx::MediaType::kVideo;
     video.codecId = 1;  // MPEG-1 video
     video.video.width = 320;
     video.video.height = 240;
@@ -241,7 +241,7 @@ TEST(MuxPacketTest, NamesAreWrittenInUtf8AndLimitedTo1023Bytes) {
 TEST(MuxPacketTest, OnlyAFinishedFileTakesItsName) {
     for (const bool finish : {false, true}) {
         muxtest::SourceReader source(kxtest::Fixture("h264_aac.mp4"));
-        const int index = source.FirstStreamOf(kx::kMediaVideo);
+        const int index = source.FirstStreamOf(kx::MediaType::kVideo);
         const kx::StreamMediaInfo* video = source.Info(index);
         const std::string path = muxtest::OutputPath(finish ? "finished.mp4" : "dropped.mp4");
         kx::MuxerPtr muxer(new CTMuxer);

@@ -82,9 +82,9 @@ SourceReader::~SourceReader() {
     if (context_) avformat_close_input(&context_);
 }
 
-int SourceReader::FirstStreamOf(int32_t mediaType) const {
+int SourceReader::FirstStreamOf(kx::MediaType mediaType) const {
     if (!context_) return -1;
-    const AVMediaType wanted = mediaType == kx::kMediaVideo ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    const AVMediaType wanted = mediaType == kx::MediaType::kVideo ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
     for (unsigned i = 0; i < context_->nb_streams; ++i)
         if (context_->streams[i]->codecpar->codec_type == wanted) return static_cast<int>(i);
     return -1;
@@ -103,12 +103,12 @@ kx::StreamMediaInfo* SourceReader::Info(int streamIndex) {
     if (par->extradata_size > 0) record->extradata.assign(par->extradata, par->extradata + par->extradata_size);
     uint8_t* extradata = record->extradata.empty() ? nullptr : record->extradata.data();
     if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-        info.mediaType = kx::kMediaVideo;
+        info.mediaType = kx::MediaType::kVideo;
         FillVideo(stream, &info.video);
         info.video.extradata = extradata;
         info.video.extradataSize = par->extradata_size;
     } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-        info.mediaType = kx::kMediaAudio;
+        info.mediaType = kx::MediaType::kAudio;
         FillAudio(stream, &info.audio);
         info.audio.extradata = extradata;
         info.audio.extradataSize = par->extradata_size;
@@ -138,9 +138,9 @@ CopyResult CopyThroughMuxer(const std::string& input, const std::string& output)
     kx::MediaStreamPair pair;
     for (int index = 0; index < 64 && (!pair.video || !pair.audio); ++index) {
         kx::StreamMediaInfo* info = analyze->GetMediaInfo(index);
-        if (info && info->mediaType == kx::kMediaVideo && !pair.video)
+        if (info && info->mediaType == kx::MediaType::kVideo && !pair.video)
             pair.video = info;
-        else if (info && info->mediaType == kx::kMediaAudio && !pair.audio)
+        else if (info && info->mediaType == kx::MediaType::kAudio && !pair.audio)
             pair.audio = info;
         else
             analyze->FreeMediaInfo(info);

@@ -24,7 +24,7 @@ public:
 
     bool IsOpen() const { return context_ != nullptr; }
     // First stream of media type 1 (video) or 2 (audio), or -1.
-    int FirstStreamOf(int32_t mediaType) const;
+    int FirstStreamOf(kx::MediaType mediaType) const;
     // Our record of a video or audio stream, owned by the reader; null otherwise.
     kx::StreamMediaInfo* Info(int streamIndex);
     // Next packet of any stream with pts, dts and duration in ticks.

@@ -85,12 +85,8 @@ struct ProbePacket {
 };
 std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector);
 
-// ---- a converter driven with a time bound on every step, for inputs and
-// outputs that may make it misbehave: a step that does not end in time fails
-// the test and leaves the converter alone (never released), so that the
-// suite goes on.
-
-// Generous: sanitizer builds are several times slower than release builds.
+// The limit of every step of a GuardedConverter. Generous: sanitizer builds
+// are several times slower than release builds.
 constexpr std::chrono::seconds kStepTimeLimit{60};
 
 // Runs `work` on a thread of its own and waits at most `limit`; false when it
@@ -106,6 +102,9 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 // Names of the regular files under `folder`, recursively.
 std::vector<std::string> FilesUnder(const std::string& folder);
 
+// A converter driven with a time bound on every step, for inputs and outputs
+// that may make it misbehave: a step that does not end in time fails the test
+// and leaves the converter alone (never released), so that the suite goes on.
 class GuardedConverter {
 public:
     GuardedConverter();
