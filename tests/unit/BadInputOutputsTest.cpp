@@ -227,39 +227,55 @@ TEST(BadInputOutputs, OutputsOfAFailedSetUpLeaveNothing) {
 
 
 TEST(BadInputOutputs, ALinkAtAnOutputNameIsNeverWrittenThrough) {
-    // Without KX_OUTPUT_REPLACE the link is an existing file: refused. With
-    // it, the finished output takes the link's place. The file the link
-    // points to stays as it was either way.
+    // Without replacing, the link is an existing file: refused. Replacing,
+    // the finished output takes the link's place. The file the link points
+    // to stays as it was either way; through the interface and the program.
     struct Case {
         Job job;
         size_t linkedOutput;
         bool replace;
+        bool program;
     };
-    for (const Case& c : {Case{Job::kMerge, 0, false}, Case{Job::kMerge, 0, true}, Case{Job::kSplit, 1, false},
-                          Case{Job::kSplit, 1, true}}) {
-        SCOPED_TRACE(std::string(NameOf(c.job)) + (c.replace ? ", replacing" : ""));
+    for (const Case& c : {Case{Job::kMerge, 0, false, false}, Case{Job::kMerge, 0, true, false},
+                          Case{Job::kSplit, 1, false, false}, Case{Job::kSplit, 1, true, false},
+                          Case{Job::kSplit, 1, false, true}, Case{Job::kSplit, 1, true, true}}) {
+        SCOPED_TRACE(std::string(NameOf(c.job)) + (c.replace ? ", replacing" : "") + (c.program ? ", program" : ""));
         const std::string folder = TempFolder("bad_out_link");
         const std::string victim = TempFolder("bad_out_link_target") + "/victim.mp4";
         WriteBytes(victim, "precious");
-        // The names are known once the inputs are added: the link is made then.
         std::string linked;
         LogCapture log;
         GuardedConverter converter;
-        std::vector<std::string> outputs;
-        const HRESULT prepared =
-            PrepareJob(converter, c.job, folder, ".mp4", c.replace ? KX_OUTPUT_REPLACE : 0, &outputs,
-                       [&](const std::vector<std::string>& names) {
-                           linked = names[c.linkedOutput];
-                           std::filesystem::create_symlink(victim, linked);
-                       });
-        if (!c.replace) {
-            EXPECT_NE(prepared, KX_S_OK);
-            EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + linked + ": it already exists");
-            EXPECT_TRUE(std::filesystem::is_symlink(linked));
+        if (c.program) {
+            linked = folder + "/h264_aac_0_001.mp4";
+            std::filesystem::create_symlink(victim, linked);
+            const kxclitest::Outcome run = kxclitest::Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " +
+                                                               folder + " --at 3,6 -q" + (c.replace ? " -y" : ""));
+            if (c.replace) {
+                EXPECT_EQ(run.status, 0) << run.err;
+            } else {
+                kxclitest::ExpectOneMessage(run, 1, "the output " + linked + " already exists");
+                EXPECT_EQ(FilesUnder(folder), std::vector<std::string>{linked}) << "no clip was written";
+            }
         } else {
-            ASSERT_EQ(prepared, KX_S_OK);
-            EXPECT_TRUE(converter.RunToEnd());
-            EXPECT_FALSE(std::filesystem::is_symlink(linked));
+            // The names are known once the inputs are added: the link is made then.
+            std::vector<std::string> outputs;
+            const HRESULT prepared =
+                PrepareJob(converter, c.job, folder, ".mp4", c.replace ? KX_OUTPUT_REPLACE : 0, &outputs,
+                           [&](const std::vector<std::string>& names) {
+                               linked = names[c.linkedOutput];
+                               std::filesystem::create_symlink(victim, linked);
+                           });
+            if (!c.replace) {
+                EXPECT_NE(prepared, KX_S_OK);
+                EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + linked + ": it already exists");
+            } else {
+                ASSERT_EQ(prepared, KX_S_OK);
+                EXPECT_TRUE(converter.RunToEnd());
+            }
+        }
+        EXPECT_EQ(std::filesystem::is_symlink(linked), !c.replace);
+        if (c.replace) {
             EXPECT_EQ(DecodeErrors(linked), "");
         }
         converter.Release();

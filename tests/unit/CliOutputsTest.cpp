@@ -114,26 +114,6 @@ TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
     }
 }
 
-TEST_F(CliOutputs, ALinkAtAClipNameIsReplacedNeverFollowed) {
-    REQUIRE_MEDIA();
-    const std::string victim = Dir("victim.mp4");
-    std::ofstream(victim) << "precious";
-    fs::create_directories(Dir("clips"));
-    const std::string link = Dir("clips/h264_aac_0_001.mp4");
-    fs::create_symlink(victim, link);
-    const std::string split = "split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("clips") + " --at 3,6 -q";
-
-    ExpectOneMessage(Remuxion(split), 1, "the output " + link + " already exists");
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(Look(Dir("clips")).outputs, std::vector<std::string>{link});
-
-    const Outcome replaced = Remuxion(split + " --overwrite");
-    ASSERT_EQ(replaced.status, 0) << replaced.err;
-    EXPECT_FALSE(fs::is_symlink(link));
-    EXPECT_TRUE(WholeMp4(link));
-    EXPECT_EQ(ReadAll(victim), "precious");
-}
-
 TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
     REQUIRE_MEDIA();
     // kill -9 at a few points, then Ctrl-C: what holds an output's name is

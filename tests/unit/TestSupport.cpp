@@ -72,10 +72,10 @@ std::string Quote(const std::string& text) {
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
+    std::vector<std::string> pieces;
     std::stringstream stream(text);
-    for (std::string part; std::getline(stream, part, separator);) parts.push_back(part);
-    return parts;
+    for (std::string piece; std::getline(stream, piece, separator);) pieces.push_back(piece);
+    return pieces;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -123,9 +123,9 @@ std::map<std::string, std::string> ProbeStream(const std::string& file, int stre
 }
 
 AVRational ProbeTimeBase(const std::string& file, int stream) {
-    auto parts = Split(ProbeStream(file, stream)["time_base"], '/');
-    if (parts.size() != 2) return AVRational{0, 1};
-    return AVRational{std::stoi(parts[0]), std::stoi(parts[1])};
+    auto ratio = Split(ProbeStream(file, stream)["time_base"], '/');
+    if (ratio.size() != 2) return AVRational{0, 1};
+    return AVRational{std::stoi(ratio[0]), std::stoi(ratio[1])};
 }
 
 namespace {
