@@ -18,9 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TaskTestSupport.h"
 #include "CliSupport.h"
 #include "SmallDisk.h"
+#include "TaskTestSupport.h"
 
 using namespace kxtest;
 
@@ -90,7 +90,6 @@ std::string LastErrorText(IStreamwright* converter) {
     SysFreeString(text);
     return narrow;
 }
-
 
 // The set-up refuses the output with a status and a log line, and no file is
 // made under `watched` (not looked at when empty).

@@ -31,12 +31,12 @@ std::string Md5(const std::vector<uint8_t>& bytes) {
     return hex;
 }
 
-// ffmpeg's decoded sound of the first audio stream as raw samples.
 // ffmpeg's pictures as planar 4:2:0 (Y, then U, then V), each at its own size.
 std::vector<std::string> PictureHashes(const std::string& path) {
     return kxtest::FrameHashes(path, "-autoscale 0 -pix_fmt yuv420p");
 }
 
+// ffmpeg's decoded sound of the first audio stream as raw samples.
 std::vector<uint8_t> FfmpegPcm(const std::string& path, const std::string& format) {
     std::string out = kxtest::RunCommand("ffmpeg -nostdin -v error -i " + kxtest::Quote(path) + " -map 0:a:0 -f " +
                                          format + " -acodec pcm_" + format + " -");
