@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BadInputSupport.h"
+#include "TaskTestSupport.h"
 #include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
 
@@ -74,26 +74,14 @@ SplitOutcome TrySplit(const std::string& input, const std::string& folder, ClipR
 
 }  // namespace
 
-TEST(BadInputFiles, MissingFileIsRefused) { ExpectRefused(TempFolder("bad_missing") + "/no_such_file.mp4"); }
-
-TEST(BadInputFiles, FolderInsteadOfFileIsRefused) {
-    const std::string folder = TempFolder("bad_folder") + "/looks_like.mp4";
-    std::filesystem::create_directories(folder);
-    ExpectRefused(folder);
-}
-
-TEST(BadInputFiles, EmptyFileIsRefused) {
-    const std::string path = TempFolder("bad_empty") + "/empty.mp4";
-    WriteBytes(path, "");
-    ExpectRefused(path);
-}
-
-TEST(BadInputFiles, GarbageIsRefused) {
-    ExpectRefused(Fixture("garbage.bin"));
-    // The same bytes under a media file's name.
-    const std::string path = TempFolder("bad_garbage") + "/garbage.ts";
-    std::filesystem::copy_file(Fixture("garbage.bin"), path);
-    ExpectRefused(path);
+TEST(BadInputFiles, WhatIsNoMediaFileIsRefused) {
+    const std::string folder = TempFolder("bad_inputs");
+    std::filesystem::create_directories(folder + "/looks_like.mp4");
+    WriteBytes(folder + "/empty.mp4", "");
+    std::filesystem::copy_file(Fixture("garbage.bin"), folder + "/garbage.ts");  // under a media file's name
+    for (const std::string& path : {folder + "/no_such_file.mp4", folder + "/looks_like.mp4", folder + "/empty.mp4",
+                                    Fixture("garbage.bin"), folder + "/garbage.ts"})
+        ExpectRefused(path);
 }
 
 TEST(BadInputFiles, NullAndOverlongPathsAreRefused) {

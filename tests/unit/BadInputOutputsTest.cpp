@@ -18,8 +18,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "BadInputSupport.h"
+#include "CliSupport.h"
 #include "SmallDisk.h"
+#include "TaskTestSupport.h"
 
 using namespace kxtest;
 
@@ -37,33 +38,68 @@ std::string Joined(const std::vector<std::u16string>& lines) {
     return text;
 }
 
-// A split of h264_aac.mp4 into `clips` clips of 2 s, or a merge of it with
-// itself when `merge`, set up for `outputPath`; returns PrepareTask's status.
-HRESULT PrepareOutput(GuardedConverter& converter, const std::string& input, const std::string& outputPath,
-                      int clips, bool merge = false) {
-    int64_t id = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
-    EXPECT_GE(id, 0);
-    if (merge) {
+enum class Job { kSplit, kMerge, kMix };
+
+const char* NameOf(Job job) { return job == Job::kSplit ? "split" : job == Job::kMerge ? "merge" : "mix"; }
+
+// A split of `input` into two 2-second clips named into `folder`, a merge
+// of it with itself, or a mix of video_only.mp4 with audio_only.m4a, into
+// `folder`/<job><extension>. The output names go to *outputs, and to
+// `beforePrepare` before PrepareTask; returns PrepareTask's status.
+HRESULT PrepareJob(GuardedConverter& converter, Job job, const std::string& folder, const std::string& extension,
+                   uint32_t flags, std::vector<std::string>* outputs,
+                   const std::function<void(const std::vector<std::string>&)>& beforePrepare = {},
+                   const std::string& input = Fixture("h264_aac.mp4")) {
+    const std::string output = folder + "/" + NameOf(job) + extension;
+    int64_t id = -1;
+    if (job == Job::kMix) {
+        id = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
+        EXPECT_GE(converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}}), 0);
+        converter->SetTaskType(KX_TASK_STREAM_MIX, -1);
+    } else if (job == Job::kMerge) {
+        id = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
         EXPECT_GE(converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}), 0);
         converter->SetTaskType(KX_TASK_MERGE, -1);
-        IMerge_LossCopy_Check_Info* check = converter->CheckMerge();
-        if (check) check->Release();
+        if (IMerge_LossCopy_Check_Info* check = converter->CheckMerge()) check->Release();
+    } else {
+        id = converter.AddFileWithStreams(input, {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
+        for (int j = 0; j < 2; ++j) {
+            ClipRange clip{j * 2 * kSecond, 2 * kSecond, 0};
+            converter->AddTimeClip(id, &clip);
+        }
+        Bstr extensionText(extension);
+        converter->SetOutputExtension(extensionText);
     }
-    for (int j = 0; j < clips; ++j) {
-        ClipRange clip{j * 2 * kSecond, 2 * kSecond, 0};
-        converter->AddTimeClip(id, &clip);
+    EXPECT_GE(id, 0);
+    EXPECT_EQ(KX_SetOutputOptions(converter.get(), flags), KX_S_OK);
+    converter.SetOutputPath(job == Job::kSplit ? folder : output);
+    const int64_t count = converter->GetOutputCount(id);
+    for (int64_t j = 0; j < count; ++j) {
+        BSTR name = nullptr;
+        converter->GetOutputFileName(id, j, &name);
+        outputs->push_back(name ? Narrow(name) : "");
+        SysFreeString(name);
     }
-    converter.SetOutputPath(outputPath);
+    if (beforePrepare) beforePrepare(*outputs);
     return converter.Prepare(id);
+}
+
+std::string LastErrorText(IStreamwright* converter) {
+    BSTR text = KX_GetLastErrorText(converter);
+    std::string narrow = text ? Narrow(text) : "";
+    SysFreeString(text);
+    return narrow;
 }
 
 // The set-up refuses the output with a status and a log line, and no file is
 // made under `watched` (not looked at when empty).
-void ExpectRefusedOutput(const std::string& outputPath, const std::string& watched, bool merge = false) {
+void ExpectRefusedOutput(Job job, const std::string& folder, const std::string& watched) {
+    const bool merge = job == Job::kMerge;
     LogCapture log;
     GuardedConverter converter;
-    HRESULT status = PrepareOutput(converter, Fixture("h264_aac.mp4"), outputPath, 2, merge);
-    EXPECT_NE(status, KX_S_OK) << outputPath;
+    std::vector<std::string> outputs;
+    HRESULT status = PrepareJob(converter, job, folder, ".mp4", 0, &outputs);
+    EXPECT_NE(status, KX_S_OK) << folder;
     EXPECT_FALSE(converter.hung());
     // Nothing was prepared: starting runs the task over clips without outputs, and ends.
     EXPECT_TRUE(converter.RunToEnd());
@@ -81,8 +117,8 @@ void ExpectRefusedOutput(const std::string& outputPath, const std::string& watch
 
 TEST(BadInputOutputs, FolderThatDoesNotExist) {
     const std::string root = TempFolder("bad_out_missing");
-    ExpectRefusedOutput(root + "/not/there", root);
-    ExpectRefusedOutput(root + "/not/there/merged.mp4", root, true);
+    ExpectRefusedOutput(Job::kSplit, root + "/not/there", root);
+    ExpectRefusedOutput(Job::kMerge, root + "/not/there", root);
 }
 
 TEST(BadInputOutputs, FolderThatRefusesWrites) {
@@ -91,16 +127,16 @@ TEST(BadInputOutputs, FolderThatRefusesWrites) {
         const std::string folder = root + "/readonly";
         std::filesystem::create_directories(folder);
         ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-        ExpectRefusedOutput(folder, root);
-        ExpectRefusedOutput(folder + "/merged.mp4", root, true);
+        ExpectRefusedOutput(Job::kSplit, folder, root);
+        ExpectRefusedOutput(Job::kMerge, folder, root);
         chmod(folder.c_str(), 0755);
         return;
     }
     // Root writes through a folder's permissions; /proc takes no new files from anyone.
     std::cout << "running as root: a read-only folder would not refuse writes, using /proc instead\n";
-    ExpectRefusedOutput("/proc", "", false);
-    ExpectRefusedOutput("/proc/merged.mp4", "", true);
-    EXPECT_FALSE(std::filesystem::exists("/proc/merged.mp4"));
+    ExpectRefusedOutput(Job::kSplit, "/proc", "");
+    ExpectRefusedOutput(Job::kMerge, "/proc", "");
+    EXPECT_FALSE(std::filesystem::exists("/proc/merge.mp4"));
 }
 
 TEST(BadInputOutputs, NamesOverTheLimits) {
@@ -109,8 +145,8 @@ TEST(BadInputOutputs, NamesOverTheLimits) {
     std::string deep = root;
     while (deep.size() < 1100) deep += "/" + std::string(200, 'd');
     std::filesystem::create_directories(deep);
-    ExpectRefusedOutput(deep, root);
-    ExpectRefusedOutput(deep + "/merged.mp4", root, true);
+    ExpectRefusedOutput(Job::kSplit, deep, root);
+    ExpectRefusedOutput(Job::kMerge, deep, root);
 
     // Fewer than 1024 characters, but more than 1023 bytes: two bytes per "é".
     std::string accents;
@@ -120,10 +156,10 @@ TEST(BadInputOutputs, NamesOverTheLimits) {
     ASSERT_LT(Wide(wide).size(), 1000u);
     ASSERT_GT(wide.size(), 1100u);
     std::filesystem::create_directories(wide);
-    ExpectRefusedOutput(wide, root);
+    ExpectRefusedOutput(Job::kSplit, wide, root);
 
     // An output path longer than the converter keeps (2047 characters).
-    ExpectRefusedOutput(root + "/" + std::string(3000, 'p'), root);
+    ExpectRefusedOutput(Job::kSplit, root + "/" + std::string(3000, 'p'), root);
 
     // One name part over the file system's 255 bytes: the input's own long
     // name plus "_<id>_000.mp4".
@@ -133,7 +169,8 @@ TEST(BadInputOutputs, NamesOverTheLimits) {
     std::filesystem::create_directories(out);
     LogCapture log;
     GuardedConverter converter;
-    EXPECT_NE(PrepareOutput(converter, longInput, out, 1), KX_S_OK);
+    std::vector<std::string> outputs;
+    EXPECT_NE(PrepareJob(converter, Job::kSplit, out, ".mp4", 0, &outputs, {}, longInput), KX_S_OK);
     converter.Release();
     EXPECT_TRUE(HasLineStartingWith(log.Lines(), u"SPLITER ADD STREAM FAILED")) << Joined(log.Lines());
     EXPECT_TRUE(FilesUnder(out).empty());
@@ -187,117 +224,73 @@ TEST(BadInputOutputs, OutputsOfAFailedSetUpLeaveNothing) {
     EXPECT_TRUE(FilesUnder(out).empty());
 }
 
-namespace {
-
-enum class Job { kSplit, kMerge, kMix };
-
-const char* NameOf(Job job) { return job == Job::kSplit ? "split" : job == Job::kMerge ? "merge" : "mix"; }
-
-// A split of h264_aac.mp4 into two 2-second clips named into `folder`, a merge
-// of it with itself, or a mix of video_only.mp4 with audio_only.m4a, into
-// `folder`/<job><extension>. The output names go to *outputs, and to
-// `beforePrepare` before PrepareTask; returns PrepareTask's status.
-HRESULT PrepareJob(GuardedConverter& converter, Job job, const std::string& folder, const std::string& extension,
-                   uint32_t flags, std::vector<std::string>* outputs,
-                   const std::function<void(const std::vector<std::string>&)>& beforePrepare = {}) {
-    const std::string output = folder + "/" + NameOf(job) + extension;
-    int64_t id = -1;
-    if (job == Job::kMix) {
-        id = converter.AddFileWithStreams(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
-        EXPECT_GE(converter.AddFileWithStreams(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}}), 0);
-        converter->SetTaskType(KX_TASK_STREAM_MIX, -1);
-    } else if (job == Job::kMerge) {
-        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
-        EXPECT_GE(converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}),
-                  0);
-        converter->SetTaskType(KX_TASK_MERGE, -1);
-        if (IMerge_LossCopy_Check_Info* check = converter->CheckMerge()) check->Release();
-    } else {
-        id = converter.AddFileWithStreams(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}});
-        for (int j = 0; j < 2; ++j) {
-            ClipRange clip{j * 2 * kSecond, 2 * kSecond, 0};
-            converter->AddTimeClip(id, &clip);
-        }
-        Bstr extensionText(extension);
-        converter->SetOutputExtension(extensionText);
-    }
-    EXPECT_GE(id, 0);
-    EXPECT_EQ(KX_SetOutputOptions(converter.get(), flags), KX_S_OK);
-    converter.SetOutputPath(job == Job::kSplit ? folder : output);
-    const int64_t count = converter->GetOutputCount(id);
-    for (int64_t j = 0; j < count; ++j) {
-        BSTR name = nullptr;
-        converter->GetOutputFileName(id, j, &name);
-        outputs->push_back(name ? Narrow(name) : "");
-        SysFreeString(name);
-    }
-    if (beforePrepare) beforePrepare(*outputs);
-    return converter.Prepare(id);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string LastErrorText(IStreamwright* converter) {
-    BSTR text = KX_GetLastErrorText(converter);
-    std::string narrow = text ? Narrow(text) : "";
-    SysFreeString(text);
-    return narrow;
-}
-
-}  // namespace
 
 TEST(BadInputOutputs, ALinkAtAnOutputNameIsNeverWrittenThrough) {
-    // Without KX_OUTPUT_REPLACE the link is an existing file: refused. With
-    // it, the finished output takes the link's place. The file the link
-    // points to stays as it was either way.
+    // Without replacing, the link is an existing file: refused. Replacing,
+    // the finished output takes the link's place. The file the link points
+    // to stays as it was either way; through the interface and the program.
     struct Case {
         Job job;
         size_t linkedOutput;
         bool replace;
+        bool program;
     };
-    for (const Case& c : {Case{Job::kMerge, 0, false}, Case{Job::kMerge, 0, true}, Case{Job::kSplit, 1, false},
-                          Case{Job::kSplit, 1, true}}) {
-        SCOPED_TRACE(std::string(NameOf(c.job)) + (c.replace ? ", replacing" : ""));
+    for (const Case& c : {Case{Job::kMerge, 0, false, false}, Case{Job::kMerge, 0, true, false},
+                          Case{Job::kSplit, 1, false, false}, Case{Job::kSplit, 1, true, false},
+                          Case{Job::kSplit, 1, false, true}, Case{Job::kSplit, 1, true, true}}) {
+        SCOPED_TRACE(std::string(NameOf(c.job)) + (c.replace ? ", replacing" : "") + (c.program ? ", program" : ""));
         const std::string folder = TempFolder("bad_out_link");
         const std::string victim = TempFolder("bad_out_link_target") + "/victim.mp4";
         WriteBytes(victim, "precious");
-        // The names are known once the inputs are added: the link is made then.
         std::string linked;
         LogCapture log;
         GuardedConverter converter;
-        std::vector<std::string> outputs;
-        const HRESULT prepared =
-            PrepareJob(converter, c.job, folder, ".mp4", c.replace ? KX_OUTPUT_REPLACE : 0, &outputs,
-                       [&](const std::vector<std::string>& names) {
-                           linked = names[c.linkedOutput];
-                           std::filesystem::create_symlink(victim, linked);
-                       });
-        if (!c.replace) {
-            EXPECT_NE(prepared, KX_S_OK);
-            EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + linked + ": it already exists");
-            EXPECT_TRUE(std::filesystem::is_symlink(linked));
+        if (c.program) {
+            linked = folder + "/h264_aac_0_001.mp4";
+            std::filesystem::create_symlink(victim, linked);
+            const kxclitest::Outcome run = kxclitest::Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " +
+                                                               folder + " --at 3,6 -q" + (c.replace ? " -y" : ""));
+            if (c.replace) {
+                EXPECT_EQ(run.status, 0) << run.err;
+            } else {
+                kxclitest::ExpectOneMessage(run, 1, "the output " + linked + " already exists");
+                EXPECT_EQ(FilesUnder(folder), std::vector<std::string>{linked}) << "no clip was written";
+            }
         } else {
-            ASSERT_EQ(prepared, KX_S_OK);
-            EXPECT_TRUE(converter.RunToEnd());
-            EXPECT_FALSE(std::filesystem::is_symlink(linked));
+            // The names are known once the inputs are added: the link is made then.
+            std::vector<std::string> outputs;
+            const HRESULT prepared =
+                PrepareJob(converter, c.job, folder, ".mp4", c.replace ? KX_OUTPUT_REPLACE : 0, &outputs,
+                           [&](const std::vector<std::string>& names) {
+                               linked = names[c.linkedOutput];
+                               std::filesystem::create_symlink(victim, linked);
+                           });
+            if (!c.replace) {
+                EXPECT_NE(prepared, KX_S_OK);
+                EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + linked + ": it already exists");
+            } else {
+                ASSERT_EQ(prepared, KX_S_OK);
+                EXPECT_TRUE(converter.RunToEnd());
+            }
+        }
+        EXPECT_EQ(std::filesystem::is_symlink(linked), !c.replace);
+        if (c.replace) {
             EXPECT_EQ(DecodeErrors(linked), "");
         }
         converter.Release();
-        EXPECT_EQ(ReadFile(victim), "precious");
+        EXPECT_EQ(ReadAll(victim), "precious");
         EXPECT_TRUE(PartialFilesIn(folder).empty());
     }
 }
 
 TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
-    // A hard link named like the first clip, or a merge named like its input:
-    // the same file, refused before anything is written.
+    // A hard or symbolic link named like a clip, or a merge or mix named like
+    // its input: the same file, refused before anything is written, through
+    // the interface and through the program.
     const std::string folder = TempFolder("bad_out_is_input");
     const std::string input = folder + "/in.mp4";
     std::filesystem::copy_file(Fixture("h264_aac.mp4"), input);
-    const auto size = std::filesystem::file_size(input);
+    const std::string original = ReadAll(input);
     for (const bool merge : {false, true}) {
         SCOPED_TRACE(merge ? "merge" : "split");
         GuardedConverter converter;
@@ -318,42 +311,78 @@ TEST(BadInputOutputs, AnOutputThatIsAnInputIsRefusedEvenWhenReplacing) {
         EXPECT_NE(converter.Prepare(id), KX_S_OK);
         EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + output + ": it is the input " + input);
         converter.Release();
-        EXPECT_EQ(std::filesystem::file_size(input), size);
+        EXPECT_EQ(ReadAll(input), original);
         EXPECT_TRUE(PartialFilesIn(folder).empty());
         if (!merge) std::filesystem::remove(output);
+    }
+
+    for (const char* links : {"hard", "soft"}) std::filesystem::create_directories(folder + "/" + links);
+    std::filesystem::create_hard_link(input, folder + "/hard/in_0_000.mp4");
+    std::filesystem::create_symlink(input, folder + "/soft/in_0_001.mp4");
+    const std::string other = Quote(Fixture("h264_aac.mp4"));
+    const std::pair<std::string, std::string> cases[] = {
+        {"split " + input + " -o " + folder + "/hard --at 3", folder + "/hard/in_0_000.mp4"},
+        {"split " + input + " -o " + folder + "/soft --at 3", folder + "/soft/in_0_001.mp4"},
+        {"merge " + other + " " + input + " -o " + input, input},
+        {"mix " + input + " " + Quote(Fixture("audio_only.m4a")) + " -o " + input, input},
+    };
+    for (const auto& [arguments, output] : cases) {
+        SCOPED_TRACE(arguments);
+        kxclitest::ExpectOneMessage(kxclitest::Remuxion(arguments + " -q -y"), 1,
+                                    "the output " + output + " would overwrite the input");
+        EXPECT_EQ(ReadAll(input), original);
     }
 }
 
 TEST(BadInputOutputs, DiskFullFailsTheTaskAndLeavesNoOutput) {
     // Every task into every container on a disk too small for its first
-    // output: the task fails with the system's reason, nothing holds an
-    // output's name, and a file the merge was to replace stays as it was.
-    const Job jobs[] = {Job::kSplit, Job::kMerge, Job::kMix};
+    // output, through the interface and through the program: the task fails
+    // with the system's reason, nothing holds an output's name, and a file
+    // the merge was to replace stays as it was.
+    const std::string input = Quote(Fixture("h264_aac.mp4"));
     for (const std::string extension : {".mp4", ".mkv", ".ts"}) {
-        for (Job job : jobs) {
-            SCOPED_TRACE(std::string(NameOf(job)) + " into " + extension);
-            SmallDisk disk("bad_out_full", 96 * 1024);
-            const std::string previous = disk.Folder() + "/merge" + extension;
-            if (job == Job::kMerge) WriteBytes(previous, "previous");
-            GuardedConverter converter;
-            std::vector<std::string> outputs;
-            ASSERT_EQ(PrepareJob(converter, job, disk.Folder(), extension, KX_OUTPUT_REPLACE, &outputs), KX_S_OK)
-                << LastErrorText(converter.get());
-            ASSERT_TRUE(converter.RunToEnd());
-            const std::vector<Notification> all = converter.notifications().All();
-            ASSERT_GE(all.size(), 2u);
-            EXPECT_EQ(all.back().code, KX_NOTIFY_TASK_END);
-            EXPECT_EQ(all[all.size() - 2].code, KX_NOTIFY_TASK_FAILED) << "on " << disk.Kind();
-            EXPECT_EQ(all[all.size() - 2].value, KX_E_FROM_ERRNO(disk.Error()));
-            EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + outputs[0] + ": " + disk.Reason());
-            EXPECT_EQ(KX_IsOutputComplete(converter.get(), all.front().fileId, 0), 0);
-            converter.Release();
-            std::vector<std::string> left = FilesUnder(disk.Folder());
-            if (job == Job::kMerge) {
-                EXPECT_EQ(ReadFile(previous), "previous");
-                EXPECT_EQ(left, std::vector<std::string>{previous});
-            } else {
-                EXPECT_TRUE(left.empty()) << left.front();
+        for (Job job : {Job::kSplit, Job::kMerge, Job::kMix}) {
+            for (const bool program : {false, true}) {
+                SCOPED_TRACE(std::string(NameOf(job)) + " into " + extension + (program ? " by the program" : ""));
+                SmallDisk disk("bad_out_full", 96 * 1024);
+                const std::string folder = disk.Folder();
+                const std::string previous = folder + "/merge" + extension;
+                if (job == Job::kMerge) WriteBytes(previous, "previous");
+                if (program) {
+                    std::string arguments = "mix " + Quote(Fixture("video_only.mp4")) + " " +
+                                            Quote(Fixture("audio_only.m4a")) + " -o " + folder + "/mix" + extension;
+                    std::string output = folder + "/mix" + extension;
+                    if (job == Job::kSplit) {
+                        output = folder + "/h264_aac_0_000" + extension;
+                        arguments = "split " + input + " -o " + folder + " --at 5 --ext " + extension;
+                    } else if (job == Job::kMerge) {
+                        output = previous;
+                        arguments = "merge " + input + " " + input + " -o " + output + " --overwrite";
+                    }
+                    kxclitest::ExpectOneMessage(kxclitest::Remuxion(arguments + " -q"), 1,
+                                                "cannot write " + output + ": " + disk.Reason());
+                } else {
+                    GuardedConverter converter;
+                    std::vector<std::string> outputs;
+                    ASSERT_EQ(PrepareJob(converter, job, folder, extension, KX_OUTPUT_REPLACE, &outputs), KX_S_OK)
+                        << LastErrorText(converter.get());
+                    ASSERT_TRUE(converter.RunToEnd());
+                    const std::vector<Notification> all = converter.notifications().All();
+                    ASSERT_GE(all.size(), 2u);
+                    EXPECT_EQ(all.back().code, KX_NOTIFY_TASK_END);
+                    EXPECT_EQ(all[all.size() - 2].code, KX_NOTIFY_TASK_FAILED) << "on " << disk.Kind();
+                    EXPECT_EQ(all[all.size() - 2].value, KX_E_FROM_ERRNO(disk.Error()));
+                    EXPECT_EQ(LastErrorText(converter.get()), "cannot write " + outputs[0] + ": " + disk.Reason());
+                    EXPECT_EQ(KX_IsOutputComplete(converter.get(), all.front().fileId, 0), 0);
+                    converter.Release();
+                }
+                std::vector<std::string> left = FilesUnder(folder);  // hidden temporary files too
+                if (job == Job::kMerge) {
+                    EXPECT_EQ(ReadAll(previous), "previous");
+                    EXPECT_EQ(left, std::vector<std::string>{previous});
+                } else {
+                    EXPECT_TRUE(left.empty()) << left.front();
+                }
             }
         }
     }

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "CliSupport.h"
-#include "SmallDisk.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 
@@ -82,40 +81,6 @@ std::string LongInput() {
 
 }  // namespace
 
-TEST_F(CliOutputs, DiskFullFailsWithTheSystemsReasonAndLeavesNothing) {
-    REQUIRE_MEDIA();
-    const std::string input = Quote(Fixture("h264_aac.mp4"));
-    for (const std::string extension : {".mp4", ".mkv", ".ts"}) {
-        for (const std::string job : {"split", "merge", "mix"}) {
-            SCOPED_TRACE(job + " into " + extension);
-            kxtest::SmallDisk disk("cli_full", 96 * 1024);
-            const std::string folder = disk.Folder();
-            std::string output = folder + "/" + job + extension;
-            std::string arguments;
-            if (job == "split") {
-                output = folder + "/h264_aac_0_000" + extension;
-                arguments = "split " + input + " -o " + folder + " --at 5 --ext " + extension;
-            } else if (job == "merge") {
-                // Replacing an older file: the failure leaves it as it was.
-                std::ofstream(output) << "previous";
-                arguments = "merge " + input + " " + input + " -o " + output + " --overwrite";
-            } else {
-                arguments = "mix " + Quote(Fixture("video_only.mp4")) + " " + Quote(Fixture("audio_only.m4a")) +
-                            " -o " + output;
-            }
-            ExpectOneMessage(Remuxion(arguments + " -q"), 1, "cannot write " + output + ": " + disk.Reason());
-            const FolderState left = Look(folder);
-            EXPECT_TRUE(left.temporary.empty());
-            if (job == "merge") {
-                EXPECT_EQ(left.outputs, std::vector<std::string>{output});
-                EXPECT_EQ(ReadAll(output), "previous");
-            } else {
-                EXPECT_TRUE(left.outputs.empty()) << left.outputs.front();
-            }
-        }
-    }
-}
-
 TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
     REQUIRE_MEDIA();
     const std::string input = Quote(Fixture("h264_aac.mp4"));
@@ -146,50 +111,6 @@ TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
         ASSERT_EQ(replaced.status, 0) << replaced.err;
         EXPECT_TRUE(WholeMp4(c.taken));
         EXPECT_TRUE(Look(folder).temporary.empty());
-    }
-}
-
-TEST_F(CliOutputs, ALinkAtAClipNameIsReplacedNeverFollowed) {
-    REQUIRE_MEDIA();
-    const std::string victim = Dir("victim.mp4");
-    std::ofstream(victim) << "precious";
-    fs::create_directories(Dir("clips"));
-    const std::string link = Dir("clips/h264_aac_0_001.mp4");
-    fs::create_symlink(victim, link);
-    const std::string split = "split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("clips") + " --at 3,6 -q";
-
-    ExpectOneMessage(Remuxion(split), 1, "the output " + link + " already exists");
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(Look(Dir("clips")).outputs, std::vector<std::string>{link});
-
-    const Outcome replaced = Remuxion(split + " --overwrite");
-    ASSERT_EQ(replaced.status, 0) << replaced.err;
-    EXPECT_FALSE(fs::is_symlink(link));
-    EXPECT_TRUE(WholeMp4(link));
-    EXPECT_EQ(ReadAll(victim), "precious");
-}
-
-TEST_F(CliOutputs, AnOutputThatIsAnInputIsRefusedEvenWithOverwrite) {
-    REQUIRE_MEDIA();
-    const std::string input = Dir("in.mp4");
-    fs::copy_file(Fixture("h264_aac.mp4"), input);
-    const auto size = fs::file_size(input);
-    fs::create_directories(Dir("hard"));
-    fs::create_directories(Dir("soft"));
-    fs::create_hard_link(input, Dir("hard/in_0_000.mp4"));
-    fs::create_symlink(input, Dir("soft/in_0_001.mp4"));
-    const std::string other = Quote(Fixture("h264_aac.mp4"));
-    const std::pair<std::string, std::string> cases[] = {
-        {"split " + input + " -o " + Dir("hard") + " --at 3", Dir("hard/in_0_000.mp4")},
-        {"split " + input + " -o " + Dir("soft") + " --at 3", Dir("soft/in_0_001.mp4")},
-        {"merge " + other + " " + input + " -o " + input, input},
-        {"mix " + input + " " + Quote(Fixture("audio_only.m4a")) + " -o " + input, input},
-    };
-    for (const auto& [arguments, output] : cases) {
-        SCOPED_TRACE(arguments);
-        ExpectOneMessage(Remuxion(arguments + " -q -y"), 1, "the output " + output + " would overwrite the input");
-        EXPECT_EQ(fs::file_size(input), size);
-        EXPECT_TRUE(WholeMp4(input));
     }
 }
 

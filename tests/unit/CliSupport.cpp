@@ -16,35 +16,16 @@ namespace fs = std::filesystem;
 using kxtest::Fixture;
 using kxtest::RunCommand;
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 std::string Program() { return std::string(KX_BUILD_DIR) + "/remuxion"; }
 
-Outcome Remuxion(const std::string& arguments) {
+Outcome Remuxion(const std::string& arguments, const std::string& folder) {
     char errPath[] = "/tmp/remuxion-cli-err-XXXXXX";
     int fd = mkstemp(errPath);
     if (fd >= 0) close(fd);
     Outcome outcome;
-    outcome.out = RunCommand(Program() + " " + arguments + " 2>" + errPath + " </dev/null", &outcome.status);
+    outcome.out = RunCommand((folder.empty() ? "" : "cd " + Quote(folder) + " && ") + Program() + " " + arguments +
+                                 " 2>" + errPath + " </dev/null",
+                             &outcome.status);
     outcome.err = ReadAll(errPath);
     unlink(errPath);
     return outcome;

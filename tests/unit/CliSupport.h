@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace kxclitest {
 
 struct Outcome {
@@ -14,16 +16,16 @@ struct Outcome {
     std::string err;
 };
 
-// The text in single quotes for the shell.
-std::string Quote(const std::string& text);
-std::string ReadAll(const std::string& path);
-// The non-empty lines of a text.
-std::vector<std::string> Lines(const std::string& text);
+using kxtest::Lines;
+using kxtest::Quote;
+using kxtest::ReadAll;
+
 // The program's path.
 std::string Program();
 
-// Runs the program with the arguments (already quoted where needed).
-Outcome Remuxion(const std::string& arguments);
+// Runs the program with the arguments (already quoted where needed), in
+// `folder` when one is given.
+Outcome Remuxion(const std::string& arguments, const std::string& folder = {});
 
 // A failure: a non-zero status and exactly one line, the message.
 void ExpectOneMessage(const Outcome& outcome, int status, const std::string& part);

@@ -4,14 +4,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <latch>
 #include <random>
-#include <sstream>
 #include <thread>
 
-#include "BadInputSupport.h"
 #include "TaskTestSupport.h"
 
 using namespace kxtest;
@@ -22,12 +18,7 @@ namespace {
 // of each packet's bytes. Equal for two files that carry the same packets,
 // even when container details (such as the random ids of Matroska) differ.
 std::string PacketHashes(const std::string& path) {
-    return RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0 -c copy -f framemd5 - 2>&1 | grep -v '^#'");
-}
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0 -c copy -f framemd5 - 2>&1 | grep -v '^#'");
 }
 
 // Number of threads of this process.
@@ -123,7 +114,7 @@ TEST(Concurrency, EightConvertersOnEightThreadsWriteWhatOneAtATimeWrites) {
         for (size_t j = 0; j < 2; ++j) {
             const std::string& a = alone[i][j];
             const std::string& b = together[i][j];
-            if (FileBytes(a) == FileBytes(b)) continue;
+            if (ReadAll(a) == ReadAll(b)) continue;
             // Matroska writes random ids: then the packets must be the same.
             const std::string hashes = PacketHashes(a);
             EXPECT_FALSE(hashes.empty()) << a;
@@ -195,14 +186,11 @@ std::string ReadProblems(const std::string& path) {
     std::string decoded = DecodeErrors(path);
     if (decoded.find("does not contain any stream") == std::string::npos) return decoded;
     int exitCode = -1;
-    std::string out = RunCommand("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
-                                     path + "' 2>&1",
-                                 &exitCode);
+    const std::string out = RunCommand(
+        "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " + Quote(path) + " 2>&1",
+        &exitCode);
     int64_t packets = 0;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty()) continue;
+    for (const auto& line : Lines(out)) {
         if (line.find_first_not_of("0123456789") != std::string::npos) return "ffprobe: " + out;
         packets += std::stoll(line);
     }
@@ -290,6 +278,33 @@ struct PauseAtClip {
     }
 };
 
+// Starts a split of h264_aac.mp4 into `clips` clips of `length` into
+// `folder`, the output names to `names`; false when a step failed.
+bool StartSplit(IStreamwright* converter, const std::string& folder, int64_t length, int clips,
+                std::vector<std::string>* names = nullptr) {
+    Bstr input(Fixture("h264_aac.mp4"));
+    const int64_t id = converter->AddFile(input);
+    if (id < 0 || converter->OpenStream(id, 0, KX_STREAM_VIDEO) != KX_S_OK ||
+        converter->OpenStream(id, 1, KX_STREAM_AUDIO) != KX_S_OK)
+        return false;
+    for (int j = 0; j < clips; ++j) {
+        ClipRange clip{j * length, length, 0};
+        converter->AddTimeClip(id, &clip);
+    }
+    Bstr out(folder);
+    converter->SetOutputPath(out);
+    converter->GetOutputCount(id);
+    if (converter->PrepareTask() != KX_S_OK) return false;
+    for (int64_t j = 0; names && j < clips; ++j) {
+        BSTR name = nullptr;
+        if (converter->GetOutputFileName(id, j, &name) != KX_S_OK) return false;
+        names->push_back(Narrow(name));
+        SysFreeString(name);
+    }
+    converter->StartDemuxers();
+    return converter->Start() == KX_S_OK;
+}
+
 }  // namespace
 
 TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
@@ -301,28 +316,8 @@ TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
     pause.converter = converter;
     pause.clipIndex = 1;
     converter->SetCallback(&PauseAtClip::Callback, &pause, 0);
-    Bstr input(Fixture("h264_aac.mp4"));
-    int64_t id = converter->AddFile(input);
-    ASSERT_GE(id, 0);
-    ASSERT_EQ(converter->OpenStream(id, 0, KX_STREAM_VIDEO), KX_S_OK);
-    ASSERT_EQ(converter->OpenStream(id, 1, KX_STREAM_AUDIO), KX_S_OK);
-    for (int j = 0; j < 3; ++j) {
-        ClipRange clip{j * 3 * kSecond, 3 * kSecond, 0};
-        converter->AddTimeClip(id, &clip);
-    }
-    Bstr out(folder);
-    converter->SetOutputPath(out);
-    converter->GetOutputCount(id);
-    ASSERT_EQ(converter->PrepareTask(), KX_S_OK);
     std::vector<std::string> names;
-    for (int64_t j = 0; j < 3; ++j) {
-        BSTR name = nullptr;
-        ASSERT_EQ(converter->GetOutputFileName(id, j, &name), KX_S_OK);
-        names.push_back(Narrow(name));
-        SysFreeString(name);
-    }
-    converter->StartDemuxers();
-    ASSERT_EQ(converter->Start(), KX_S_OK);
+    ASSERT_TRUE(StartSplit(converter, folder, 3 * kSecond, 3, &names));
     for (int i = 0; i < 10000 && !pause.paused; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(pause.paused.load());
     EXPECT_GT(ThreadCount(), threadsBefore) << "the worker runs";
@@ -355,19 +350,7 @@ TEST(Concurrency, ReleasingARunningConverterAtRandomPointsJoinsItsWorker) {
         IStreamwright* converter = CreateConverter();
         ASSERT_NE(converter, nullptr);
         converter->SetCallback(&NotificationLog::Callback, &log, 0);
-        Bstr input(Fixture("h264_aac.mp4"));
-        int64_t id = converter->AddFile(input);
-        ASSERT_GE(id, 0);
-        converter->OpenStream(id, 0, KX_STREAM_VIDEO);
-        converter->OpenStream(id, 1, KX_STREAM_AUDIO);
-        ClipRange clip{0, 8 * kSecond, 0};
-        converter->AddTimeClip(id, &clip);
-        Bstr out(root);
-        converter->SetOutputPath(out);
-        converter->GetOutputCount(id);
-        ASSERT_EQ(converter->PrepareTask(), KX_S_OK);
-        converter->StartDemuxers();
-        ASSERT_EQ(converter->Start(), KX_S_OK);
+        ASSERT_TRUE(StartSplit(converter, root, 8 * kSecond, 1));
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         ASSERT_TRUE(EndsWithin(std::chrono::seconds(30), [converter] { converter->Release(); }));
         EXPECT_EQ(ThreadCountSettledAt(threadsBefore), threadsBefore) << "run " << run;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,31 +27,24 @@ namespace {
 // Writes the bits of one NAL unit, escaping 00 00 0x as encoders do.
 class BitWriter {
 public:
-    void Bit(int bit) {
-        current_ = static_cast<uint8_t>((current_ << 1) | (bit & 1));
-        if (++count_ == 8) {
-            bytes_.push_back(current_);
-            current_ = 0;
-            count_ = 0;
-        }
-    }
     void Bits(uint64_t value, int n) {
-        for (int i = n - 1; i >= 0; --i) Bit(static_cast<int>((value >> i) & 1));
+        for (int i = n - 1; i >= 0; --i) bits_.push_back((value >> i) & 1);
     }
+    void Bit(int bit) { Bits(bit, 1); }
     void Ue(uint32_t value) {
-        const uint64_t code = uint64_t{value} + 1;
-        int length = 0;
-        while ((code >> length) > 1) ++length;
+        const int length = std::bit_width(uint64_t{value} + 1) - 1;
         Bits(0, length);
-        Bits(code, length + 1);
+        Bits(uint64_t{value} + 1, length + 1);
     }
     void Se(int32_t value) { Ue(value > 0 ? 2 * value - 1 : -2 * value); }
     std::vector<uint8_t> Unit(uint8_t header) {
         Bit(1);  // stop bit
-        while (count_ != 0) Bit(0);
+        while (bits_.size() % 8) Bit(0);
         std::vector<uint8_t> unit{header};
         int zeros = 0;
-        for (uint8_t byte : bytes_) {
+        for (size_t i = 0; i < bits_.size(); i += 8) {
+            uint8_t byte = 0;
+            for (size_t j = i; j < i + 8; ++j) byte = static_cast<uint8_t>(byte << 1 | bits_[j]);
             if (zeros >= 2 && byte <= 3) {
                 unit.push_back(3);
                 zeros = 0;
@@ -62,9 +56,7 @@ public:
     }
 
 private:
-    std::vector<uint8_t> bytes_;
-    uint8_t current_ = 0;
-    int count_ = 0;
+    std::vector<bool> bits_;
 };
 
 enum class Coding { kLsb = 0, kCycles = 1, kFrameNum = 2 };

@@ -11,37 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "BadInputSupport.h"
+#include "CliSupport.h"
 #include "TaskTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-Outcome Remuxion(const std::string& arguments, const std::string& folder) {
-    const std::string errPath = folder + "/stderr.txt";
-    Outcome outcome;
-    outcome.out = kxtest::RunCommand("cd " + Quote(folder) + " && " + std::string(KX_BUILD_DIR) + "/remuxion " +
-                                         arguments + " 2>" + Quote(errPath) + " </dev/null",
-                                     &outcome.status);
-    std::ifstream in(errPath, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    outcome.err = text.str();
-    return outcome;
-}
+using kxclitest::Outcome;
+using kxclitest::Quote;
+using kxclitest::Remuxion;
 
 struct TruncatedCase {
     const char* name;

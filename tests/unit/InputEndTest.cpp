@@ -16,7 +16,6 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-#include "BadInputSupport.h"
 #include "TaskTestSupport.h"
 #include "api/CStreamwright.h"
 #include "input/CTMultiDemuxer.h"

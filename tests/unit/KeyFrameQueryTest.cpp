@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "api/CStreamwright.h"
@@ -17,30 +16,8 @@ using kxtest::Fixture;
 
 namespace {
 
-// ffprobe's key packets of one stream as index records (pts in ticks, 0 when unknown).
-std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& path, int stream, int64_t zero = 0) {
-    std::vector<KeyFrameRecord> records;
-    auto packets = demuxtest::ProbePacketsOnClock(path, stream, zero);
-    for (size_t i = 0; i < packets.size(); ++i) {
-        if (!packets[i].key) continue;
-        KeyFrameRecord record{};
-        record.keyFrameNumber = static_cast<int32_t>(records.size());
-        record.time = packets[i].pts == kx::kNoPts ? 0 : packets[i].pts;
-        record.frameNumber = static_cast<int64_t>(i);
-        records.push_back(record);
-    }
-    return records;
-}
-
-void ExpectRecords(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
-                   const std::string& what) {
-    ASSERT_EQ(count, static_cast<int64_t>(want.size())) << what;
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].keyFrameNumber, want[i].keyFrameNumber) << what << " #" << i;
-        EXPECT_EQ(got[i].time, want[i].time) << what << " #" << i;
-        EXPECT_EQ(got[i].frameNumber, want[i].frameNumber) << what << " #" << i;
-    }
-}
+using kxtest::ExpectKeyFrames;
+using kxtest::ProbeKeyFrames;
 
 kx::FileRecord* FileOf(IStreamwright* converter, int64_t id) {
     return static_cast<kx::CStreamwright*>(converter)->FindFile(id);
@@ -71,7 +48,7 @@ TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
         // An audio stream first where there is one: the index is taken from
         // the first video stream, on the clock of both.
         auto want = ProbeKeyFrames(path, stream,
-                                   demuxtest::ClockZero(path, hasAudio ? std::vector<int>{stream, stream + 1}
+                                   kxtest::ClockZero(path, hasAudio ? std::vector<int>{stream, stream + 1}
                                                                        : std::vector<int>{stream}));
         ASSERT_GT(want.size(), 2u) << name;
         kxtest::Task task;
@@ -81,10 +58,10 @@ TEST(KeyFrameQuery, IndexEqualsFfprobeKeyPackets) {
         KeyFrameList hostList{};
         KeyFrameList* host = &hostList;
         ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK) << name;
-        ExpectRecords(hostList.items, hostList.count, want, name);
+        ExpectKeyFrames(hostList.items, hostList.count, want, name);
         kx::FileRecord* file = FileOf(task.get(), id);
         ASSERT_NE(file, nullptr);
-        ExpectRecords(file->keyFrames.data(), file->keyFrameCount, want, std::string(name) + " (file)");
+        ExpectKeyFrames(file->keyFrames.data(), file->keyFrameCount, want, std::string(name) + " (file)");
         EXPECT_EQ(file->keyFrames.size(), want.size());
         KX_FreeKeyFrameList(&hostList);
         EXPECT_EQ(hostList.items, nullptr);
@@ -159,9 +136,9 @@ TEST(KeyFrameQuery, TwoCallsAppendTwiceToTheHostList) {
     ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
     ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
     ASSERT_EQ(hostList.count, static_cast<int64_t>(2 * want.size()));
-    ExpectRecords(hostList.items, int64_t(want.size()), want, "first");
-    ExpectRecords(hostList.items + want.size(), int64_t(want.size()), want, "second");
-    ExpectRecords(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want, "file");
+    ExpectKeyFrames(hostList.items, int64_t(want.size()), want, "first");
+    ExpectKeyFrames(hostList.items + want.size(), int64_t(want.size()), want, "second");
+    ExpectKeyFrames(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want, "file");
 
     // A host pointer to a null list, or no pointer: only the file's list is filled.
     KeyFrameList* none = nullptr;
@@ -207,14 +184,14 @@ TEST(KeyFrameQuery, CancelFromAnotherThread) {
     ASSERT_EQ(canceller.codes.size(), 12u);  // 8, eight 7s, the cancel, then 7 100 and 9
     EXPECT_EQ(canceller.codes.front(), KX_NOTIFY_KEYFRAME_BEGIN);
     EXPECT_EQ(canceller.codes.back(), KX_NOTIFY_KEYFRAME_DONE);
-    ExpectRecords(hostList.items, hostList.count, want, "host list after cancel");
-    ExpectRecords(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want,
+    ExpectKeyFrames(hostList.items, hostList.count, want, "host list after cancel");
+    ExpectKeyFrames(FileOf(task.get(), id)->keyFrames.data(), FileOf(task.get(), id)->keyFrameCount, want,
                   "file list after cancel");
 
     task->SetCallback(nullptr, nullptr, 1);
     KX_FreeKeyFrameList(&hostList);
     ASSERT_EQ(task->GetFileKeyFrameIndex(id, &host), KX_S_OK);
-    ExpectRecords(hostList.items, hostList.count, want, "after cancel");
+    ExpectKeyFrames(hostList.items, hostList.count, want, "after cancel");
     KX_FreeKeyFrameList(&hostList);
 }
 

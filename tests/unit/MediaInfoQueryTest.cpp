@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "api/CStreamwright.h"
@@ -58,7 +57,7 @@ void ExpectCopyOf(const FileMediaInfo* copy, const FileMediaInfo* source) {
 
 double ProbeDuration(const std::string& path) {
     return std::stod(kxtest::RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                                        demuxtest::Quote(path)));
+                                        kxtest::Quote(path)));
 }
 
 }  // namespace
@@ -92,9 +91,9 @@ TEST(MediaInfoQuery, CopyOfAFileSurvivesItsRemoval) {
     ASSERT_EQ(entry.audioCount, 1u);
     const MediaStreamRecord& video = entry.videos[0];
     EXPECT_EQ(video.width, 320u);
-    ASSERT_EQ(video.extradataSize, uint32_t(std::stoi(demuxtest::ProbeStream(path, 0)["extradata_size"])));
+    ASSERT_EQ(video.extradataSize, uint32_t(std::stoi(kxtest::ProbeStream(path, 0)["extradata_size"])));
     EXPECT_EQ(video.extradata[0], 1);  // avcC, version 1
-    EXPECT_EQ(entry.audios[0].extradataSize, uint32_t(std::stoi(demuxtest::ProbeStream(path, 1)["extradata_size"])));
+    EXPECT_EQ(entry.audios[0].extradataSize, uint32_t(std::stoi(kxtest::ProbeStream(path, 1)["extradata_size"])));
     EXPECT_EQ(object->Release(), 0u);
 }
 

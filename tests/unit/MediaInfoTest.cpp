@@ -12,7 +12,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "DemuxProbe.h"
 #include "TestSupport.h"
 #include "caps/CodecNameTable.h"
 #include "input/DemuxerHolder.h"
@@ -96,7 +95,7 @@ void ExpectBitRate(uint32_t ours, uint32_t probed) {
 
 // Where the container gives no bit rate, the description measures one:
 // within 3 % of ffprobe's packet sizes over the stream's duration.
-void ExpectMeasuredBitRate(uint32_t ours, const std::vector<demuxtest::Packet>& packets, double seconds) {
+void ExpectMeasuredBitRate(uint32_t ours, const std::vector<kxtest::Packet>& packets, double seconds) {
     double bytes = 0;
     for (const auto& p : packets) bytes += p.size;
     ASSERT_GT(bytes, 0);
@@ -106,7 +105,7 @@ void ExpectMeasuredBitRate(uint32_t ours, const std::vector<demuxtest::Packet>& 
 
 // ffprobe's packets against its base rate: frames over the span of their
 // times, more than 10 % off the base rate, make a variable rate.
-bool ProbedVariableRate(const std::vector<demuxtest::Packet>& packets, double baseRate) {
+bool ProbedVariableRate(const std::vector<kxtest::Packet>& packets, double baseRate) {
     int64_t first = INT64_MAX, last = INT64_MIN;
     for (const auto& p : packets) {
         if (p.pts == kx::kNoPts) continue;
@@ -195,7 +194,7 @@ void CompareWithProbe(const ProbeCase& c) {
         if (bitRate > 0)
             ExpectBitRate(r.bitRate, bitRate);
         else if (!uncompressed)
-            ExpectMeasuredBitRate(r.bitRate, demuxtest::ProbePackets(path, s), seconds);
+            ExpectMeasuredBitRate(r.bitRate, kxtest::ProbeTicks(path, s), seconds);
         EXPECT_EQ(r.reserved384, 2u);
         EXPECT_EQ(r.reserved368, 0);
         if (type == "video") {
@@ -204,7 +203,7 @@ void CompareWithProbe(const ProbeCase& c) {
             EXPECT_EQ(r.width, static_cast<uint32_t>(probe.Number(probe.Stream(s, "width"))));
             EXPECT_EQ(r.height, static_cast<uint32_t>(probe.Number(probe.Stream(s, "height"))));
             const double baseRate = probe.Ratio(probe.Stream(s, "r_frame_rate"), '/');
-            EXPECT_EQ(ProbedVariableRate(demuxtest::ProbePackets(path, s), baseRate), c.variableRate);
+            EXPECT_EQ(ProbedVariableRate(kxtest::ProbeTicks(path, s), baseRate), c.variableRate);
             if (c.variableRate)
                 EXPECT_EQ(r.frameRate, 0.0);  // no single rate to give
             else

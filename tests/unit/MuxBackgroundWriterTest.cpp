@@ -25,11 +25,6 @@ std::unique_ptr<kx::BackgroundFileWriter> OpenWriter(const std::string& path) {
     return kx::BackgroundFileWriter::Adopt(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 // Writes of every size, far more than the queue holds, seeks back to patch
@@ -63,7 +58,7 @@ TEST(MuxBackgroundWriter, FileEqualsWhatWasWrittenAndPatched) {
     EXPECT_EQ(avio_tell(io), static_cast<int64_t>(model.size()));
     EXPECT_EQ(writer->Close(), 0);
     EXPECT_EQ(writer->Close(), 0);  // a second close does nothing
-    EXPECT_EQ(ReadFile(path), model);
+    EXPECT_EQ(kxtest::ReadAll(path), model);
 }
 
 // A header alone (less than one buffer) is written by the close; a file
@@ -74,7 +69,7 @@ TEST(MuxBackgroundWriter, SmallOutputsAndUnopenableNames) {
     ASSERT_NE(writer, nullptr);
     avio_write(writer->Context(), reinterpret_cast<const unsigned char*>("ftyp"), 4);
     EXPECT_EQ(writer->Close(), 0);
-    EXPECT_EQ(ReadFile(path), "ftyp");
+    EXPECT_EQ(kxtest::ReadAll(path), "ftyp");
 
     EXPECT_EQ(OpenWriter("/nonexistent-folder/x.mp4"), nullptr);
 }
@@ -112,5 +107,5 @@ TEST(MuxBackgroundWriter, OutputsWithOnlyAHeaderStartNoThread) {
     for (auto& writer : writers) {
         EXPECT_EQ(writer->Close(), 0);
     }
-    EXPECT_EQ(ReadFile(folder + "/299.mp4"), header);
+    EXPECT_EQ(kxtest::ReadAll(folder + "/299.mp4"), header);
 }

@@ -36,11 +36,11 @@ TEST_P(MuxContainerTest, CopyDecodesToTheSourcePictures) {
 
     EXPECT_EQ(muxtest::ProbeStreams(output), c.streams);
     EXPECT_EQ(muxtest::ProbeFormat(output), std::string(c.format) + "\n");
-    EXPECT_EQ(muxtest::DecodeErrors(output), "");
+    EXPECT_EQ(kxtest::DecodeErrors(output), "");
 
-    const auto expected = muxtest::VideoFrameHashes(source);
+    const auto expected = kxtest::FrameHashes(source);
     ASSERT_GT(expected.size(), 100u);
-    EXPECT_EQ(muxtest::VideoFrameHashes(output), expected);
+    EXPECT_EQ(kxtest::FrameHashes(output), expected);
 }
 
 constexpr const char* kH264Aac = "h264,video\naac,audio\n";
@@ -76,13 +76,13 @@ TEST(MuxChainTest, Mp4ToM2tsToMp4KeepsThePictures) {
     ASSERT_EQ(back.headerResult, 0);
     EXPECT_EQ(back.writeFailures, 0);
 
-    EXPECT_EQ(muxtest::DecodeErrors(middle), "");
+    EXPECT_EQ(kxtest::DecodeErrors(middle), "");
     EXPECT_EQ(muxtest::ProbeStreams(last), kH264Aac);
-    EXPECT_EQ(muxtest::DecodeErrors(last), "");
-    const auto expected = muxtest::VideoFrameHashes(source);
+    EXPECT_EQ(kxtest::DecodeErrors(last), "");
+    const auto expected = kxtest::FrameHashes(source);
     ASSERT_GT(expected.size(), 100u);
-    EXPECT_EQ(muxtest::VideoFrameHashes(middle), expected);
-    EXPECT_EQ(muxtest::VideoFrameHashes(last), expected);
+    EXPECT_EQ(kxtest::FrameHashes(middle), expected);
+    EXPECT_EQ(kxtest::FrameHashes(last), expected);
 }
 
 // The display matrix reaches the track header of MP4 and MOV outputs.

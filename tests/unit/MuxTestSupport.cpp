@@ -26,7 +26,7 @@ int64_t ToTicks(int64_t value, AVRational timeBase) {
     return av_rescale(value * kx::kTicksPerSecond, timeBase.num, timeBase.den);
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+using kxtest::Quote;
 
 void FillVideo(const AVStream* stream, kx::StreamMediaInfo::Video* video) {
     const AVCodecParameters* par = stream->codecpar;
@@ -191,7 +191,7 @@ std::string ProbeStreams(const std::string& path) {
     // Flat output names top-level streams "streams.stream.N.key" (transport
     // streams list their streams under programs as well).
     const std::string text = kxtest::RunCommand(
-        "ffprobe -v error -show_entries stream=codec_name,codec_type -of flat " + Quoted(path) + " 2>&1");
+        "ffprobe -v error -show_entries stream=codec_name,codec_type -of flat " + Quote(path) + " 2>&1");
     std::string result;
     std::istringstream lines(text);
     std::string line;
@@ -213,34 +213,13 @@ std::string ProbeStreams(const std::string& path) {
 }
 
 std::string ProbeFormat(const std::string& path) {
-    return kxtest::RunCommand("ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 " + Quoted(path) +
+    return kxtest::RunCommand("ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 " + Quote(path) +
                               " 2>&1");
-}
-
-std::string DecodeErrors(const std::string& path) {
-    return kxtest::RunCommand("ffmpeg -nostdin -v error -i " + Quoted(path) + " -f null - 2>&1");
-}
-
-std::vector<std::string> VideoFrameHashes(const std::string& path) {
-    const std::string text = kxtest::RunCommand("ffmpeg -nostdin -v error -i " + Quoted(path) +
-                                                " -map 0:v:0 -fps_mode passthrough -f framemd5 - 2>/dev/null");
-    std::vector<std::string> hashes;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t comma = line.rfind(',');
-        if (comma == std::string::npos) continue;
-        std::string hash = line.substr(comma + 1);
-        hash.erase(0, hash.find_first_not_of(' '));
-        hashes.push_back(hash);
-    }
-    return hashes;
 }
 
 std::string ProbeRotation(const std::string& path) {
     std::string text = kxtest::RunCommand(
-        "ffprobe -v error -select_streams v:0 -show_entries stream_side_data=rotation -of csv=p=0 " + Quoted(path) +
+        "ffprobe -v error -select_streams v:0 -show_entries stream_side_data=rotation -of csv=p=0 " + Quote(path) +
         " 2>&1");
     while (!text.empty() && (text.back() == '\n' || text.back() == ',')) text.pop_back();
     return text;
@@ -261,11 +240,6 @@ std::vector<std::vector<uint8_t>> ReadPayloads(const std::string& path, size_t l
     av_packet_free(&packet);
     avformat_close_input(&context);
     return payloads;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace muxtest

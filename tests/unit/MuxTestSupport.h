@@ -58,17 +58,11 @@ std::string OutputPath(const std::string& name);
 std::string ProbeStreams(const std::string& path);
 // The container format name that ffprobe reports.
 std::string ProbeFormat(const std::string& path);
-// Everything `ffmpeg -v error` prints while decoding the whole file.
-std::string DecodeErrors(const std::string& path);
-// MD5 of every decoded picture of the first video stream, in output order.
-std::vector<std::string> VideoFrameHashes(const std::string& path);
 // The rotation that ffprobe reads from the video stream's display matrix ("" if none).
 std::string ProbeRotation(const std::string& path);
 // Payloads of the first `limit` packets of stream 0 as the container holds
 // them (no parser joins or splits them). `format` names the input format
 // where a tiny file would not be recognised.
 std::vector<std::vector<uint8_t>> ReadPayloads(const std::string& path, size_t limit, const char* format = nullptr);
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 }  // namespace muxtest

@@ -21,7 +21,6 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "DemuxProbe.h"
 #include "TestSupport.h"
 #include "input/DecodedFrameStore.h"
 #include "input/PcmConversion.h"
@@ -74,7 +73,7 @@ std::vector<uint8_t> FfmpegS16(const std::vector<uint8_t>& raw, const std::strin
     fs::path file = fs::temp_directory_path() / ("kx_pcm_" + std::to_string(::getpid()) + ".raw");
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
     std::string out = kxtest::RunCommand("ffmpeg -nostdin -v error " + input + " -ar 48000 -ac " +
-                                         std::to_string(channels) + " -i " + demuxtest::Quote(file.string()) +
+                                         std::to_string(channels) + " -i " + kxtest::Quote(file.string()) +
                                          " -f s16le -acodec pcm_s16le -");
     fs::remove(file);
     return std::vector<uint8_t>(out.begin(), out.end());

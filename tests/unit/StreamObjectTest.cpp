@@ -14,7 +14,6 @@ extern "C" {
 #include <libavutil/md5.h>
 }
 
-#include "DemuxProbe.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
 #include "platform/LegacyLogLines.h"
@@ -32,24 +31,14 @@ std::string Md5(const std::vector<uint8_t>& bytes) {
     return hex;
 }
 
-// ffmpeg's MD5 of every decoded picture as planar 4:2:0 (Y, then U, then V),
-// each at its own size.
-std::vector<std::string> FfmpegPictureHashes(const std::string& path) {
-    std::string out = kxtest::RunCommand("ffmpeg -nostdin -v error -i " + demuxtest::Quote(path) +
-                                         " -map 0:v:0 -autoscale 0 -fps_mode passthrough -pix_fmt yuv420p -f framemd5 -");
-    std::vector<std::string> hashes;
-    for (const auto& line : demuxtest::Split(out, '\n')) {
-        if (line.empty() || line[0] == '#') continue;
-        std::string hash = demuxtest::Split(line, ',').back();
-        hash.erase(0, hash.find_first_not_of(' '));
-        hashes.push_back(hash);
-    }
-    return hashes;
+// ffmpeg's pictures as planar 4:2:0 (Y, then U, then V), each at its own size.
+std::vector<std::string> PictureHashes(const std::string& path) {
+    return kxtest::FrameHashes(path, "-autoscale 0 -pix_fmt yuv420p");
 }
 
 // ffmpeg's decoded sound of the first audio stream as raw samples.
 std::vector<uint8_t> FfmpegPcm(const std::string& path, const std::string& format) {
-    std::string out = kxtest::RunCommand("ffmpeg -nostdin -v error -i " + demuxtest::Quote(path) + " -map 0:a:0 -f " +
+    std::string out = kxtest::RunCommand("ffmpeg -nostdin -v error -i " + kxtest::Quote(path) + " -map 0:a:0 -f " +
                                          format + " -acodec pcm_" + format + " -");
     return std::vector<uint8_t>(out.begin(), out.end());
 }
@@ -128,7 +117,7 @@ struct StreamUnderTest {
 TEST(StreamObject, PicturesEqualFfmpegFrames) {
     for (const char* name : {"h264_aac.mp4", "h264_bframes_opengop.mp4", "h264_aac.ts", "mpeg1.mpg"}) {
         std::string path = Fixture(name);
-        auto want = FfmpegPictureHashes(path);
+        auto want = PictureHashes(path);
         ASSERT_GT(want.size(), 100u) << name;
         StreamUnderTest s(path, 0, KX_STREAM_VIDEO);
         ASSERT_TRUE(s.ok()) << name;
@@ -195,9 +184,9 @@ TEST(StreamObject, SoundEqualsFfmpegDecoding) {
         std::vector<uint8_t> got;
         // Sound times run on a clock that starts at the stream's start (the
         // reader truncates the product in double precision).
-        AVRational tb = demuxtest::ProbeTimeBase(path, c.streamIndex);
+        AVRational tb = kxtest::ProbeTimeBase(path, c.streamIndex);
         int64_t expectedPts = static_cast<int64_t>(
-            double(tb.num) / tb.den * std::stod(demuxtest::ProbeStream(path, c.streamIndex)["start_pts"]) * 1e7);
+            double(tb.num) / tb.den * std::stod(kxtest::ProbeStream(path, c.streamIndex)["start_pts"]) * 1e7);
         int blocks = 0;
         const MediaFrameRecord* first = nullptr;
         while (s.stream->ReadNextFrame() == 1) {
@@ -292,7 +281,7 @@ TEST(StreamObject, RefusedRequests) {
 // Seeks go to the key picture at or after the time; the stream reads on from there.
 TEST(StreamObject, SeekThenRead) {
     std::string path = Fixture("h264_aac.mp4");
-    auto want = FfmpegPictureHashes(path);
+    auto want = PictureHashes(path);
     ASSERT_EQ(want.size(), 250u);
     StreamUnderTest s(path, 0, KX_STREAM_VIDEO);
     ASSERT_TRUE(s.ok());
@@ -362,7 +351,7 @@ TEST(StreamObject, PictureSizeChangeRebuildsTheRecord) {
     kxtest::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=322x242:rate=25:duration=1" + x264 + large);
     kxtest::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=160x120:rate=25:duration=1" + x264 + small);
     kxtest::RunCommand("cat " + large + " " + small + " " + large + " > " + both);
-    auto want = FfmpegPictureHashes(both);
+    auto want = PictureHashes(both);
     ASSERT_EQ(want.size(), 75u);
     StreamUnderTest s(both, 0, KX_STREAM_VIDEO);
     ASSERT_TRUE(s.ok());

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,9 @@ namespace {
 // The pictures as the decoder gives them, in its own times: ffmpeg's default
 // output would move the times that program streams leave to its guesses,
 // dropping or repeating pictures, and complain about them.
-const char* kDecode = "ffmpeg -nostdin -v error -copyts -i '%s' -map 0:v:0 -map 0:a:0? -fps_mode passthrough "
-                      "-enc_time_base:v -1 -f framemd5 -";
-
 std::string DecodeCommand(const std::string& path) {
-    std::string command = kDecode;
-    command.replace(command.find("%s"), 2, path);
-    return command;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
+    return "ffmpeg -nostdin -v error -copyts -i " + Quote(path) +
+           " -map 0:v:0 -map 0:a:0? -fps_mode passthrough -enc_time_base:v -1 -f framemd5 -";
 }
 
 std::vector<std::string> Pictures(const std::string& path) {

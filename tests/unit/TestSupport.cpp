@@ -1,7 +1,16 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
 
 #include "platform/WideString.h"
 
@@ -54,6 +63,146 @@ std::string RunCommand(const std::string& command, int* exitCode) {
     int status = pclose(pipe);
     if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::stringstream stream(text);
+    for (std::string piece; std::getline(stream, piece, separator);) pieces.push_back(piece);
+    return pieces;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (auto& line : Split(text, '\n'))
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string DecodeErrors(const std::string& path) {
+    return RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -f null - 2>&1");
+}
+
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options) {
+    std::vector<std::string> hashes;
+    for (const auto& line : Lines(RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) +
+                                             " -map 0:v:0 -fps_mode passthrough " + options +
+                                             " -f framemd5 - 2>/dev/null"))) {
+        if (line[0] == '#' || line.find(',') == std::string::npos) continue;
+        std::string hash = Split(line, ',').back();
+        hashes.push_back(hash.substr(hash.find_first_not_of(' ')));
+    }
+    return hashes;
+}
+
+std::vector<std::string> ProbeCodecs(const std::string& path) {
+    return Lines(RunCommand("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + Quote(path)));
+}
+
+std::map<std::string, std::string> ProbeStream(const std::string& file, int stream) {
+    std::map<std::string, std::string> values;
+    for (const auto& line : Lines(RunCommand("ffprobe -v error -select_streams " + std::to_string(stream) +
+                                             " -show_streams -of default=nw=1 " + Quote(file)))) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) values.emplace(line.substr(0, eq), line.substr(eq + 1));
+    }
+    return values;
+}
+
+AVRational ProbeTimeBase(const std::string& file, int stream) {
+    auto ratio = Split(ProbeStream(file, stream)["time_base"], '/');
+    if (ratio.size() != 2) return AVRational{0, 1};
+    return AVRational{std::stoi(ratio[0]), std::stoi(ratio[1])};
+}
+
+namespace {
+
+int64_t ToTicks(const std::string& value, AVRational tb) {
+    if (value.empty() || value == "N/A") return kx::kNoPts;
+    return av_rescale(std::stoll(value), int64_t(tb.num) * 10'000'000, tb.den);
+}
+
+}  // namespace
+
+std::vector<Packet> ProbeTicks(const std::string& file, int stream) {
+    auto values = ProbeStream(file, stream);
+    AVRational tb = ProbeTimeBase(file, stream);
+    const bool reordered = values["codec_type"] == "video" && values["has_b_frames"] != "0";
+    std::string out = RunCommand("ffprobe -v error " + std::string(reordered ? "-fflags +genpts " : "") +
+                                 "-select_streams " + std::to_string(stream) +
+                                 " -show_entries packet=pts,dts,size,flags -of csv " + Quote(file));
+    std::vector<Packet> packets;
+    for (const auto& line : Lines(out)) {
+        auto f = Split(line, ',');
+        if (f.size() < 5 || f[0] != "packet") continue;
+        Packet p;
+        p.stream = stream;
+        p.pts = ToTicks(f[1], tb);
+        p.dts = ToTicks(f[2], tb);
+        if (p.pts == kx::kNoPts) p.pts = p.dts;
+        p.size = std::stoi(f[3]);
+        p.key = !f[4].empty() && f[4][0] == 'K';
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+int64_t ClockZero(const std::string& file, const std::vector<int>& streams) {
+    bool any = false;
+    int64_t zero = 0;
+    for (int s : streams) {
+        int64_t start = ToTicks(ProbeStream(file, s)["start_pts"], ProbeTimeBase(file, s));
+        if (start == kx::kNoPts) continue;
+        zero = any ? std::min(zero, start) : start;
+        any = true;
+    }
+    return zero;
+}
+
+std::vector<Packet> ProbeTicksOnClock(const std::string& file, int stream, int64_t zero) {
+    auto packets = ProbeTicks(file, stream);
+    for (auto& p : packets) {
+        if (p.pts != kx::kNoPts) p.pts -= zero;
+        if (p.dts != kx::kNoPts) p.dts -= zero;
+    }
+    return packets;
+}
+
+std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& file, int stream, int64_t zero) {
+    std::vector<KeyFrameRecord> records;
+    auto packets = ProbeTicksOnClock(file, stream, zero);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (!packets[i].key) continue;
+        KeyFrameRecord record{};
+        record.keyFrameNumber = static_cast<int32_t>(records.size());
+        record.time = packets[i].pts == kx::kNoPts ? 0 : packets[i].pts;
+        record.frameNumber = static_cast<int64_t>(i);
+        records.push_back(record);
+    }
+    return records;
+}
+
+void ExpectKeyFrames(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
+                     const std::string& what) {
+    ASSERT_EQ(count, static_cast<int64_t>(want.size())) << what;
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].keyFrameNumber, want[i].keyFrameNumber) << what << " #" << i;
+        EXPECT_EQ(got[i].time, want[i].time) << what << " #" << i;
+        EXPECT_EQ(got[i].frameNumber, want[i].frameNumber) << what << " #" << i;
+    }
 }
 
 }  // namespace kxtest

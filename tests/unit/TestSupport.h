@@ -1,11 +1,19 @@
-// Shared helpers for the unit tests: fixture paths, log capture, converter creation.
+// Shared helpers for the unit tests: fixture paths, log capture, converter
+// creation, and ffprobe/ffmpeg as the judges of media.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 #include "KX_Remuxion.h"
+#include "input/DemuxTypes.h"
 
 namespace kxtest {
 
@@ -46,5 +54,46 @@ IStreamwright* CreateConverter();
 
 // Runs a shell command, returns its standard output.
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
+
+// The text in single quotes for the shell.
+std::string Quote(const std::string& text);
+std::vector<std::string> Split(const std::string& text, char separator);
+// The non-empty lines of a text.
+std::vector<std::string> Lines(const std::string& text);
+std::string ReadAll(const std::string& path);
+
+// Lines that `ffmpeg -v error` prints while decoding the whole file.
+std::string DecodeErrors(const std::string& path);
+// MD5 of each decoded picture of the first video stream, in output order;
+// `options` go before the output (a pixel format, say).
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "");
+// Codec names of the streams, in order.
+std::vector<std::string> ProbeCodecs(const std::string& path);
+
+// A packet as ffprobe lists it, times in ticks (or kx::kNoPts).
+struct Packet {
+    int stream = -1;
+    int64_t pts = 0;
+    int64_t dts = 0;
+    bool key = false;
+    int size = 0;
+};
+// key=value pairs of one stream (ffprobe -show_streams).
+std::map<std::string, std::string> ProbeStream(const std::string& file, int stream);
+AVRational ProbeTimeBase(const std::string& file, int stream);
+// The packets of one stream. Where the container gives no pts, the readers
+// take the decoding time of pictures that are not reordered and let the
+// library guess the others.
+std::vector<Packet> ProbeTicks(const std::string& file, int stream);
+// The clock the readers keep for a selection of streams: 0 is the earliest
+// start among them; 0 for an empty selection.
+int64_t ClockZero(const std::string& file, const std::vector<int>& streams);
+// ProbeTicks on the readers' clock.
+std::vector<Packet> ProbeTicksOnClock(const std::string& file, int stream, int64_t zero);
+// ffprobe's key packets of one stream as index records (pts 0 when unknown).
+std::vector<KeyFrameRecord> ProbeKeyFrames(const std::string& file, int stream, int64_t zero = 0);
+// Expects the records to be `want`.
+void ExpectKeyFrames(const KeyFrameRecord* got, int64_t count, const std::vector<KeyFrameRecord>& want,
+                     const std::string& what);
 
 }  // namespace kxtest
