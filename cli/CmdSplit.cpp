@@ -8,8 +8,8 @@
 #include "Input.h"
 #include "KeyFrames.h"
 #include "Outputs.h"
-#include "SplitPlan.h"
 #include "SplitBySize.h"
+#include "SplitPlan.h"
 #include "TaskRunner.h"
 #include "TimeText.h"
 

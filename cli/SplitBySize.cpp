@@ -19,9 +19,9 @@
 #include "Input.h"
 #include "KeyFrames.h"
 #include "Outputs.h"
+#include "platform/FileMoves.h"
 #include "TaskRunner.h"
 #include "TimeText.h"
-#include "platform/FileMoves.h"
 
 namespace kxcli {
 

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <new>
 
-#include "api/CStreamInfo.h"
-#include "input/DemuxerHolder.h"
 #include "api/CKXSample.h"
+#include "api/CStreamInfo.h"
+#include "input/CTMediaInfo.h"
+#include "input/DemuxerHolder.h"
 #include "input/DemuxTypes.h"
 #include "input/ITDemuxer.h"
 #include "input/MediaFrameRecord.h"
-#include "input/CTMediaInfo.h"
 
 namespace kx {
 

@@ -12,15 +12,15 @@
 
 #include "KX_Remuxion.h"
 #include "api/CUnknown.h"
-#include "platform/BaseThread.h"
-#include "task/FileRecord.h"
-#include "task/TaskHost.h"
-#include "task/TaskSession.h"
 #include "api/InputReports.h"
 #include "api/ValueOrStatus.h"
 #include "input/InputOpen.h"
 #include "output/OutputFailure.h"
 #include "output/PartialFile.h"
+#include "platform/BaseThread.h"
+#include "task/FileRecord.h"
+#include "task/TaskHost.h"
+#include "task/TaskSession.h"
 
 namespace kx {
 

@@ -4,14 +4,14 @@
 
 #include "api/CStreamwright.h"
 #include "api/HostKinds.h"
+#include "input/CTMediaInfo.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
-#include "input/CTMediaInfo.h"
+#include "platform/LegacyLogLines.h"
 #include "platform/Thread.h"
 #include "platform/WideString.h"
 #include "task/FileReaders.h"
-#include "platform/LegacyLogLines.h"
 
 namespace kx {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "input/InputEnd.h"
-#include "task/FailureReport.h"
 #include "input/InputProblem.h"
+#include "task/FailureReport.h"
 
 namespace kx {
 

@@ -5,8 +5,8 @@
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
-#include "task/FileReaders.h"
 #include "platform/LegacyLogLines.h"
+#include "task/FileReaders.h"
 
 namespace kx {
 

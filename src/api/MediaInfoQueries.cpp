@@ -4,10 +4,10 @@
 #include "api/CLossCopyMediaInfo.h"
 #include "api/CStreamwright.h"
 #include "api/HostKinds.h"
+#include "input/CTMediaInfo.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
-#include "input/CTMediaInfo.h"
 #include "platform/LegacyLogLines.h"
 
 namespace kx {

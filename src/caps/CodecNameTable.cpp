@@ -9,10 +9,10 @@ extern "C" {
 }
 
 #include "caps/CodecIdTable.h"
-#include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
-#include "platform/WideString.h"
+#include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
+#include "platform/WideString.h"
 
 namespace kx {
 

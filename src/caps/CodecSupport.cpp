@@ -8,8 +8,8 @@ extern "C" {
 
 #include "KX_Remuxion.h"
 #include "caps/CodecNameTable.h"
-#include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
+#include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
 
 extern "C" KX_EXPORT int32_t IsCodecSupport(int32_t codecId) {

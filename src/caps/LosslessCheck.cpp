@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "caps/CodecNameTable.h"
-#include "platform/KX_Log.h"
 #include "output/MediaStreamPair.h"
-#include "platform/WideString.h"
+#include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
+#include "platform/WideString.h"
 
 namespace kx {
 
@@ -55,8 +55,7 @@ CXml_Lossless_CheckInfos::Answer CXml_Lossless_CheckInfos::Check(FormatQuery* qu
     const Answer answer = Judge(query);
     if (query && answer.refused >= 0) {
         const std::u16string codecText(FieldView(query->codecNames[answer.refused], kFormatQueryNameLength));
-        LogFormat(legacy::kCodecNotListed,
-                  static_cast<int32_t>(answer.listed), codecText.c_str());
+        LogFormat(legacy::kCodecNotListed, static_cast<int32_t>(answer.listed), codecText.c_str());
     }
     return answer;
 }
@@ -166,6 +165,8 @@ ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair*
     return CheckContainerWithTable(path.c_str(), fileName, pair);
 }
 
-bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) { return CheckContainer(fileName, pair).accepted(); }
+bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) {
+    return CheckContainer(fileName, pair).accepted();
+}
 
 }  // namespace kx

@@ -6,8 +6,8 @@
 
 #include "input/CTMultiAnalyze.h"
 #include "input/CTMultiDemuxerControl.h"
-#include "input/ITDemuxer.h"
 #include "input/InputOpen.h"
+#include "input/ITDemuxer.h"
 #include "input/StreamReaderEntry.h"
 
 struct AVFormatContext;

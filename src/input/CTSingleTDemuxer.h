@@ -6,8 +6,8 @@
 
 #include "input/CTSingleAnalyze.h"
 #include "input/CTSingleDemuxerControl.h"
-#include "input/ITDemuxer.h"
 #include "input/InputOpen.h"
+#include "input/ITDemuxer.h"
 #include "input/StreamEntry.h"
 
 namespace kx {

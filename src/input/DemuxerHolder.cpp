@@ -4,9 +4,9 @@
 #include <new>
 
 #include "caps/CodecNameTable.h"
+#include "input/CTMediaInfo.h"
 #include "input/CTMultiDemuxer.h"
 #include "media/MediaKernel.h"
-#include "input/CTMediaInfo.h"
 
 namespace kx {
 

@@ -10,13 +10,13 @@ extern "C" {
 
 #include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
-#include "task/FileRecord.h"
-#include "platform/KX_Log.h"
 #include "media/MediaKernel.h"
 #include "output/AnnexBFilter.h"
 #include "output/BackgroundFileWriter.h"
-#include "platform/WideString.h"
+#include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
+#include "platform/WideString.h"
+#include "task/FileRecord.h"
 
 namespace {
 

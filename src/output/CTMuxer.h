@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "caps/LosslessCheck.h"
 #include "input/DemuxTypes.h"
 #include "output/H264BitstreamForms.h"
 #include "output/MediaStreamPair.h"
-#include "caps/LosslessCheck.h"
 #include "output/OutputFailure.h"
 #include "output/PartialFile.h"
 

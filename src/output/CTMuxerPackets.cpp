@@ -7,10 +7,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "platform/KX_Log.h"
 #include "output/AnnexBFilter.h"
 #include "output/CTMuxer.h"
 #include "output/PacketEdits.h"
+#include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
 
 int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {

@@ -8,12 +8,12 @@ extern "C" {
 }
 
 #include "KX_Remuxion.h"
-#include "task/TaskHost.h"
+#include "input/CTMediaInfo.h"
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
-#include "input/CTMediaInfo.h"
 #include "platform/LegacyLogLines.h"
+#include "task/TaskHost.h"
 
 namespace kx {
 

@@ -7,15 +7,15 @@ extern "C" {
 }
 
 #include "input/ITDemuxer.h"
+#include "output/CTMuxer.h"
+#include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
 #include "task/ClipBounds.h"
 #include "task/CopySteps.h"
-#include "task/TimeClipCopy.h"
 #include "task/Engines.h"
 #include "task/InBandParameterSets.h"
 #include "task/OutputSteps.h"
-#include "platform/KX_Log.h"
-#include "output/CTMuxer.h"
-#include "platform/LegacyLogLines.h"
+#include "task/TimeClipCopy.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
 #include "task/OutputSteps.h"
 
-#include "task/TaskHost.h"
 #include "output/CTMuxer.h"
+#include "task/TaskHost.h"
 
 namespace kx {
 

@@ -3,10 +3,10 @@
 
 #include <memory>
 
-#include "task/FileReaders.h"
-#include "task/FileRecord.h"
 #include "input/ITDemuxer.h"
 #include "output/MediaStreamPair.h"
+#include "task/FileReaders.h"
+#include "task/FileRecord.h"
 
 namespace kx {
 

@@ -9,13 +9,13 @@ extern "C" {
 #include <memory>
 
 #include "input/ITDemuxer.h"
+#include "output/CTMuxer.h"
+#include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
 #include "task/CopySteps.h"
 #include "task/Engines.h"
 #include "task/OutputSteps.h"
 #include "task/StreamDescriptions.h"
-#include "platform/KX_Log.h"
-#include "output/CTMuxer.h"
-#include "platform/LegacyLogLines.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
 #include "task/TaskHost.h"
 
-#include "task/FailureReport.h"
 #include "output/OutputFailure.h"
+#include "task/FailureReport.h"
 
 namespace kx {
 

@@ -6,8 +6,8 @@
 #include "task/InBandParameterSets.h"
 #include "task/OutputSteps.h"
 #include "task/StreamDescriptions.h"
-#include "task/TaskSetup.h"
 #include "task/TaskSession.h"
+#include "task/TaskSetup.h"
 
 namespace kx {
 

@@ -1,16 +1,16 @@
 #include "task/TaskSetup.h"
 
+#include "input/CTMediaInfo.h"
 #include "input/DemuxerHolder.h"
+#include "media/MediaKernel.h"
+#include "output/CTMuxer.h"
+#include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/Thread.h"
+#include "platform/WideString.h"
 #include "task/CopySteps.h"
 #include "task/OutputRefusal.h"
 #include "task/StreamDescriptions.h"
-#include "platform/KX_Log.h"
-#include "media/MediaKernel.h"
-#include "input/CTMediaInfo.h"
-#include "output/CTMuxer.h"
-#include "platform/Thread.h"
-#include "platform/WideString.h"
-#include "platform/LegacyLogLines.h"
 
 namespace kx {
 

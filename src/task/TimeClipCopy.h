@@ -5,10 +5,10 @@
 #include <map>
 #include <vector>
 
-#include "task/FileRecord.h"
 #include "task/ClipBounds.h"
 #include "task/ClipGate.h"
 #include "task/CopySteps.h"
+#include "task/FileRecord.h"
 
 struct AVPacket;
 

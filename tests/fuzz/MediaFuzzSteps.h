@@ -14,10 +14,10 @@ extern "C" {
 }
 
 #include "FuzzSupport.h"
+#include "input/CTMediaInfo.h"
 #include "input/CTMultiDemuxer.h"
 #include "input/CTSingleTDemuxer.h"
 #include "input/InputOpen.h"
-#include "input/CTMediaInfo.h"
 
 namespace kxfuzz {
 

@@ -3,9 +3,9 @@
 // first byte also picks the codecs asked about.
 #include <string>
 
-#include "FuzzSupport.h"
 #include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
+#include "FuzzSupport.h"
 #include "input/DemuxTypes.h"
 #include "output/MediaStreamPair.h"
 #include "platform/WideString.h"

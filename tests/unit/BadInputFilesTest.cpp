@@ -11,9 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TaskTestSupport.h"
-#include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
+#include "TaskTestSupport.h"
 
 using namespace kxtest;
 

@@ -10,12 +10,12 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "TestSupport.h"
 #include "caps/CodecIdTable.h"
 #include "caps/CodecNameTable.h"
 #include "media/MediaKernel.h"
-#include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
+#include "TestSupport.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <fstream>
 #include <string>
 
-#include "TestSupport.h"
 #include "caps/CodecNameTable.h"
 #include "caps/LosslessCheck.h"
 #include "output/MediaStreamPair.h"
-#include "platform/WideString.h"
-#include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
+#include "platform/WideString.h"
+#include "TestSupport.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The class factory as hosts reach it: the statuses they branch on.
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
 #include "api/CFactory.h"
+#include "TestSupport.h"
 
 TEST(ClassFactory, EntryPointAndCreateInstanceStatuses) {
     void* out = reinterpret_cast<void*>(1);

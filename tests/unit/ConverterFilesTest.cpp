@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "TaskTestSupport.h"
-#include "platform/LegacyLogLines.h"
 #include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
+#include "TaskTestSupport.h"
 
 using namespace kxtest;
 

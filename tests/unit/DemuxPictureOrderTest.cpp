@@ -15,10 +15,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "ProgramStreamMedia.h"
-#include "TestSupport.h"
 #include "input/AnnexBRemnant.h"
 #include "input/H264PictureOrder.h"
+#include "ProgramStreamMedia.h"
+#include "TestSupport.h"
 
 using kx::H264PictureOrder;
 

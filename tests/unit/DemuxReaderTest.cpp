@@ -17,14 +17,14 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "ProgramStreamMedia.h"
-#include "TestSupport.h"
 #include "input/CTMediaInfo.h"
 #include "input/CTMultiDemuxer.h"
 #include "input/CTSingleTDemuxer.h"
 #include "input/DecodedFrameStore.h"
 #include "input/DemuxerHolder.h"
 #include "input/KeyFrameIndexStore.h"
+#include "ProgramStreamMedia.h"
+#include "TestSupport.h"
 
 using kxtest::ClockZero;
 using kxtest::Fixture;

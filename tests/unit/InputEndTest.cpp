@@ -16,10 +16,10 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-#include "TaskTestSupport.h"
 #include "api/CStreamwright.h"
 #include "input/CTMultiDemuxer.h"
 #include "input/DeclaredLength.h"
+#include "TaskTestSupport.h"
 
 namespace {
 

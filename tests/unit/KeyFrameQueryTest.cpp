@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "TaskTestSupport.h"
-#include "TestSupport.h"
 #include "api/CStreamwright.h"
 #include "platform/LegacyLogLines.h"
+#include "TaskTestSupport.h"
+#include "TestSupport.h"
 
 using kxtest::Fixture;
 

@@ -3,9 +3,9 @@
 #include <utility>
 #include <vector>
 
-#include "TestSupport.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
+#include "TestSupport.h"
 
 using kxtest::LogCapture;
 

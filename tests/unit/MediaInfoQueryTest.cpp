@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "api/CStreamwright.h"
+#include "input/CTMediaInfo.h"
+#include "input/DemuxerHolder.h"
+#include "platform/LegacyLogLines.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
-#include "api/CStreamwright.h"
-#include "input/DemuxerHolder.h"
-#include "input/CTMediaInfo.h"
-#include "platform/LegacyLogLines.h"
 
 using kxtest::Fixture;
 

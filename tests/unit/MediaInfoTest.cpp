@@ -12,11 +12,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "TestSupport.h"
 #include "caps/CodecNameTable.h"
+#include "input/CTMediaInfo.h"
 #include "input/DemuxerHolder.h"
 #include "media/MediaKernel.h"
-#include "input/CTMediaInfo.h"
+#include "TestSupport.h"
 
 namespace {
 

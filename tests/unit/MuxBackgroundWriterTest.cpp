@@ -16,8 +16,8 @@ extern "C" {
 #include <libavformat/avio.h>
 }
 
-#include "TaskTestSupport.h"
 #include "output/BackgroundFileWriter.h"
+#include "TaskTestSupport.h"
 
 namespace {
 

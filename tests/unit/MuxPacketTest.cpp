@@ -14,12 +14,12 @@ extern "C" {
 }
 
 #include "MuxTestSupport.h"
-#include "TaskTestSupport.h"
-#include "TestSupport.h"
-#include "task/FileRecord.h"
 #include "output/CTMuxer.h"
 #include "output/PacketEdits.h"
 #include "platform/LegacyLogLines.h"
+#include "task/FileRecord.h"
+#include "TaskTestSupport.h"
+#include "TestSupport.h"
 
 namespace {
 

@@ -12,10 +12,10 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-#include "TestSupport.h"
 #include "input/CTSingleTDemuxer.h"
 #include "media/MediaKernel.h"
 #include "output/CTMuxer.h"
+#include "TestSupport.h"
 
 namespace muxtest {
 

@@ -21,9 +21,9 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "TestSupport.h"
 #include "input/DecodedFrameStore.h"
 #include "input/PcmConversion.h"
+#include "TestSupport.h"
 
 namespace {
 

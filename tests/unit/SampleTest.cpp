@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "TestSupport.h"
 #include "api/CKXSample.h"
 #include "input/MediaFrameRecord.h"
+#include "TestSupport.h"
 
 using kx::CKXSample;
 

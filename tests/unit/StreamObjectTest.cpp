@@ -14,10 +14,10 @@ extern "C" {
 #include <libavutil/md5.h>
 }
 
+#include "platform/KX_Log.h"
+#include "platform/LegacyLogLines.h"
 #include "TaskTestSupport.h"
 #include "TestSupport.h"
-#include "platform/LegacyLogLines.h"
-#include "platform/KX_Log.h"
 
 using kxtest::Fixture;
 
