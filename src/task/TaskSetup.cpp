@@ -122,6 +122,23 @@ bool TaskSetup::OutputNameUsable(const std::u16string& name) {
     return OutputIsNoInput(name);
 }
 
+HRESULT TaskSetup::RefuseOutput(const CTMuxer& muxer, const char16_t* name, const std::u16string& source) {
+    LogFormat(legacy::kOpenMuxerFailed, name ? name : u"");
+    FailTask(name ? DescribeOutputRefusal(muxer, name, source) : UnnamedOutputRefusal());
+    return KX_E_FAIL;
+}
+
+bool TaskSetup::AddOutputStream(CTMuxer& muxer, ClipTask& clip, const std::u16string& outputName, const FileRecord& file,
+                                const SelectedStream& stream, int64_t key, const char16_t* refusedLine) {
+    DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
+    const int added = description ? muxer.AddStream(static_cast<int32_t>(key), description.get()) : -1;
+    if (description) clip.outputStreamKinds.emplace(key, StreamKindOfMediaType(description->mediaType));
+    if (added >= 0) return true;
+    LogFormat(refusedLine, file.path.c_str(), static_cast<int32_t>(stream.streamIndex));
+    FailTask(DescribeOutputRefusal(muxer, outputName, file.path, stream.streamIndex));
+    return false;
+}
+
 bool TaskSetup::WriteOutputHeader(CTMuxer& muxer, const std::u16string& name) {
     if (!OutputIsNoInput(name)) return false;
     if (muxer.WriteHeader() >= 0) return true;
@@ -159,27 +176,15 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     {
         StreamPairDescriptions pair = DescribeFirstTwoStreams(file, analyze);
         MediaStreamPair streams = pair.Pair();
-        if (!name || muxer->OpenMuxer(name, &streams) < 0) {
-            LogFormat(legacy::kOpenMuxerFailed, name ? name : u"");
-            FailTask(name ? DescribeOutputRefusal(*muxer, clip.outputName, file.path) : UnnamedOutputRefusal());
-            return KX_E_FAIL;
-        }
+        if (!name || muxer->OpenMuxer(name, &streams) < 0) return RefuseOutput(*muxer, name, file.path);
     }
     if (file.selectedStreams.empty()) {
         FailTask(NoStreamRefusal(file.path));
         return KX_S_FALSE;
     }
-    for (const auto& stream : file.selectedStreams) {
-        DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
-        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.streamIndex), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.streamIndex, StreamKindOfMediaType(description->mediaType));
-        if (added < 0) {
-            LogFormat(legacy::kSplitStreamFailed, file.path.c_str(),
-                      static_cast<int32_t>(stream.streamIndex));
-            FailTask(DescribeOutputRefusal(*muxer, clip.outputName, file.path, stream.streamIndex));
+    for (const auto& stream : file.selectedStreams)
+        if (!AddOutputStream(*muxer, clip, clip.outputName, file, stream, stream.streamIndex, legacy::kSplitStreamFailed))
             return KX_S_FALSE;
-        }
-    }
     if (!WriteOutputHeader(*muxer, clip.outputName)) {
         LogFormat(legacy::kSplitHeaderFailed, file.path.c_str());
         return KX_S_FALSE;
@@ -234,29 +239,17 @@ HRESULT TaskSetup::PrepareMerge() {
     {
         StreamPairDescriptions pair = DescribeFirstTwoStreams(first, analyze);
         MediaStreamPair streams = pair.Pair();
-        if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
-            LogFormat(legacy::kOpenMuxerFailed, name.value ? name.value : u"");
-            FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, first.path) : UnnamedOutputRefusal());
-            return KX_E_FAIL;
-        }
+        if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) return RefuseOutput(*muxer, name.value, first.path);
     }
     ClipTask& clip = first.clips.front();
     clip.outputComplete = false;
-    bool failed = false;
-    for (const auto& stream : first.selectedStreams) {
-        DescriptionPtr description = DescribeStream(analyze, stream.streamIndex);
-        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
-        if (added < 0) {
-            LogFormat(legacy::kMergeStreamFailed, first.path.c_str(),
-                      static_cast<int32_t>(stream.streamIndex));
-            FailTask(DescribeOutputRefusal(*muxer, name.value, first.path, stream.streamIndex));
-            failed = true;
-            break;
-        }
+    for (const auto& stream : first.selectedStreams)
+        if (!AddOutputStream(*muxer, clip, name.value, first, stream, stream.outputNumber, legacy::kMergeStreamFailed))
+            return KX_S_FALSE;
+    if (first.selectedStreams.empty()) {
+        FailTask(NoStreamRefusal(first.path));
+        return KX_S_FALSE;
     }
-    if (first.selectedStreams.empty()) FailTask(NoStreamRefusal(first.path));
-    if (failed || first.selectedStreams.empty()) return KX_S_FALSE;
     if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(legacy::kMergeHeaderFailed, first.path.c_str());
         return KX_S_FALSE;
@@ -306,26 +299,16 @@ HRESULT TaskSetup::PrepareStreamMix() {
     MuxerPtr muxer(new CTMuxer());
     muxer->SetFileOptions(outputOptions_);
     if (!name.value || muxer->OpenMuxer(name.value, &streams) < 0) {
-        LogFormat(legacy::kOpenMuxerFailed, name.value ? name.value : u"");
         const bool audioRefused = muxer->Verdict().refused == RefusedStream::kAudio;
-        FailTask(name.value ? DescribeOutputRefusal(*muxer, name.value, audioRefused ? *audioSource : *videoSource)
-                            : UnnamedOutputRefusal());
-        return KX_E_FAIL;
+        return RefuseOutput(*muxer, name.value, audioRefused ? *audioSource : *videoSource);
     }
     held.clear();
     ClipTask& clip = files_.front().clips.front();
     clip.outputComplete = false;
     for (auto& file : files_) {
         const SelectedStream& stream = file.selectedStreams.front();
-        DescriptionPtr description = DescribeStream(AnalyzeOf(file), stream.streamIndex);
-        int added = description ? muxer->AddStream(static_cast<int32_t>(stream.outputNumber), description.get()) : -1;
-        if (description) clip.outputStreamKinds.emplace(stream.outputNumber, StreamKindOfMediaType(description->mediaType));
-        if (added < 0) {
-            LogFormat(legacy::kMixStreamFailed, file.path.c_str(),
-                      static_cast<int32_t>(stream.streamIndex));
-            FailTask(DescribeOutputRefusal(*muxer, name.value, file.path, stream.streamIndex));
+        if (!AddOutputStream(*muxer, clip, name.value, file, stream, stream.outputNumber, legacy::kMixStreamFailed))
             return KX_S_FALSE;
-        }
     }
     if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(legacy::kMixHeaderFailed, files_.front().path.c_str());

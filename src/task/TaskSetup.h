@@ -41,6 +41,14 @@ private:
     // when not.
     bool OutputNameUsable(const std::u16string& name);
     bool OutputIsNoInput(const std::u16string& name);
+    // An output that could not be opened: the legacy line and the task's
+    // failure (the container's refusal, or no name); KX_E_FAIL.
+    HRESULT RefuseOutput(const CTMuxer& muxer, const char16_t* name, const std::u16string& source);
+    // Adds a selected stream of file to the output (of clip, named
+    // outputName) under key; false, after refusedLine and with the failure
+    // kept, when the output cannot take it.
+    bool AddOutputStream(CTMuxer& muxer, ClipTask& clip, const std::u16string& outputName, const FileRecord& file,
+                         const SelectedStream& stream, int64_t key, const char16_t* refusedLine);
     // The last step of setting up an output, shared by every task: refuses an
     // input's name, then writes the header; false, with the failure kept.
     bool WriteOutputHeader(CTMuxer& muxer, const std::u16string& name);
