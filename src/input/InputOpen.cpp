@@ -192,8 +192,6 @@ std::string ErrorText(int error) {
     return text;
 }
 
-bool Mentions(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
-
 // Why avformat_open_input failed, in the order the causes can hide each other.
 InputProblem ExplainOpenFailure(const InputSource& source, const std::string& url, int error,
                                 const MediaErrorCapture& capture, const InputProblem& overBudget) {
@@ -203,15 +201,20 @@ InputProblem ExplainOpenFailure(const InputSource& source, const std::string& ur
         if (name.rfind("file:", 0) == 0) name.erase(0, 5);
         return {InputFault::kNamesOtherFile, name};
     }
-    if (Mentions(capture.LastError(), "max_streams")) return {InputFault::kTooManyStreams, std::to_string(kMaxInputStreams)};
+    // The memory budget is judged above, so the one allocation a header can be
+    // refused is a stream past the cap set in OpenOptions; demuxers that stop
+    // there fail with ENOMEM.
+    if (error == AVERROR(ENOMEM)) return {InputFault::kTooManyStreams, std::to_string(kMaxInputStreams)};
     // Only a format refused by the whitelist fails with EINVAL; broken media
     // fails otherwise and needs no second look.
     if (source.policy.linkedFiles == LinkedFiles::kRefuse && error == AVERROR(EINVAL)) {
         const AVInputFormat* format = ProbeFormat(source, url);
         if (format && ReadsOtherFiles(format)) return {InputFault::kLinksOtherFiles, FormatName(format)};
     }
+    // A whitelist refusal fails with EINVAL, and its log line names our own
+    // settings rather than anything about the file.
     const std::string& said = capture.LastError();
-    return {InputFault::kNotMedia, said.empty() || Mentions(said, "whitelist") ? ErrorText(error) : said};
+    return {InputFault::kNotMedia, said.empty() || error == AVERROR(EINVAL) ? ErrorText(error) : said};
 }
 
 }  // namespace
