@@ -11,7 +11,8 @@ cd "$root"
 
 seconds=${1:-30}
 shift || true
-all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file media_reader)
+all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file media_reader
+             video_keyframe)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

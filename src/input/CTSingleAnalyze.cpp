@@ -8,10 +8,10 @@ extern "C" {
 }
 
 #include "input/DemuxTime.h"
-#include "input/H264KeyFrame.h"
 #include "input/KeyFrameIndexStore.h"
 #include "input/MediaInfoBuilder.h"
 #include "input/PacketTimeFill.h"
+#include "input/VideoKeyFrame.h"
 
 namespace kx {
 
@@ -88,8 +88,8 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     ScanDiscardScope discardScope(format_, streamIndex);
     RewindToStart(format_, streamIndex);
 
-    const bool isH264 = stream->codecpar->codec_id == AV_CODEC_ID_H264;
-    const H264PacketForm form = H264FormOfStream(stream->codecpar);
+    const AVCodecID codec = stream->codecpar->codec_id;
+    const BitstreamForm form = BitstreamFormOfStream(stream->codecpar);
     // Progress figures; an unknown rate or length leaves only the final 100.
     const int64_t fps = stream->r_frame_rate.den > 0 ? stream->r_frame_rate.num / stream->r_frame_rate.den : 0;
     const int64_t frameTicks = fps > 0 ? kTicksPerSecond / fps : 0;
@@ -116,8 +116,9 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
         }
         ++sinceReport;
         ++frameNumber;
-        // Other video codecs: the container's key flag alone.
-        bool key = (packet->flags & AV_PKT_FLAG_KEY) || (isH264 && IsH264KeyFrame(packet->data, packet->size, form));
+        // Containers do not always flag key frames; the bytes tell where the codec allows.
+        const bool key =
+            (packet->flags & AV_PKT_FLAG_KEY) || IsKeyFrameByBitstream(codec, packet->data, packet->size, form);
         if (key) {
             KeyFrameRecord record{};
             record.keyFrameNumber = ++keyFrameNumber;

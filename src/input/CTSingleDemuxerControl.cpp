@@ -12,8 +12,8 @@ extern "C" {
 #include "input/DeclaredLength.h"
 #include "input/DecodedFrameStore.h"
 #include "input/DemuxTime.h"
-#include "input/H264KeyFrame.h"
 #include "input/InputOpen.h"
+#include "input/VideoKeyFrame.h"
 
 namespace kx {
 
@@ -188,11 +188,12 @@ int CTSingleDemuxerControl::ReadPacketMode() {
         const AVStream* stream = format_->streams[packet_->stream_index];
         NotePacketRead(stream, packet_);
         RebasePacketTimes(stream, it->second.mediaType);
-        if (it->second.mediaType == MediaType::kVideo && stream->codecpar->codec_id == AV_CODEC_ID_H264) {
-            const H264PacketForm form = H264FormOfStream(stream->codecpar);
-            if (form.framing == H264Framing::AnnexB) DropSeekRemnant();
-            // Containers do not always flag H.264 key frames; the bytes tell.
-            if (!IsKey(packet_->flags) && IsH264KeyFrame(packet_->data, packet_->size, form))
+        if (it->second.mediaType == MediaType::kVideo) {
+            const AVCodecID codec = stream->codecpar->codec_id;
+            const BitstreamForm& form = it->second.bitstreamForm;
+            if (codec == AV_CODEC_ID_H264 && form.nalUnits.framing == H264Framing::AnnexB) DropSeekRemnant();
+            // Containers do not always flag key frames; the bytes tell.
+            if (!IsKey(packet_->flags) && IsKeyFrameByBitstream(codec, packet_->data, packet_->size, form))
                 packet_->flags |= AV_PKT_FLAG_KEY;
         }
 

@@ -9,6 +9,7 @@ extern "C" {
 
 #include "input/DemuxTime.h"
 #include "input/InputLimits.h"
+#include "input/VideoKeyFrame.h"
 #include "platform/WideString.h"
 
 namespace kx {
@@ -117,6 +118,7 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     entry.decoder = decoder;
     entry.startTime = StreamStartTicks(stream);
     entry.audioClock = entry.startTime;
+    entry.bitstreamForm = BitstreamFormOfStream(stream->codecpar);
     streams_.emplace(streamIndex, std::move(entry));
     ApplyDiscard();
     return 0;

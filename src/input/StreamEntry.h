@@ -9,6 +9,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "input/VideoKeyFrame.h"
+
 namespace kx {
 
 struct CodecContextDeleter {
@@ -23,6 +25,7 @@ struct StreamEntry {
     const AVCodec* decoder = nullptr;
     int64_t startTime = 0;           // ticks
     int64_t audioClock = 0;          // ticks; advanced by decoded audio
+    BitstreamForm bitstreamForm;     // video: how key frames are told from packet bytes
 };
 
 // Ordered by stream index, so iteration and ties follow ascending index.
