@@ -57,6 +57,16 @@ FolderState Look(const std::string& folder) {
     return state;
 }
 
+// Runs the program in the background and sends it `signal` `delay` seconds
+// after a new temporary file has appeared in `folder`; its exit status.
+int SignalWhileWriting(const std::string& arguments, const std::string& folder, const char* signal, const char* delay) {
+    const std::string before = std::to_string(Look(folder).temporary.size());
+    return std::atoi(RunCommand("(" + Program() + " " + arguments + " & pid=$!; for i in $(seq 1000); do [ $(ls -A " +
+                                folder + " | grep -c partial) -gt " + before + " ] && break; sleep 0.002; done; sleep " +
+                                delay + "; kill -" + signal + " $pid; wait $pid; echo $?) 2>/dev/null")
+                         .c_str());
+}
+
 // 200 s of the fixture (12 MB), made once per build folder: long enough for
 // a kill to land in the middle of the writing.
 std::string LongInput() {
@@ -102,7 +112,7 @@ TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
 }
 
 TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
-    // kill -9 at a few points, then Ctrl-C: what holds an output's name is
+    // kill -9 at a few points of the writing, then Ctrl-C: what holds an output's name is
     // whole; kill -9 may leave hidden temporary files, which the next run
     // neither reads nor lists; Ctrl-C leaves none and lists what it kept.
     const std::string input = Quote(LongInput());
@@ -114,10 +124,9 @@ TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
                          : "split " + input + " -o " + folder + " --every 20";
         };
         const std::string folder = Dir(merge ? "merge" : "split");
-        for (const char* delay : {"0.02", "0.06", "0.12"}) {
-            SCOPED_TRACE(command(folder) + ", kill -9 after " + delay + " s");
-            RunCommand("(" + Program() + " " + command(folder) + " -q -y >/dev/null 2>&1 & pid=$!; sleep " + delay +
-                       "; kill -9 $pid; wait $pid) >/dev/null 2>&1");
+        for (const char* delay : {"0", "0.02", "0.1"}) {
+            SCOPED_TRACE(command(folder) + ", kill -9 " + delay + " s into the writing");
+            SignalWhileWriting(command(folder) + " -q -y >/dev/null 2>&1", folder, "9", delay);
             const FolderState left = Look(folder);
             for (const auto& output : left.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
             cutShort += !left.temporary.empty();
@@ -133,11 +142,7 @@ TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
         // Ctrl-C once the writing has begun.
         const std::string stopped = Dir(merge ? "merge_int" : "split_int");
         const std::string out = Dir("int.out"), err = Dir("int.err");
-        const int status = std::atoi(
-            RunCommand("(" + Program() + " " + command(stopped) + " -q >" + out + " 2>" + err +
-                       " & pid=$!; for i in $(seq 500); do ls -A " + stopped +
-                       " | grep -q partial && break; sleep 0.002; done; kill -INT $pid; wait $pid; echo $?)")
-                .c_str());
+        const int status = SignalWhileWriting(command(stopped) + " -q >" + out + " 2>" + err, stopped, "INT", "0");
         const FolderState left = Look(stopped);
         EXPECT_TRUE(left.temporary.empty());
         for (const auto& output : left.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
