@@ -2,8 +2,8 @@
 // table shipped beside the library.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "caps/CodecNameTable.h"
@@ -11,156 +11,90 @@
 #include "output/MediaStreamPair.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
-#include "platform/WideString.h"
-#include "TestSupport.h"
+#include "TaskTestSupport.h"
 
 namespace {
 
-const char16_t kFailPrefix[] = u"CXml_Lossless_CheckInfos::CheckFormat failed ";
-
-class CapsLosslessCheck : public ::testing::Test {
-protected:
-    void SetUp() override {
-        kx::BuildCodecNameTable();
-        video_.mediaType = kx::MediaType::kVideo;
-        video_.codecId = 28;
-        audio_.mediaType = kx::MediaType::kAudio;
-        audio_.codecId = 0x15002;
-        pair_.video = &video_;
-        pair_.audio = &audio_;
+// The pair of an H.264 (28) or other video stream and an optional audio stream.
+struct Streams {
+    kx::StreamMediaInfo video, audio;
+    kx::MediaStreamPair pair;
+    Streams(int32_t videoCodec, int32_t audioCodec) {
+        video.mediaType = kx::MediaType::kVideo;
+        video.codecId = videoCodec;
+        audio.mediaType = kx::MediaType::kAudio;
+        audio.codecId = audioCodec;
+        pair.video = videoCodec ? &video : nullptr;
+        pair.audio = audioCodec ? &audio : nullptr;
     }
-
-    // Writes a table file with the given OUTPUT_MAP contents; returns its path.
-    std::u16string Table(const std::string& map, const std::string& name = "table.xml") {
-        const std::string path = ::testing::TempDir() + "kx_caps_" + std::to_string(getpid()) + "_" + name;
-        std::ofstream(path) << "<?xml version=\"1.0\"?>\n<Quentara_XML><OUTPUT_MAP>" << map
-                            << "</OUTPUT_MAP></Quentara_XML>\n";
-        written_.push_back(path);
-        return kxtest::Wide(path);
-    }
-
-    void TearDown() override {
-        for (const auto& path : written_) std::remove(path.c_str());
-    }
-
-    bool Check(const std::u16string& table, const std::u16string& output) {
-        return kx::CheckMuxerValidWithTable(table.c_str(), output.c_str(), &pair_);
-    }
-
-    // The failure lines logged, without the common prefix.
-    static std::vector<std::u16string> Failures(kxtest::LogCapture& log) {
-        std::vector<std::u16string> out;
-        for (const auto& line : log.Lines())
-            if (line.rfind(kFailPrefix, 0) == 0) out.push_back(line.substr(std::char_traits<char16_t>::length(kFailPrefix)));
-        return out;
-    }
-
-    kx::StreamMediaInfo video_, audio_;
-    kx::MediaStreamPair pair_;
-    std::vector<std::string> written_;
 };
 
-const char kMp4[] = "<MP4><VIDEO><H264/></VIDEO><AUDIO><AAC/><MP3/></AUDIO></MP4>";
+std::string Map(const std::string& entries) {
+    return "<?xml version=\"1.0\"?>\n<Quentara_XML><OUTPUT_MAP>" + entries + "</OUTPUT_MAP></Quentara_XML>\n";
+}
+
+const std::string kMp4 = "<MP4><VIDEO><H264/></VIDEO><AUDIO><AAC/><MP3/></AUDIO></MP4>";
+constexpr int32_t kH264 = 28, kAac = 0x15002, kMp3 = 0x15001;
+constexpr int kLoadFailed = -1, kNothingLogged = -2;
 
 }  // namespace
 
-TEST_F(CapsLosslessCheck, AcceptsListedCodecsWhicheverGroupHoldsThem) {
-    kxtest::LogCapture log;
-    EXPECT_TRUE(Check(Table(kMp4), u"/out/clip.mp4"));
-    EXPECT_TRUE(Check(Table("<MP4><A><AAC/></A><B><X/><H264/></B></MP4>"), u"clip.Mp4"));
-    EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(CapsLosslessCheck, ExtensionIsComparedInCapitals) {
-    kxtest::LogCapture log;
-    EXPECT_FALSE(Check(Table("<mp4><V><H264/><AAC/></V></mp4>"), u"clip.mp4"));
-    ASSERT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[0] fcc[H264]"});
-    // The exact line, without a line end of its own.
-    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kCodecNotListed, 0, u"H264")));
-}
-
-TEST_F(CapsLosslessCheck, AudioOnlyPairIsRefusedBeforeTheFileIsRead) {
-    kxtest::LogCapture log;
-    pair_.video = nullptr;
-    EXPECT_FALSE(Check(u"/nonexistent/LossLess_xml.xml", u"clip.mp4"));
-    EXPECT_FALSE(kx::CHECKMuxerValid(u"clip.mp4", &pair_));
-    EXPECT_FALSE(kx::CHECKMuxerValid(u"clip.mp4", nullptr));
-    EXPECT_FALSE(kx::CHECKMuxerValid(nullptr, &pair_));
-    EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(CapsLosslessCheck, AnEmptyEntryEndsTheSearch) {
-    kxtest::LogCapture log;
-    EXPECT_FALSE(Check(Table("<MP4/><MP4><V><H264/><AAC/></V></MP4>"), u"a.mp4"));
-    EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[0] fcc[H264]"});
-}
-
-TEST_F(CapsLosslessCheck, FirstMissingCodecIsReportedVideoFirst) {
-    {
+TEST(CapsLosslessCheck, TableFilesAnswerWithTheLineHostsParse) {
+    kx::BuildCodecNameTable();
+    const struct {
+        const char* what;
+        std::optional<std::string> table;  // the file's bytes
+        const char16_t* output;
+        int32_t video, audio;
+        bool accepted;
+        int codecnum;  // of the failure line, or kLoadFailed / kNothingLogged
+        const char16_t* fcc;
+    } cases[] = {
+        {"listed", Map(kMp4), u"/out/clip.mp4", kH264, kAac, true, kNothingLogged, u""},
+        {"in any group", Map("<MP4><A><AAC/></A><B><X/><H264/></B></MP4>"), u"clip.Mp4", kH264, kAac, true,
+         kNothingLogged, u""},
+        {"extension in capitals only", Map("<mp4><V><H264/><AAC/></V></mp4>"), u"clip.mp4", kH264, kAac, false, 0,
+         u"H264"},
+        {"an empty entry ends the search", Map("<MP4/><MP4><V><H264/><AAC/></V></MP4>"), u"a.mp4", kH264, kAac, false,
+         0, u"H264"},
+        {"audio missing", Map("<MP4><V><H264/></V><A><MP3/></A></MP4>"), u"a.mp4", kH264, kAac, false, 2, u"AAC"},
+        {"video reported first", Map("<MP4><A><AAC/></A></MP4>"), u"a.mp4", kH264, kMp3, false, 1, u"H264"},
+        {"a short name NONE must be listed", Map(kMp4), u"a.mp4", 2, 0, false, 3, u"NONE"},
+        {"a number without a row", Map(kMp4), u"a.mp4", 0x12345, kAac, false, 3, u""},
+        {"not our layout", "<OUTPUT_MAP>" + kMp4 + "</OUTPUT_MAP>", u"a.mp4", kH264, kAac, false, 0, u"H264"},
+        {"no table", std::nullopt, u"a.mp4", kH264, kAac, false, kLoadFailed, u""},
+        {"empty", "", u"a.mp4", kH264, kAac, false, kLoadFailed, u""},
+        {"unclosed", "<Quentara_XML><OUTPUT_MAP><MP4><V><H264/></V></MP4>", u"a.mp4", kH264, kAac, false, kLoadFailed,
+         u""},
+        {"not text", "\x01\x02 not xml", u"a.mp4", kH264, kAac, false, kLoadFailed, u""},
+        {"no video: refused before the file is read", std::nullopt, u"clip.mp4", 0, kAac, false, kNothingLogged, u""},
+    };
+    const std::string folder = kxtest::TempFolder("caps");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = folder + "/" + c.what + ".xml";
+        if (c.table) std::ofstream(path, std::ios::binary) << *c.table;
+        const std::u16string table = kxtest::Wide(path);
+        Streams streams(c.video, c.audio);
         kxtest::LogCapture log;
-        EXPECT_FALSE(Check(Table("<MP4><V><H264/></V><A><MP3/></A></MP4>"), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[2] fcc[AAC]"});
-    }
-    {
-        kxtest::LogCapture log;
-        audio_.codecId = 0x15001;  // MP3
-        EXPECT_FALSE(Check(Table("<MP4><A><AAC/></A></MP4>"), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[1] fcc[H264]"});
-    }
-    {
-        // Not an H.264 stream: its short name "NONE" must be listed itself.
-        kxtest::LogCapture log;
-        video_.codecId = 2;
-        pair_.audio = nullptr;
-        EXPECT_FALSE(Check(Table(kMp4), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[3] fcc[NONE]"});
-    }
-    {
-        // An identifier without a row leaves the name empty.
-        kxtest::LogCapture log;
-        video_.codecId = 0x12345;
-        EXPECT_FALSE(Check(Table(kMp4), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[3] fcc[]"});
+        EXPECT_EQ(kx::CheckMuxerValidWithTable(table.c_str(), c.output, &streams.pair), c.accepted);
+        std::vector<std::u16string> logged;
+        if (c.codecnum == kLoadFailed) logged = {FormatLogLine(kx::legacy::kTableLoadFailed, table.c_str())};
+        if (c.codecnum >= 0) logged = {FormatLogLine(kx::legacy::kCodecNotListed, c.codecnum, c.fcc)};
+        std::vector<std::u16string> lines;  // the table's own
+        for (const auto& line : log.Lines())
+            if (line.starts_with(u"CXml_Lossless")) lines.push_back(line);
+        EXPECT_EQ(lines, logged);
     }
 }
 
-TEST_F(CapsLosslessCheck, MissingOrMalformedTableRefusesWithALogLine) {
-    const std::u16string missing = kxtest::Wide(::testing::TempDir() + "kx_caps_missing_LossLess_xml.xml");
-    {
-        kxtest::LogCapture log;
-        EXPECT_FALSE(Check(missing, u"a.mp4"));
-        ASSERT_EQ(log.Lines().size(), 1u);
-        EXPECT_EQ(log.Lines()[0], FormatLogLine(kx::legacy::kTableLoadFailed, missing.c_str()));
-    }
-    for (const std::string& broken : {std::string("<Quentara_XML><OUTPUT_MAP><MP4><V><H264/></V></MP4>"),
-                                      std::string(""), std::string("\x01\x02 not xml")}) {
-        const std::string path = ::testing::TempDir() + "kx_caps_broken_" + std::to_string(getpid()) + ".xml";
-        std::ofstream(path, std::ios::binary) << broken;
-        written_.push_back(path);
-        kxtest::LogCapture log;
-        EXPECT_FALSE(Check(kxtest::Wide(path), u"a.mp4")) << broken;
-        EXPECT_EQ(log.Lines().size(), 1u);
-    }
-    {
-        // Well-formed, but not our layout: nothing is accepted.
-        kxtest::LogCapture log;
-        const std::string path = ::testing::TempDir() + "kx_caps_other_" + std::to_string(getpid()) + ".xml";
-        std::ofstream(path) << "<OUTPUT_MAP>" << kMp4 << "</OUTPUT_MAP>";
-        written_.push_back(path);
-        EXPECT_FALSE(Check(kxtest::Wide(path), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[0] fcc[H264]"});
-    }
-}
-
-// The table shipped beside the library.
-TEST_F(CapsLosslessCheck, ShippedTable) {
-    struct Case {
+TEST(CapsLosslessCheck, ShippedTable) {
+    const struct {
         const char16_t* name;
         int32_t video;
         int32_t audio;  // 0: no audio stream
         bool accepted;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {u"o.mp4", 28, 0x15002, true},   {u"o.MP4", 28, 0x15001, true},   {u"o.mp4", 28, 0x15003, true},
         {u"o.mp4", 28, 0x10000, false},  {u"o.mov", 28, 0x10000, true},   {u"o.mkv", 28, 0x15003, true},
         {u"o.mts", 28, 0x15002, true},   {u"o.m2ts", 28, 0x15003, true},  {u"o.ts", 28, 0x15001, true},
@@ -169,12 +103,15 @@ TEST_F(CapsLosslessCheck, ShippedTable) {
         {u"o.mpg", 1, 0x15000, true},    {u"o.mpg", 2, 0x15000, true},    {u"o.mpg", 28, 0x15002, false},
         {u"o.mp4", 1, 0x15002, false},   {u"o.ts", 1, 0x15000, false},    {u"o.mp4", 28, 0, true},
         {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.mp4", 28, 0x15000, false},
+        {u"o.mp4", 0, 0x15002, false},
     };
+    kx::BuildCodecNameTable();
     for (const auto& c : cases) {
-        video_.codecId = c.video;
-        audio_.codecId = c.audio;
-        pair_.audio = c.audio ? &audio_ : nullptr;
-        EXPECT_EQ(kx::CHECKMuxerValid(c.name, &pair_), c.accepted)
+        Streams streams(c.video, c.audio);
+        EXPECT_EQ(kx::CHECKMuxerValid(c.name, &streams.pair), c.accepted)
             << kxtest::Narrow(c.name) << " " << c.video << " " << c.audio;
     }
+    EXPECT_FALSE(kx::CHECKMuxerValid(u"clip.mp4", nullptr));
+    Streams h264(28, 0);
+    EXPECT_FALSE(kx::CHECKMuxerValid(nullptr, &h264.pair));
 }

@@ -1,8 +1,7 @@
 // The remuxion program's outputs: a name never holds a partial file, an
-// existing file is replaced only when asked and never through a link, an
-// input is never written over, and a failure is one line with its reason.
+// existing file is replaced only when asked, and a failure is one line with
+// its reason.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -12,15 +11,13 @@
 #include <vector>
 
 #include "CliSupport.h"
-#include "TaskTestSupport.h"
-#include "TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace kxclitest;
+using kxtest::FilesUnder;
 using kxtest::Fixture;
-using kxtest::IsPartialName;
 using kxtest::RunCommand;
 using CliOutputs = CliFolder;
 
@@ -55,13 +52,19 @@ struct FolderState {
 
 FolderState Look(const std::string& folder) {
     FolderState state;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-        const std::string name = entry.path().filename().string();
-        (IsPartialName(name) ? state.temporary : state.outputs).push_back(entry.path().string());
-    }
-    std::sort(state.outputs.begin(), state.outputs.end());
+    for (const auto& path : FilesUnder(folder))
+        (kxtest::IsPartialName(fs::path(path).filename().string()) ? state.temporary : state.outputs).push_back(path);
     return state;
+}
+
+// Runs the program in the background and sends it `signal` `delay` seconds
+// after a new temporary file has appeared in `folder`; its exit status.
+int SignalWhileWriting(const std::string& arguments, const std::string& folder, const char* signal, const char* delay) {
+    const std::string before = std::to_string(Look(folder).temporary.size());
+    return std::atoi(RunCommand("(" + Program() + " " + arguments + " & pid=$!; for i in $(seq 1000); do [ $(ls -A " +
+                                folder + " | grep -c partial) -gt " + before + " ] && break; sleep 0.002; done; sleep " +
+                                delay + "; kill -" + signal + " $pid; wait $pid; echo $?) 2>/dev/null")
+                         .c_str());
 }
 
 // 200 s of the fixture (12 MB), made once per build folder: long enough for
@@ -82,127 +85,111 @@ std::string LongInput() {
 }  // namespace
 
 TEST_F(CliOutputs, AnExistingOutputIsReplacedOnlyWithOverwrite) {
-    REQUIRE_MEDIA();
     const std::string input = Quote(Fixture("h264_aac.mp4"));
-    fs::create_directories(Dir("clips"));
-    struct Case {
-        std::string arguments;
-        std::string taken;  // an output's name, holding a file of the user's
+    const std::pair<std::string, std::string> cases[] = {
+        // The arguments, and an output's name holding a file of the user's.
+        {"split " + input + " -o " + Dir("split") + " --at 3,6", Dir("split/h264_aac_0_002.mp4")},
+        {"merge " + input + " " + input + " -o " + Dir("merge/merged.mp4"), Dir("merge/merged.mp4")},
+        {"mix " + Quote(Fixture("video_only.mp4")) + " " + Quote(Fixture("audio_only.m4a")) + " -o " +
+             Dir("mix/mixed.mp4"),
+         Dir("mix/mixed.mp4")},
     };
-    const Case cases[] = {
-        {"split " + input + " -o " + Dir("clips") + " --at 3,6", Dir("clips/h264_aac_0_002.mp4")},
-        {"merge " + input + " " + input + " -o " + Dir("merged.mp4"), Dir("merged.mp4")},
-        {"mix " + Quote(Fixture("video_only.mp4")) + " " + Quote(Fixture("audio_only.m4a")) + " -o " + Dir("mixed.mp4"),
-         Dir("mixed.mp4")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        std::ofstream(c.taken) << "mine";
-        ExpectOneMessage(Remuxion(c.arguments + " -q"), 1,
-                         "the output " + c.taken + " already exists (--overwrite replaces it)");
-        EXPECT_EQ(ReadAll(c.taken), "mine");
-        const std::string folder = fs::path(c.taken).parent_path().string();
-        EXPECT_TRUE(Look(folder).temporary.empty());
-        if (folder == Dir("clips")) {
-            EXPECT_EQ(Look(folder).outputs.size(), 1u) << "no clip was written";
-        }
+    for (const auto& [arguments, taken] : cases) {
+        SCOPED_TRACE(arguments);
+        fs::create_directories(fs::path(taken).parent_path());
+        std::ofstream(taken) << "mine";
+        ExpectOneMessage(Remuxion(arguments + " -q"), 1,
+                         "the output " + taken + " already exists (--overwrite replaces it)");
+        EXPECT_EQ(ReadAll(taken), "mine");
+        EXPECT_EQ(Look(fs::path(taken).parent_path()).outputs, std::vector<std::string>{taken})
+            << "nothing was written";
 
-        const Outcome replaced = Remuxion(c.arguments + " -q -y");
+        const Outcome replaced = Remuxion(arguments + " -q -y");
         ASSERT_EQ(replaced.status, 0) << replaced.err;
-        EXPECT_TRUE(WholeMp4(c.taken));
-        EXPECT_TRUE(Look(folder).temporary.empty());
+        EXPECT_TRUE(WholeMp4(taken));
+        EXPECT_TRUE(Look(fs::path(taken).parent_path()).temporary.empty());
     }
 }
 
 TEST_F(CliOutputs, StoppedRunsLeaveNoPartialFileUnderAnOutputsName) {
-    REQUIRE_MEDIA();
-    // kill -9 at a few points, then Ctrl-C: what holds an output's name is
+    // kill -9 at a few points of the writing, then Ctrl-C: what holds an output's name is
     // whole; kill -9 may leave hidden temporary files, which the next run
-    // neither reads nor lists; Ctrl-C leaves none.
+    // neither reads nor lists; Ctrl-C leaves none and lists what it kept.
     const std::string input = Quote(LongInput());
-    int cutShort = 0;
+    int cutShort = 0, interrupted = 0;
     for (const bool merge : {false, true}) {
+        auto command = [&](const std::string& folder) {
+            fs::create_directories(folder);
+            return merge ? "merge " + input + " " + input + " -o " + folder + "/merged.mp4"
+                         : "split " + input + " -o " + folder + " --every 20";
+        };
         const std::string folder = Dir(merge ? "merge" : "split");
-        fs::create_directories(folder);
-        const std::string command = merge ? "merge " + input + " " + input + " -o " + folder + "/merged.mp4"
-                                          : "split " + input + " -o " + folder + " --every 20";
-        for (const char* delay : {"0.02", "0.06", "0.12"}) {
-            SCOPED_TRACE(command + ", kill -9 after " + delay + " s");
-            RunCommand("(" + Program() + " " + command + " -q -y >/dev/null 2>&1 & pid=$!; sleep " + delay +
-                       "; kill -9 $pid; wait $pid) >/dev/null 2>&1");
+        for (const char* delay : {"0", "0.02", "0.1"}) {
+            SCOPED_TRACE(command(folder) + ", kill -9 " + delay + " s into the writing");
+            SignalWhileWriting(command(folder) + " -q -y >/dev/null 2>&1", folder, "9", delay);
             const FolderState left = Look(folder);
-            for (const auto& output : left.outputs) {
-                EXPECT_TRUE(WholeMp4(output)) << output;
-            }
+            for (const auto& output : left.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
             cutShort += !left.temporary.empty();
         }
         const FolderState killed = Look(folder);
-        const Outcome again = Remuxion(command + " -q -y");
+        const Outcome again = Remuxion(command(folder) + " -q -y");
         ASSERT_EQ(again.status, 0) << again.err;
         const FolderState after = Look(folder);
         EXPECT_EQ(Lines(again.out), after.outputs) << "every output listed, nothing else";
-        for (const auto& output : after.outputs) {
-            EXPECT_TRUE(WholeMp4(output)) << output;
-        }
-        EXPECT_EQ(after.temporary.size(), killed.temporary.size()) << "left alone";
+        for (const auto& output : after.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
+        EXPECT_EQ(after.temporary, killed.temporary) << "left alone";
 
-        for (const auto& temporary : after.temporary) fs::remove(temporary);
-        const std::string interrupted = Dir(merge ? "merge_int" : "split_int");
-        fs::create_directories(interrupted);
-        const std::string status = RunCommand(
-            "(" + Program() + " " + (merge ? "merge " + input + " " + input + " -o " + interrupted + "/merged.mp4"
-                                           : "split " + input + " -o " + interrupted + " --every 20") +
-            " -q >/dev/null 2>&1 & pid=$!; sleep 0.08; kill -INT $pid; wait $pid; echo $?) 2>/dev/null");
-        const FolderState stopped = Look(interrupted);
-        EXPECT_TRUE(stopped.temporary.empty());
-        if (std::atoi(status.c_str()) == 130 && merge) {
-            EXPECT_TRUE(stopped.outputs.empty());
-        }
-        for (const auto& output : stopped.outputs) {
-            EXPECT_TRUE(WholeMp4(output)) << output;
+        // Ctrl-C once the writing has begun.
+        const std::string stopped = Dir(merge ? "merge_int" : "split_int");
+        const std::string out = Dir("int.out"), err = Dir("int.err");
+        const int status = SignalWhileWriting(command(stopped) + " -q >" + out + " 2>" + err, stopped, "INT", "0");
+        const FolderState left = Look(stopped);
+        EXPECT_TRUE(left.temporary.empty());
+        for (const auto& output : left.outputs) EXPECT_TRUE(WholeMp4(output)) << output;
+        EXPECT_EQ(Lines(ReadAll(out)), left.outputs) << "every file kept is listed, nothing else";
+        if (status == 130) {
+            ++interrupted;
+            EXPECT_NE(ReadAll(err).find("remuxion: interrupted"), std::string::npos) << ReadAll(err);
+            if (merge) {
+                EXPECT_TRUE(left.outputs.empty());
+            }
+        } else {
+            EXPECT_EQ(status, 0) << ReadAll(err);
         }
     }
-    std::cout << cutShort << " of 6 kills left a temporary file\n";
+    std::cout << cutShort << " of 6 kills left a temporary file, " << interrupted << " of 2 Ctrl-C landed mid-run\n";
 }
 
 TEST_F(CliOutputs, TwoSplitsIntoOneFolderNeverMixTheirClips) {
-    REQUIRE_MEDIA();
     // Two inputs of one name split into one folder at once: their clips have
     // the same names. One split writes all of its clips; the other stops at
     // the first name taken, and no clip holds parts of both.
-    fs::create_directories(Dir("cam1"));
-    fs::create_directories(Dir("cam2"));
+    for (const char* cam : {"cam1", "cam2"}) fs::create_directories(Dir(cam));
     fs::copy_file(Fixture("h264_aac.mp4"), Dir("cam1/clip.mp4"));
     fs::copy_file(Fixture("h264_aac_lowrate.mp4"), Dir("cam2/clip.mp4"));
-    auto command = [&](int cam) {
-        const std::string tag = std::to_string(cam);
-        return Program() + " split " + Dir("cam" + tag + "/clip.mp4") + " -o " + Dir("out") + " --at 2,4 -q >" +
-               Dir("out" + tag) + " 2>" + Dir("err" + tag) + "; echo $? >" + Dir("status" + tag);
+    auto command = [&](const std::string& cam) {
+        return Program() + " split " + Dir("cam" + cam + "/clip.mp4") + " -o " + Dir("out") + " --at 2,4 -q >" +
+               Dir("out" + cam) + " 2>" + Dir("err" + cam) + "; echo $? >" + Dir("status" + cam);
     };
-    RunCommand("(" + command(1) + ") & (" + command(2) + ") & wait");
+    RunCommand("(" + command("1") + ") & (" + command("2") + ") & wait");
     const int status[2] = {std::atoi(ReadAll(Dir("status1")).c_str()), std::atoi(ReadAll(Dir("status2")).c_str())};
     ASSERT_EQ(status[0] + status[1], 1) << ReadAll(Dir("err1")) << ReadAll(Dir("err2"));
-    const int winner = status[0] == 0 ? 1 : 2;
-    const int loser = 3 - winner;
-    EXPECT_NE(ReadAll(Dir("err" + std::to_string(loser))).find("already exists"), std::string::npos)
-        << ReadAll(Dir("err" + std::to_string(loser)));
+    const std::string winner = status[0] == 0 ? "1" : "2", loser = status[0] == 0 ? "2" : "1";
+    EXPECT_NE(ReadAll(Dir("err" + loser)).find("already exists"), std::string::npos) << ReadAll(Dir("err" + loser));
     const FolderState left = Look(Dir("out"));
     EXPECT_TRUE(left.temporary.empty());
-    EXPECT_EQ(Lines(ReadAll(Dir("out" + std::to_string(winner)))), left.outputs);
+    EXPECT_EQ(Lines(ReadAll(Dir("out" + winner))), left.outputs);
 
     // The same split alone writes the same bytes.
     const Outcome alone =
-        Remuxion("split " + Dir("cam" + std::to_string(winner) + "/clip.mp4") + " -o " + Dir("alone") + " --at 2,4 -q");
+        Remuxion("split " + Dir("cam" + winner + "/clip.mp4") + " -o " + Dir("alone") + " --at 2,4 -q");
     ASSERT_EQ(alone.status, 0) << alone.err;
     const std::vector<std::string> reference = Lines(alone.out);
     ASSERT_EQ(reference.size(), left.outputs.size());
-    for (size_t i = 0; i < reference.size(); ++i) {
-        EXPECT_EQ(ReadAll(left.outputs[i]), ReadAll(reference[i])) << i;
-    }
+    for (size_t i = 0; i < reference.size(); ++i) EXPECT_EQ(ReadAll(left.outputs[i]), ReadAll(reference[i])) << i;
 }
 
 TEST_F(CliOutputs, QuietListsOneEscapedNamePerLineAndAFailedListingFails) {
-    REQUIRE_MEDIA();
     const std::string input = Dir("two\nlines\tand a tab.mp4");
     fs::copy_file(Fixture("h264_aac.mp4"), input);
     const std::string split = "split " + Quote(input) + " -o " + Dir("out") + " --at 5 -q";
@@ -218,9 +205,8 @@ TEST_F(CliOutputs, QuietListsOneEscapedNamePerLineAndAFailedListingFails) {
 }
 
 TEST_F(CliOutputs, AFailedSizeSplitLeavesNoPiece) {
-    REQUIRE_MEDIA();
     // The first piece is written before the size turns out too small.
     ExpectOneMessage(Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("pieces") + " --size 20k -q"), 1,
                      "is too small");
-    EXPECT_TRUE(FilesIn(Dir("pieces")).empty());
+    EXPECT_TRUE(FilesUnder(Dir("pieces")).empty());
 }

@@ -3,17 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "TestSupport.h"
-
 namespace kxclitest {
 
-namespace fs = std::filesystem;
-using kxtest::Fixture;
 using kxtest::RunCommand;
 
 std::string Program() { return std::string(KX_BUILD_DIR) + "/remuxion"; }
@@ -47,29 +38,6 @@ double Duration(const std::string& path) { return std::atof(Probe(path, "-show_e
 
 std::vector<std::string> VideoPackets(const std::string& path) {
     return Lines(Probe(path, "-select_streams v -show_entries packet=pts_time,flags", false));
-}
-
-bool ComponentReadsMedia() {
-    static const bool reads = Remuxion("info " + Quote(Fixture("h264_aac.mp4"))).status == 0;
-    return reads;
-}
-
-void CliFolder::SetUp() {
-    char dir[] = "/tmp/remuxion-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-}
-
-void CliFolder::TearDown() {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-}
-
-std::vector<std::string> CliFolder::FilesIn(const std::string& dir) const {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir)) files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 }  // namespace kxclitest

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "TaskTestSupport.h"
 
 namespace kxclitest {
 
@@ -35,23 +35,12 @@ std::string Probe(const std::string& path, const std::string& what, bool withErr
 double Duration(const std::string& path);
 std::vector<std::string> VideoPackets(const std::string& path);
 
-// Whether the component reads media yet; the run tests need it.
-bool ComponentReadsMedia();
-
-#define REQUIRE_MEDIA()                                                                                \
-    if (!kxclitest::ComponentReadsMedia()) GTEST_SKIP() << "the component cannot read media files yet " \
-                                                           "(demux, media information or engines missing)"
-
-// A fresh folder per test, removed after it.
+// A fresh folder per test, named after it.
 class CliFolder : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
     std::string Dir(const std::string& name = {}) const { return name.empty() ? dir_ : dir_ + "/" + name; }
-    // Every name in the folder (hidden ones too), sorted.
-    std::vector<std::string> FilesIn(const std::string& dir) const;
 
-    std::string dir_;
+    const std::string dir_ = kxtest::TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
 }  // namespace kxclitest

@@ -21,7 +21,6 @@ std::string PacketHashes(const std::string& path) {
     return RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0 -c copy -f framemd5 - 2>&1 | grep -v '^#'");
 }
 
-// Number of threads of this process.
 size_t ThreadCount() {
     size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
@@ -46,74 +45,64 @@ size_t ThreadCountSettledAt(size_t expected) {
     return count;
 }
 
-struct SplitJob {
-    std::string input;
-    std::vector<std::pair<int32_t, int32_t>> streams;
-};
-
-// Splits the job's input into two 2-second clips in `folder`; returns the
-// output names, or none when a step failed or the task did not end in time.
-std::vector<std::string> RunSplit(const SplitJob& job, const std::string& folder) {
-    GuardedConverter converter;
-    int64_t id = converter.AddFileWithStreams(job.input, job.streams);
-    if (id < 0) return {};
-    for (int64_t start : {1 * kSecond, 5 * kSecond}) {
-        ClipRange clip{start, 2 * kSecond, 0};
+// Starts a split of `input` into clips of `length` at `starts`, into `folder`;
+// the output names, none when a step failed.
+std::vector<std::string> StartSplit(IStreamwright* converter, const std::string& input,
+                                    const std::vector<int64_t>& starts, int64_t length, const std::string& folder) {
+    const int64_t id = converter->AddFile(Bstr(input));
+    if (id < 0 || converter->OpenStream(id, 0, KX_STREAM_VIDEO) != KX_S_OK) return {};
+    if (input.find("video_only") == std::string::npos && converter->OpenStream(id, 1, KX_STREAM_AUDIO) != KX_S_OK)
+        return {};
+    for (int64_t start : starts) {
+        ClipRange clip{start, length, 0};
         converter->AddTimeClip(id, &clip);
     }
-    converter.SetOutputPath(folder);
-    if (converter.Prepare(id) != KX_S_OK || !converter.RunToEnd()) return {};
-    std::vector<std::string> names;
-    for (int64_t j = 0; j < 2; ++j) {
-        BSTR name = nullptr;
-        if (converter->GetOutputFileName(id, j, &name) == KX_S_OK) names.push_back(Narrow(name));
-        SysFreeString(name);
-    }
-    return names;
+    std::filesystem::create_directories(folder);
+    converter->SetOutputPath(Bstr(folder));
+    const std::vector<std::string> names = OutputNames(converter, id);
+    if (converter->PrepareTask() != KX_S_OK) return {};
+    converter->StartDemuxers();
+    return converter->Start() == KX_S_OK ? names : std::vector<std::string>{};
+}
+
+// Splits `input` into two 2-second clips in `folder`; the output names, or
+// none when a step failed or the task did not end in time.
+std::vector<std::string> RunSplit(const std::string& input, const std::string& folder) {
+    GuardedConverter converter;
+    const auto names = StartSplit(converter.get(), input, {1 * kSecond, 5 * kSecond}, 2 * kSecond, folder);
+    return !names.empty() && converter->WaitForCompletion(60'000) == KX_WAIT_OBJECT_0 ? names
+                                                                                        : std::vector<std::string>{};
 }
 
 }  // namespace
 
 TEST(Concurrency, EightConvertersOnEightThreadsWriteWhatOneAtATimeWrites) {
-    const std::vector<SplitJob> jobs = {
-        {Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_aac_lowrate.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_aac.mkv"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_aac.ts"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_aac.m2ts"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_bframes_opengop.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("h264_aac_mono44k.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}}},
-        {Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}}},
+    const std::vector<std::string> inputs = {
+        Fixture("h264_aac.mp4"), Fixture("h264_aac_lowrate.mp4"),    Fixture("h264_aac.mkv"),
+        Fixture("h264_aac.ts"),  Fixture("h264_aac.m2ts"),           Fixture("h264_bframes_opengop.mp4"),
+        Fixture("h264_aac_mono44k.mp4"), Fixture("video_only.mp4"),
     };
-    const size_t n = jobs.size();
+    const size_t n = inputs.size();
     const std::string root = TempFolder("concurrent_splits");
-
-    std::vector<std::vector<std::string>> alone(n);
+    std::vector<std::vector<std::string>> alone(n), together(n);
     for (size_t i = 0; i < n; ++i) {
-        const std::string folder = root + "/alone_" + std::to_string(i);
-        std::filesystem::create_directories(folder);
-        alone[i] = RunSplit(jobs[i], folder);
-        ASSERT_EQ(alone[i].size(), 2u) << jobs[i].input;
+        alone[i] = RunSplit(inputs[i], root + "/alone_" + std::to_string(i));
+        ASSERT_EQ(alone[i].size(), 2u) << inputs[i];
     }
-
-    std::vector<std::vector<std::string>> together(n);
     std::latch ready(static_cast<std::ptrdiff_t>(n));
     std::vector<std::thread> threads;
     for (size_t i = 0; i < n; ++i) {
-        const std::string folder = root + "/together_" + std::to_string(i);
-        std::filesystem::create_directories(folder);
-        threads.emplace_back([&, i, folder] {
+        threads.emplace_back([&, i] {
             ready.arrive_and_wait();  // all at once
-            together[i] = RunSplit(jobs[i], folder);
+            together[i] = RunSplit(inputs[i], root + "/together_" + std::to_string(i));
         });
     }
     for (auto& thread : threads) thread.join();
 
     for (size_t i = 0; i < n; ++i) {
-        ASSERT_EQ(together[i].size(), 2u) << jobs[i].input;
+        ASSERT_EQ(together[i].size(), 2u) << inputs[i];
         for (size_t j = 0; j < 2; ++j) {
-            const std::string& a = alone[i][j];
-            const std::string& b = together[i][j];
+            const std::string &a = alone[i][j], &b = together[i][j];
             if (ReadAll(a) == ReadAll(b)) continue;
             // Matroska writes random ids: then the packets must be the same.
             const std::string hashes = PacketHashes(a);
@@ -148,30 +137,11 @@ bool StartMergeOrMix(GuardedConverter& converter, bool merge, const std::string&
     return converter->Start() == KX_S_OK;
 }
 
-// Counts the task's notifications and, at a chosen one, pauses the task from
-// its own worker, so that a stop can land at a known point of its progress.
-struct StopPoint {
-    IStreamwright* converter = nullptr;
-    int pauseAt = -1;  // notification number that pauses; -1 none
-    NotificationLog log;
-    std::atomic<int> seen{0};
-    std::atomic<bool> paused{false};
-    static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
-        auto* self = static_cast<StopPoint*>(context);
-        NotificationLog::Callback(&self->log, code, cursor, value);
-        if (++self->seen == self->pauseAt) {
-            self->converter->Pause();
-            self->paused = true;
-        }
-        return 0;
-    }
-};
-
 // Notifications of a whole task of the kind.
 int WholeTaskNotifications(bool merge, const std::string& output) {
-    StopPoint counter;
+    PauseAt counter([](const Notification&, int) { return false; });
     GuardedConverter converter;
-    converter->SetCallback(&StopPoint::Callback, &counter, 0);
+    counter.Attach(converter.get());
     if (!StartMergeOrMix(converter, merge, output) || converter->WaitForCompletion(60'000) != KX_WAIT_OBJECT_0) {
         ADD_FAILURE() << "a whole " << (merge ? "merge" : "mix") << " did not run";
         return 0;
@@ -223,11 +193,11 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
                      std::to_string(at) + " of " + std::to_string(whole[merge]) + (pauseThere ? ", paused" : ""));
         const std::string output = root + "/run_" + std::to_string(run) + ".mp4";
         {
-            StopPoint point;
+            PauseAt point([pauseAt = pauseThere ? std::max(at, 1) : -1](const Notification&, int number) {
+                return number == pauseAt;
+            });
             GuardedConverter converter;
-            point.converter = converter.get();
-            point.pauseAt = pauseThere ? std::max(at, 1) : -1;
-            converter->SetCallback(&StopPoint::Callback, &point, 0);
+            point.Attach(converter.get());
             ASSERT_TRUE(StartMergeOrMix(converter, merge, output));
             for (int i = 0; i < 20'000; ++i) {
                 if (pauseThere ? point.paused.load() : point.seen.load() >= at) break;
@@ -259,83 +229,31 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
               << " tasks had ended before the stop\n";
 }
 
-namespace {
-
-// Pauses the task when a given clip begins, so that the release finds it mid-task.
-struct PauseAtClip {
-    IStreamwright* converter = nullptr;
-    int64_t clipIndex = 0;
-    NotificationLog log;
-    std::atomic<bool> paused{false};
-    static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
-        auto* self = static_cast<PauseAtClip*>(context);
-        NotificationLog::Callback(&self->log, code, cursor, value);
-        if (code == KX_NOTIFY_CLIP_BEGIN && cursor && cursor->clipIndex == self->clipIndex && !self->paused) {
-            self->converter->Pause();
-            self->paused = true;
-        }
-        return 0;
-    }
-};
-
-// Starts a split of h264_aac.mp4 into `clips` clips of `length` into
-// `folder`, the output names to `names`; false when a step failed.
-bool StartSplit(IStreamwright* converter, const std::string& folder, int64_t length, int clips,
-                std::vector<std::string>* names = nullptr) {
-    Bstr input(Fixture("h264_aac.mp4"));
-    const int64_t id = converter->AddFile(input);
-    if (id < 0 || converter->OpenStream(id, 0, KX_STREAM_VIDEO) != KX_S_OK ||
-        converter->OpenStream(id, 1, KX_STREAM_AUDIO) != KX_S_OK)
-        return false;
-    for (int j = 0; j < clips; ++j) {
-        ClipRange clip{j * length, length, 0};
-        converter->AddTimeClip(id, &clip);
-    }
-    Bstr out(folder);
-    converter->SetOutputPath(out);
-    converter->GetOutputCount(id);
-    if (converter->PrepareTask() != KX_S_OK) return false;
-    for (int64_t j = 0; names && j < clips; ++j) {
-        BSTR name = nullptr;
-        if (converter->GetOutputFileName(id, j, &name) != KX_S_OK) return false;
-        names->push_back(Narrow(name));
-        SysFreeString(name);
-    }
-    converter->StartDemuxers();
-    return converter->Start() == KX_S_OK;
-}
-
-}  // namespace
-
 TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {
     const std::string folder = TempFolder("release_mid_task");
     const size_t threadsBefore = ThreadCountAtRest();
-    PauseAtClip pause;
+    PauseAt pause(AtClip(1));
     IStreamwright* converter = CreateConverter();
     ASSERT_NE(converter, nullptr);
-    pause.converter = converter;
-    pause.clipIndex = 1;
-    converter->SetCallback(&PauseAtClip::Callback, &pause, 0);
-    std::vector<std::string> names;
-    ASSERT_TRUE(StartSplit(converter, folder, 3 * kSecond, 3, &names));
-    for (int i = 0; i < 10000 && !pause.paused; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(pause.paused.load());
+    pause.Attach(converter);
+    const auto names =
+        StartSplit(converter, Fixture("h264_aac.mp4"), {0, 3 * kSecond, 6 * kSecond}, 3 * kSecond, folder);
+    ASSERT_EQ(names.size(), 3u);
+    ASSERT_TRUE(pause.WaitForPause());
     EXPECT_GT(ThreadCount(), threadsBefore) << "the worker runs";
 
     // The last reference: the worker must be stopped and joined before the
     // converter's state goes away.
-    const bool released = EndsWithin(std::chrono::seconds(30), [converter] { converter->Release(); });
-    ASSERT_TRUE(released) << "Release did not return";
+    ASSERT_TRUE(EndsWithin(std::chrono::seconds(30), [converter] { converter->Release(); }))
+        << "Release did not return";
     EXPECT_EQ(ThreadCountSettledAt(threadsBefore), threadsBefore) << "no worker left running";
     const int count = pause.log.count.load();
-    ASSERT_GT(count, 0);
     EXPECT_EQ(pause.log.Codes().back(), KX_NOTIFY_TASK_END) << "the worker finished before Release returned";
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(pause.log.count.load(), count) << "no notification after Release";
 
     // The finished clip stays and plays. The clip the stop cut off and the one
     // never reached leave nothing, not even a temporary file.
-    EXPECT_TRUE(std::filesystem::exists(names[0]));
     EXPECT_EQ(DecodeErrors(names[0]), "");
     EXPECT_EQ(FilesUnder(folder), std::vector<std::string>{names[0]});
 }
@@ -350,12 +268,13 @@ TEST(Concurrency, ReleasingARunningConverterAtRandomPointsJoinsItsWorker) {
         IStreamwright* converter = CreateConverter();
         ASSERT_NE(converter, nullptr);
         converter->SetCallback(&NotificationLog::Callback, &log, 0);
-        ASSERT_TRUE(StartSplit(converter, root, 8 * kSecond, 1));
+        ASSERT_EQ(StartSplit(converter, Fixture("h264_aac.mp4"), {0}, 8 * kSecond, root).size(), 1u);
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(random)));
         ASSERT_TRUE(EndsWithin(std::chrono::seconds(30), [converter] { converter->Release(); }));
         EXPECT_EQ(ThreadCountSettledAt(threadsBefore), threadsBefore) << "run " << run;
         const int count = log.count.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(log.count.load(), count) << "run " << run << ": no notification after Release";
+        EXPECT_TRUE(PartialFilesIn(root).empty()) << "run " << run;
     }
 }

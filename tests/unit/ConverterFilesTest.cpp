@@ -12,12 +12,6 @@ using namespace kxtest;
 
 namespace {
 
-std::string CopyFixture(const std::string& fixture, const std::string& folder, const std::string& name) {
-    std::string path = TempFolder(folder) + "/" + name;
-    std::filesystem::copy_file(Fixture(fixture), path);
-    return path;
-}
-
 std::vector<std::vector<int64_t>> Groups(IStreamwright* converter) {
     std::vector<std::vector<int64_t>> groups;
     IMerge_LossCopy_Check_Info* check = converter->CheckMerge();
@@ -31,35 +25,31 @@ std::vector<std::vector<int64_t>> Groups(IStreamwright* converter) {
 
 }  // namespace
 
+// The input's name without its extension, the file id and the clip number;
+// the extension asked for, or else the input's own in lower case.
 TEST(ConverterFiles, SplitOutputNames) {
-    std::string input = CopyFixture("h264_aac.mp4", "names", "Holiday.Trip.MP4");
+    const std::string folder = TempFolder("names");
+    std::filesystem::copy_file(Fixture("h264_aac.mp4"), folder + "/Holiday.Trip.MP4");
+    std::filesystem::copy_file(Fixture("h264_mp3.avi"), folder + "/CLIP.AVI");
     Task task;
-    int64_t id = task.Add(input);
-    ASSERT_GE(id, 0);
+    const int64_t id = task.Add(folder + "/Holiday.Trip.MP4"), avi = task.Add(folder + "/CLIP.AVI");
+    ASSERT_TRUE(id >= 0 && avi >= 0);
     for (int j = 0; j < 3; ++j) {
         ClipRange clip{j * kSecond, kSecond, 0};
         ASSERT_EQ(task->AddTimeClip(id, &clip), KX_S_OK);
     }
+    ClipRange clip{0, kSecond, 0};
+    task->AddTimeClip(avi, &clip);
     task.SetOutput("/out");
     ASSERT_EQ(task->GetOutputCount(id), 3);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "/out/Holiday.Trip_%lld_002.mp4", static_cast<long long>(id));
-    EXPECT_EQ(task.OutputName(id, 2), expected);
-    Bstr mov(u".mov");
-    task->SetOutputExtension(mov);
-    std::snprintf(expected, sizeof expected, "/out/Holiday.Trip_%lld_002.mov", static_cast<long long>(id));
-    EXPECT_EQ(task.OutputName(id, 2), expected);
+    const std::string stem = "/out/Holiday.Trip_" + std::to_string(id) + "_002";
+    EXPECT_EQ(task.OutputName(id, 2), stem + ".mp4");
     EXPECT_EQ(task.OutputName(id, 3), "") << "index beyond the count";
-
-    std::string avi = CopyFixture("h264_mp3.avi", "names_avi", "CLIP.AVI");
-    int64_t aviId = task.Add(avi);
-    ASSERT_GE(aviId, 0);
-    Bstr none(u"");
-    task->SetOutputExtension(none);
-    ClipRange clip{0, kSecond, 0};
-    task->AddTimeClip(aviId, &clip);
-    ASSERT_EQ(task->GetOutputCount(aviId), 1);
-    EXPECT_EQ(std::filesystem::path(task.OutputName(aviId, 0)).extension(), ".avi");
+    task->SetOutputExtension(Bstr(std::string(".mov")));
+    EXPECT_EQ(task.OutputName(id, 2), stem + ".mov");
+    task->SetOutputExtension(Bstr(std::string("")));
+    ASSERT_EQ(task->GetOutputCount(avi), 1);  // names are given for the file counted last
+    EXPECT_EQ(std::filesystem::path(task.OutputName(avi, 0)).extension(), ".avi");
 }
 
 TEST(ConverterFiles, IdsRiseAcrossConvertersThreadsAndFailures) {
@@ -84,44 +74,34 @@ TEST(ConverterFiles, IdsRiseAcrossConvertersThreadsAndFailures) {
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "distinct ids";
 }
 
-TEST(ConverterFiles, MoveFilesReordersAsTheMergeGroupsShow) {
-    // Files that never merge with each other each make a group, in list order.
-    auto setUp = [](Task& task, int64_t ids[3]) {
-        ids[0] = task.Add(Fixture("h264_aac.mp4"));
-        ids[1] = task.Add(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}});
-        ids[2] = task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}});
+TEST(ConverterFiles, MoveAndSwapFilesReorderAsTheMergeGroupsShow) {
+    // Files that never merge with each other each make a group, in list
+    // order. Indexes of the three files; 3 is an id no file has.
+    struct Case {
+        std::vector<int> moving;
+        int64_t to;
+        bool swapLastTwo;  // afterwards
+        std::vector<int> order;
+    };
+    const Case cases[] = {{{1}, 0, false, {1, 0, 2}},
+                          {{0}, 3, false, {1, 2, 0}},
+                          {{0, 2, 0, 3}, 2, false, {1, 0, 2}},
+                          {{0, 2, 0, 3}, 2, true, {2, 0, 1}}};
+    for (const Case& c : cases) {
+        Task task;
+        const int64_t id[] = {task.Add(Fixture("h264_aac.mp4")),
+                              task.Add(Fixture("audio_only.m4a"), {{0, KX_STREAM_AUDIO}}),
+                              task.Add(Fixture("video_only.mp4"), {{0, KX_STREAM_VIDEO}}), 999999};
         task->SetTaskType(KX_TASK_MERGE, -1);
-    };
-    auto order = [](IStreamwright* converter) {
-        std::vector<int64_t> ids;
-        for (const auto& group : Groups(converter)) ids.push_back(group.front());
-        return ids;
-    };
-    {
-        Task task;
-        int64_t id[3];
-        setUp(task, id);
-        int64_t moving[] = {id[1]};
-        ASSERT_EQ(task->MoveFiles(moving, 1, 0), KX_S_OK);
-        EXPECT_EQ(order(task.get()), (std::vector<int64_t>{id[1], id[0], id[2]}));
-    }
-    {
-        Task task;
-        int64_t id[3];
-        setUp(task, id);
-        int64_t moving[] = {id[0]};
-        ASSERT_EQ(task->MoveFiles(moving, 1, 3), KX_S_OK);
-        EXPECT_EQ(order(task.get()), (std::vector<int64_t>{id[1], id[2], id[0]}));
-    }
-    {
-        Task task;
-        int64_t id[3];
-        setUp(task, id);
-        int64_t moving[] = {id[0], id[2], id[0], 999999};
-        ASSERT_EQ(task->MoveFiles(moving, 4, 2), KX_S_OK);
-        EXPECT_EQ(order(task.get()), (std::vector<int64_t>{id[1], id[0], id[2]}));
-        ASSERT_EQ(task->SwapFiles(id[1], id[2]), KX_S_OK);
-        EXPECT_EQ(order(task.get()), (std::vector<int64_t>{id[2], id[0], id[1]}));
+        std::vector<int64_t> moving, want, order;
+        for (int i : c.moving) moving.push_back(id[i]);
+        for (int i : c.order) want.push_back(id[i]);
+        ASSERT_EQ(task->MoveFiles(moving.data(), static_cast<int64_t>(moving.size()), c.to), KX_S_OK);
+        if (c.swapLastTwo) {
+            ASSERT_EQ(task->SwapFiles(id[1], id[2]), KX_S_OK);
+        }
+        for (const auto& group : Groups(task.get())) order.push_back(group.front());
+        EXPECT_EQ(order, want);
     }
 }
 

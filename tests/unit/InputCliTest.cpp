@@ -2,17 +2,10 @@
 // and mix (its outputs removed) unless --allow-truncated; names in another
 // encoding than UTF-8 work; a name too long says so; "--" ends the options.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "CliSupport.h"
-#include "TaskTestSupport.h"
 
 namespace {
 
@@ -98,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NameCase{"latin1_info", kLatin1 + ".mp4", "info FILE", 0, kLatin1 + ".mp4"},
                       NameCase{"latin1_split", kLatin1 + ".mp4", "split FILE -o out --every 5", 0,
                                "out/" + kLatin1 + "_0_001.mp4"},
+                      // Outside the basic plane: two UTF-16 units each way.
+                      NameCase{"emoji_split", "\xF0\x9F\x98\x80 clip.mp4", "split FILE -o out --every 5", 0,
+                               "out/\xF0\x9F\x98\x80 clip_0_001.mp4"},
                       NameCase{"too_long", kDeep, "info FILE", 1, "bytes can be opened"},
                       NameCase{"dash_info", "-dash.mp4", "info -- FILE", 0, "duration 00:10.000"},
                       NameCase{"dash_split", "-dash.mp4", "split -o out --every 5 -- FILE", 0, "-dash_0_001.mp4"},

@@ -12,43 +12,18 @@ using namespace kxtest;
 
 namespace {
 
-// Pauses the task from its own worker when the given clip begins, so that
-// the test finds it reliably in the middle of its work.
-struct PauseAtClip {
-    IStreamwright* converter = nullptr;
-    int64_t clipIndex = 0;
-    NotificationLog* log = nullptr;
-    std::atomic<bool> paused{false};
-    static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
-        auto* self = static_cast<PauseAtClip*>(context);
-        NotificationLog::Callback(self->log, code, cursor, value);
-        if (code == KX_NOTIFY_CLIP_BEGIN && (!cursor || cursor->clipIndex == self->clipIndex) && !self->paused) {
-            self->converter->Pause();
-            self->paused = true;
-        }
-        return 0;
-    }
-};
-
-void WaitUntil(const std::atomic<bool>& flag) {
-    for (int i = 0; i < 5000 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 // A split of h264_aac.mp4 into three 3-second clips, paused when clip `at` begins.
 struct PausedSplit {
+    PauseAt pause;
     Task task;
-    PauseAtClip pause;
     int64_t id = -1;
-    explicit PausedSplit(int64_t at, const std::string& folder) {
+    PausedSplit(int64_t at, const std::string& folder) : pause(AtClip(at)) {
         id = task.Add(Fixture("h264_aac.mp4"));
         for (int j = 0; j < 3; ++j) {
             ClipRange clip{j * 3 * kSecond, 3 * kSecond, 0};
             task->AddTimeClip(id, &clip);
         }
-        pause.converter = task.get();
-        pause.clipIndex = at;
-        pause.log = &task.notifications;
-        task->SetCallback(&PauseAtClip::Callback, &pause, 0);
+        pause.Attach(task.get());
         task.SetOutput(TempFolder(folder));
     }
 };
@@ -59,7 +34,7 @@ TEST(TaskThread, StartTwiceRefusesTheSecond) {
     PausedSplit split(0, "start_twice");
     ASSERT_EQ(split.task.Launch(split.id), KX_S_OK);
     EXPECT_EQ(split.task->Start(), KX_E_FAIL);
-    WaitUntil(split.pause.paused);
+    ASSERT_TRUE(split.pause.WaitForPause());
     EXPECT_EQ(split.task->WaitForCompletion(0), KX_WAIT_TIMEOUT);
     EXPECT_EQ(split.task->Resume(), KX_S_OK);
     EXPECT_EQ(split.task->WaitForCompletion(KX_INFINITE), 0u);
@@ -70,37 +45,33 @@ TEST(TaskThread, StartTwiceRefusesTheSecond) {
 TEST(TaskThread, PauseTwiceResumeOnceRunsAgainAndHoldsTheOutputStill) {
     PausedSplit split(1, "pause_twice");
     ASSERT_EQ(split.task.Launch(split.id), KX_S_OK);
-    WaitUntil(split.pause.paused);
+    ASSERT_TRUE(split.pause.WaitForPause());
     EXPECT_EQ(split.task->Pause(), KX_S_OK);  // a second pause changes nothing
     // The clip being written has its temporary name until it is complete.
-    std::string clip1 = split.task.OutputName(split.id, 1);
+    const std::string clip1 = split.task.OutputName(split.id, 1);
     EXPECT_FALSE(std::filesystem::exists(clip1));
     const std::string partial = PartialFileOf(clip1);
     ASSERT_FALSE(partial.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    auto size = std::filesystem::file_size(partial);
+    const auto size = std::filesystem::file_size(partial);
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     EXPECT_EQ(std::filesystem::file_size(partial), size) << "paused: nothing written";
     EXPECT_EQ(split.task->WaitForCompletion(50), KX_WAIT_TIMEOUT);
     EXPECT_EQ(split.task->Resume(), KX_S_OK);
     EXPECT_EQ(split.task->WaitForCompletion(KX_INFINITE), 0u);
-    for (int j = 0; j < 3; ++j) {
-        EXPECT_EQ(DecodeErrors(split.task.OutputName(split.id, j)), "");
-    }
-    EXPECT_EQ(split.task.notifications.Codes().back(), KX_NOTIFY_TASK_END);
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(DecodeErrors(split.task.OutputName(split.id, j)), "");
+    EXPECT_EQ(split.pause.log.Codes().back(), KX_NOTIFY_TASK_END);
 }
 
 TEST(TaskThread, StopOnAPausedSplitKeepsFinishedClipsAndRemovesTheCurrentOne) {
     PausedSplit split(1, "stop_split");
     ASSERT_EQ(split.task.Launch(split.id), KX_S_OK);
-    WaitUntil(split.pause.paused);
-    std::string clip0 = split.task.OutputName(split.id, 0);
-    std::string clip1 = split.task.OutputName(split.id, 1);
+    ASSERT_TRUE(split.pause.WaitForPause());
+    const std::string clip0 = split.task.OutputName(split.id, 0), clip1 = split.task.OutputName(split.id, 1);
     EXPECT_EQ(split.task->Stop(), KX_S_OK);
     // Stop returned after the worker ended: the task's closing codes are in.
-    std::vector<int32_t> codes = split.task.notifications.Codes();
-    std::vector<int32_t> tail(codes.end() - 4, codes.end());
-    EXPECT_EQ(tail,
+    const std::vector<int32_t> codes = split.pause.log.Codes();
+    EXPECT_EQ(std::vector<int32_t>(codes.end() - 4, codes.end()),
               (std::vector<int32_t>{KX_NOTIFY_CLIP_BEGIN, KX_NOTIFY_CLIP_END, KX_NOTIFY_FILE_END, KX_NOTIFY_TASK_END}));
     EXPECT_EQ(split.task->WaitForCompletion(0), 0u);
     EXPECT_EQ(DecodeErrors(clip0), "");
@@ -113,34 +84,19 @@ TEST(TaskThread, StopOnAPausedSplitKeepsFinishedClipsAndRemovesTheCurrentOne) {
 
 TEST(TaskThread, StoppedMergeLeavesNoFile) {
     const std::string out = TempFolder("stop_merge") + "/merged.mp4";
+    int64_t second = -1;
+    PauseAt pause(
+        [&second](const Notification& n, int) { return n.code == KX_NOTIFY_CLIP_BEGIN && n.fileId == second; });
     Task task;
-    int64_t a = task.Add(Fixture("h264_aac.mp4"));
-    int64_t b = task.Add(Fixture("h264_aac.mp4"));
-    ASSERT_TRUE(a >= 0 && b >= 0);
+    const int64_t first = task.Add(Fixture("h264_aac.mp4"));
+    second = task.Add(Fixture("h264_aac.mp4"));
+    ASSERT_TRUE(first >= 0 && second >= 0);
     task->SetTaskType(KX_TASK_MERGE, -1);
     task->CheckMerge()->Release();
-    PauseAtClip pause;
-    pause.converter = task.get();
-    pause.clipIndex = 0;
-    pause.log = &task.notifications;
-    // Pause when the second file's clip begins.
-    struct SecondFile {
-        PauseAtClip* pause;
-        int64_t fileId;
-        static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
-            auto* self = static_cast<SecondFile*>(context);
-            NotificationLog::Callback(self->pause->log, code, cursor, value);
-            if (code == KX_NOTIFY_CLIP_BEGIN && cursor && cursor->fileId == self->fileId) {
-                self->pause->converter->Pause();
-                self->pause->paused = true;
-            }
-            return 0;
-        }
-    } second{&pause, b};
-    task->SetCallback(&SecondFile::Callback, &second, 0);
+    pause.Attach(task.get());
     task.SetOutput(out);
-    ASSERT_EQ(task.Launch(a), KX_S_OK);
-    WaitUntil(pause.paused);
+    ASSERT_EQ(task.Launch(first), KX_S_OK);
+    ASSERT_TRUE(pause.WaitForPause());
     EXPECT_FALSE(PartialFileOf(out).empty()) << "the merge is written under its temporary name";
     EXPECT_EQ(task->Stop(), KX_S_OK);
     // Half a merge is no merge: neither the name nor the temporary file stays.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -12,13 +13,23 @@
 
 namespace kxtest {
 
+namespace {
+
+Notification Received(int32_t code, const TaskCursor* cursor, int32_t value) {
+    return {code, cursor ? cursor->fileId : -1, cursor ? cursor->clipIndex : -1, cursor != nullptr, value};
+}
+
+}  // namespace
+
 int32_t NotificationLog::Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
-    auto* self = static_cast<NotificationLog*>(context);
-    Notification n{code, cursor ? cursor->fileId : -1, cursor ? cursor->clipIndex : -1, cursor != nullptr, value};
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->items_.push_back(n);
-    self->count++;
+    static_cast<NotificationLog*>(context)->Add(Received(code, cursor, value));
     return 0;
+}
+
+void NotificationLog::Add(const Notification& notification) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    items_.push_back(notification);
+    count++;
 }
 
 std::vector<Notification> NotificationLog::All() {
@@ -37,6 +48,33 @@ std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
         codes.push_back(foldProgress && progress ? KX_NOTIFY_PROGRESS : n.code);
     }
     return codes;
+}
+
+void PauseAt::Attach(IStreamwright* converter) {
+    converter_ = converter;
+    converter->SetCallback(&PauseAt::Callback, this, 0);
+}
+
+int32_t PauseAt::Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value) {
+    auto* self = static_cast<PauseAt*>(context);
+    const Notification notification = Received(code, cursor, value);
+    self->log.Add(notification);
+    if (self->when_(notification, ++self->seen) && !self->paused) {
+        self->converter_->Pause();
+        self->paused = true;
+    }
+    return 0;
+}
+
+bool PauseAt::WaitForPause() const {
+    for (int i = 0; i < 5000 && !paused; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return paused;
+}
+
+PauseAt::Rule AtClip(int64_t index) {
+    return [index](const Notification& n, int) {
+        return n.code == KX_NOTIFY_CLIP_BEGIN && (!n.hasCursor || n.clipIndex == index);
+    };
 }
 
 namespace {
@@ -88,6 +126,18 @@ std::string PartialFileOf(const std::string& output) {
     for (const auto& found : PartialFilesIn(path.parent_path().string()))
         if (std::filesystem::path(found).filename().string().rfind(prefix, 0) == 0) return found;
     return {};
+}
+
+std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId) {
+    std::vector<std::string> names;
+    const int64_t count = converter->GetOutputCount(fileId);
+    for (int64_t j = 0; j < count; ++j) {
+        BSTR name = nullptr;
+        converter->GetOutputFileName(fileId, j, &name);
+        names.push_back(name ? Narrow(name) : "");
+        SysFreeString(name);
+    }
+    return names;
 }
 
 Task::Task() : converter_(CreateConverter()) {
@@ -176,6 +226,7 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
     std::error_code error;
     for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         if (it->is_regular_file(error) || it->is_symlink(error)) files.push_back(it->path().string());
+    std::sort(files.begin(), files.end());
     return files;
 }
 

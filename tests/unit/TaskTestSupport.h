@@ -29,6 +29,7 @@ struct Notification {
 class NotificationLog {
 public:
     static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value);
+    void Add(const Notification& notification);
     std::vector<Notification> All();
     // Codes only, with runs of progress codes folded into one KX_NOTIFY_PROGRESS.
     std::vector<int32_t> Codes(bool foldProgress = true);
@@ -38,6 +39,32 @@ private:
     std::mutex mutex_;
     std::vector<Notification> items_;
 };
+
+// Logs a task's notifications and pauses the task from its own worker at the
+// first one that `when` picks (numbered from 1), so that a test finds the task
+// reliably in the middle of its work. Declared before the converter, so that
+// it outlives the worker.
+class PauseAt {
+public:
+    using Rule = std::function<bool(const Notification&, int number)>;
+    explicit PauseAt(Rule when) : when_(std::move(when)) {}
+    // Takes the converter's notifications.
+    void Attach(IStreamwright* converter);
+    // Whether the pause came within 5 s.
+    bool WaitForPause() const;
+
+    NotificationLog log;
+    std::atomic<int> seen{0};
+    std::atomic<bool> paused{false};
+
+private:
+    static int32_t Callback(void* context, int32_t code, TaskCursor* cursor, int32_t value);
+    IStreamwright* converter_ = nullptr;
+    Rule when_;
+};
+
+// The rule that pauses when clip `index` (of any file) begins.
+PauseAt::Rule AtClip(int64_t index);
 
 // A fresh, empty folder in this process's own folder under the test temp
 // folder (removed when the tests end).
@@ -49,6 +76,9 @@ std::vector<std::string> PartialFilesIn(const std::string& folder);
 std::string PartialFileOf(const std::string& output);
 // Whether a file name is a temporary output file.
 bool IsPartialName(const std::string& name);
+
+// GetOutputCount, then the name of each output of the file.
+std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId);
 
 // One converter with helpers for the common steps.
 class Task {
@@ -99,7 +129,7 @@ void CopyHead(const std::string& source, const std::string& target, uint64_t siz
 // Writes bytes to a new file.
 void WriteBytes(const std::string& path, const std::string& bytes);
 
-// Names of the regular files under `folder`, recursively.
+// Names of the regular files and links under `folder`, recursively, sorted.
 std::vector<std::string> FilesUnder(const std::string& folder);
 
 // A converter driven with a time bound on every step, for inputs and outputs
