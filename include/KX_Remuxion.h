@@ -137,8 +137,9 @@ static const IID IID_IKXSample = {0x141440F3, 0x0452, 0x423F, {0x8A, 0xEF, 0xAF,
 
 /* Task types for SetTaskType. */
 enum { KX_TASK_SPLIT = 0, KX_TASK_MERGE = 1, KX_TASK_STREAM_MIX = 2 };
-/* Stream kinds for OpenStream / GetStream. */
-enum { KX_STREAM_VIDEO = 1, KX_STREAM_AUDIO = 2 };
+/* Stream kinds for OpenStream / GetStream. A selected subtitle stream is
+ * copied and cut by time, like sound; it has no decoding reader. */
+enum { KX_STREAM_VIDEO = 1, KX_STREAM_AUDIO = 2, KX_STREAM_SUBTITLE = 3 };
 
 /* A clip: time clips in 100-ns ticks, size clips in bytes. */
 typedef struct ClipRange {
@@ -707,6 +708,36 @@ KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter);
 #define KX_INPUT_ALLOW_LINKED_FILES 0x1u
 KX_EXPORT HRESULT KX_SetInputOptions(IStreamwright* converter, uint32_t options);
 
+/*
+ * Every stream of an added file, data and attachments included, as a copy
+ * sees it. KX_GetStreamCount: the number of streams, -1 for an unknown file
+ * or a converter not from this library. KX_GetStreamSummary: S_OK and the
+ * record filled; S_FALSE for an unknown file or stream; E_POINTER for a null
+ * record.
+ */
+enum {
+    KX_DISPOSITION_DEFAULT = 0x1,
+    KX_DISPOSITION_DUB = 0x2,
+    KX_DISPOSITION_ORIGINAL = 0x4,
+    KX_DISPOSITION_COMMENT = 0x8,
+    KX_DISPOSITION_FORCED = 0x40,
+    KX_DISPOSITION_HEARING_IMPAIRED = 0x80,
+    KX_DISPOSITION_VISUAL_IMPAIRED = 0x100,
+    KX_DISPOSITION_ATTACHED_PIC = 0x400 /* cover art: a picture, not a video */
+};
+typedef struct KX_StreamSummary {
+    int32_t streamIndex;  /*   0 */
+    int32_t kind;         /*   4: KX_STREAM_VIDEO, _AUDIO, _SUBTITLE; 0 for data and attachments */
+    int32_t codecId;      /*   8: this component's numbering */
+    uint32_t disposition; /*  12: KX_DISPOSITION_* bits */
+    char codecName[32];   /*  16: the media library's name, e.g. "hevc" */
+    char language[16];    /*  48: the language tag, e.g. "eng"; "" when untagged */
+    OLECHAR title[128];   /*  64: the stream's title, cut to 127 characters; "" when none */
+} KX_StreamSummary;
+KX_EXPORT int32_t KX_GetStreamCount(IStreamwright* converter, int64_t fileId);
+KX_EXPORT HRESULT KX_GetStreamSummary(IStreamwright* converter, int64_t fileId, int32_t streamIndex,
+                                      KX_StreamSummary* summary);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -755,6 +786,10 @@ static_assert(offsetof(ProgramInfo, subtitleCount) == 28, "ProgramInfo layout");
 static_assert(offsetof(ProgramInfo, videos) == 32, "ProgramInfo layout");
 static_assert(offsetof(ProgramInfo, audios) == 40, "ProgramInfo layout");
 static_assert(offsetof(ProgramInfo, subtitles) == 48, "ProgramInfo layout");
+static_assert(sizeof(KX_StreamSummary) == 320, "KX_StreamSummary layout");
+static_assert(offsetof(KX_StreamSummary, codecName) == 16, "KX_StreamSummary layout");
+static_assert(offsetof(KX_StreamSummary, language) == 48, "KX_StreamSummary layout");
+static_assert(offsetof(KX_StreamSummary, title) == 64, "KX_StreamSummary layout");
 static_assert(sizeof(FileMediaInfo) == 1056, "FileMediaInfo layout");
 static_assert(offsetof(FileMediaInfo, path) == 0, "FileMediaInfo layout");
 static_assert(offsetof(FileMediaInfo, duration) == 1024, "FileMediaInfo layout");

@@ -15,6 +15,7 @@
 #include "api/InputReports.h"
 #include "api/ValueOrStatus.h"
 #include "input/InputOpen.h"
+#include "input/StreamSummary.h"
 #include "output/OutputFailure.h"
 #include "output/PartialFile.h"
 #include "platform/BaseThread.h"
@@ -105,6 +106,9 @@ public:
     void NoteFailure(const FailureReport& report);
     // The last failure's text, "" when none.
     std::u16string LastFailureText();
+    // Every stream of a file with its tags (KX_GetStreamSummary); null for
+    // an unknown file.
+    const FileSummary* SummaryOf(int64_t fileId);
     // KX_SetOutputOptions and KX_IsOutputComplete.
     HRESULT SetOutputOptions(uint32_t flags);
     bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
@@ -140,5 +144,9 @@ private:
     std::mutex failureMutex_;  // the worker records, any host thread reads
     std::optional<FailureReport> lastFailure_;
 };
+
+// The converter behind an interface pointer a host passes to an export;
+// null for a null pointer or an object not made by this library.
+CStreamwright* ConverterOf(IStreamwright* converter);
 
 }  // namespace kx

@@ -10,6 +10,7 @@ StreamKind StreamKindFromHost(int32_t kind) {
         return StreamKind::kVideo;
     case KX_STREAM_AUDIO:
         return StreamKind::kAudio;
+    case KX_STREAM_SUBTITLE:  // copied and cut by time
     default:
         return StreamKind::kOther;
     }

@@ -3,10 +3,10 @@
 #include "api/CStreamwright.h"
 
 extern "C" KX_EXPORT HRESULT KX_SetInputOptions(IStreamwright* converter, uint32_t options) {
-    if (!converter) return KX_E_POINTER;
+    kx::CStreamwright* object = kx::ConverterOf(converter);
+    if (!object) return KX_E_POINTER;
     if (options & ~static_cast<uint32_t>(KX_INPUT_ALLOW_LINKED_FILES)) return KX_E_INVALIDARG;
     kx::InputPolicy policy;
     policy.linkedFiles = (options & KX_INPUT_ALLOW_LINKED_FILES) ? kx::LinkedFiles::kAllow : kx::LinkedFiles::kRefuse;
-    // Every IStreamwright this library hands out is a CStreamwright.
-    return static_cast<kx::CStreamwright*>(converter)->SetInputPolicy(policy);
+    return object->SetInputPolicy(policy);
 }

@@ -67,26 +67,27 @@ HRESULT CStreamwright::SetOutputOptions(uint32_t flags) {
     return KX_S_OK;
 }
 
+CStreamwright* ConverterOf(IStreamwright* converter) {
+    return converter ? dynamic_cast<CStreamwright*>(converter) : nullptr;
+}
+
 }  // namespace kx
 
-namespace {
-// Only converters of this library implement IStreamwright.
-kx::CStreamwright* ConverterOf(IStreamwright* converter) { return dynamic_cast<kx::CStreamwright*>(converter); }
-}  // namespace
+using kx::ConverterOf;
 
 extern "C" KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags) {
-    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    kx::CStreamwright* object = ConverterOf(converter);
     if (!object) return KX_E_POINTER;
     return object->SetOutputOptions(flags);
 }
 
 extern "C" KX_EXPORT int32_t KX_IsOutputComplete(IStreamwright* converter, int64_t fileId, int64_t outputIndex) {
-    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    kx::CStreamwright* object = ConverterOf(converter);
     return object && object->IsOutputComplete(fileId, outputIndex) ? 1 : 0;
 }
 
 extern "C" KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter) {
-    kx::CStreamwright* object = converter ? ConverterOf(converter) : nullptr;
+    kx::CStreamwright* object = ConverterOf(converter);
     if (!object) return nullptr;
     const std::u16string text = object->LastFailureText();
     return text.empty() ? nullptr : SysAllocString(text.c_str());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "caps/CodecNameTable.h"
+#include "input/DemuxTypes.h"
 #include "output/MediaStreamPair.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
@@ -107,11 +108,28 @@ CXml_Lossless_CheckInfos::Answer CXml_Lossless_CheckInfos::Judge(FormatQuery* qu
     return answer;
 }
 
-ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16_t* fileName,
-                                         const MediaStreamPair* pair) {
+namespace {
+
+struct QueriedStream {
+    const StreamMediaInfo* stream;
+    RefusedStream kind;
+};
+
+RefusedStream KindOf(const StreamMediaInfo& stream) {
+    switch (stream.mediaType) {
+        case MediaType::kVideo: return RefusedStream::kVideo;
+        case MediaType::kAudio: return RefusedStream::kAudio;
+        default: return RefusedStream::kSubtitle;
+    }
+}
+
+// Asks the table whether the extension of fileName takes the codecs of
+// `streams` (one or two), and says which it refused.
+ContainerVerdict CheckStreams(const char16_t* tablePath, const char16_t* fileName, const QueriedStream* streams,
+                              int count) {
     ContainerVerdict verdict;
-    if (!fileName || !pair || !pair->video) {
-        verdict.refusal = ContainerRefusal::kNoVideo;
+    if (!fileName || count < 1) {
+        verdict.refusal = ContainerRefusal::kNoStream;
         return verdict;
     }
 
@@ -131,38 +149,51 @@ ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16
         const std::u16string extension(name.substr(dot + 1));
         WideCopy(query.extension, kFormatQueryNameLength, extension.c_str());
     }
-    ShortNameInto(pair->video->codecId, query.codecNames[0]);
-    query.codecCount = 1;
-    if (pair->audio) {
-        ShortNameInto(pair->audio->codecId, query.codecNames[1]);
-        query.codecCount = 2;
-    }
+    for (int i = 0; i < count; ++i) ShortNameInto(streams[i].stream->codecId, query.codecNames[i]);
+    query.codecCount = count;
 
     const CXml_Lossless_CheckInfos::Answer answer = table.Check(&query);
     table.Reset();
-    if (answer.listed == 0)
+    if (answer.listed == 0) {
         verdict.refusal = ContainerRefusal::kNotListed;
-    else if (!answer.accepted) {
+    } else if (!answer.accepted) {
+        const QueriedStream& refused = streams[answer.refused >= 0 && answer.refused < count ? answer.refused : 0];
         verdict.refusal = ContainerRefusal::kCodecRefused;
-        const bool audio = answer.refused != 0 && pair->audio;
-        const StreamMediaInfo* stream = audio ? pair->audio : pair->video;
-        verdict.refused = audio ? RefusedStream::kAudio : RefusedStream::kVideo;
-        verdict.streamIndex = stream->streamIndex;
-        verdict.codecId = stream->codecId;
+        verdict.refused = refused.kind;
+        verdict.streamIndex = refused.stream->streamIndex;
+        verdict.codecId = refused.stream->codecId;
     }
     return verdict;
+}
+
+}  // namespace
+
+ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16_t* fileName,
+                                         const MediaStreamPair* pair) {
+    QueriedStream streams[2];
+    int count = 0;
+    if (pair && pair->video) streams[count++] = {pair->video, RefusedStream::kVideo};
+    if (pair && pair->audio) streams[count++] = {pair->audio, RefusedStream::kAudio};
+    return CheckStreams(tablePath, fileName, streams, count);
 }
 
 bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair) {
     return CheckContainerWithTable(tablePath, fileName, pair).accepted();
 }
 
-ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair* pair) {
+std::u16string ShippedTablePath() {
     char16_t directory[kBaseDirectoryLength] = {};
     GetBaseDirectory(directory, kBaseDirectoryLength);
-    std::u16string path(directory);
-    path += u"/LossLess_xml.xml";
-    return CheckContainerWithTable(path.c_str(), fileName, pair);
+    return std::u16string(directory) + u"/LossLess_xml.xml";
+}
+
+ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair* pair) {
+    return CheckContainerWithTable(ShippedTablePath().c_str(), fileName, pair);
+}
+
+ContainerVerdict CheckStreamInContainer(const char16_t* fileName, const StreamMediaInfo& stream) {
+    const QueriedStream queried{&stream, KindOf(stream)};
+    return CheckStreams(ShippedTablePath().c_str(), fileName, &queried, 1);
 }
 
 bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair) {

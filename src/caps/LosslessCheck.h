@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "caps/XmlReader.h"
 
 namespace kx {
 
 struct MediaStreamPair;
+struct StreamMediaInfo;
 
 constexpr int kFormatQueryNameLength = 10;  // 9 characters and the NUL
 constexpr int kMaxAcceptedCodecs = 32;
@@ -16,8 +18,8 @@ constexpr int kMaxAcceptedCodecs = 32;
 // The question asked of the table.
 struct FormatQuery {
     char16_t extension[kFormatQueryNameLength];     // without the dot
-    char16_t codecNames[3][kFormatQueryNameLength];  // video, audio, unused
-    int32_t codecCount;                              // 1 video only, 2 video and audio
+    char16_t codecNames[3][kFormatQueryNameLength];  // video, then audio; unused
+    int32_t codecCount;                              // 1 one stream, 2 video and audio
 };
 
 class CXml_Lossless_CheckInfos {
@@ -56,14 +58,14 @@ private:
 // Why the table refuses an output, when it does.
 enum class ContainerRefusal {
     kNone,
-    kNoVideo,        // the output would have no video stream
+    kNoStream,       // the output would have no stream
     kNoTable,        // the table beside the library is missing or unreadable
     kNotListed,      // the table lists no codecs for the extension
     kCodecRefused,   // the extension's entry does not list a stream's codec
 };
 
-// kCodecRefused names the stream of the pair whose codec the entry lacks.
-enum class RefusedStream { kNone, kVideo, kAudio };
+// kCodecRefused names the kind of the stream whose codec the entry lacks.
+enum class RefusedStream { kNone, kVideo, kAudio, kSubtitle };
 
 struct ContainerVerdict {
     ContainerRefusal refusal = ContainerRefusal::kNone;
@@ -74,14 +76,20 @@ struct ContainerVerdict {
 };
 
 // Whether an output named fileName may be created for the streams of pair:
-// a video stream is required, and the table beside the library must accept
-// the video codec (and the audio codec, if any) for the file's extension.
+// the table beside the library must accept the video codec and the audio
+// codec, whichever the pair has, for the file's extension.
 ContainerVerdict CheckContainer(const char16_t* fileName, const MediaStreamPair* pair);
 bool CHECKMuxerValid(const char16_t* fileName, const MediaStreamPair* pair);
+
+// The same for one stream of any kind (a further audio track, subtitles).
+ContainerVerdict CheckStreamInContainer(const char16_t* fileName, const StreamMediaInfo& stream);
 
 // The same against a table file given by path.
 ContainerVerdict CheckContainerWithTable(const char16_t* tablePath, const char16_t* fileName,
                                          const MediaStreamPair* pair);
 bool CheckMuxerValidWithTable(const char16_t* tablePath, const char16_t* fileName, const MediaStreamPair* pair);
+
+// The path of the table beside the library.
+std::u16string ShippedTablePath();
 
 }  // namespace kx

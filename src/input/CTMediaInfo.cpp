@@ -15,6 +15,7 @@ extern "C" {
 
 #include "input/DemuxTypes.h"
 #include "input/PacketTally.h"
+#include "input/SourceStream.h"
 #include "input/StreamRates.h"
 #include "media/MediaKernel.h"
 #include "platform/WideString.h"
@@ -211,6 +212,14 @@ void CorrectShortDurations(MediaStreamRecord* records, uint32_t count, double fi
         if (records[i].duration <= kShortDuration) records[i].duration = fileSeconds;
 }
 
+bool SameSubtitleHeader(const StreamMediaInfo& a, const StreamMediaInfo& b) {
+    const AVCodecParameters* x = a.source ? a.source->parameters : nullptr;
+    const AVCodecParameters* y = b.source ? b.source->parameters : nullptr;
+    if (!x || !y) return x == y;
+    return x->extradata_size == y->extradata_size &&
+           (x->extradata_size <= 0 || std::memcmp(x->extradata, y->extradata, x->extradata_size) == 0);
+}
+
 }  // namespace
 
 CTMediaInfo::~CTMediaInfo() { CloseMediaFile(); }
@@ -296,6 +305,7 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
     const int64_t fileBytes = context_->pb ? avio_size(context_->pb) : 0;
     info->totalBitRate = FileBitRate(fileBytes, info->duration);
     if (info->totalBitRate == 0) info->totalBitRate = streamBitRates;
+    summary_ = SummarizeFile(context_);
     info_ = info;
     return info_;
 }
@@ -310,6 +320,7 @@ AVFormatContext* CTMediaInfo::TakeOpenedContext() {
 void CTMediaInfo::CloseMediaFile() {
     FreeFileMediaInfo(info_);
     info_ = nullptr;
+    summary_ = FileSummary{};
     CloseInput(&context_);
 }
 
@@ -332,7 +343,8 @@ void FreeFileMediaInfo(FileMediaInfo* info) {
 int CTMediaInfo::IsStreamFormatCompatible(const StreamMediaInfo* a, const StreamMediaInfo* b) {
     if (!a || !b) return 0;
     if (a->mediaType != b->mediaType) return 0;
-    if (a->mediaType == MediaType::kSubtitle) return 1;
+    // One output stream holds one subtitle format, with one header (ASS styles).
+    if (a->mediaType == MediaType::kSubtitle) return a->codecId == b->codecId && SameSubtitleHeader(*a, *b) ? 1 : 0;
     if (a->mediaType == MediaType::kVideo) {
         const auto& x = a->video;
         const auto& y = b->video;

@@ -8,6 +8,7 @@
 
 #include "KX_Remuxion.h"
 #include "input/InputOpen.h"
+#include "input/StreamSummary.h"
 
 struct AVFormatContext;
 
@@ -37,6 +38,10 @@ public:
     // Owned by the reader.
     FileMediaInfo* GetMediainfo();
 
+    // Every stream with its tags, the file's title and chapters; built with
+    // the description (empty before).
+    const FileSummary& Summary() const { return summary_; }
+
     // Frees the description and closes the file.
     void CloseMediaFile();
 
@@ -56,6 +61,7 @@ private:
     InputSource source_;
     InputProblem problem_;
     FileMediaInfo* info_ = nullptr;
+    FileSummary summary_;
 };
 
 // Releases a FileMediaInfo built by CTMediaInfo (every record array and

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "KX_Remuxion.h"  // KeyFrameRecord
 
 namespace kx {
+
+struct SourceStream;
 
 constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kNoPts = INT64_MIN;  // AV_NOPTS_VALUE
@@ -102,6 +105,9 @@ struct StreamMediaInfo {
         int32_t codecCapabilities = 0;
         int32_t frameSize = 0;  // samples per frame, for containers that ask
     } audio;
+    // Everything else an output copies from the stream (null when the
+    // description was not taken from a file).
+    std::shared_ptr<const SourceStream> source;
 };
 
 // Progress of a key-frame scan: (code 0x80001, percent, 0, context).

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "input/DemuxTime.h"
+#include "input/SourceStream.h"
 #include "input/StreamEntry.h"
 #include "media/MediaKernel.h"
 
@@ -102,12 +103,25 @@ void FillAudio(StreamMediaInfo::Audio& a, const AVCodecContext* c, const AVStrea
     a.frameSize = c->frame_size;
 }
 
+// Subtitles have no fields of their own in the record: an output copies
+// them from the source.
+StreamMediaInfo* DescribeSubtitle(const AVStream* stream, int streamIndex) {
+    auto* info = new (std::nothrow) StreamMediaInfo{};
+    if (!info) return nullptr;
+    info->mediaType = MediaType::kSubtitle;
+    info->streamIndex = streamIndex;
+    info->codecId = FromLibraryCodecId(stream->codecpar->codec_id);
+    info->source = CopySourceStream(stream);
+    return info;
+}
+
 }  // namespace
 
 StreamMediaInfo* BuildStreamMediaInfo(AVFormatContext* format, int streamIndex) {
     if (!format || streamIndex < 0 || streamIndex >= static_cast<int>(format->nb_streams)) return nullptr;
     const AVStream* stream = format->streams[streamIndex];
     AVMediaType type = stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_SUBTITLE) return DescribeSubtitle(stream, streamIndex);
     if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return nullptr;
 
     const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
@@ -127,6 +141,7 @@ StreamMediaInfo* BuildStreamMediaInfo(AVFormatContext* format, int streamIndex) 
         info->mediaType = MediaType::kAudio;
         FillAudio(info->audio, context.get(), stream);
     }
+    info->source = CopySourceStream(stream);
     return info;
 }
 

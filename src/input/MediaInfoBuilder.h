@@ -7,8 +7,8 @@ struct AVFormatContext;
 
 namespace kx {
 
-// A new record for a video or audio stream (null for any other stream or a
-// bad index). Codec fields come from a decoding context opened on the
+// A new record for a video, audio or subtitle stream (null for any other
+// stream or a bad index). Codec fields come from a decoding context opened on the
 // stream's parameters; the extradata is an owned copy.
 StreamMediaInfo* BuildStreamMediaInfo(AVFormatContext* format, int streamIndex);
 

@@ -171,6 +171,7 @@ int32_t CTMuxer::WriteHeader() {
 kx::WriteStatus CTMuxer::Finish() {
     if (!context_) return failure_ ? kx::WriteStatus(*failure_) : kx::WriteStatus();
     if (!failure_ && headerWritten_) {
+        AttachChapters();
         const int result = av_write_trailer(context_);
         if (result < 0) {
             const int ioError = IoError();

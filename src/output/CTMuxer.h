@@ -18,10 +18,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "caps/LosslessCheck.h"
 #include "input/DemuxTypes.h"
+#include "input/StreamSummary.h"
 #include "output/H264BitstreamForms.h"
 #include "output/MediaStreamPair.h"
 #include "output/OutputFailure.h"
@@ -33,6 +35,7 @@ struct AVPacket;
 struct AVCodecParameters;
 
 namespace kx {
+struct SourceStream;
 class AnnexBFilter;
 class BackgroundFileWriter;
 }
@@ -54,6 +57,12 @@ public:
     // keeps its first stream.
     int32_t AddStream(int32_t key, const kx::StreamMediaInfo* info);
 
+    // The file's tags, before WriteHeader.
+    void SetFileTags(const std::vector<std::pair<std::string, std::string>>& tags);
+    // Chapters (times in ticks on the output's clock), kept until the
+    // trailer: only then is it known where a clip or a join ends.
+    void AddChapters(const std::vector<kx::Chapter>& chapters);
+
     // How the file is created and named (before WriteHeader).
     void SetFileOptions(const kx::OutputFileOptions& options) { fileOptions_ = options; }
 
@@ -70,6 +79,7 @@ public:
     int32_t WritePacket(int32_t key, AVPacket* packet);
     int32_t WriteVideoPacket(int32_t key, AVPacket* packet);
     int32_t WriteAudioPacket(int32_t key, AVPacket* packet);
+    int32_t WriteSubtitlePacket(int32_t key, AVPacket* packet);
 
     // Trailer (when the header was written), close, and the file's own name;
     // then the contexts go. On any failure the file is removed instead. A
@@ -128,6 +138,10 @@ private:
 
     AVStream* AddVideoStream(int32_t key, const kx::StreamMediaInfo& info);
     AVStream* AddAudioStream(int32_t key, const kx::StreamMediaInfo& info);
+    AVStream* AddSubtitleStream(int32_t key, const kx::SourceStream& source);
+    // The source's tags, disposition, side data and the codec parameters the
+    // description does not carry.
+    void CopySourceTraits(AVStream* stream, const kx::SourceStream& source);
     void OpenVideoStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
     void OpenAudioStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
     bool ParseH264ParameterSets(const AVCodecParameters* parameters);
@@ -155,6 +169,9 @@ private:
     kx::OutputFailure RefusedHeader(int averror, const std::string& libraryText) const;
     // The error of the byte stream, when a write or seek has failed (0 otherwise).
     int IoError() const;
+    // Hands the kept chapters to the container, which writes them with the
+    // trailer (MP4, MOV, Matroska); others have no chapters.
+    void AttachChapters();
     // Frees the stream table and the context.
     void FreeContext();
 
@@ -173,4 +190,5 @@ private:
     std::unique_ptr<OwnedStreamInfo> videoInfo_;
     kx::H264ParameterSets h264_;
     std::vector<uint8_t> avcC_;
+    std::vector<kx::Chapter> chapters_;
 };

@@ -19,6 +19,7 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
     if (!entry) return -1;
     if (entry->mediaType == kx::MediaType::kVideo) return WriteVideoPacket(key, packet);
     if (entry->mediaType == kx::MediaType::kAudio) return WriteAudioPacket(key, packet);
+    if (entry->mediaType == kx::MediaType::kSubtitle) return WriteSubtitlePacket(key, packet);
     return -1;
 }
 
@@ -58,6 +59,9 @@ int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
     KeepDtsRising(*entry, packet);
     return WriteToContainer(packet);
 }
+
+// Subtitle packets go in as they are, on the same clock as the sound.
+int32_t CTMuxer::WriteSubtitlePacket(int32_t key, AVPacket* packet) { return WriteAudioPacket(key, packet); }
 
 int32_t CTMuxer::WriteToContainer(AVPacket* packet) {
     const int result = av_interleaved_write_frame(context_, packet);

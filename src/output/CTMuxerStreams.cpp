@@ -14,6 +14,7 @@ extern "C" {
 #include "media/MediaKernel.h"
 #include "output/AnnexBFilter.h"
 #include "output/CTMuxer.h"
+#include "input/SourceStream.h"
 
 namespace {
 
@@ -78,6 +79,13 @@ std::unique_ptr<CTMuxer::OwnedStreamInfo> CTMuxer::CopyStreamInfo(const kx::Stre
 
 int32_t CTMuxer::AddStream(int32_t key, const kx::StreamMediaInfo* info) {
     if (!info || !context_ || headerWritten_) return -1;
+    // Each stream's codec, not only the first video and audio, must be one the
+    // container takes as it is.
+    const kx::ContainerVerdict verdict = kx::CheckStreamInContainer(fileName_.c_str(), *info);
+    if (!verdict.accepted()) {
+        verdict_ = verdict;
+        return -1;
+    }
     AVStream* stream = nullptr;
     if (info->mediaType == kx::MediaType::kVideo) {
         stream = AddVideoStream(key, *info);
@@ -87,9 +95,13 @@ int32_t CTMuxer::AddStream(int32_t key, const kx::StreamMediaInfo* info) {
         stream = AddAudioStream(key, *info);
         if (!stream) return -1;
         OpenAudioStreamCodec(stream, *info);
+    } else if (info->mediaType == kx::MediaType::kSubtitle && info->source) {
+        stream = AddSubtitleStream(key, *info->source);
+        if (!stream) return -1;
     } else {
         return -1;
     }
+    if (info->source) CopySourceTraits(stream, *info->source);
 
     // Containers that want start codes get the library's converter, fed with
     // the stream as the input stores it.
@@ -211,4 +223,53 @@ bool CTMuxer::BuildAvcCRecord(AVCodecParameters* parameters) {
     avcC_ = kx::BuildAvcCRecord(h264_);
     if (avcC_.empty()) return false;
     return SetExtradata(parameters, avcC_.data(), avcC_.size());
+}
+
+AVStream* CTMuxer::AddSubtitleStream(int32_t key, const kx::SourceStream& source) {
+    AVStream* stream = avformat_new_stream(context_, nullptr);
+    if (!stream || avcodec_parameters_copy(stream->codecpar, source.parameters) < 0) return nullptr;
+    stream->codecpar->codec_tag = 0;  // the container's own tag for the codec
+    stream->id = key;
+    stream->time_base = source.timeBase;  // a hint; the writer may choose another
+    return stream;
+}
+
+void CTMuxer::CopySourceTraits(AVStream* stream, const kx::SourceStream& source) {
+    av_dict_copy(&stream->metadata, source.tags, 0);
+    stream->disposition = source.disposition;
+    for (const auto& side : source.sideData) {
+        if (av_stream_get_side_data(stream, side.type, nullptr)) continue;  // set from the description
+        uint8_t* data = av_stream_new_side_data(stream, side.type, side.bytes.size());
+        if (data && !side.bytes.empty()) std::memcpy(data, side.bytes.data(), side.bytes.size());
+    }
+    AVCodecParameters* par = stream->codecpar;
+    const AVCodecParameters* from = source.parameters;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // What the description does not carry: colour, field order, depth.
+        par->color_range = from->color_range;
+        par->color_primaries = from->color_primaries;
+        par->color_trc = from->color_trc;
+        par->color_space = from->color_space;
+        par->chroma_location = from->chroma_location;
+        par->field_order = from->field_order;
+        par->bits_per_raw_sample = from->bits_per_raw_sample;
+        par->video_delay = from->video_delay;
+        if (from->sample_aspect_ratio.num > 0 && from->sample_aspect_ratio.den > 0)
+            par->sample_aspect_ratio = from->sample_aspect_ratio;
+        if (source.sampleAspectRatio.num > 0 && source.sampleAspectRatio.den > 0)
+            stream->sample_aspect_ratio = source.sampleAspectRatio;
+        // HEVC keeps its sample entry where the container knows it: hvc1
+        // (parameter sets in the record only, as some players require) or hev1.
+        if (par->codec_id == AV_CODEC_ID_HEVC && from->codec_tag && context_->oformat->codec_tag &&
+            av_codec_get_id(context_->oformat->codec_tag, from->codec_tag) == par->codec_id)
+            par->codec_tag = from->codec_tag;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        // Encoder delay and the samples to drop after a seek (Opus, AAC in
+        // Matroska), which players need to keep the sound in place.
+        par->initial_padding = from->initial_padding;
+        par->trailing_padding = from->trailing_padding;
+        par->seek_preroll = from->seek_preroll;
+        if (par->bits_per_coded_sample == 0) par->bits_per_coded_sample = from->bits_per_coded_sample;
+        if (par->bits_per_raw_sample == 0) par->bits_per_raw_sample = from->bits_per_raw_sample;
+    }
 }

@@ -1,5 +1,7 @@
 #include "task/FileReaders.h"
 
+#include "input/CTMediaInfo.h"
+
 #include "input/DemuxerHolder.h"
 #include "input/ITDemuxer.h"
 
@@ -15,6 +17,11 @@ ITDemuxerControl* ControlOf(const FileRecord& file) {
 ITAnalyze* AnalyzeOf(const FileRecord& file) {
     ITDemuxer* demuxer = DemuxerOf(file);
     return demuxer ? demuxer->GetAnalyze() : nullptr;
+}
+
+const FileSummary* SummaryOf(const FileRecord& file) {
+    if (!file.input || !file.input->mediaInfo) return nullptr;
+    return &file.input->mediaInfo->Summary();
 }
 
 }  // namespace kx

@@ -8,9 +8,12 @@ namespace kx {
 class ITAnalyze;
 class ITDemuxer;
 class ITDemuxerControl;
+struct FileSummary;
 
 ITDemuxer* DemuxerOf(const FileRecord& file);
 ITDemuxerControl* ControlOf(const FileRecord& file);
 ITAnalyze* AnalyzeOf(const FileRecord& file);
+// Every stream's tags, the file's tags and chapters (null without a description).
+const FileSummary* SummaryOf(const FileRecord& file);
 
 }  // namespace kx

@@ -11,6 +11,7 @@ extern "C" {
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
 #include "task/ClipBounds.h"
+#include "task/ClipChapters.h"
 #include "task/CopySteps.h"
 #include "task/Engines.h"
 #include "task/InBandParameterSets.h"
@@ -179,6 +180,7 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
             state.endTime = end.Time(timeOffset);
             reportProgress();
         });
+        if (output) output->AddChapters(ClipChapters(*file, bounds, gate.Zero(), timeOffset + lead));
     } else {
         if (!file->opened) control->Seek(static_cast<double>(range.start), SeekMode::kByte, firstStream);
         host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);

@@ -28,6 +28,14 @@ std::string CodecName(int32_t codecId) {
     return descriptor ? descriptor->name : "codec " + std::to_string(codecId);
 }
 
+std::string KindName(RefusedStream kind) {
+    switch (kind) {
+        case RefusedStream::kAudio: return "audio";
+        case RefusedStream::kSubtitle: return "subtitle";
+        default: return "video";
+    }
+}
+
 FailureReport Refusal(std::string text) { return {std::move(text), KX_E_FAIL}; }
 
 }  // namespace
@@ -39,8 +47,8 @@ FailureReport DescribeOutputRefusal(const CTMuxer& muxer, const std::u16string& 
     const ContainerVerdict& verdict = muxer.Verdict();
     switch (verdict.refusal) {
         case ContainerRefusal::kNone: break;
-        case ContainerRefusal::kNoVideo:
-            return Refusal("cannot write " + WideToUtf8(outputName) + ": outputs need a video stream and none is selected");
+        case ContainerRefusal::kNoStream:
+            return Refusal("cannot write " + WideToUtf8(outputName) + ": no stream is selected for it");
         case ContainerRefusal::kNoTable:
             return Refusal("cannot check which codecs " + container +
                            " files accept: the capability table LossLess_xml.xml is missing or unreadable (it belongs"
@@ -51,7 +59,7 @@ FailureReport DescribeOutputRefusal(const CTMuxer& muxer, const std::u16string& 
                            " for it)");
         case ContainerRefusal::kCodecRefused: {
             const std::string codec = CodecName(verdict.codecId);
-            const std::string kind = verdict.refused == RefusedStream::kAudio ? "audio" : "video";
+            const std::string kind = KindName(verdict.refused);
             return Refusal("cannot copy the " + kind + " stream #" + std::to_string(verdict.streamIndex) + " (" +
                            codec + ") of " + input + " into a " + container + " file: " + container +
                            " files do not take " + codec + " without re-encoding");

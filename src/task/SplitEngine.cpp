@@ -12,6 +12,7 @@ extern "C" {
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
 #include "task/ClipBounds.h"
+#include "task/ClipChapters.h"
 #include "task/CopySteps.h"
 #include "task/Engines.h"
 #include "task/OutputSteps.h"
@@ -20,8 +21,6 @@ extern "C" {
 namespace kx {
 
 namespace {
-
-
 
 bool IsVideoKey(const std::map<int64_t, StreamKind>& kinds, int64_t key) {
     auto it = kinds.find(key);
@@ -131,6 +130,7 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
             WriteToOutput(host, output, p->stream_index, p);
             reportProgress();
         });
+        if (output) output->AddChapters(ClipChapters(*file, bounds, zero, 0));
     } else {
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;

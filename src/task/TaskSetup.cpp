@@ -40,6 +40,34 @@ bool NeedsNumbers(FileRecord& file) {
     return !file.selectedStreams.empty() && file.selectedStreams[0].outputNumber == -1;
 }
 
+// The output carries the file's title and other tags (a merge or mix: the
+// first file's).
+void CarryFileTags(CTMuxer& muxer, const FileRecord& file) {
+    if (const FileSummary* summary = SummaryOf(file)) muxer.SetFileTags(summary->tags);
+}
+
+// Gives each selected stream of `file` the output number of a stream of the
+// reference it can join, one to one and in order (the second audio track
+// with the second); false when some stream finds none.
+bool PairStreams(const FileRecord& reference, ITAnalyze* referenceAnalyze, FileRecord& file, ITAnalyze* fileAnalyze) {
+    std::vector<DescriptionPtr> references;
+    for (const auto& a : reference.selectedStreams) references.push_back(DescribeStream(referenceAnalyze, a.streamIndex));
+    std::vector<bool> taken(references.size(), false);
+    std::vector<int64_t> numbers;
+    for (const auto& b : file.selectedStreams) {
+        DescriptionPtr db = DescribeStream(fileAnalyze, b.streamIndex);
+        size_t match = references.size();
+        for (size_t i = 0; i < references.size() && match == references.size(); ++i)
+            if (!taken[i] && db && references[i] && CTMediaInfo::IsStreamFormatCompatible(references[i].get(), db.get()))
+                match = i;
+        if (match == references.size()) return false;
+        taken[match] = true;
+        numbers.push_back(reference.selectedStreams[match].outputNumber);
+    }
+    for (size_t i = 0; i < numbers.size(); ++i) file.selectedStreams[i].outputNumber = numbers[i];
+    return true;
+}
+
 }  // namespace
 
 TaskSetup::TaskSetup(TaskSession& session, TaskHost& host)
@@ -60,19 +88,8 @@ void TaskSetup::GroupForMerge() {
                 if (reference->selectedStreams.size() != file.selectedStreams.size()) continue;
                 ITAnalyze* referenceAnalyze = AnalyzeOf(*reference);
                 ITAnalyze* fileAnalyze = AnalyzeOf(file);
-                bool comparable = reference->input && reference->input->mediaInfo;
-                size_t matches = 0;
-                for (auto& a : reference->selectedStreams) {
-                    DescriptionPtr da = DescribeStream(referenceAnalyze, a.streamIndex);
-                    for (auto& b : file.selectedStreams) {
-                        DescriptionPtr db = DescribeStream(fileAnalyze, b.streamIndex);
-                        if (comparable && da && db && CTMediaInfo::IsStreamFormatCompatible(da.get(), db.get())) {
-                            b.outputNumber = a.outputNumber;
-                            ++matches;
-                        }
-                    }
-                }
-                if (matches == file.selectedStreams.size()) {
+                if (!reference->input || !reference->input->mediaInfo) continue;
+                if (PairStreams(*reference, referenceAnalyze, file, fileAnalyze)) {
                     group.push_back(file.fileId);
                     placed = true;
                     break;
@@ -185,6 +202,7 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
     for (const auto& stream : file.selectedStreams)
         if (!AddOutputStream(*muxer, clip, clip.outputName, file, stream, stream.streamIndex, legacy::kSplitStreamFailed))
             return KX_S_FALSE;
+    CarryFileTags(*muxer, file);
     if (!WriteOutputHeader(*muxer, clip.outputName)) {
         LogFormat(legacy::kSplitHeaderFailed, file.path.c_str());
         return KX_S_FALSE;
@@ -250,6 +268,7 @@ HRESULT TaskSetup::PrepareMerge() {
         FailTask(NoStreamRefusal(first.path));
         return KX_S_FALSE;
     }
+    CarryFileTags(*muxer, first);
     if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(legacy::kMergeHeaderFailed, first.path.c_str());
         return KX_S_FALSE;
@@ -310,6 +329,7 @@ HRESULT TaskSetup::PrepareStreamMix() {
         if (!AddOutputStream(*muxer, clip, name.value, file, stream, stream.outputNumber, legacy::kMixStreamFailed))
             return KX_S_FALSE;
     }
+    CarryFileTags(*muxer, files_.front());
     if (!WriteOutputHeader(*muxer, name.value)) {
         LogFormat(legacy::kMixHeaderFailed, files_.front().path.c_str());
         return KX_S_FALSE;

@@ -67,7 +67,8 @@ TEST(CapsLosslessCheck, TableFilesAnswerWithTheLineHostsParse) {
         {"unclosed", "<Quentara_XML><OUTPUT_MAP><MP4><V><H264/></V></MP4>", u"a.mp4", kH264, kAac, false, kLoadFailed,
          u""},
         {"not text", "\x01\x02 not xml", u"a.mp4", kH264, kAac, false, kLoadFailed, u""},
-        {"no video: refused before the file is read", std::nullopt, u"clip.mp4", 0, kAac, false, kNothingLogged, u""},
+        {"sound alone: judged by its codec", Map(kMp4), u"clip.mp4", 0, kAac, true, kNothingLogged, u""},
+        {"no stream: refused before the file is read", std::nullopt, u"clip.mp4", 0, 0, false, kNothingLogged, u""},
     };
     const std::string folder = kxtest::TempFolder("caps");
     for (const auto& c : cases) {

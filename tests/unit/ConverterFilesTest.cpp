@@ -120,17 +120,18 @@ TEST(ConverterFiles, MergeCheckGroupsAndNumbersStreams) {
     EXPECT_EQ(groups[2], (std::vector<int64_t>{d})) << "other AAC extradata: not merged";
 }
 
-TEST(ConverterFiles, FourMatchesAgainstTwoStreamsOpenANewGroup) {
+TEST(ConverterFiles, StreamsPairOneToOneInOrder) {
     Task task;
-    // The same audio stream selected twice in both files: each entry of the
-    // reference matches both entries of the other file.
-    int64_t a = task.Add(Fixture("h264_aac.mp4"), {{1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
-    int64_t b = task.Add(Fixture("h264_aac_lowrate.mp4"), {{1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
+    // Two audio tracks of one format: the second joins the second, not both
+    // the first; a third track finds no partner and opens a group.
+    int64_t a = task.Add(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
+    int64_t b = task.Add(Fixture("h264_aac.mp4"), {{0, KX_STREAM_VIDEO}, {1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
+    int64_t c = task.Add(Fixture("h264_aac.mp4"), {{1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}, {1, KX_STREAM_AUDIO}});
     task->SetTaskType(KX_TASK_MERGE, -1);
     auto groups = Groups(task.get());
     ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(groups[0], (std::vector<int64_t>{a}));
-    EXPECT_EQ(groups[1], (std::vector<int64_t>{b}));
+    EXPECT_EQ(groups[0], (std::vector<int64_t>{a, b}));
+    EXPECT_EQ(groups[1], (std::vector<int64_t>{c}));
 }
 
 TEST(ConverterFiles, PrepareTaskNamesOneOutputPerClipWithinTheOutputCount) {
