@@ -6,6 +6,7 @@
 #include "MergeCheck.h"
 #include "Outputs.h"
 #include "SplitPlan.h"
+#include "StreamChoice.h"
 #include "TaskRunner.h"
 #include "TimeText.h"
 
@@ -25,29 +26,33 @@ ClipRange WholeFileClip(const InputFile& input) {
 }  // namespace
 
 int RunMerge(const Arguments& args) {
-    ParsedArgs parsed = ParseArgs("merge", args, {{"--output", "-o", true, false},
-                                                  {"--quiet", "-q", false, false},
-                                                  {"--overwrite", "-y", false, false},
-                                                  {"--fsync", "", false, false},
-                                                  {"--allow-truncated", "", false, false}});
+    std::vector<OptionSpec> options = {{"--output", "-o", true, false},
+                                       {"--quiet", "-q", false, false},
+                                       {"--overwrite", "-y", false, false},
+                                       {"--fsync", "", false, false},
+                                       {"--allow-truncated", "", false, false}};
+    for (auto& option : StreamFilterOptions()) options.push_back(option);
+    ParsedArgs parsed = ParseArgs("merge", args, options);
     if (parsed.positional.empty()) UsageError("merge needs the FILEs to join");
     auto output = parsed.Value("--output");
     if (!output) UsageError("merge needs the output file: -o OUT");
     const bool quiet = parsed.Has("--quiet");
     const bool overwrite = parsed.Has("--overwrite");
     CheckOutputFile(*output, parsed.positional, overwrite);
+    const StreamFilter filter = StreamFilterOf(parsed);
 
     CheckReadable(parsed.positional);
     Converter converter;
     std::vector<InputFile> inputs;
+    StreamSelection firstStreams;
     for (const auto& path : parsed.positional) {
         InputFile input = AddInput(converter.Get(), path);
-        SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
+        StreamSelection streams = ChooseStreams(input, filter, ExtensionOf(*output));
+        SelectStreams(converter.Get(), input, streams.chosen);
+        if (inputs.empty()) firstStreams = std::move(streams);
         inputs.push_back(std::move(input));
     }
     StartReading(converter.Get());
-    if (!inputs.front().HasSelected(MediaKind::kVideo))
-        Fail("cannot merge " + inputs.front().path + ": it has no video stream, and outputs need one");
 
     MergeVerdict verdict = JudgeMergeGroups(MergeGroups(converter.Get()), inputs);
     if (!verdict.possible) Fail("cannot merge without re-encoding: " + verdict.reason);
@@ -64,6 +69,7 @@ int RunMerge(const Arguments& args) {
     TaskResult result = RunTask(converter.Get(), SettingsFor(TaskKind::kMerge, *output, sources, "merge", seconds,
                                                              quiet, OutputChoiceOf(parsed)));
     if (result.interrupted) throw CliError("interrupted; nothing was written", kExitInterrupted);
+    SayLeftOut(firstStreams, quiet);
     PrintOutputs(result, quiet);
     return 0;
 }

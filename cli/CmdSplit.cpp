@@ -10,6 +10,7 @@
 #include "Outputs.h"
 #include "SplitBySize.h"
 #include "SplitPlan.h"
+#include "StreamChoice.h"
 #include "TaskRunner.h"
 #include "TimeText.h"
 
@@ -17,12 +18,16 @@ namespace kxcli {
 
 namespace {
 
-const std::vector<OptionSpec> kOptions = {
-    {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
-    {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
-    {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
-    {"--overwrite", "-y", false, false}, {"--fsync", "", false, false}, {"--allow-truncated", "", false, false},
-};
+std::vector<OptionSpec> Options() {
+    std::vector<OptionSpec> options = {
+        {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
+        {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
+        {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
+        {"--overwrite", "-y", false, false}, {"--fsync", "", false, false}, {"--allow-truncated", "", false, false},
+    };
+    for (auto& option : StreamFilterOptions()) options.push_back(option);
+    return options;
+}
 
 std::string CutList(const std::vector<int64_t>& cuts) {
     std::string text;
@@ -72,7 +77,8 @@ std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* conve
     } else {
         ClipsFromCutPoints(cuts, duration, input.path);  // checks the points as given
     }
-    if (anyFrame) return ClipsFromCutPoints(cuts, duration, input.path);
+    // Sound alone cuts at any packet: no key frames to move to.
+    if (anyFrame || !input.HasSelected(MediaKind::kVideo)) return ClipsFromCutPoints(cuts, duration, input.path);
     std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(converter, input, quiet);
     std::vector<int64_t> snapped = SnapCutPoints(cuts, keyFrames);
     if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
@@ -95,7 +101,7 @@ std::vector<TimeClip> ExplicitClips(const SplitRequest& request, const InputFile
 }  // namespace
 
 int RunSplit(const Arguments& args) {
-    ParsedArgs parsed = ParseArgs("split", args, kOptions);
+    ParsedArgs parsed = ParseArgs("split", args, Options());
     if (parsed.positional.size() != 1)
         UsageError(parsed.positional.empty() ? "split needs a FILE" : "split takes one FILE (merge joins several)");
     auto folder = parsed.Value("--output");
@@ -107,21 +113,24 @@ int RunSplit(const Arguments& args) {
     const bool anyFrame = parsed.Has("--any-frame");
     std::string extension = parsed.Has("--ext") ? NormalizeExtension(*parsed.Value("--ext")) : std::string();
     const SplitRequest request = ParseRequest(parsed, anyFrame);
+    const StreamFilter filter = StreamFilterOf(parsed);
 
     Converter converter;
     InputFile input = AddInput(converter.Get(), parsed.positional[0]);
-    if (!input.desc.FirstOf(MediaKind::kVideo))
-        Fail("cannot split " + input.path + ": it has no video stream, and outputs need one");
     PrepareOutputFolder(*folder);
     OutputChoice outputs = OutputChoiceOf(parsed);
-    if (request.pieceBytes > 0) return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs);
+    if (request.pieceBytes > 0)
+        return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs, filter);
 
-    SelectStreams(converter.Get(), input, DefaultStreams(input.desc));
+    const StreamSelection streams =
+        ChooseStreams(input, filter, extension.empty() ? ExtensionOf(input.path) : extension);
+    SelectStreams(converter.Get(), input, streams.chosen);
     StartReading(converter.Get());
     std::string moved;
     std::vector<TimeClip> clips = parsed.Has("--clip") ? ExplicitClips(request, input)
                                                        : CutClips(request, converter.Get(), input, anyFrame, quiet, &moved);
-    if (parsed.Has("--clip") && !anyFrame) IndexKeyFrames(converter.Get(), input, quiet);  // clip starts snap to it
+    if (parsed.Has("--clip") && !anyFrame && input.HasSelected(MediaKind::kVideo))
+        IndexKeyFrames(converter.Get(), input, quiet);  // clip starts snap to it
 
     double seconds = 0;
     for (const auto& clip : clips) {
@@ -136,6 +145,7 @@ int RunSplit(const Arguments& args) {
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.
     if (!moved.empty() && !quiet) fprintf(Out(), "cut at the nearest key frames: %s\n", moved.c_str());
+    SayLeftOut(streams, quiet);
     PrintOutputs(result, quiet);
     if (result.interrupted) throw CliError("interrupted; the files listed above are complete", kExitInterrupted);
     return 0;

@@ -81,8 +81,12 @@ std::string DescribeSelection(const InputFile& input) {
     for (const auto& choice : input.selected) {
         const StreamDesc* stream = input.desc.FindStream(choice.index);
         if (!text.empty()) text += " + ";
-        text += std::string(choice.kind == MediaKind::kVideo ? "video" : "audio") + " #" + std::to_string(choice.index);
-        if (stream) text += " (" + CodecName(*stream) + ")";
+        text += std::string(KindName(choice.kind)) + " #" + std::to_string(choice.index);
+        if (stream) {
+            text += " (" + CodecName(*stream) + ")";
+        } else if (const TrackDesc* track = input.desc.FindTrack(choice.index)) {
+            text += " (" + track->codecName + ")";
+        }
     }
     return text;
 }

@@ -76,6 +76,36 @@ FileDesc ReadFile(const FileMediaInfo& info) {
     return file;
 }
 
+std::optional<MediaKind> KindOfTrack(int32_t kind) {
+    switch (kind) {
+        case KX_STREAM_VIDEO: return MediaKind::kVideo;
+        case KX_STREAM_AUDIO: return MediaKind::kAudio;
+        case KX_STREAM_SUBTITLE: return MediaKind::kSubtitle;
+        default: return std::nullopt;
+    }
+}
+
+std::vector<TrackDesc> ReadTracks(IStreamwright* converter, int64_t fileId) {
+    std::vector<TrackDesc> tracks;
+    const int32_t count = std::min<int32_t>(Component().getStreamCount(converter, fileId), static_cast<int32_t>(kMaxEntries));
+    for (int32_t i = 0; i < count; ++i) {
+        KX_StreamSummary summary{};
+        if (Component().getStreamSummary(converter, fileId, i, &summary) != KX_S_OK) continue;
+        TrackDesc track;
+        track.index = summary.streamIndex;
+        track.kind = KindOfTrack(summary.kind);
+        track.codecId = summary.codecId;
+        track.codecName.assign(summary.codecName, strnlen(summary.codecName, sizeof summary.codecName));
+        track.language.assign(summary.language, strnlen(summary.language, sizeof summary.language));
+        size_t length = 0;
+        while (length < std::size(summary.title) && summary.title[length]) ++length;
+        track.title = WideToUtf8(std::u16string(summary.title, length));
+        track.disposition = summary.disposition;
+        tracks.push_back(std::move(track));
+    }
+    return tracks;
+}
+
 }  // namespace
 
 std::vector<const StreamDesc*> FileDesc::Streams() const {
@@ -100,6 +130,21 @@ const StreamDesc* FileDesc::FindStream(int32_t index) const {
     return nullptr;
 }
 
+const char* KindName(MediaKind kind) {
+    switch (kind) {
+        case MediaKind::kVideo: return "video";
+        case MediaKind::kAudio: return "audio";
+        case MediaKind::kSubtitle: return "subtitle";
+    }
+    return "stream";
+}
+
+const TrackDesc* FileDesc::FindTrack(int32_t index) const {
+    for (const auto& track : tracks)
+        if (track.index == index) return &track;
+    return nullptr;
+}
+
 bool FileDesc::HasRealPrograms() const {
     for (const auto& program : programs)
         if (!program.outsidePrograms) return true;
@@ -116,7 +161,9 @@ std::optional<FileDesc> DescribeFile(IStreamwright* converter, int64_t fileId) {
     if (!info) return std::nullopt;
     const FileMediaInfo* record = info->GetInfo();
     if (!record) return std::nullopt;
-    return ReadFile(*record);
+    FileDesc file = ReadFile(*record);
+    file.tracks = ReadTracks(converter, fileId);
+    return file;
 }
 
 }  // namespace kxcli

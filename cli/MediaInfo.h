@@ -11,7 +11,10 @@
 
 namespace kxcli {
 
-enum class MediaKind { kVideo = 1, kAudio = 2 };
+// The component's stream kinds (KX_STREAM_*).
+enum class MediaKind { kVideo = 1, kAudio = 2, kSubtitle = 3 };
+// "video", "audio", "subtitle"
+const char* KindName(MediaKind kind);
 
 struct StreamDesc {
     MediaKind kind = MediaKind::kVideo;
@@ -44,16 +47,31 @@ struct ProgramDesc {
     std::vector<StreamDesc> audio;
 };
 
+// Every stream of the file as a copy sees it, data and attachments included.
+struct TrackDesc {
+    int32_t index = -1;
+    std::optional<MediaKind> kind;  // none: data, attachments
+    int32_t codecId = 0;
+    std::string codecName;
+    std::string language;  // "eng"; empty when untagged
+    std::string title;
+    uint32_t disposition = 0;  // KX_DISPOSITION_*
+
+    bool CoverArt() const { return (disposition & KX_DISPOSITION_ATTACHED_PIC) != 0; }
+};
+
 struct FileDesc {
     std::string path;
     double duration = 0;  // seconds
     uint32_t bitRate = 0;
     std::vector<ProgramDesc> programs;
+    std::vector<TrackDesc> tracks;  // by stream index
 
     // Every video and audio stream, ordered by stream index.
     std::vector<const StreamDesc*> Streams() const;
     const StreamDesc* FirstOf(MediaKind kind) const;
     const StreamDesc* FindStream(int32_t index) const;
+    const TrackDesc* FindTrack(int32_t index) const;
     bool HasRealPrograms() const;
     int64_t DurationTicks() const;
 };

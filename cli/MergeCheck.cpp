@@ -84,8 +84,6 @@ std::string DescribeDifference(const StreamDesc& reference, const StreamDesc& ot
     return text;
 }
 
-std::string KindName(MediaKind kind) { return kind == MediaKind::kVideo ? "video" : "audio"; }
-
 std::string ExplainMismatch(const InputFile& reference, const InputFile& other) {
     std::string prefix = other.path + " does not match " + reference.path + ": ";
     bool sameKinds = reference.selected.size() == other.selected.size();
@@ -101,7 +99,7 @@ std::string ExplainMismatch(const InputFile& reference, const InputFile& other) 
         if (AllInFirstGroup(MergeGroups(pair.Get()), ids)) continue;
         const StreamDesc* a = reference.desc.FindStream(reference.selected[i].index);
         const StreamDesc* b = other.desc.FindStream(other.selected[i].index);
-        std::string what = KindName(reference.selected[i].kind) + " stream #" + std::to_string(other.selected[i].index);
+        std::string what = std::string(KindName(reference.selected[i].kind)) + " stream #" + std::to_string(other.selected[i].index);
         return prefix + what + ": " + (a && b ? DescribeDifference(*a, *b) : "differs");
     }
     return prefix + "its streams cannot be paired one to one with the first file's";

@@ -58,17 +58,20 @@ struct Piece {
     bool interrupted = false;
 };
 
-// The input with its default streams selected and its readers started: what
-// a piece is written from.
+// The input with its streams selected and its readers started: what a piece
+// is written from.
 struct PieceSource {
     Converter converter;
     InputFile input;
+    StreamSelection streams;
 };
 
-std::unique_ptr<PieceSource> OpenSource(const std::string& path) {
+std::unique_ptr<PieceSource> OpenSource(const std::string& path, const std::string& extension,
+                                        const StreamFilter& filter) {
     auto source = std::make_unique<PieceSource>();
     source->input = AddInput(source->converter.Get(), path);
-    SelectStreams(source->converter.Get(), source->input, DefaultStreams(source->input.desc));
+    source->streams = ChooseStreams(source->input, filter, extension.empty() ? ExtensionOf(path) : extension);
+    SelectStreams(source->converter.Get(), source->input, source->streams.chosen);
     StartReading(source->converter.Get());
     return source;
 }
@@ -105,14 +108,15 @@ void NamePiece(const std::string& written, const std::string& name, const Output
 }  // namespace
 
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet, const OutputChoice& outputs) {
+                bool quiet, const OutputChoice& outputs, const StreamFilter& filter) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) Fail("cannot read " + path + ": " + std::strerror(errno));
     const double fileBytes = static_cast<double>(status.st_size);
 
     // The readers that index the key frames write the first piece too; each
     // later piece opens the input afresh, one task per converter.
-    std::unique_ptr<PieceSource> source = OpenSource(path);
+    std::unique_ptr<PieceSource> source = OpenSource(path, extension, filter);
+    const StreamSelection streams = source->streams;
     const std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(source->converter.Get(), source->input, quiet);
     const double durationSeconds = source->input.desc.duration;
     const int64_t duration = source->input.desc.DurationTicks();
@@ -123,7 +127,7 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
     try {
         for (int index = 0;; ++index) {
             if (index >= kMaxPieces) Fail("--size " + std::to_string(bytes) + " would make more than " + std::to_string(kMaxPieces) + " pieces");
-            if (!source) source = OpenSource(path);
+            if (!source) source = OpenSource(path, extension, filter);
             Piece piece = WritePiece(*source, folder, extension, bytes, startSeconds, index, pieceSeconds, quiet, outputs);
             source.reset();  // released before the piece's length is read and the next one opened
             if (piece.path.empty()) {
@@ -155,6 +159,7 @@ int SplitBySize(const std::string& path, const std::string& folder, const std::s
         throw;
     }
     if (all.outputs.empty() && !all.interrupted) Fail("the split wrote no output file");
+    SayLeftOut(streams, quiet);
     PrintOutputs(all, quiet);
     if (all.interrupted) throw CliError("interrupted; the files listed above are complete", kExitInterrupted);
     return 0;

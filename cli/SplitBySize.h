@@ -6,11 +6,12 @@
 #include <string>
 
 #include "Outputs.h"
+#include "StreamChoice.h"
 
 namespace kxcli {
 
 // A failure removes the pieces written before it; Ctrl-C keeps them.
 int SplitBySize(const std::string& path, const std::string& folder, const std::string& extension, int64_t bytes,
-                bool quiet, const OutputChoice& outputs);
+                bool quiet, const OutputChoice& outputs, const StreamFilter& filter);
 
 }  // namespace kxcli

@@ -1,0 +1,41 @@
+// Which streams of an input a command copies: by default every video, audio
+// and subtitle stream the output container can hold; --streams, --no-subtitles,
+// --audio-only and --video-only narrow that.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Args.h"
+#include "Input.h"
+
+namespace kxcli {
+
+struct StreamFilter {
+    std::optional<std::vector<int32_t>> only;  // --streams 0,1,3
+    bool noSubtitles = false;
+    bool audioOnly = false;
+    bool videoOnly = false;
+};
+
+// The options above, for a command's option list.
+std::vector<OptionSpec> StreamFilterOptions();
+// Fails (usage) on a malformed list or options that exclude each other.
+StreamFilter StreamFilterOf(const ParsedArgs& parsed);
+
+struct StreamSelection {
+    std::vector<StreamChoice> chosen;  // in stream order
+    std::vector<std::string> leftOut;  // why a stream is not copied, one line each
+};
+
+// The streams to copy into files of `extension` (".mkv"). A stream named
+// with --streams that the container cannot hold, or one that is no video,
+// audio or subtitle stream, fails naming a container that can; by default
+// such streams are left out and said so. Fails when nothing is left.
+StreamSelection ChooseStreams(const InputFile& input, const StreamFilter& filter, const std::string& extension);
+
+// Prints the left-out lines unless quiet.
+void SayLeftOut(const StreamSelection& selection, bool quiet);
+
+}  // namespace kxcli
