@@ -9,6 +9,7 @@
 #include "Input.h"
 #include "Json.h"
 #include "MergeCheck.h"
+#include "StreamChoice.h"
 #include "TimeText.h"
 
 namespace kxcli {
@@ -57,11 +58,25 @@ std::string StreamLine(const StreamDesc& s) {
     }
     if (s.bitRate > 0) parts.push_back(FormatBitRate(s.bitRate));
     parts.push_back(FormatClock(static_cast<int64_t>(s.duration * kTicksPerSecond)));
-    if (!IsCopyable(s.codecId)) parts.push_back("cannot be copied");
-    std::string line = "stream #" + std::to_string(s.index) + "  " +
-                       (s.kind == MediaKind::kVideo ? "video" : "audio");
+    std::string line = "stream #" + std::to_string(s.index) + "  " + KindName(s.kind);
     for (const auto& part : parts) line += "  " + part;
     return line;
+}
+
+// What every stream shows whatever its kind: its tags, and where it can go.
+std::string TrackSuffix(const TrackDesc* track) {
+    if (!track) return {};
+    std::string text;
+    if (const std::string tags = DescribeTags(*track); !tags.empty()) text += "  " + tags;
+    const std::vector<std::string> containers = ContainersHolding(track->codecId);
+    if (containers.empty()) return IsCopyable(track->codecId) ? text : text + "  cannot be copied";
+    text += "  copies into";
+    for (const auto& container : containers) text += " " + container;
+    return text;
+}
+
+std::string SubtitleLine(const TrackDesc& track) {
+    return "stream #" + std::to_string(track.index) + "  subtitle  " + track.codecName + TrackSuffix(&track);
 }
 
 void PrintText(const std::vector<InputFile>& inputs, const MergeVerdict* merge) {
@@ -80,12 +95,14 @@ void PrintText(const std::vector<InputFile>& inputs, const MergeVerdict* merge) 
                                                                : ("program " + std::to_string(program.number) + ":").c_str());
                 indent = "    ";
             }
-            for (const auto& s : program.video) fprintf(out, "%s%s\n", indent.c_str(), StreamLine(s).c_str());
-            for (const auto& s : program.audio) fprintf(out, "%s%s\n", indent.c_str(), StreamLine(s).c_str());
-            if (program.subtitleCount > 0)
-                fprintf(out, "%s(%u subtitle stream%s, not copied)\n", indent.c_str(), program.subtitleCount,
-                        program.subtitleCount == 1 ? "" : "s");
+            for (const auto* list : {&program.video, &program.audio})
+                for (const auto& s : *list)
+                    fprintf(out, "%s%s%s\n", indent.c_str(), StreamLine(s).c_str(),
+                            TrackSuffix(d.FindTrack(s.index)).c_str());
         }
+        // Subtitles belong to no program entry in the description.
+        for (const auto& track : d.tracks)
+            if (track.kind == MediaKind::kSubtitle) fprintf(out, "  %s\n", SubtitleLine(track).c_str());
     }
     if (merge) {
         if (merge->possible)
@@ -95,14 +112,26 @@ void PrintText(const std::vector<InputFile>& inputs, const MergeVerdict* merge) 
     }
 }
 
-void WriteStream(JsonWriter& json, const StreamDesc& s) {
+void WriteTrackFields(JsonWriter& json, const TrackDesc* track) {
+    if (!track) return;
+    json.Field("language", track->language).Field("title", track->title);
+    json.Key("disposition").BeginArray();
+    for (const auto& name : DispositionNames(track->disposition)) json.String(name);
+    json.EndArray();
+    json.Key("containers").BeginArray();
+    for (const auto& container : ContainersHolding(track->codecId)) json.String(container);
+    json.EndArray();
+}
+
+void WriteStream(JsonWriter& json, const StreamDesc& s, const TrackDesc* track) {
     json.BeginObject()
         .Field("index", s.index)
-        .Field("type", s.kind == MediaKind::kVideo ? "video" : "audio")
+        .Field("type", KindName(s.kind))
         .Field("codecId", s.codecId)
         .Field("codec", CodecName(s))
-        .Field("copyable", IsCopyable(s.codecId))
-        .Field("duration", s.duration)
+        .Field("copyable", IsCopyable(s.codecId));
+    WriteTrackFields(json, track);
+    json.Field("duration", s.duration)
         .Field("bitRate", s.bitRate);
     if (s.kind == MediaKind::kVideo) {
         json.Field("width", s.width).Field("height", s.height).Field("frameRate", s.frameRate);
@@ -129,9 +158,17 @@ void PrintJson(const std::vector<InputFile>& inputs, const MergeVerdict* merge) 
                 .Field("bitRate", program.bitRate)
                 .Field("subtitleStreams", program.subtitleCount);
             json.Key("streams").BeginArray();
-            for (const auto& s : program.video) WriteStream(json, s);
-            for (const auto& s : program.audio) WriteStream(json, s);
+            for (const auto& s : program.video) WriteStream(json, s, d.FindTrack(s.index));
+            for (const auto& s : program.audio) WriteStream(json, s, d.FindTrack(s.index));
             json.EndArray().EndObject();
+        }
+        json.EndArray();
+        json.Key("subtitles").BeginArray();
+        for (const auto& track : d.tracks) {
+            if (track.kind != MediaKind::kSubtitle) continue;
+            json.BeginObject().Field("index", track.index).Field("codecId", track.codecId).Field("codec", track.codecName);
+            WriteTrackFields(json, &track);
+            json.EndObject();
         }
         json.EndArray().EndObject();
     }

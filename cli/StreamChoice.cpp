@@ -28,9 +28,7 @@ bool Holds(const std::string& extension, int32_t codecId) {
 }
 
 std::string ContainersTaking(int32_t codecId) {
-    std::vector<std::string> names;
-    for (const char* extension : kCommonExtensions)
-        if (Holds(extension, codecId)) names.push_back(extension);
+    const std::vector<std::string> names = ContainersHolding(codecId);
     if (names.empty()) return "no output container here takes it";
     std::string text;
     for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
@@ -60,6 +58,42 @@ bool Wanted(const TrackDesc& track, const StreamFilter& filter) {
 }
 
 }  // namespace
+
+std::vector<std::string> ContainersHolding(int32_t codecId) {
+    std::vector<std::string> names;
+    if (!Component().isCodecAllowedIn) return names;
+    for (const char* extension : kCommonExtensions)
+        if (Holds(extension, codecId)) names.push_back(extension);
+    return names;
+}
+
+std::vector<std::string> DispositionNames(uint32_t disposition) {
+    static const struct {
+        uint32_t bit;
+        const char* name;
+    } kNames[] = {{KX_DISPOSITION_DEFAULT, "default"},
+                  {KX_DISPOSITION_FORCED, "forced"},
+                  {KX_DISPOSITION_HEARING_IMPAIRED, "hearing impaired"},
+                  {KX_DISPOSITION_VISUAL_IMPAIRED, "visually impaired"},
+                  {KX_DISPOSITION_COMMENT, "commentary"},
+                  {KX_DISPOSITION_DUB, "dub"},
+                  {KX_DISPOSITION_ORIGINAL, "original"},
+                  {KX_DISPOSITION_ATTACHED_PIC, "cover art"}};
+    std::vector<std::string> names;
+    for (const auto& entry : kNames)
+        if (disposition & entry.bit) names.push_back(entry.name);
+    return names;
+}
+
+std::string DescribeTags(const TrackDesc& track) {
+    std::vector<std::string> parts;
+    if (!track.language.empty()) parts.push_back("language " + track.language);
+    if (!track.title.empty()) parts.push_back("\"" + track.title + "\"");
+    for (const auto& name : DispositionNames(track.disposition)) parts.push_back(name);
+    std::string text;
+    for (const auto& part : parts) text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
 
 std::vector<OptionSpec> StreamFilterOptions() {
     return {{"--streams", "", true, false},

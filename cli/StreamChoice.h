@@ -35,6 +35,14 @@ struct StreamSelection {
 // such streams are left out and said so. Fails when nothing is left.
 StreamSelection ChooseStreams(const InputFile& input, const StreamFilter& filter, const std::string& extension);
 
+// The common output extensions whose containers take the codec as it is.
+std::vector<std::string> ContainersHolding(int32_t codecId);
+
+// "language eng, "Director's cut", default, forced" (empty when untagged).
+std::string DescribeTags(const TrackDesc& track);
+// The disposition bits by name: "default", "forced", "hearing impaired"...
+std::vector<std::string> DispositionNames(uint32_t disposition);
+
 // Prints the left-out lines unless quiet.
 void SayLeftOut(const StreamSelection& selection, bool quiet);
 

@@ -12,8 +12,8 @@ namespace kx {
 
 struct FileRecord;
 
-// Chapters that overlap [from, to) of the file's clock (to: none, up to the
-// file's end), cut to it and moved by `shift`.
+// Chapters that overlap [from, to) of the file's clock, cut to it and moved
+// by `shift`.
 std::vector<Chapter> ChaptersWithin(const std::vector<Chapter>& chapters, int64_t from, int64_t to, int64_t shift);
 
 // The chapters of a time clip with these bounds, its file time `zero` at

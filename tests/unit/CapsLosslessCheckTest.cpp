@@ -104,7 +104,7 @@ TEST(CapsLosslessCheck, ShippedTable) {
         {u"o.mpg", 1, 0x15000, true},    {u"o.mpg", 2, 0x15000, true},    {u"o.mpg", 28, 0x15002, false},
         {u"o.mp4", 1, 0x15002, false},   {u"o.ts", 1, 0x15000, false},    {u"o.mp4", 28, 0, true},
         {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.mp4", 28, 0x15000, false},
-        {u"o.mp4", 0, 0x15002, false},
+        {u"o.mp4", 0, 0x15002, true},  // sound alone
     };
     kx::BuildCodecNameTable();
     for (const auto& c : cases) {

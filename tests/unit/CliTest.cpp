@@ -57,8 +57,8 @@ TEST_F(Cli, RefusalsAreOneLineWithTheReason) {
          "cannot copy the video stream #0 (mpeg1video) of " + Fixture("mpeg1.mpg") +
              " into a .mp4 file: .mp4 files do not take mpeg1video"},
         {"merge " + in + " -o " + Dir("x.webm"), 1, "cannot write .webm files"},
-        {split + " --streams 0,7", 1, "has no stream 7"},
-        {split + " --streams 0 --audio-only", 2, "give only one of --streams, --audio-only and --video-only"},
+        {split + " --at 3 --streams 0,7", 1, "has no stream 7"},
+        {split + " --at 3 --streams 0 --audio-only", 2, "give only one of --streams, --audio-only and --video-only"},
     };
     for (const char* bad : {"1:2:3:4", "1:70", "1:60:00", "-5", "+3", "1e3", "abc", "1.2.3", "3,", ":30", "1:",
                             "1:30.", " 5", "00:00:01.12345678", "99999999999"})
