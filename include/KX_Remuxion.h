@@ -208,6 +208,17 @@ typedef struct KeyFrameList {
  * (28 = H.264, 0x15002 = AAC).
  */
 
+/*
+ * A codec that numbering lacks is reported as 0x40000000 + its AVCodecID
+ * value in FFmpeg 5.1. These are the ones this component copies.
+ */
+enum {
+    KX_CODEC_HEVC = 0x400000AD,
+    KX_CODEC_VP9 = 0x400000A7,
+    KX_CODEC_AV1 = 0x400000E2,
+    KX_CODEC_ASS = 0x40017016 /* ASS/SSA subtitles as FFmpeg 5.1 reads them */
+};
+
 /* One video or audio stream (408 bytes). */
 typedef struct MediaStreamRecord {
     uint32_t mediaType;       /*   0: 1 video, 2 audio, 0 unfilled */

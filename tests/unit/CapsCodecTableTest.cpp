@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -46,7 +47,7 @@ std::u16string ShortName(int32_t id, int* result = nullptr) {
 TEST(CapsCodecRows, ExtentCountAndUniqueNames) {
     size_t count = 0;
     const kx::CodecIdRow* rows = kx::CodecIdRows(&count);
-    ASSERT_EQ(count, 346u);
+    ASSERT_EQ(count, 350u);
     std::set<int32_t> ids;
     std::set<std::string> names;
     for (size_t i = 0; i < count; ++i) {
@@ -54,14 +55,23 @@ TEST(CapsCodecRows, ExtentCountAndUniqueNames) {
         EXPECT_TRUE(names.insert(rows[i].name).second) << rows[i].name;
         EXPECT_EQ(std::string(rows[i].name).rfind("AV_CODEC_ID_", 0), 0u) << rows[i].name;
     }
-    EXPECT_EQ(ids.size(), 343u);
+    EXPECT_EQ(ids.size(), 347u);
     EXPECT_STREQ(rows[0].name, "AV_CODEC_ID_NONE");
     EXPECT_EQ(rows[0].id, 0);
-    EXPECT_STREQ(rows[count - 1].name, "AV_CODEC_ID_FFMETADATA");
-    EXPECT_EQ(rows[count - 1].id, 0x21000);
-    // No rows for codecs added to the enumeration later.
-    for (const char* later : {"AV_CODEC_ID_VP9", "AV_CODEC_ID_HEVC", "AV_CODEC_ID_AV1", "AV_CODEC_ID_TAK"})
-        EXPECT_EQ(names.count(later), 0u) << later;
+    // The old numbering ends here; the rows after it are codecs it lacks.
+    EXPECT_STREQ(rows[count - 5].name, "AV_CODEC_ID_FFMETADATA");
+    EXPECT_EQ(rows[count - 5].id, 0x21000);
+    const std::pair<const char*, int32_t> added[] = {
+        {"AV_CODEC_ID_HEVC", KX_CODEC_HEVC},
+        {"AV_CODEC_ID_VP9", KX_CODEC_VP9},
+        {"AV_CODEC_ID_AV1", KX_CODEC_AV1},
+        {"AV_CODEC_ID_ASS", KX_CODEC_ASS},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_STREQ(rows[count - 4 + i].name, added[i].first);
+        EXPECT_EQ(rows[count - 4 + i].id, added[i].second) << added[i].first;
+    }
+    EXPECT_EQ(names.count("AV_CODEC_ID_TAK"), 0u);
 }
 
 TEST(CapsCodecRows, AnchorValues) {
@@ -114,14 +124,32 @@ TEST(CapsCodecRows, AnchorValues) {
 }
 
 TEST(CapsCodecRows, TranslateToTheLinkedLibraryByName) {
-    EXPECT_EQ(kx::ToLibraryCodecId(28), AV_CODEC_ID_H264);
-    EXPECT_EQ(kx::ToLibraryCodecId(0x15002), AV_CODEC_ID_AAC);
-    EXPECT_EQ(kx::ToLibraryCodecId(0x1000c), AV_CODEC_ID_PCM_S24LE);
-    EXPECT_EQ(kx::ToLibraryCodecId(0x1503c), AV_CODEC_ID_ILBC);
-    EXPECT_EQ(kx::ToLibraryCodecId(0xa8), AV_CODEC_ID_MSS2);
-    EXPECT_EQ(kx::FromLibraryCodecId(AV_CODEC_ID_H264), 28);
-    EXPECT_EQ(kx::FromLibraryCodecId(AV_CODEC_ID_MP2), 0x15000);
-    EXPECT_EQ(kx::FromLibraryCodecId(AV_CODEC_ID_MPEG1VIDEO), 1);
+    // Both ways; rows above the unmapped base are rows all the same.
+    const std::pair<int32_t, AVCodecID> both[] = {
+        {28, AV_CODEC_ID_H264},
+        {0x15002, AV_CODEC_ID_AAC},
+        {0x1000c, AV_CODEC_ID_PCM_S24LE},
+        {0x1503c, AV_CODEC_ID_ILBC},
+        {0xa8, AV_CODEC_ID_MSS2},
+        {0x15000, AV_CODEC_ID_MP2},
+        {1, AV_CODEC_ID_MPEG1VIDEO},
+        {Tag('Y', '4', '1', 'P'), AV_CODEC_ID_Y41P},
+        {Tag('O', 'P', 'U', 'S'), AV_CODEC_ID_OPUS},
+        {Tag('S', 'R', 'i', 'p'), AV_CODEC_ID_SUBRIP},
+        {KX_CODEC_HEVC, AV_CODEC_ID_HEVC},
+        {KX_CODEC_VP9, AV_CODEC_ID_VP9},
+        {KX_CODEC_AV1, AV_CODEC_ID_AV1},
+        {KX_CODEC_ASS, AV_CODEC_ID_ASS},
+        // No row: carried above the base.
+        {kx::kUnmappedCodecBase + AV_CODEC_ID_TAK, AV_CODEC_ID_TAK},
+    };
+    for (const auto& [ours, library] : both) {
+        EXPECT_EQ(kx::ToLibraryCodecId(ours), library) << std::hex << ours;
+        EXPECT_EQ(kx::FromLibraryCodecId(library), ours) << avcodec_get_name(library);
+    }
+    // The new rows keep the numbers the interface gave these codecs before.
+    for (AVCodecID codec : {AV_CODEC_ID_HEVC, AV_CODEC_ID_VP9, AV_CODEC_ID_AV1, AV_CODEC_ID_ASS})
+        EXPECT_EQ(kx::FromLibraryCodecId(codec), kx::kUnmappedCodecBase + codec) << avcodec_get_name(codec);
     // Enumerators the linked library no longer has map to no codec.
     EXPECT_EQ(kx::ToLibraryCodecId(3), AV_CODEC_ID_NONE);        // MPEG2VIDEO_XVMC
     EXPECT_EQ(kx::ToLibraryCodecId(0x15020), AV_CODEC_ID_NONE);  // VOXWARE
@@ -154,22 +182,25 @@ TEST(CapsCodecSupport, Answers) {
         EXPECT_EQ(IsCodecSupport(0), 0);
         EXPECT_TRUE(log.Lines().empty());
     }
-    EXPECT_EQ(IsCodecSupport(28), avcodec_find_encoder(AV_CODEC_ID_H264) ? 1 : 0);
-    EXPECT_EQ(IsCodecSupport(0x15002), 1);
-    EXPECT_EQ(IsCodecSupport(0x15003), 1);
-    EXPECT_EQ(IsCodecSupport(0x10000), 1);
-    EXPECT_EQ(IsCodecSupport(0x1000c), 1);
-    EXPECT_EQ(IsCodecSupport(2), 0);        // MPEG-2 video: "NONE"
-    EXPECT_EQ(IsCodecSupport(0x15000), 0);  // MP2: "NONE"
-    EXPECT_EQ(IsCodecSupport(0x1001b), 0);  // PCM_S8_PLANAR: "NONE"
+    // 1: FFmpeg has an encoder and the row a short name other than "NONE".
+    const std::tuple<int32_t, int32_t, const char*> cases[] = {
+        {28, 1, "H264"},
+        {0x15002, 1, "AAC"},
+        {0x15003, 1, "AC3"},
+        {0x10000, 1, "PCM"},
+        {0x1000c, 1, "PCM"},
+        {KX_CODEC_HEVC, 1, "HEVC"},
+        {KX_CODEC_VP9, 1, "VP9"},
+        {KX_CODEC_AV1, 1, "AV1"},
+        {KX_CODEC_ASS, 1, "ASS"},
+        {2, 0, "MPEG2VIDEO: NONE"},
+        {0x1001b, 0, "PCM_S8_PLANAR: NONE"},
+        {kx::kUnmappedCodecBase + AV_CODEC_ID_TAK, 0, "no row"},
+    };
+    for (const auto& [id, answer, what] : cases) EXPECT_EQ(IsCodecSupport(id), answer) << what;
     {
         kxtest::LogCapture log;
         EXPECT_EQ(IsCodecSupport(0x12345), 0);
         EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kUnknownInputCodec, 74565)));
-    }
-    {
-        // A library codec without a row of ours.
-        kxtest::LogCapture log;
-        EXPECT_EQ(IsCodecSupport(kx::FromLibraryCodecId(AV_CODEC_ID_HEVC)), 0);
     }
 }
