@@ -11,7 +11,7 @@ namespace kx {
 struct MediaStreamPair;
 
 constexpr int kFormatQueryNameLength = 10;  // 9 characters and the NUL
-constexpr int kMaxAcceptedCodecs = 32;
+constexpr int kMaxAcceptedCodecs = 64;
 
 // The question asked of the table.
 struct FormatQuery {

@@ -189,12 +189,17 @@ TEST(CapsCodecSupport, Answers) {
         {0x15003, 1, "AC3"},
         {0x10000, 1, "PCM"},
         {0x1000c, 1, "PCM"},
+        {2, 1, "MPEG2"},
+        {0x15000, 1, "MP2"},
+        {0x15004, 1, "DTS: an experimental encoder counts"},
+        {0x17000, 1, "DVDSUB"},
         {KX_CODEC_HEVC, 1, "HEVC"},
         {KX_CODEC_VP9, 1, "VP9"},
         {KX_CODEC_AV1, 1, "AV1"},
         {KX_CODEC_ASS, 1, "ASS"},
-        {2, 0, "MPEG2VIDEO: NONE"},
         {0x1001b, 0, "PCM_S8_PLANAR: NONE"},
+        {0x17006, 0, "PGS: FFmpeg has no encoder"},
+        {0x17004, 0, "SSA: FFmpeg encodes it as ASS only"},
         {kx::kUnmappedCodecBase + AV_CODEC_ID_TAK, 0, "no row"},
     };
     for (const auto& [id, answer, what] : cases) EXPECT_EQ(IsCodecSupport(id), answer) << what;

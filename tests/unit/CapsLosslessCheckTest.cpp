@@ -108,12 +108,12 @@ TEST_F(CapsLosslessCheck, FirstMissingCodecIsReportedVideoFirst) {
         EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[1] fcc[H264]"});
     }
     {
-        // Not an H.264 stream: its short name "NONE" must be listed itself.
+        // Not an H.264 stream: its own short name must be listed.
         kxtest::LogCapture log;
         video_.codecId = 2;
         pair_.audio = nullptr;
         EXPECT_FALSE(Check(Table(kMp4), u"a.mp4"));
-        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[3] fcc[NONE]"});
+        EXPECT_EQ(Failures(log), std::vector<std::u16string>{u"codecnum[3] fcc[MPEG2]"});
     }
     {
         // An identifier without a row leaves the name empty.
@@ -167,8 +167,8 @@ TEST_F(CapsLosslessCheck, ShippedTable) {
         {u"o.ts", 28, 0x10000, false},   {u"o.avi", 28, 0x15001, true},   {u"o.avi", 28, 0x10000, true},
         {u"o.flv", 28, 0x15002, true},   {u"o.flv", 28, 0x15003, false},  {u"o.mpg", 28, 0x15003, true},
         {u"o.mpg", 1, 0x15000, true},    {u"o.mpg", 2, 0x15000, true},    {u"o.mpg", 28, 0x15002, false},
-        {u"o.mp4", 1, 0x15002, false},   {u"o.ts", 1, 0x15000, false},    {u"o.mp4", 28, 0, true},
-        {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.mp4", 28, 0x15000, false},
+        {u"o.mp4", 1, 0x15002, true},    {u"o.ts", 1, 0x15000, true},     {u"o.mp4", 28, 0, true},
+        {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.flv", 28, 0x15000, false},
     };
     for (const auto& c : cases) {
         video_.codecId = c.video;
