@@ -644,6 +644,14 @@ KX_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 /* 1 when a stream of this codec identifier (28 = H.264) can be copied. */
 KX_EXPORT int32_t IsCodecSupport(int32_t codecId);
 
+/*
+ * 1 when the capability table beside the library lets an output of this
+ * extension (".mkv" or "mkv", any case) take a stream of the codec, else 0
+ * (also for a null or empty extension and a missing table). The table lists
+ * what each container stores without re-encoding; see the README.
+ */
+KX_EXPORT int32_t KX_IsCodecAllowedIn(const OLECHAR* extension, int32_t codecId);
+
 KX_EXPORT BSTR SysAllocString(const OLECHAR* text);
 KX_EXPORT void SysFreeString(BSTR text);
 KX_EXPORT uint32_t SysStringLen(BSTR text);

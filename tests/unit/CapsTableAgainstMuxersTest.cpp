@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -13,11 +14,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
 #include "CodecCopySupport.h"
 #include "TestSupport.h"
+#include "caps/ContainerChoice.h"
 #include "media/MediaKernel.h"
 #include "output/CTMuxer.h"
 #include "output/MediaStreamPair.h"
@@ -250,4 +253,67 @@ TEST(CapsTableAgainstMuxersScope, TableNamesOnlyExaminedExtensionsAndCodecs) {
         EXPECT_TRUE(extensions.count(extension)) << extension << " is not examined";
         for (const auto& name : names) EXPECT_TRUE(codecs.count(name)) << extension << " lists " << name;
     }
+}
+
+// The same questions through the code that answers hosts: the extensions a
+// codec may go to, and the exported yes/no, agree with the table for every
+// examined pair.
+TEST(CapsContainerChoice, AgreesWithTheShippedTable) {
+    const auto table = ShippedTable();
+    ASSERT_FALSE(table.empty());
+    for (const CodecCase& c : kCodecs) {
+        const int32_t id = kx::FromLibraryCodecId(c.codec);
+        std::vector<std::string> expected;
+        for (const auto& [extension, names] : table)
+            if (names.count(c.shortName)) expected.push_back("." + Lower(extension));
+        std::vector<std::string> taking = kx::ExtensionsTaking(id);
+        std::sort(taking.begin(), taking.end());
+        EXPECT_EQ(taking, expected) << c.shortName;
+        for (const ExtensionCase& e : kExtensions) {
+            const bool listed = table.count(e.extension) && table.at(e.extension).count(c.shortName);
+            EXPECT_EQ(KX_IsCodecAllowedIn(kxtest::Wide(Lower(e.extension)).c_str(), id), listed ? 1 : 0)
+                << e.extension << " " << c.shortName;
+        }
+    }
+}
+
+TEST(CapsContainerChoice, ExtensionSpellings) {
+    const struct {
+        const char16_t* extension;
+        int32_t codec;
+        int32_t allowed;
+    } cases[] = {
+        {u".mkv", 28, 1},      {u"mkv", 28, 1},  {u".MKV", 28, 1}, {u"Mkv", KX_CODEC_HEVC, 1}, {u".mp4", 0x17005, 1},
+        {u".mkv", 0x17005, 0}, {u"", 28, 0},     {u".", 28, 0},    {nullptr, 28, 0},           {u"..mkv", 28, 0},
+        {u"a.mkv", 28, 0},     {u".xyz", 28, 0}, {u".mkv", 0, 0},  {u".mkv", 0x12345, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KX_IsCodecAllowedIn(c.extension, c.codec), c.allowed)
+            << (c.extension ? kxtest::Narrow(c.extension) : "null") << " " << c.codec;
+}
+
+// A table written here: entries of one name pool their codecs, an empty
+// entry ends its name's search, and names no output extension can have are
+// never answered, as in the output check.
+TEST(CapsContainerChoice, ReadsATableTheWayTheOutputCheckDoes) {
+    const std::string path = ::testing::TempDir() + "kx_choice_" + std::to_string(getpid()) + ".xml";
+    std::ofstream(path) << "<?xml version=\"1.0\"?>\n<Quentara_XML><OUTPUT_MAP>"
+                           "<MP4><V><H264/></V><A><AAC/></A></MP4>"
+                           "<mkv><V><H264/><MP3/></V></mkv>"
+                           "<TS/><TS><V><H264/></V></TS>"
+                           "<MKV><X><H264/><AC3/></X></MKV>"
+                           "<LONGERTHAN9><V><H264/></V></LONGERTHAN9>"
+                           "<MKV><A><AAC/></A></MKV>"
+                           "</OUTPUT_MAP></Quentara_XML>\n";
+    const std::u16string table = kxtest::Wide(path);
+    const struct {
+        int32_t codec;
+        std::vector<std::string> extensions;
+    } cases[] = {
+        {28, {".mp4", ".mkv"}}, {0x15002, {".mp4", ".mkv"}}, {0x15003, {".mkv"}}, {0x15001, {}}, {0x12345, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kx::ExtensionsTaking(table.c_str(), c.codec), c.extensions) << c.codec;
+    std::filesystem::remove(path);
+    EXPECT_TRUE(kx::ExtensionsTaking(table.c_str(), 28).empty());
+    EXPECT_TRUE(kx::ExtensionsTaking(nullptr, 28).empty());
 }
