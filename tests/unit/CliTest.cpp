@@ -253,11 +253,11 @@ TEST_F(Cli, MergeAndMixRefuseWhatTheyCannotJoin) {
 
 TEST_F(Cli, UnsupportedCodecOrContainerIsNamed) {
     REQUIRE_MEDIA();
-    ExpectOneMessage(Remuxion("split " + Quote(Fixture("mpeg1.mpg")) + " -o " + Dir() + " --at 2 --ext .mp4"), 1,
+    ExpectOneMessage(Remuxion("split " + Quote(Fixture("mpeg1.mpg")) + " -o " + Dir() + " --at 2 --ext .flv"), 1,
                      "cannot copy the video stream #0 (mpeg1video) of " + Fixture("mpeg1.mpg") +
-                         " into a .mp4 file: .mp4 files do not take mpeg1video");
-    ExpectOneMessage(Remuxion("merge " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("x.webm")), 1,
-                     "cannot write .webm files");
+                         " into a .flv file: .flv files do not take mpeg1video");
+    ExpectOneMessage(Remuxion("merge " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("x.wmv")), 1,
+                     "cannot write .wmv files");
     ExpectOneMessage(Remuxion("split " + Quote(Fixture("audio_only.m4a")) + " -o " + Dir() + " --at 2"), 1,
                      "no video stream");
     EXPECT_TRUE(FilesIn(Dir()).empty());  // nothing half-written is left behind
