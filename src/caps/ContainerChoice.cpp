@@ -23,12 +23,12 @@ struct ExtensionEntry {
     bool ended = false;
 };
 
-// Only names of capitals and digits that fit the query field can ever match
-// an output's extension, which the check compares in capitals.
+// The check compares the text after a file name's last dot, upper-cased in
+// ASCII and cut to the query field, with the names: one holding a dot or a
+// lower-case ASCII letter, or longer than the field, never matches.
 bool CanMatchAnExtension(std::u16string_view name) {
     if (name.empty() || name.size() >= static_cast<size_t>(kFormatQueryNameLength)) return false;
-    return std::all_of(name.begin(), name.end(),
-                       [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'); });
+    return std::none_of(name.begin(), name.end(), [](char16_t c) { return c == u'.' || (c >= u'a' && c <= u'z'); });
 }
 
 std::vector<ExtensionEntry> ReadEntries(const char16_t* tablePath) {

@@ -303,6 +303,7 @@ TEST(CapsContainerChoice, ReadsATableTheWayTheOutputCheckDoes) {
                            "<TS/><TS><V><H264/></V></TS>"
                            "<MKV><X><H264/><AC3/></X></MKV>"
                            "<LONGERTHAN9><V><H264/></V></LONGERTHAN9>"
+                           "<M4_X><A><MP3/></A></M4_X><M.P3><A><MP3/></A></M.P3>"
                            "<MKV><A><AAC/></A></MKV>"
                            "</OUTPUT_MAP></Quentara_XML>\n";
     const std::u16string table = kxtest::Wide(path);
@@ -310,7 +311,7 @@ TEST(CapsContainerChoice, ReadsATableTheWayTheOutputCheckDoes) {
         int32_t codec;
         std::vector<std::string> extensions;
     } cases[] = {
-        {28, {".mp4", ".mkv"}}, {0x15002, {".mp4", ".mkv"}}, {0x15003, {".mkv"}}, {0x15001, {}}, {0x12345, {}},
+        {28, {".mp4", ".mkv"}}, {0x15002, {".mp4", ".mkv"}}, {0x15003, {".mkv"}}, {0x15001, {".m4_x"}}, {0x12345, {}},
     };
     for (const auto& c : cases) EXPECT_EQ(kx::ExtensionsTaking(table.c_str(), c.codec), c.extensions) << c.codec;
     std::filesystem::remove(path);
