@@ -91,6 +91,9 @@ struct ExtensionCase {
 void PrintTo(const ExtensionCase& c, std::ostream* out) { *out << c.extension; }
 
 const char kAudioByName[] = "an .m4a file is audio by name; the same writer makes .m4v files for video";
+const char kHevcForm[] =
+    "program-stream writers take HEVC only with start codes, and the output code converts H.264 alone: HEVC from "
+    "MP4 or Matroska would be written unreadable";
 const char kOpusByName[] =
     "an .opus file is Ogg with Opus alone; its writer is the Ogg writer and takes what Ogg takes";
 
@@ -109,9 +112,9 @@ const ExtensionCase kExtensions[] = {
     {"M2TS", {}},
     {"AVI", {}},
     {"FLV", {}},
-    {"MPG", {}},
-    {"MPEG", {}},
-    {"VOB", {}},
+    {"MPG", {{"HEVC", kHevcForm}}},
+    {"MPEG", {{"HEVC", kHevcForm}}},
+    {"VOB", {{"HEVC", kHevcForm}}},
     {"MP3", {}},
     {"AAC", {}},
     {"AC3", {}},
