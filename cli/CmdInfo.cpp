@@ -69,7 +69,7 @@ std::string TrackSuffix(const TrackDesc* track) {
     std::string text;
     if (const std::string tags = DescribeTags(*track); !tags.empty()) text += "  " + tags;
     const std::vector<std::string> containers = ContainersHolding(track->codecId);
-    if (containers.empty()) return IsCopyable(track->codecId) ? text : text + "  cannot be copied";
+    if (containers.empty()) return text + "  cannot be copied";
     text += "  copies into";
     for (const auto& container : containers) text += " " + container;
     return text;

@@ -67,8 +67,7 @@ ComponentExports LoadExports() {
     Bind(library, "KX_IsOutputComplete", &exports.isOutputComplete, &missing);
     Bind(library, "KX_GetStreamCount", &exports.getStreamCount, &missing);
     Bind(library, "KX_GetStreamSummary", &exports.getStreamSummary, &missing);
-    std::string optional;
-    Bind(library, "KX_IsCodecAllowedIn", &exports.isCodecAllowedIn, &optional);
+    Bind(library, "KX_IsCodecAllowedIn", &exports.isCodecAllowedIn, &missing);
     if (!missing.empty()) Fail(std::string(kLibraryName) + " lacks the exported functions " + missing);
     // The library stays loaded for the life of the process.
     return exports;

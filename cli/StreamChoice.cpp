@@ -20,10 +20,8 @@ std::string Describe(const TrackDesc& track) {
            (track.CoverArt() ? ", cover art" : "") + ")";
 }
 
-// True when the component's capability table lets `extension` hold the codec
-// (true when the component cannot say: it then refuses at set-up itself).
+// True when the component's capability table lets `extension` hold the codec.
 bool Holds(const std::string& extension, int32_t codecId) {
-    if (!Component().isCodecAllowedIn) return true;
     return Component().isCodecAllowedIn(Utf8ToWide(extension).c_str(), codecId) == 1;
 }
 
@@ -61,7 +59,6 @@ bool Wanted(const TrackDesc& track, const StreamFilter& filter) {
 
 std::vector<std::string> ContainersHolding(int32_t codecId) {
     std::vector<std::string> names;
-    if (!Component().isCodecAllowedIn) return names;
     for (const char* extension : kCommonExtensions)
         if (Holds(extension, codecId)) names.push_back(extension);
     return names;
@@ -137,6 +134,10 @@ StreamSelection ChooseStreams(const InputFile& input, const StreamFilter& filter
         if (!track.kind || track.CoverArt()) {
             selection.leftOut.push_back("not copied: " + Describe(track) + ", only video, audio and subtitles are");
         } else if (!Holds(extension, track.codecId)) {
+            // Pictures and sound are never dropped unasked; subtitles are, and said so.
+            if (track.kind != MediaKind::kSubtitle)
+                Fail("cannot copy " + Describe(track) + " of " + input.path + " into " + extension + " files; " +
+                     ContainersTaking(track.codecId) + " (--streams chooses the streams to copy)");
             selection.leftOut.push_back("not copied: " + Describe(track) + ": " + extension + " files cannot hold it; " +
                                         ContainersTaking(track.codecId));
         } else {

@@ -29,10 +29,10 @@ struct StreamSelection {
     std::vector<std::string> leftOut;  // why a stream is not copied, one line each
 };
 
-// The streams to copy into files of `extension` (".mkv"). A stream named
-// with --streams that the container cannot hold, or one that is no video,
-// audio or subtitle stream, fails naming a container that can; by default
-// such streams are left out and said so. Fails when nothing is left.
+// The streams to copy into files of `extension` (".mkv"). A video or audio
+// stream the container cannot hold fails, naming containers that can, as
+// does any stream named with --streams that cannot go; subtitles, cover art
+// and data left out by default are said so. Fails when nothing is left.
 StreamSelection ChooseStreams(const InputFile& input, const StreamFilter& filter, const std::string& extension);
 
 // The common output extensions whose containers take the codec as it is.

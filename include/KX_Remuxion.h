@@ -209,6 +209,17 @@ typedef struct KeyFrameList {
  * (28 = H.264, 0x15002 = AAC).
  */
 
+/*
+ * A codec that numbering lacks is reported as 0x40000000 + its AVCodecID
+ * value in FFmpeg 5.1. These are the ones this component copies.
+ */
+enum {
+    KX_CODEC_HEVC = 0x400000AD,
+    KX_CODEC_VP9 = 0x400000A7,
+    KX_CODEC_AV1 = 0x400000E2,
+    KX_CODEC_ASS = 0x40017016 /* ASS/SSA subtitles as FFmpeg 5.1 reads them */
+};
+
 /* One video or audio stream (408 bytes). */
 typedef struct MediaStreamRecord {
     uint32_t mediaType;       /*   0: 1 video, 2 audio, 0 unfilled */
@@ -633,6 +644,14 @@ KX_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 /* 1 when a stream of this codec identifier (28 = H.264) can be copied. */
 KX_EXPORT int32_t IsCodecSupport(int32_t codecId);
+
+/*
+ * 1 when the capability table beside the library lets an output of this
+ * extension (".mkv" or "mkv", any case) take a stream of the codec, else 0
+ * (also for a null or empty extension and a missing table). The table lists
+ * what each container stores without re-encoding; see the README.
+ */
+KX_EXPORT int32_t KX_IsCodecAllowedIn(const OLECHAR* extension, int32_t codecId);
 
 KX_EXPORT BSTR SysAllocString(const OLECHAR* text);
 KX_EXPORT void SysFreeString(BSTR text);

@@ -11,8 +11,8 @@ cd "$root"
 
 seconds=${1:-30}
 shift || true
-all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml media_file media_reader
-             video_keyframe)
+all_targets=(h264_keyframe find_nal_unit parameter_sets length_prefixes picture_order caps_xml container_choice
+             media_file media_reader video_keyframe)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
@@ -59,7 +59,7 @@ for target in "${targets[@]}"; do
            -artifact_prefix="$findings/")
   case "$target" in
     media_file|media_reader) options+=(-max_len=131072) ;;
-    caps_xml) options+=(-dict=tests/fuzz/caps_xml.dict) ;;
+    caps_xml|container_choice) options+=(-dict=tests/fuzz/caps_xml.dict) ;;
   esac
   echo "== fuzz_$target for ${seconds} s"
   log="$build/fuzz_$target.log"

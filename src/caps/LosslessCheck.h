@@ -13,7 +13,7 @@ struct MediaStreamPair;
 struct StreamMediaInfo;
 
 constexpr int kFormatQueryNameLength = 10;  // 9 characters and the NUL
-constexpr int kMaxAcceptedCodecs = 32;
+constexpr int kMaxAcceptedCodecs = 64;
 
 // The question asked of the table.
 struct FormatQuery {

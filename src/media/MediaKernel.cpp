@@ -108,10 +108,13 @@ MediaErrorCapture::MediaErrorCapture() : outer_(t_capture) {
 MediaErrorCapture::~MediaErrorCapture() { t_capture = outer_; }
 
 AVCodecID ToLibraryCodecId(int32_t codecId) {
-    if (codecId >= kUnmappedCodecBase) return static_cast<AVCodecID>(codecId - kUnmappedCodecBase);
+    // Rows first: some lie above the base (four-character tags, and the rows
+    // for codecs the old numbering lacks).
     const auto& map = Maps().toLibrary;
     auto it = map.find(codecId);
-    return it == map.end() ? AV_CODEC_ID_NONE : it->second;
+    if (it != map.end()) return it->second;
+    if (codecId >= kUnmappedCodecBase) return static_cast<AVCodecID>(codecId - kUnmappedCodecBase);
+    return AV_CODEC_ID_NONE;
 }
 
 int32_t FromLibraryCodecId(AVCodecID codecId) {

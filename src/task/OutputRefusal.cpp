@@ -1,10 +1,13 @@
 #include "task/OutputRefusal.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/codec_desc.h>
 }
 
 #include "KX_Remuxion.h"
+#include "caps/ContainerChoice.h"
 #include "caps/LosslessCheck.h"
 #include "media/MediaKernel.h"
 #include "output/CTMuxer.h"
@@ -36,6 +39,16 @@ std::string KindName(RefusedStream kind) {
     }
 }
 
+// "; .mkv and .mov take it" from the table, or nothing when none does.
+std::string Alternatives(int32_t codecId) {
+    const std::vector<std::string> extensions = ExtensionsTaking(codecId);
+    if (extensions.empty()) return {};
+    std::string text = "; ";
+    const size_t shown = std::min<size_t>(extensions.size(), 4);
+    for (size_t i = 0; i < shown; ++i) text += (i == 0 ? "" : i + 1 == shown ? " and " : ", ") + extensions[i];
+    return text + (shown == 1 ? " takes it" : " take it");
+}
+
 FailureReport Refusal(std::string text) { return {std::move(text), KX_E_FAIL}; }
 
 }  // namespace
@@ -62,7 +75,7 @@ FailureReport DescribeOutputRefusal(const CTMuxer& muxer, const std::u16string& 
             const std::string kind = KindName(verdict.refused);
             return Refusal("cannot copy the " + kind + " stream #" + std::to_string(verdict.streamIndex) + " (" +
                            codec + ") of " + input + " into a " + container + " file: " + container +
-                           " files do not take " + codec + " without re-encoding");
+                           " files do not take " + codec + " without re-encoding" + Alternatives(verdict.codecId));
         }
     }
     if (const OutputFailure* failure = muxer.Failure()) return {failure->Text(), failure->Status()};

@@ -27,10 +27,17 @@ TEST(CapsCodecTable, HostNumbersMapToTheLibraryShortNamesAndSupport) {
         {0x15003, AV_CODEC_ID_AC3, u"AC3", 1},
         {0x10000, AV_CODEC_ID_PCM_S16LE, u"PCM", 1},
         {0x1000c, AV_CODEC_ID_PCM_S24LE, u"PCM", 1},
-        {1, AV_CODEC_ID_MPEG1VIDEO, u"NONE", 0},
-        {2, AV_CODEC_ID_MPEG2VIDEO, u"NONE", 0},
-        {0x15000, AV_CODEC_ID_MP2, u"NONE", 0},
+        {1, AV_CODEC_ID_MPEG1VIDEO, u"MPEG1", 1},
+        {2, AV_CODEC_ID_MPEG2VIDEO, u"MPEG2", 1},
+        {0x15000, AV_CODEC_ID_MP2, u"MP2", 1},
         {0x1001b, AV_CODEC_ID_PCM_S8_PLANAR, u"NONE", 0},
+        // Codecs the numbering lacked keep the numbers the interface gave them.
+        {KX_CODEC_HEVC, AV_CODEC_ID_HEVC, u"HEVC", 1},
+        {KX_CODEC_VP9, AV_CODEC_ID_VP9, u"VP9", 1},
+        {KX_CODEC_AV1, AV_CODEC_ID_AV1, u"AV1", 1},
+        // Rows numbered by four-character tags translate too.
+        {0x53526970, AV_CODEC_ID_SUBRIP, u"SUBRIP", 1},
+        {0x59343150, AV_CODEC_ID_Y41P, u"NONE", 0},
         // Past the gaps of the numbering.
         {0xa8, AV_CODEC_ID_MSS2, u"NONE", 0},
         {0x1503c, AV_CODEC_ID_ILBC, u"NONE", 0},
@@ -39,7 +46,7 @@ TEST(CapsCodecTable, HostNumbersMapToTheLibraryShortNamesAndSupport) {
         {0x15020, AV_CODEC_ID_NONE, u"NONE", 0},
         // No row at all: the name is left as it was.
         {0x12345, AV_CODEC_ID_NONE, u"untouched", 0},
-        {kx::FromLibraryCodecId(AV_CODEC_ID_HEVC), AV_CODEC_ID_HEVC, u"untouched", 0},
+        {kx::FromLibraryCodecId(AV_CODEC_ID_CAVS), AV_CODEC_ID_CAVS, u"untouched", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);

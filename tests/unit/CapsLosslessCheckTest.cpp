@@ -59,7 +59,7 @@ TEST(CapsLosslessCheck, TableFilesAnswerWithTheLineHostsParse) {
          0, u"H264"},
         {"audio missing", Map("<MP4><V><H264/></V><A><MP3/></A></MP4>"), u"a.mp4", kH264, kAac, false, 2, u"AAC"},
         {"video reported first", Map("<MP4><A><AAC/></A></MP4>"), u"a.mp4", kH264, kMp3, false, 1, u"H264"},
-        {"a short name NONE must be listed", Map(kMp4), u"a.mp4", 2, 0, false, 3, u"NONE"},
+        {"a short name NONE must be listed", Map(kMp4), u"a.mp4", 0xa8, 0, false, 3, u"NONE"},
         {"a number without a row", Map(kMp4), u"a.mp4", 0x12345, kAac, false, 3, u""},
         {"not our layout", "<OUTPUT_MAP>" + kMp4 + "</OUTPUT_MAP>", u"a.mp4", kH264, kAac, false, 0, u"H264"},
         {"no table", std::nullopt, u"a.mp4", kH264, kAac, false, kLoadFailed, u""},
@@ -102,8 +102,8 @@ TEST(CapsLosslessCheck, ShippedTable) {
         {u"o.ts", 28, 0x10000, false},   {u"o.avi", 28, 0x15001, true},   {u"o.avi", 28, 0x10000, true},
         {u"o.flv", 28, 0x15002, true},   {u"o.flv", 28, 0x15003, false},  {u"o.mpg", 28, 0x15003, true},
         {u"o.mpg", 1, 0x15000, true},    {u"o.mpg", 2, 0x15000, true},    {u"o.mpg", 28, 0x15002, false},
-        {u"o.mp4", 1, 0x15002, false},   {u"o.ts", 1, 0x15000, false},    {u"o.mp4", 28, 0, true},
-        {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.mp4", 28, 0x15000, false},
+        {u"o.mp4", 1, 0x15002, true},    {u"o.ts", 1, 0x15000, true},     {u"o.mp4", 28, 0, true},
+        {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.flv", 28, 0x15000, false},
         {u"o.mp4", 0, 0x15002, true},  // sound alone
     };
     kx::BuildCodecNameTable();
