@@ -10,7 +10,8 @@ StreamKind StreamKindFromHost(int32_t kind) {
         return StreamKind::kVideo;
     case KX_STREAM_AUDIO:
         return StreamKind::kAudio;
-    case KX_STREAM_SUBTITLE:  // copied and cut by time
+    case KX_STREAM_SUBTITLE:
+        return StreamKind::kSubtitle;
     default:
         return StreamKind::kOther;
     }

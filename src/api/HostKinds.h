@@ -9,7 +9,7 @@
 
 namespace kx {
 
-// KX_STREAM_VIDEO and KX_STREAM_AUDIO; subtitles and any other number are kOther.
+// KX_STREAM_VIDEO, _AUDIO and _SUBTITLE; any other number is kOther.
 StreamKind StreamKindFromHost(int32_t kind);
 
 // None for a task type this library does not know: it has no outputs and runs nothing.

@@ -18,14 +18,16 @@ void CTMuxer::AddChapters(const std::vector<kx::Chapter>& chapters) {
 void CTMuxer::AttachChapters() {
     if (!context_ || context_->nb_chapters != 0) return;
     const AVRational ticks{1, static_cast<int>(kx::kTicksPerSecond)};
+    // Chapters move with the packets when the container cannot start before 0.
+    const int64_t lead = leadTicks_.value_or(0);
     for (const auto& chapter : chapters_) {
         // The context frees its chapters with itself.
         auto* entry = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
         if (!entry) return;
         entry->id = static_cast<int64_t>(context_->nb_chapters) + 1;
         entry->time_base = ticks;
-        entry->start = chapter.start;
-        entry->end = chapter.end;
+        entry->start = chapter.start + lead;
+        entry->end = chapter.end + lead;
         if (!chapter.title.empty()) av_dict_set(&entry->metadata, "title", chapter.title.c_str(), 0);
         if (av_dynarray_add_nofree(&context_->chapters, reinterpret_cast<int*>(&context_->nb_chapters), entry) < 0) {
             av_dict_free(&entry->metadata);

@@ -12,10 +12,11 @@ constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between ti
 bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) != 0; }
 }  // namespace
 
-ClipGate::ClipGate(const ClipBounds& bounds, const std::map<int, bool>& streams) : bounds_(bounds) {
-    for (const auto& [index, video] : streams) {
-        streams_[index].video = video;
-        hasVideo_ |= video;
+ClipGate::ClipGate(const ClipBounds& bounds, const std::map<int, StreamKind>& streams) : bounds_(bounds) {
+    for (const auto& [index, kind] : streams) {
+        streams_[index].video = kind == StreamKind::kVideo;
+        streams_[index].subtitle = kind == StreamKind::kSubtitle;
+        hasVideo_ |= kind == StreamKind::kVideo;
     }
 }
 
@@ -93,6 +94,9 @@ PacketFate ClipGate::JudgeOther(const AVPacket* packet, StreamState& state) {
     if (!bounds_.fromFileStart) {
         const int64_t clipStart = videoStarted_ ? firstVideoPts_ : bounds_.start;
         if (end <= clipStart && !(state.lastDuration == 0 && pts >= clipStart)) return PacketFate::kSkip;
+        // A cue shown across the cut stays with the clip it starts in: a clip
+        // cannot show it from before its own start (MP4 moves it later).
+        if (state.subtitle && pts < clipStart - kToleranceTicks) return PacketFate::kSkip;
     }
     if (bounds_.toFileEnd) return PacketFate::kWrite;
     // Until the video reaches its end key frame, every packet handed out

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "task/ClipBounds.h"
+#include "task/TaskKinds.h"
 
 struct AVPacket;
 
@@ -30,8 +31,8 @@ enum class PacketFate {
 
 class ClipGate {
 public:
-    // streams: source stream index -> is video.
-    ClipGate(const ClipBounds& bounds, const std::map<int, bool>& streams);
+    // streams: source stream index -> what it carries.
+    ClipGate(const ClipBounds& bounds, const std::map<int, StreamKind>& streams);
     ~ClipGate();
     ClipGate(const ClipGate&) = delete;
     ClipGate& operator=(const ClipGate&) = delete;
@@ -48,6 +49,7 @@ public:
 private:
     struct StreamState {
         bool video = false;
+        bool subtitle = false;
         bool done = false;
         int64_t lastDuration = 0;
     };

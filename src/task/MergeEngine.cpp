@@ -150,7 +150,7 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
     if (timeClip) {
         const ClipBounds bounds =
             TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), job.placement == CutPlacement::kExact);
-        ClipGate gate(bounds, VideoFlagsOf(streams));
+        ClipGate gate(bounds, StreamKindsOf(streams));
         const int capabilities = control->CheckSeekable(-1);
         PositionForTimeClip(control, bounds, capabilities);
         // After a join nothing of the clip may land before the end of what
@@ -159,7 +159,7 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
         // cannot hide pictures in the middle of a stream.
         int64_t lead = 0;
         if (timeOffset > 0) {
-            lead = ClipLeadBeforeStart(host, control, bounds, VideoFlagsOf(streams), counters);
+            lead = ClipLeadBeforeStart(host, control, bounds, StreamKindsOf(streams), counters);
             PositionForTimeClip(control, bounds, capabilities);
         }
         host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);

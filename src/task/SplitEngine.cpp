@@ -116,7 +116,7 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
     if (timeClip) {
         const ClipBounds bounds =
             TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
-        ClipGate gate(bounds, VideoFlagsOf(streams));
+        ClipGate gate(bounds, StreamKindsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
         outcome = CopyTimeClip(host, control, gate, counters, [&](AVPacket* p) {

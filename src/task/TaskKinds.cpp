@@ -10,6 +10,8 @@ StreamKind StreamKindOfMediaType(MediaType mediaType) {
         return StreamKind::kVideo;
     case MediaType::kAudio:
         return StreamKind::kAudio;
+    case MediaType::kSubtitle:
+        return StreamKind::kSubtitle;
     default:
         return StreamKind::kOther;
     }

@@ -8,10 +8,10 @@
 
 namespace kx {
 
-// What a selected stream or an output stream carries. kOther: a stream that
-// is copied but neither cut nor counted as picture or sound (subtitles, or a
-// kind a host named that this library does not know).
-enum class StreamKind { kVideo, kAudio, kOther };
+// What a selected stream or an output stream carries. Subtitles are cut by
+// time like sound, but a cue stays in the clip it starts in. kOther: a kind a
+// host named that this library does not know, copied and cut like sound.
+enum class StreamKind { kVideo, kAudio, kSubtitle, kOther };
 
 // How a clip is measured: a time range in ticks, or a byte count.
 enum class ClipKind { kTime, kSize };

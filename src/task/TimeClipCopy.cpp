@@ -14,10 +14,10 @@ extern "C" {
 
 namespace kx {
 
-std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams) {
-    std::map<int, bool> flags;
-    for (const auto& stream : streams) flags[static_cast<int>(stream.streamIndex)] = stream.kind == StreamKind::kVideo;
-    return flags;
+std::map<int, StreamKind> StreamKindsOf(const std::vector<SelectedStream>& streams) {
+    std::map<int, StreamKind> kinds;
+    for (const auto& stream : streams) kinds[static_cast<int>(stream.streamIndex)] = stream.kind;
+    return kinds;
 }
 
 void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, int capabilities) {
@@ -61,7 +61,7 @@ ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& ga
 }
 
 int64_t ClipLeadBeforeStart(TaskHost& host, ITDemuxerControl* control, const ClipBounds& bounds,
-                            const std::map<int, bool>& streams, const ClipCounters& counters) {
+                            const std::map<int, StreamKind>& streams, const ClipCounters& counters) {
     // Past this decoding time nothing that comes later reaches before the start.
     constexpr int64_t kScanLimit = 10 * 10'000'000LL;
     ClipGate gate(bounds, streams);
@@ -76,7 +76,7 @@ int64_t ClipLeadBeforeStart(TaskHost& host, ITDemuxerControl* control, const Cli
         const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (fate != PacketFate::kSkip && time != AV_NOPTS_VALUE) {
             const auto stream = streams.find(packet->stream_index);
-            const bool video = stream != streams.end() && stream->second;
+            const bool video = stream != streams.end() && stream->second == StreamKind::kVideo;
             earliest = std::min(earliest, video ? time : time + std::max<int64_t>(packet->duration, 0));
             if (time >= zero) reached.insert(packet->stream_index);
         }

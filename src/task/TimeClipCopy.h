@@ -19,8 +19,8 @@ class ITDemuxerControl;
 
 enum class ClipOutcome { kStopped, kRanOut, kEnded };
 
-// Source stream index -> is video, for the file's selected streams.
-std::map<int, bool> VideoFlagsOf(const std::vector<SelectedStream>& streams);
+// Source stream index -> what it carries, for the file's selected streams.
+std::map<int, StreamKind> StreamKindsOf(const std::vector<SelectedStream>& streams);
 
 // Puts the reader where the clip's first packet is: the very first packet of
 // the file for a clip that takes the file's start (or a reader that cannot
@@ -39,6 +39,6 @@ ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& ga
 // one packet. Reads from where the reader stands (after PositionForTimeClip)
 // and leaves it past the clip's start: position it again before copying.
 int64_t ClipLeadBeforeStart(TaskHost& host, ITDemuxerControl* control, const ClipBounds& bounds,
-                            const std::map<int, bool>& streams, const ClipCounters& counters);
+                            const std::map<int, StreamKind>& streams, const ClipCounters& counters);
 
 }  // namespace kx

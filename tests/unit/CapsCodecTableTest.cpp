@@ -46,7 +46,7 @@ TEST(CapsCodecTable, HostNumbersMapToTheLibraryShortNamesAndSupport) {
         {0x15020, AV_CODEC_ID_NONE, u"NONE", 0},
         // No row at all: the name is left as it was.
         {0x12345, AV_CODEC_ID_NONE, u"untouched", 0},
-        {kx::FromLibraryCodecId(AV_CODEC_ID_CAVS), AV_CODEC_ID_CAVS, u"untouched", 0},
+        {kx::FromLibraryCodecId(AV_CODEC_ID_CFHD), AV_CODEC_ID_CFHD, u"untouched", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);

@@ -55,7 +55,7 @@ TEST_F(Cli, RefusalsAreOneLineWithTheReason) {
         {"mix " + audio + " -o " + Dir("x.mp4"), 1, "outputs need a video stream"},
         {"split " + Quote(Fixture("mpeg1.mpg")) + " -o " + Dir() + " --at 2 --ext .flv", 1,
          "cannot copy video #0 (mpeg1video) of " + Fixture("mpeg1.mpg") + " into .flv files; "},
-        {"merge " + in + " -o " + Dir("x.wmv"), 1, "cannot write .wmv files"},
+        {"merge " + in + " -o " + Dir("x.wmv"), 1, "cannot copy video #0 (h264) of " + Fixture("h264_aac.mp4") + " into .wmv files; .mp4"},
         {split + " --at 3 --streams 0,7", 1, "has no stream 7"},
         {split + " --at 3 --streams 0 --audio-only", 2, "give only one of --streams, --audio-only and --video-only"},
     };
