@@ -2,7 +2,8 @@
 // readers of the first video and audio streams side by side, the key-frame
 // scan, the video stream's description (a decoder of its own), every packet,
 // a seek back into the middle and the packets after it, and a few decoded
-// frames from a reader of its own.
+// pictures and blocks of sound (converted to 16-bit PCM) from readers of
+// their own.
 #include "MediaFuzzSteps.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,5 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     demuxer.StartDemuxer();
     kxfuzz::ReadPackets(demuxer.GetControl(), true);
     kxfuzz::DecodeSome(input.source, streams.video);
+    kxfuzz::DecodeSome(input.source, streams.audio);
     return 0;
 }

@@ -65,7 +65,7 @@ ChildCost RunMeasured(const std::vector<std::string>& arguments, const std::stri
     cost.residentKb = usage.ru_maxrss;
     cost.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                       (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    cost.err = kxtest::RunCommand("cat '" + errPath + "'");
+    cost.err = kxtest::ReadAll(errPath);
     return cost;
 }
 
@@ -106,6 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"huge_picture_info", "huge_picture.mkv", {"info"}, 0, "8192x8192"},
         HostileCase{"huge_picture_split", "huge_picture.mkv", {"split", "-o", "OUT", "--every", "1"}, 0, "wrote 1 file"},
         HostileCase{"many_streams_info", "many_streams.ts", {"info"}, 1, "more than 100 streams"}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
