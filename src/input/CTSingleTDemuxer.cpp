@@ -145,7 +145,7 @@ int64_t CTSingleTDemuxer::EarliestStartTicks() const {
     for (const auto& [index, entry] : streams_) {
         const AVStream* stream = format_ ? format_->streams[index] : nullptr;
         if (!stream || stream->start_time == AV_NOPTS_VALUE) continue;
-        int64_t start = StreamTimeToTicks(stream->start_time, stream->time_base);
+        const int64_t start = StreamTimeToTicks(stream->start_time, stream->time_base) + CodecDelayTicks(format_, stream);
         earliest = any ? std::min(earliest, start) : start;
         any = true;
     }

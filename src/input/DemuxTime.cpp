@@ -1,5 +1,7 @@
 #include "input/DemuxTime.h"
 
+#include <cstring>
+
 #include "input/DemuxTypes.h"
 
 extern "C" {
@@ -28,6 +30,18 @@ int64_t StreamStartTicks(const AVStream* stream) {
     double ticks = double(stream->time_base.num) / stream->time_base.den * double(stream->start_time) * 1e7;
     if (!(ticks > -9.2e18 && ticks < 9.2e18)) return 0;  // absurd start times
     return static_cast<int64_t>(ticks);
+}
+
+int64_t CodecDelayTicks(const AVFormatContext* format, const AVStream* stream) {
+    if (!format || !format->iformat || !stream || std::strncmp(format->iformat->name, "matroska", 8) != 0) return 0;
+    const AVCodecParameters* par = stream->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_AUDIO || par->initial_padding <= 0) return 0;
+    // The reader counts Opus padding at 48 kHz whatever the stream's rate.
+    const int rate = par->codec_id == AV_CODEC_ID_OPUS ? 48000 : par->sample_rate;
+    if (rate <= 0 || !Usable(stream->time_base)) return 0;
+    // Taken off in the stream's time base, rounded there.
+    const int64_t steps = av_rescale_q(par->initial_padding, AVRational{1, rate}, stream->time_base);
+    return StreamTimeToTicks(steps, stream->time_base);
 }
 
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase) {

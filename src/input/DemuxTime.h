@@ -9,6 +9,7 @@ extern "C" {
 
 struct AVPacket;
 struct AVStream;
+struct AVFormatContext;
 
 namespace kx {
 
@@ -23,6 +24,11 @@ int64_t StreamTimeToTicksOrNoPts(int64_t value, AVRational timeBase);
 // A stream's start time in ticks as the readers keep it: the double product,
 // truncated toward zero; 0 when the stream has no start time.
 int64_t StreamStartTicks(const AVStream* stream);
+
+// The Matroska reader hands out a stream's packets its codec delay early
+// (Opus pre-skip), so the first sound is heard that much after the first
+// packet's time; 0 for every other reader and stream.
+int64_t CodecDelayTicks(const AVFormatContext* format, const AVStream* stream);
 
 // Ticks -> the stream's time base, for seeking.
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase);

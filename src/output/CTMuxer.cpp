@@ -12,6 +12,7 @@ extern "C" {
 #include "caps/LosslessCheck.h"
 #include "media/MediaKernel.h"
 #include "output/AnnexBFilter.h"
+#include "output/FlacFrames.h"
 #include "output/BackgroundFileWriter.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"

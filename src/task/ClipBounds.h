@@ -16,6 +16,10 @@ struct ClipBounds {
     int64_t end = 0;             // the key frame that starts the next clip (ticks)
     int64_t minVideoPackets = 0;
     bool anyFrame = false;       // the clip may start at any picture
+    // The output starts every stream at 0 (AVI): sound cannot begin before
+    // the first picture, so a packet across the start stays with the clip
+    // before unless most of it sounds in this one.
+    bool streamsStartTogether = false;
 };
 
 // The bounds of a time clip [start, start + length). With key frames known,

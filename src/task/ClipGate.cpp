@@ -94,6 +94,8 @@ PacketFate ClipGate::JudgeOther(const AVPacket* packet, StreamState& state) {
     if (!bounds_.fromFileStart) {
         const int64_t clipStart = videoStarted_ ? firstVideoPts_ : bounds_.start;
         if (end <= clipStart && !(state.lastDuration == 0 && pts >= clipStart)) return PacketFate::kSkip;
+        if (bounds_.streamsStartTogether && !state.subtitle && pts < clipStart && clipStart - pts > end - clipStart)
+            return PacketFate::kSkip;
         // A cue shown across the cut stays with the clip it starts in: a clip
         // cannot show it from before its own start (MP4 moves it later).
         if (state.subtitle && pts < clipStart - kToleranceTicks) return PacketFate::kSkip;

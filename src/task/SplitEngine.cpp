@@ -114,8 +114,9 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
         }
     };
     if (timeClip) {
-        const ClipBounds bounds =
+        ClipBounds bounds =
             TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
+        bounds.streamsStartTogether = output && output->StartsEveryStreamAtZero();
         ClipGate gate(bounds, StreamKindsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
