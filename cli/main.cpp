@@ -26,8 +26,9 @@ const char* const kUsage = R"(usage: remuxion COMMAND [OPTIONS]
 Copies compressed streams between containers without re-encoding.
 
 commands:
-  info FILE... [--json]          programs, streams, codecs, sizes, rates, durations,
-                                 bit rates; with several files, whether they merge
+  info FILE... [--json]          programs, streams, codecs, languages, sizes, rates,
+                                 durations, bit rates, the containers each stream
+                                 copies into; with several files, whether they merge
   keyframes FILE [--json]        the key-frame times of the first video stream
   split FILE -o DIR CLIPS        cut into clips, one file each, CLIPS being one of
       --at T1,T2,...             cut points: [0,T1), [T1,T2), ..., [Tn,end)
@@ -41,8 +42,12 @@ commands:
                                  one stream of each file side by side; --stream N
                                  chooses stream N of the FILE before it
 
-Streams: the first video and the first audio stream of each file (mix: the
-first of them). Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
+Streams: split and merge copy every video, audio and subtitle stream the
+output container holds (a subtitle it cannot hold is left out, with a line
+saying so); mix takes the first video or audio stream of each file. Choose with
+  --streams 0,1,3                exactly these streams, numbered as info shows them
+  --no-subtitles, --audio-only, --video-only
+Times: seconds (90, 12.5) or [HH:]MM:SS[.mmm].
 Outputs of split, merge and mix are written under a temporary name and take
 their own names only when complete. An existing file is never replaced, unless
   --overwrite (-y)               outputs replace files of their names (never an input)

@@ -55,6 +55,9 @@ bool CTMuxer::OpenOutputIo() {
         return false;
     }
     context_->pb = fileWriter_->Context();
+    // Left at its default the library empties the byte buffer after every
+    // packet: one write, and one hand-off to the writer thread, per packet.
+    context_->flush_packets = 0;
     return true;
 }
 
@@ -153,7 +156,12 @@ int32_t CTMuxer::WriteHeader() {
         if (!OpenOutputIo()) return -1;
     }
     kx::MediaErrorCapture libraryError;
-    const int result = avformat_write_header(context_, nullptr);
+    // Matroska's optional CRC-32 elements: a third of the writer's time, and
+    // no reader we know of checks them (mkvmerge does not write them either).
+    AVDictionary* options = nullptr;
+    if (FormatIs("matroska") || FormatIs("webm")) av_dict_set(&options, "write_crc32", "0", 0);
+    const int result = avformat_write_header(context_, &options);
+    av_dict_free(&options);
     if (result < 0) {
         // A header that cannot be written is the system's failure; one the
         // container refuses, the streams'. Either way the file goes.
