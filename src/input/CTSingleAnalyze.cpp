@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include "input/DemuxTime.h"
+#include "input/IndexedKeyFrames.h"
 #include "input/KeyFrameIndexStore.h"
 #include "input/MediaInfoBuilder.h"
 #include "input/PacketTimeFill.h"
@@ -86,6 +87,16 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return nullptr;
 
     ScanDiscardScope discardScope(format_, streamIndex);
+    if (auto listed = IndexedKeyFrames(format_, streamIndex, timeZero_, cancel_,
+                                       [this](int64_t percent) { ReportProgress(percent); })) {
+        for (const KeyFrameRecord& record : *listed) AppendKeyFrame(index_, record);
+        discardScope.Restore();
+        return FinishScan(streamIndex, false);
+    }
+    if (cancel_.load()) {
+        discardScope.Restore();
+        return FinishScan(streamIndex, true);
+    }
     RewindToStart(format_, streamIndex);
 
     const AVCodecID codec = stream->codecpar->codec_id;
@@ -137,10 +148,13 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
-    if (cancelled) ResetKeyFrameIndex(index_);
-
-    ReportProgress(100);
     discardScope.Restore();
+    return FinishScan(streamIndex, cancelled);
+}
+
+KeyFrameIndex* CTSingleAnalyze::FinishScan(int streamIndex, bool cancelled) {
+    if (cancelled) ResetKeyFrameIndex(index_);
+    ReportProgress(100);
     RewindToStart(format_, streamIndex);  // the reader goes on from the start
     if (rewound_) rewound_();
     if (cancelled) {

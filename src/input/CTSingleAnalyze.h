@@ -18,8 +18,9 @@ public:
     int IsReady() override { return ready_; }
     void Attach(AVFormatContext* context) override;
     int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) override;
-    // Scans the stream from the start of the file; the records are appended to
-    // the index that this object keeps. Null for a non-video stream or when
+    // Reads the key frames from an MP4's sample table where it agrees with
+    // the bitstream, else scans the stream from the start of the file; the
+    // records are appended to the index that this object keeps. Null for a non-video stream or when
     // cancelled (the index is then emptied).
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
     // May be called from another thread while a scan runs.
@@ -37,6 +38,9 @@ public:
 
 private:
     void ReportProgress(int64_t percent);
+    // Progress 100, the file back at its start, the reader told; the index
+    // emptied and null when cancelled.
+    KeyFrameIndex* FinishScan(int streamIndex, bool cancelled);
 
     AVFormatContext* format_ = nullptr;
     KeyFrameIndex* index_ = nullptr;
