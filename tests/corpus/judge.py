@@ -106,7 +106,7 @@ class Probe:
 
     def __init__(self, path):
         info = ffprobe_json(path, "-show_entries",
-                            "format=format_name,start_time:format_tags=title:stream:stream_tags:"
+                            "format=format_name,start_time,duration:format_tags=title:stream:stream_tags:"
                             "stream_disposition:stream_side_data_list:chapter=start_time,end_time:chapter_tags=title:"
                             "packet=stream_index,pts_time,duration_time,size,flags,data_hash,pos",
                             "-show_data_hash", "md5", "-show_packets")
@@ -677,8 +677,23 @@ def expected_chapters(src_probe, out_probe, a, b, off, slack):
     return expected
 
 
+def declared_excess(probe):
+    """The file's declared duration less the span of its packets: what an
+    edit list hides or a start offset adds; a header copied from elsewhere
+    (a FLAC sample count) shows here too."""
+    timed = [(float(p["pts_time"]), float(p.get("duration_time") or 0))
+             for ps in probe.packets.values() for p in ps if "pts_time" in p]
+    if not timed or "duration" not in probe.format:
+        return 0.0
+    return float(probe.format["duration"]) - (max(t + d for t, d in timed) - min(t for t, _ in timed))
+
+
 def check_file_meta(name, src, out):
     fails = check_streams_meta(name, src.probe, out.probe)
+    excess, allowed = declared_excess(out.probe), max(abs(declared_excess(src.probe)), 0.1)
+    if abs(excess) > allowed + TOL:
+        fails.append(f"meta: {name}: declares {ms(excess)} more than its packets span (source: "
+                     f"{ms(declared_excess(src.probe))})")
     if file_title(out.probe) != file_title(src.probe):
         fails.append(f"meta: {name}: title {file_title(out.probe)!r}, source {file_title(src.probe)!r}")
     return fails
