@@ -76,16 +76,16 @@ TEST(BadInputFiles, WhatIsNoMediaFileIsRefused) {
         ExpectRefused(path);
 }
 
-TEST(BadInputFiles, NullAndOverlongPathsAreRefused) {
+TEST(BadInputFiles, OverlongPathsAndUnknownStreamsAreRefused) {
     LogCapture log;
     GuardedConverter converter;
-    EXPECT_EQ(converter->AddFile(nullptr), static_cast<int64_t>(KX_E_POINTER));
     const std::string longPath = "/tmp/" + std::string(2100, 'x') + ".mp4";
     EXPECT_EQ(converter.AddFile(longPath), -1);
     EXPECT_TRUE(log.Contains(kx::legacy::kPathTooLong));
     EXPECT_TRUE(log.Contains(kOpenFailed));
-    // Unknown ids: "not found", no crash.
+    // Unknown ids and streams: "not found", no crash.
     EXPECT_EQ(converter->OpenStream(123456, 0, KX_STREAM_VIDEO), KX_S_FALSE);
+    EXPECT_EQ(converter->OpenStream(converter.AddFile(Fixture("h264_aac.mp4")), 7, KX_STREAM_VIDEO), KX_S_FALSE);
     EXPECT_EQ(converter.KeyFrameIndex(123456), KX_S_FALSE);
 }
 
