@@ -37,15 +37,13 @@ std::vector<Notification> NotificationLog::All() {
     return items_;
 }
 
-std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
+std::vector<int32_t> NotificationLog::Codes() {
     std::vector<int32_t> codes;
     for (const auto& n : All()) {
-        const auto isProgress = [](int32_t code) {
-            return code == KX_NOTIFY_PROGRESS || code == KX_NOTIFY_KEYFRAME_PROGRESS || code == KX_NOTIFY_CLIP_PROGRESS;
-        };
-        const bool progress = isProgress(n.code);
-        if (foldProgress && progress && !codes.empty() && isProgress(codes.back())) continue;
-        codes.push_back(foldProgress && progress ? KX_NOTIFY_PROGRESS : n.code);
+        const bool progress =
+            n.code == KX_NOTIFY_PROGRESS || n.code == KX_NOTIFY_KEYFRAME_PROGRESS || n.code == KX_NOTIFY_CLIP_PROGRESS;
+        if (!progress || codes.empty() || codes.back() != KX_NOTIFY_PROGRESS)
+            codes.push_back(progress ? KX_NOTIFY_PROGRESS : n.code);
     }
     return codes;
 }
@@ -138,6 +136,13 @@ std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId) {
         SysFreeString(name);
     }
     return names;
+}
+
+std::string LastErrorText(IStreamwright* converter) {
+    BSTR text = KX_GetLastErrorText(converter);
+    const std::string narrow = text ? Narrow(text) : "";
+    SysFreeString(text);
+    return narrow;
 }
 
 Task::Task() : converter_(CreateConverter()) {
@@ -265,21 +270,16 @@ int64_t GuardedConverter::AddFileWithStreams(const std::string& path,
     return id;
 }
 
-HRESULT GuardedConverter::KeyFrameIndex(int64_t fileId, int64_t* count) {
-    struct Scan {
-        HRESULT status = KX_E_FAIL;
-        KeyFrameList list{0, nullptr, 0};
-    };
-    auto scan = std::make_shared<Scan>();
+HRESULT GuardedConverter::KeyFrameIndex(int64_t fileId) {
+    auto status = std::make_shared<HRESULT>(KX_E_FAIL);
     IStreamwright* c = converter_;
-    if (!Bounded("GetFileKeyFrameIndex", [c, fileId, scan] {
-            KeyFrameList* out = &scan->list;
-            scan->status = c->GetFileKeyFrameIndex(fileId, &out);
-        }))
-        return KX_E_FAIL;
-    if (count) *count = scan->list.count;
-    KX_FreeKeyFrameList(&scan->list);
-    return scan->status;
+    Bounded("GetFileKeyFrameIndex", [c, fileId, status] {
+        KeyFrameList list{0, nullptr, 0};
+        KeyFrameList* out = &list;
+        *status = c->GetFileKeyFrameIndex(fileId, &out);
+        KX_FreeKeyFrameList(&list);
+    });
+    return *status;
 }
 
 void GuardedConverter::SetOutputPath(const std::string& path) {
