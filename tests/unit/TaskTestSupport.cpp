@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -186,19 +185,14 @@ std::string Task::OutputName(int64_t fileId, int64_t index) {
 }
 
 std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector) {
-    std::string out = RunCommand("ffprobe -v error -select_streams " + selector +
-                                 " -show_entries packet=pts_time,dts_time,duration_time,size,flags -of csv=p=0 '" +
-                                 path + "'");
+    const auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
     std::vector<ProbePacket> packets;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string f[5];
-        for (auto& field : f) std::getline(fields, field, ',');
-        auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
-        packets.push_back({number(f[0]), number(f[1]), number(f[2]), f[3].empty() ? 0 : std::stoll(f[3]),
-                           f[4].find('K') != std::string::npos});
+    for (const auto& line : Lines(RunCommand("ffprobe -v error -select_streams " + selector +
+                                             " -show_entries packet=pts_time,duration_time,flags -of csv=p=0 " +
+                                             Quote(path)))) {
+        auto f = Split(line, ',');
+        f.resize(3);
+        packets.push_back({number(f[0]), number(f[1]), f[2].find('K') != std::string::npos});
     }
     return packets;
 }
@@ -214,11 +208,7 @@ bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work) {
 }
 
 void CopyHead(const std::string& source, const std::string& target, uint64_t size) {
-    std::ifstream in(source, std::ios::binary);
-    std::string bytes(size, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<size_t>(in.gcount()));
-    WriteBytes(target, bytes);
+    WriteBytes(target, ReadAll(source).substr(0, size));
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {

@@ -107,12 +107,9 @@ private:
     IStreamwright* converter_;
 };
 
-// ffprobe packet list of one stream: "pts_time,dts_time,duration_time,size,flags" rows.
+// ffprobe's packets of the selected stream, times in seconds (-1e9 when unknown).
 struct ProbePacket {
-    double pts;
-    double dts;
-    double duration;
-    int64_t size;
+    double pts, duration;
     bool key;
 };
 std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector);
