@@ -57,6 +57,8 @@ TEST(CapsLosslessCheck, TableFilesAnswerWithTheLineHostsParse) {
          u"H264"},
         {"an empty entry ends the search", Map("<MP4/><MP4><V><H264/><AAC/></V></MP4>"), u"a.mp4", kH264, kAac, false,
          0, u"H264"},
+        {"entries of one name pool their codecs", Map("<MP4><V><H264/></V></MP4><MP4><A><AAC/></A></MP4>"), u"a.mp4",
+         kH264, kAac, true, kNothingLogged, u""},
         {"audio missing", Map("<MP4><V><H264/></V><A><MP3/></A></MP4>"), u"a.mp4", kH264, kAac, false, 2, u"AAC"},
         {"video reported first", Map("<MP4><A><AAC/></A></MP4>"), u"a.mp4", kH264, kMp3, false, 1, u"H264"},
         {"a short name NONE must be listed", Map(kMp4), u"a.mp4", 0xa8, 0, false, 3, u"NONE"},
@@ -89,6 +91,8 @@ TEST(CapsLosslessCheck, TableFilesAnswerWithTheLineHostsParse) {
     }
 }
 
+// The table beside the library, found by the output check; what it lists
+// per codec is CapsContainerChoice.AgreesWithTheShippedTable's.
 TEST(CapsLosslessCheck, ShippedTable) {
     const struct {
         const char16_t* name;
@@ -96,15 +100,9 @@ TEST(CapsLosslessCheck, ShippedTable) {
         int32_t audio;  // 0: no audio stream
         bool accepted;
     } cases[] = {
-        {u"o.mp4", 28, 0x15002, true},   {u"o.MP4", 28, 0x15001, true},   {u"o.mp4", 28, 0x15003, true},
-        {u"o.mp4", 28, 0x10000, false},  {u"o.mov", 28, 0x10000, true},   {u"o.mkv", 28, 0x15003, true},
-        {u"o.mts", 28, 0x15002, true},   {u"o.m2ts", 28, 0x15003, true},  {u"o.ts", 28, 0x15001, true},
-        {u"o.ts", 28, 0x10000, false},   {u"o.avi", 28, 0x15001, true},   {u"o.avi", 28, 0x10000, true},
-        {u"o.flv", 28, 0x15002, true},   {u"o.flv", 28, 0x15003, false},  {u"o.mpg", 28, 0x15003, true},
-        {u"o.mpg", 1, 0x15000, true},    {u"o.mpg", 2, 0x15000, true},    {u"o.mpg", 28, 0x15002, false},
-        {u"o.mp4", 1, 0x15002, true},    {u"o.ts", 1, 0x15000, true},     {u"o.mp4", 28, 0, true},
-        {u"o.xyz", 28, 0x15002, false},  {u"o", 28, 0x15002, false},      {u"o.flv", 28, 0x15000, false},
-        {u"o.mp4", 0, 0x15002, true},  // sound alone
+        {u"o.mp4", 28, 0x15002, true},  {u"o.MP4", 28, 0x15001, true}, {u"o.mp4", 28, 0x10000, false},
+        {u"o.flv", 28, 0x15003, false}, {u"o.mp4", 28, 0, true},       {u"o.mp4", 0, 0x15002, true},
+        {u"o.xyz", 28, 0x15002, false}, {u"o", 28, 0x15002, false},
     };
     kx::BuildCodecNameTable();
     for (const auto& c : cases) {

@@ -96,14 +96,14 @@ TEST_F(Cli, InfoShowsStreamsAndMergeability) {
 
 // Numbers the containers do not carry: the program lasts as long as the
 // file, the file's bit rate is its size over its duration, stream bit rates
-// are measured, a variable frame rate is called so.
+// are measured, a variable frame rate is called so. The values themselves,
+// for every container, are MediaInfoReader's.
 TEST_F(Cli, InfoJsonNumbersWhereTheContainerIsSilent) {
     const std::string script =
         "import json,sys; f=json.load(sys.stdin)['files'][0]; p=f['programs'][0]; v=p['streams'][0]; "
         "print(f['duration'], f['bitRate'], p['duration'], min(s['bitRate'] for s in p['streams']), v['frameRateMode'])";
     for (const auto& [name, frameRateMode] : std::vector<std::pair<const char*, std::string>>{
-             {"h264_aac.mkv", "constant"}, {"h264_aac.ts", "constant"}, {"h264_aac.flv", "constant"},
-             {"vfr_opus.mkv", "variable"}, {"vfr.mp4", "variable"}}) {
+             {"h264_aac.ts", "constant"}, {"vfr_opus.mkv", "variable"}}) {
         SCOPED_TRACE(name);
         const std::string in = Quote(Fixture(name));
         const auto ours = Lines(RunCommand(Program() + " info --json " + in + " | python3 -c " + Quote(script)));

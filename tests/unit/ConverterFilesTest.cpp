@@ -170,13 +170,3 @@ TEST(ConverterFiles, MixFileWithoutStreamIsRefused) {
     task->GetOutputCount(0);
     EXPECT_EQ(task->PrepareTask(), KX_S_FALSE);
 }
-
-TEST(ConverterFiles, BadFilesFailAddFileWithALogLine) {
-    LogCapture log;
-    Task task;
-    EXPECT_EQ(task->AddFile(Bstr(Fixture("garbage.bin"))), -1);
-    EXPECT_EQ(task->AddFile(Bstr(std::string("/no/such/file.mp4"))), -1);
-    EXPECT_TRUE(log.Contains(FormatLogLine(kx::legacy::kError, u"OpenDemuxer failed")));
-    int64_t id = task.Add(Fixture("h264_aac.mp4"), {});
-    EXPECT_EQ(task->OpenStream(id, 7, KX_STREAM_VIDEO), KX_S_FALSE);
-}

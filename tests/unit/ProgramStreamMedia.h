@@ -52,10 +52,4 @@ inline std::pair<std::string, std::string> Made(const PsCase& c) {
     return {ts, ps};
 }
 
-inline std::pair<std::string, std::string> Made(const std::string& name) {
-    for (const auto& c : kCases)
-        if (name == c.name) return Made(c);
-    return {};
-}
-
 }  // namespace pstest

@@ -67,8 +67,8 @@ void ExpectPicturesInOrder(const std::string& source, const std::vector<std::str
 }  // namespace
 
 TEST(TaskProgramStream, ClipsOfOurOwnClipsKeepEveryPicture) {
-    for (const char* name : {"bframes", "no_bframes"}) {
-        const std::string source = pstest::Made(name).second;
+    for (const pstest::PsCase& c : {pstest::kCases[0], pstest::kCases[1]}) {  // with and without B-frames
+        const std::string source = pstest::Made(c).second, name = c.name;
         const std::vector<std::string> first =
             Split(source, {{0, 3 * kSecond, 0}, {3 * kSecond, 20 * kSecond, 0}}, std::string("ps_") + name);
         ASSERT_EQ(first.size(), 2u) << name;

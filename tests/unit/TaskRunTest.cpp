@@ -1,6 +1,6 @@
 // Split, merge and stream-mix tasks through IStreamwright: the notifications
-// a host sees, and outputs that decode and last as long as asked. The
-// pictures and sound of the outputs are judged frame by frame by tests/corpus.
+// a host sees, and outputs that last as long as asked. That they decode, with
+// every stream, is judged frame by frame by tests/corpus.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,8 +92,6 @@ TEST(TaskRun, NotificationsAndOutputsOfEachKind) {
         for (size_t j = 0; j < c.videoEnds.size(); ++j) {
             const std::string output = task.OutputName(id, static_cast<int64_t>(j));
             ASSERT_TRUE(std::filesystem::exists(output)) << output;
-            EXPECT_EQ(DecodeErrors(output), "") << output;
-            EXPECT_EQ(ProbeCodecs(output), (std::vector<std::string>{"h264", "aac"})) << output;
             auto video = ProbePackets(output, "v:0");
             ASSERT_FALSE(video.empty()) << output;
             EXPECT_TRUE(video.front().key) << output << " must start on a key frame";

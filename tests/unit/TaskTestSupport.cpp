@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -37,15 +36,13 @@ std::vector<Notification> NotificationLog::All() {
     return items_;
 }
 
-std::vector<int32_t> NotificationLog::Codes(bool foldProgress) {
+std::vector<int32_t> NotificationLog::Codes() {
     std::vector<int32_t> codes;
     for (const auto& n : All()) {
-        const auto isProgress = [](int32_t code) {
-            return code == KX_NOTIFY_PROGRESS || code == KX_NOTIFY_KEYFRAME_PROGRESS || code == KX_NOTIFY_CLIP_PROGRESS;
-        };
-        const bool progress = isProgress(n.code);
-        if (foldProgress && progress && !codes.empty() && isProgress(codes.back())) continue;
-        codes.push_back(foldProgress && progress ? KX_NOTIFY_PROGRESS : n.code);
+        const bool progress =
+            n.code == KX_NOTIFY_PROGRESS || n.code == KX_NOTIFY_KEYFRAME_PROGRESS || n.code == KX_NOTIFY_CLIP_PROGRESS;
+        if (!progress || codes.empty() || codes.back() != KX_NOTIFY_PROGRESS)
+            codes.push_back(progress ? KX_NOTIFY_PROGRESS : n.code);
     }
     return codes;
 }
@@ -140,6 +137,13 @@ std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId) {
     return names;
 }
 
+std::string LastErrorText(IStreamwright* converter) {
+    BSTR text = KX_GetLastErrorText(converter);
+    const std::string narrow = text ? Narrow(text) : "";
+    SysFreeString(text);
+    return narrow;
+}
+
 Task::Task() : converter_(CreateConverter()) {
     if (converter_) converter_->SetCallback(&NotificationLog::Callback, &notifications, 0);
 }
@@ -181,19 +185,14 @@ std::string Task::OutputName(int64_t fileId, int64_t index) {
 }
 
 std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector) {
-    std::string out = RunCommand("ffprobe -v error -select_streams " + selector +
-                                 " -show_entries packet=pts_time,dts_time,duration_time,size,flags -of csv=p=0 '" +
-                                 path + "'");
+    const auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
     std::vector<ProbePacket> packets;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string f[5];
-        for (auto& field : f) std::getline(fields, field, ',');
-        auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
-        packets.push_back({number(f[0]), number(f[1]), number(f[2]), f[3].empty() ? 0 : std::stoll(f[3]),
-                           f[4].find('K') != std::string::npos});
+    for (const auto& line : Lines(RunCommand("ffprobe -v error -select_streams " + selector +
+                                             " -show_entries packet=pts_time,duration_time,flags -of csv=p=0 " +
+                                             Quote(path)))) {
+        auto f = Split(line, ',');
+        f.resize(3);
+        packets.push_back({number(f[0]), number(f[1]), f[2].find('K') != std::string::npos});
     }
     return packets;
 }
@@ -209,11 +208,7 @@ bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work) {
 }
 
 void CopyHead(const std::string& source, const std::string& target, uint64_t size) {
-    std::ifstream in(source, std::ios::binary);
-    std::string bytes(size, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(size));
-    bytes.resize(static_cast<size_t>(in.gcount()));
-    WriteBytes(target, bytes);
+    WriteBytes(target, ReadAll(source).substr(0, size));
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -265,21 +260,16 @@ int64_t GuardedConverter::AddFileWithStreams(const std::string& path,
     return id;
 }
 
-HRESULT GuardedConverter::KeyFrameIndex(int64_t fileId, int64_t* count) {
-    struct Scan {
-        HRESULT status = KX_E_FAIL;
-        KeyFrameList list{0, nullptr, 0};
-    };
-    auto scan = std::make_shared<Scan>();
+HRESULT GuardedConverter::KeyFrameIndex(int64_t fileId) {
+    auto status = std::make_shared<HRESULT>(KX_E_FAIL);
     IStreamwright* c = converter_;
-    if (!Bounded("GetFileKeyFrameIndex", [c, fileId, scan] {
-            KeyFrameList* out = &scan->list;
-            scan->status = c->GetFileKeyFrameIndex(fileId, &out);
-        }))
-        return KX_E_FAIL;
-    if (count) *count = scan->list.count;
-    KX_FreeKeyFrameList(&scan->list);
-    return scan->status;
+    Bounded("GetFileKeyFrameIndex", [c, fileId, status] {
+        KeyFrameList list{0, nullptr, 0};
+        KeyFrameList* out = &list;
+        *status = c->GetFileKeyFrameIndex(fileId, &out);
+        KX_FreeKeyFrameList(&list);
+    });
+    return *status;
 }
 
 void GuardedConverter::SetOutputPath(const std::string& path) {

@@ -32,7 +32,7 @@ public:
     void Add(const Notification& notification);
     std::vector<Notification> All();
     // Codes only, with runs of progress codes folded into one KX_NOTIFY_PROGRESS.
-    std::vector<int32_t> Codes(bool foldProgress = true);
+    std::vector<int32_t> Codes();
     std::atomic<int> count{0};
 
 private:
@@ -79,6 +79,8 @@ bool IsPartialName(const std::string& name);
 
 // GetOutputCount, then the name of each output of the file.
 std::vector<std::string> OutputNames(IStreamwright* converter, int64_t fileId);
+// KX_GetLastErrorText as UTF-8 ("" when there is none).
+std::string LastErrorText(IStreamwright* converter);
 
 // One converter with helpers for the common steps.
 class Task {
@@ -105,12 +107,9 @@ private:
     IStreamwright* converter_;
 };
 
-// ffprobe packet list of one stream: "pts_time,dts_time,duration_time,size,flags" rows.
+// ffprobe's packets of the selected stream, times in seconds (-1e9 when unknown).
 struct ProbePacket {
-    double pts;
-    double dts;
-    double duration;
-    int64_t size;
+    double pts, duration;
     bool key;
 };
 std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector);
@@ -150,8 +149,8 @@ public:
     int64_t AddFile(const std::string& path);
     // AddFile and OpenStream of each (index, kind); -1 when AddFile failed.
     int64_t AddFileWithStreams(const std::string& path, const std::vector<std::pair<int32_t, int32_t>>& streams);
-    // GetFileKeyFrameIndex, bounded; the key frames found go to *count.
-    HRESULT KeyFrameIndex(int64_t fileId, int64_t* count = nullptr);
+    // GetFileKeyFrameIndex into a host list, bounded.
+    HRESULT KeyFrameIndex(int64_t fileId);
     void SetOutputPath(const std::string& path);
     // GetOutputCount and PrepareTask, bounded.
     HRESULT Prepare(int64_t fileId);

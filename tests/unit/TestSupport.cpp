@@ -108,10 +108,6 @@ std::vector<std::string> FrameHashes(const std::string& path, const std::string&
     return hashes;
 }
 
-std::vector<std::string> ProbeCodecs(const std::string& path) {
-    return Lines(RunCommand("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + Quote(path)));
-}
-
 std::map<std::string, std::string> ProbeStream(const std::string& file, int stream) {
     std::map<std::string, std::string> values;
     for (const auto& line : Lines(RunCommand("ffprobe -v error -select_streams " + std::to_string(stream) +

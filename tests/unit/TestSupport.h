@@ -67,8 +67,6 @@ std::string DecodeErrors(const std::string& path);
 // MD5 of each decoded picture of the first video stream, in output order;
 // `options` go before the output (a pixel format, say).
 std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "");
-// Codec names of the streams, in order.
-std::vector<std::string> ProbeCodecs(const std::string& path);
 
 // A packet as ffprobe lists it, times in ticks (or kx::kNoPts).
 struct Packet {
