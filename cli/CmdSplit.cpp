@@ -120,7 +120,7 @@ int RunSplit(const Arguments& args) {
     PrepareOutputFolder(*folder);
     OutputChoice outputs = OutputChoiceOf(parsed);
     if (request.pieceBytes > 0)
-        return SplitBySize(input.path, *folder, extension, request.pieceBytes, quiet, outputs, filter);
+        return SplitBySize(converter.Get(), input, *folder, extension, request.pieceBytes, quiet, outputs, filter);
 
     const StreamSelection streams =
         ChooseStreams(input, filter, extension.empty() ? ExtensionOf(input.path) : extension);

@@ -137,6 +137,14 @@ static const IID IID_IKXSample = {0x141440F3, 0x0452, 0x423F, {0x8A, 0xEF, 0xAF,
 
 /* Task types for SetTaskType. */
 enum { KX_TASK_SPLIT = 0, KX_TASK_MERGE = 1, KX_TASK_STREAM_MIX = 2 };
+/* Task option for a split (second value of SetTaskType): the size clips of a
+ * file are pieces that follow on in one pass. The first starts at its start
+ * (seconds, at a key frame); each ends at the first key frame shown after its
+ * payload reached its size (without video: after the packet that reached
+ * it), and the next starts exactly there; the file's last size clip takes the
+ * rest. Pieces after the input ran out write nothing and make no file. Cuts
+ * are made as at key frames otherwise (0 places them at any frame). */
+enum { KX_TASK_OPTION_SIZE_PIECES = 0x100 };
 /* Stream kinds for OpenStream / GetStream. A selected subtitle stream is
  * copied and cut by time, like sound; it has no decoding reader. */
 enum { KX_STREAM_VIDEO = 1, KX_STREAM_AUDIO = 2, KX_STREAM_SUBTITLE = 3 };

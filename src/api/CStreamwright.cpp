@@ -102,7 +102,7 @@ HRESULT CStreamwright::SetTaskType(uint32_t taskType, int32_t taskOption) {
     if (busy_.load()) return KX_E_FAIL;
     taskType_ = taskType;
     taskOption_ = taskOption;
-    session_.SetTask(TaskKindFromHost(taskType), CutPlacementFromHost(taskOption));
+    session_.SetTask(TaskKindFromHost(taskType), CutPlacementFromHost(taskOption), SizeClipChainFromHost(taskOption));
     return KX_S_OK;
 }
 

@@ -34,4 +34,8 @@ CutPlacement CutPlacementFromHost(int32_t taskOption) {
     return taskOption == 0 ? CutPlacement::kExact : CutPlacement::kKeyFrame;
 }
 
+SizeClipChain SizeClipChainFromHost(int32_t taskOption) {
+    return taskOption == KX_TASK_OPTION_SIZE_PIECES ? SizeClipChain::kFollowOn : SizeClipChain::kPositioned;
+}
+
 }  // namespace kx

@@ -18,4 +18,8 @@ std::optional<TaskKind> TaskKindFromHost(uint32_t taskType);
 // Option 0 cuts exactly, any other on key frames.
 CutPlacement CutPlacementFromHost(int32_t taskOption);
 
+// KX_TASK_OPTION_SIZE_PIECES chains a split's size clips; any other option
+// positions each at its own start.
+SizeClipChain SizeClipChainFromHost(int32_t taskOption);
+
 }  // namespace kx

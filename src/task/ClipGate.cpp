@@ -28,6 +28,17 @@ bool ClipGate::AllDone() const {
     return true;
 }
 
+void ClipGate::EndFromHere(int64_t videoTime, int64_t otherTime) {
+    bounds_.toFileEnd = false;
+    bounds_.end = hasVideo_ ? videoTime : otherTime;
+}
+
+std::optional<int64_t> ClipGate::NextStart() const {
+    if (bounds_.toFileEnd) return std::nullopt;
+    if (!hasVideo_) return bounds_.end;
+    return videoEnd_;
+}
+
 PacketFate ClipGate::Judge(const AVPacket* packet) {
     auto it = streams_.find(packet->stream_index);
     if (it == streams_.end()) return PacketFate::kSkip;

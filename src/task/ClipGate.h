@@ -46,6 +46,15 @@ public:
     // File time that becomes 0 in the clip.
     int64_t Zero() const { return bounds_.fromFileStart ? 0 : bounds_.start; }
 
+    // For a clip whose end is found while copying (it was made to run to the
+    // end of the file): it now ends at the first key frame shown at or after
+    // `videoTime`, or, without video, before the first packet from
+    // `otherTime` on.
+    void EndFromHere(int64_t videoTime, int64_t otherTime);
+    // Where the next clip starts once this one has ended by EndFromHere.
+    std::optional<int64_t> NextStart() const;
+    const ClipBounds& Bounds() const { return bounds_; }
+
 private:
     struct StreamState {
         bool video = false;

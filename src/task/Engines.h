@@ -22,6 +22,8 @@ struct SplitClipJob {
     FileRecord* file = nullptr;    // its reader, streams, key frames and the clip's output
     const ClipTask* clip = nullptr;  // the clip as the host set it
     CutPlacement placement = CutPlacement::kKeyFrame;
+    SizeClipChain chain = SizeClipChain::kPositioned;
+    bool lastClip = false;            // of its file
     int64_t total = 0;                // of all the file's clips, for the progress
     int32_t* progressBase = nullptr;  // the file's progress before the clip; moved past it
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <map>
 #include <memory>
 #include <string>
@@ -56,6 +57,10 @@ struct FileRecord {
     std::vector<SelectedStream> selectedStreams;
     int64_t keyFrameCount = 0;
     std::vector<KeyFrameRecord> keyFrames;
+    // Size pieces that follow on (one task's): where the next one starts
+    // (none: at its own start), and whether the input is used up.
+    std::optional<int64_t> nextPieceStart;
+    bool piecesDone = false;
 };
 
 }  // namespace kx

@@ -63,6 +63,16 @@ ClipOutcome CopySizeClip(TaskHost& host, ITDemuxerControl* control, const ClipTa
     }
 }
 
+// A size piece that follows on: cut like a time clip, from where the piece
+// before ended (or its own start, in seconds) until its end is found.
+ClipBounds PieceBounds(const FileRecord& file, const ClipRange& range) {
+    ClipBounds bounds;
+    bounds.start = file.nextPieceStart.value_or(std::max<int64_t>(range.start, 0) * 10'000'000);
+    bounds.fromFileStart = !file.nextPieceStart && range.start <= 0;
+    bounds.toFileEnd = true;
+    return bounds;
+}
+
 }  // namespace
 
 int32_t PercentOf(double numerator, double denominator, double scale) {
@@ -113,15 +123,30 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
             lastClipPercent = clipPercent;
         }
     };
-    if (timeClip) {
+    const bool piece = clip.kind == ClipKind::kSize && job.chain == SizeClipChain::kFollowOn;
+    if (timeClip || piece) {
         ClipBounds bounds =
-            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
+            piece ? PieceBounds(*file, range)
+                  : TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
         bounds.streamsStartTogether = output && output->StartsEveryStreamAtZero();
         ClipGate gate(bounds, StreamKindsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
+        // A piece (not the file's last) ends at the first key frame shown
+        // after the last picture written once its payload reached the size.
+        bool endFound = !piece || job.lastClip;
+        int64_t lastVideoTime = INT64_MIN;
         outcome = CopyTimeClip(host, control, gate, counters, [&](AVPacket* p) {
             counters.bytes += p->size;
+            if (!endFound) {
+                if (IsVideoKey(kinds, p->stream_index) && p->pts != AV_NOPTS_VALUE)
+                    lastVideoTime = std::max(lastVideoTime, p->pts);
+                if (counters.bytes >= range.length && p->pts != AV_NOPTS_VALUE) {
+                    gate.EndFromHere(lastVideoTime == INT64_MIN ? p->pts : lastVideoTime + 1,
+                                     p->pts + std::max<int64_t>(p->duration, 1));
+                    endFound = true;
+                }
+            }
             if (p->pts != AV_NOPTS_VALUE) {
                 p->pts -= zero;
                 counters.lastPts = p->pts;
@@ -131,7 +156,13 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
             WriteToOutput(host, output, p->stream_index, p);
             reportProgress();
         });
-        if (output) output->AddChapters(ClipChapters(*file, bounds, zero, 0));
+        ClipBounds ended = gate.Bounds();
+        if (const auto next = gate.NextStart()) ended.end = *next;
+        if (output) output->AddChapters(ClipChapters(*file, ended, zero, 0));
+        if (piece) {
+            file->nextPieceStart = gate.NextStart();
+            file->piecesDone = outcome != ClipOutcome::kEnded || !file->nextPieceStart;
+        }
     } else {
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;

@@ -23,6 +23,10 @@ enum class TaskKind { kSplit, kMerge, kStreamMix };
 // seconds).
 enum class CutPlacement { kExact, kKeyFrame };
 
+// Size clips positioned each at its own start, or pieces that follow on:
+// each starts at the key frame that ended the one before.
+enum class SizeClipChain { kPositioned, kFollowOn };
+
 // The kind of a stream from the demux layer's media type.
 StreamKind StreamKindOfMediaType(MediaType mediaType);
 

@@ -48,8 +48,14 @@ void RunSplit(TaskSession& session, TaskHost& host) {
         for (const auto& clip : file.clips) total += clip.range.length;
         int32_t progressBase = 0;
         EngineEnd result = EngineEnd::kFinished;
+        file.nextPieceStart.reset();
+        file.piecesDone = false;
         for (size_t j = 0; j < file.clips.size(); ++j) {
             cursor.clipIndex = static_cast<int64_t>(j);
+            // Pieces after the input ran out would hold nothing: no file is made for them.
+            if (session.Chain() == SizeClipChain::kFollowOn && file.clips[j].kind == ClipKind::kSize &&
+                file.piecesDone)
+                continue;
             // A clip's file is made when the clip starts.
             if (!setup.OpenDueClipOutput(file, j)) {
                 result = EngineEnd::kStopped;  // the task failed: nothing more is written
@@ -60,6 +66,8 @@ void RunSplit(TaskSession& session, TaskHost& host) {
                                                   .file = &file,
                                                   .clip = &copy,
                                                   .placement = session.Placement(),
+                                                  .chain = session.Chain(),
+                                                  .lastClip = j + 1 == file.clips.size(),
                                                   .total = total,
                                                   .progressBase = &progressBase});
             if (result == EngineEnd::kStopped || host.TaskFailed()) break;

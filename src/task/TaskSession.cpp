@@ -134,9 +134,10 @@ std::optional<int64_t> TaskSession::ClipCount(int64_t fileId) const {
     return static_cast<int64_t>(file->clips.size());
 }
 
-void TaskSession::SetTask(std::optional<TaskKind> kind, CutPlacement placement) {
+void TaskSession::SetTask(std::optional<TaskKind> kind, CutPlacement placement, SizeClipChain chain) {
     kind_ = kind;
     placement_ = placement;
+    chain_ = chain;
 }
 
 void TaskSession::SetOutputFolder(std::optional<std::u16string_view> folder) {

@@ -53,9 +53,10 @@ public:
     std::optional<int64_t> ClipCount(int64_t fileId) const;
 
     // None: a task kind this library does not know, which has no outputs.
-    void SetTask(std::optional<TaskKind> kind, CutPlacement placement);
+    void SetTask(std::optional<TaskKind> kind, CutPlacement placement, SizeClipChain chain);
     std::optional<TaskKind> Kind() const { return kind_; }
     CutPlacement Placement() const { return placement_; }
+    SizeClipChain Chain() const { return chain_; }
     // Merges and stream mixes write one output for all files.
     bool HasSharedOutput() const { return kind_ == TaskKind::kMerge || kind_ == TaskKind::kStreamMix; }
 
@@ -84,6 +85,7 @@ private:
     std::vector<FileRecord> files_;
     std::optional<TaskKind> kind_ = TaskKind::kSplit;
     CutPlacement placement_ = CutPlacement::kKeyFrame;
+    SizeClipChain chain_ = SizeClipChain::kPositioned;
     std::optional<std::u16string> outputFolder_;
     std::u16string outputExtension_;
     // Hosts that never set output options keep the replacing outputs they

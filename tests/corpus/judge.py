@@ -25,7 +25,7 @@ import subprocess
 import sys
 
 TOL = 0.001 + 1e-6  # 1 ms; the micro-second covers printed-time rounding
-JOBS = ("split", "merge", "mix")
+JOBS = ("split", "size", "merge", "mix")
 DUB = "dub.m4a"
 
 
@@ -40,10 +40,10 @@ DUB = "dub.m4a"
 Row = collections.namedtuple("Row", "file jobs xfail refuse")
 
 
-def row(file, split="", merge="", mix="", jobs=JOBS, refuse=()):
-    """split/merge/mix: the checks expected to fail, separated by spaces."""
-    return Row(file, tuple(jobs), {"split": set(split.split()), "merge": set(merge.split()),
-                                   "mix": set(mix.split())}, set(refuse))
+def row(file, split="", size="", merge="", mix="", jobs=JOBS, refuse=()):
+    """split/size/merge/mix: the checks expected to fail, separated by spaces."""
+    return Row(file, tuple(jobs), {"split": set(split.split()), "size": set(size.split()),
+                                   "merge": set(merge.split()), "mix": set(mix.split())}, set(refuse))
 
 
 ROWS = [
@@ -80,8 +80,8 @@ ROWS = [
     row("av1_aac.mp4"),
     row("mpeg2_mp2.mpg"),
     row("mjpeg_pcm.avi"),
-    row("aac_only.m4a", jobs=("split", "merge")),
-    row("flac_only.flac", jobs=("split", "merge")),
+    row("aac_only.m4a", jobs=("split", "size", "merge")),
+    row("flac_only.flac", jobs=("split", "size", "merge")),
 ]
 
 
@@ -699,7 +699,12 @@ def check_file_meta(name, src, out):
     return fails
 
 
-def job_split(ctx, src_path, work):
+def job_size(ctx, src_path, work):
+    """--size: pieces of a third of the file, cut while copying."""
+    return job_split(ctx, src_path, work, ["--size", str(max(1, os.path.getsize(src_path) // 3))])
+
+
+def job_split(ctx, src_path, work, size_args=None):
     src = ctx.media
     # Cuts at a third and two thirds of the pictures (of the sound, without
     # pictures), in seconds from the file's first timestamp (ffmpeg's -ss
@@ -713,15 +718,16 @@ def job_split(ctx, src_path, work):
         span = times[-1] - times[0] + ctx.packet_dur
     v0 = times[0] - start
     at = f"{v0 + span / 3:.2f},{v0 + 2 * span / 3:.2f}"
-    out, fails = run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at])
+    out, fails = run_cli([ctx.remuxion, "split", src_path, "-o", work] + (size_args or ["--at", at]))
     if out is None:
         return {"exit": fails}, ""
     moved = re.search(r"cut at the nearest key frames: (.*)", out)
-    cuts = f"--at {at}" + (f" (moved to {moved.group(1)})" if moved else "")
+    cuts = " ".join(size_args) if size_args else f"--at {at}" + (f" (moved to {moved.group(1)})" if moved else "")
     stem, ext = os.path.splitext(os.path.basename(src_path))
     pat = re.compile(re.escape(stem) + r"_\d+_(\d+)" + re.escape(ext) + "$")
     names = sorted((int(m.group(1)), n) for n in os.listdir(work) if (m := pat.match(n)))
-    if len(names) < 2:
+    # A file of one group of pictures is one piece, whatever the size.
+    if len(names) < (1 if size_args else 2):
         return {"exit": [f"exit: status 0 but {len(names)} clips for {cuts}"]}, ""
     clips = [(n, Media(os.path.join(work, n), src)) for _, n in names]
     res = {"streams": check_streams(src, [(f"clip {j}", m) for j, (_, m) in enumerate(clips, 1)]),
@@ -988,7 +994,7 @@ def judge_row(args, r, dub):
         os.makedirs(work)
         refused, extra = None, ""
         try:
-            fails, extra = {"split": job_split, "merge": job_merge, "mix": job_mix}[job](src, path, work)
+            fails, extra = {"split": job_split, "size": job_size, "merge": job_merge, "mix": job_mix}[job](src, path, work)
         except Refused as e:
             fails, refused = {}, str(e)
         except Exception as e:  # an output ffprobe cannot read, for one

@@ -204,9 +204,3 @@ TEST_F(CliOutputs, QuietListsOneEscapedNamePerLineAndAFailedListingFails) {
     ExpectOneMessage(Remuxion(split + " -y >/dev/full"), 1, "cannot write the standard output: No space left on device");
 }
 
-TEST_F(CliOutputs, AFailedSizeSplitLeavesNoPiece) {
-    // The first piece is written before the size turns out too small.
-    ExpectOneMessage(Remuxion("split " + Quote(Fixture("h264_aac.mp4")) + " -o " + Dir("pieces") + " --size 20k -q"), 1,
-                     "is too small");
-    EXPECT_TRUE(FilesUnder(Dir("pieces")).empty());
-}
