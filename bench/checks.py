@@ -1,14 +1,17 @@
 """Whether a tool's outputs did the job: judged by ffprobe, before any time counts.
 
 Media outputs must hold, over all files, every video and audio packet of the
-source. What a cut may repeat is allowed per cut: the audio packet that sounds
-across it, the leading pictures of an open group, and for --size pieces the
-overlap of less than a key-frame interval and a second that they document.
-Listings must name what the source holds.
+source. The outputs of a split must moreover be the source cut in pieces: each
+an unbroken run of its packets, together covering all of it with no gap, and
+overlapping only by what a cut may repeat: the audio packet that sounds across
+it, the leading pictures of an open group, and for --size pieces the overlap of
+less than a key-frame interval and a second that they document. Listings must
+name what the source holds.
 """
 import os
 import re
 
+import placement
 import probe
 from jobs import JobKind
 
@@ -45,7 +48,14 @@ def check(job, tool, outputs, our_outputs):
     if job.kind == JobKind.SPLIT_BY_SIZE and tool.name == "ffmpeg":
         files = len(our_outputs)  # it was given our cut points
     may_cut = job.kind in (JobKind.SPLIT_AT_TIMES, JobKind.SPLIT_BY_SIZE)
-    return check_media_outputs(job.expectation, outputs, files, may_cut)
+    verdict = check_media_outputs(job.expectation, outputs, files, may_cut)
+    if verdict.ok and may_cut:
+        problem, repeats = placement.split_verdict(job.inputs[0], outputs, job.expectation.video_per_cut,
+                                                   job.expectation.audio_per_cut)
+        if problem:
+            return failed(problem)
+        verdict.text += "; in order without a gap, %s" % repeats
+    return verdict
 
 
 def read_text(outputs):

@@ -3,7 +3,7 @@ import enum
 import os
 
 import media as media_files
-import piece_starts
+import placement
 
 # A split may write the audio packet that sounds across a cut on both sides of it.
 AUDIO_REPEATS_PER_CUT = 1
@@ -148,7 +148,7 @@ def split_by_size_job(remuxion, media, ext, out, mkvmerge, piece_size):
                                  "frames where our pieces start, read from our own outputs")
 
     def derive(our_outputs):
-        times = piece_starts.start_times(source, described, our_outputs, expectation.video_per_cut)
+        times = placement.piece_start_times(source, our_outputs, described["start_time"])
         half_frame = 0.5 / media_files.FRAME_RATE
         return segment_muxer(source, [t - half_frame for t in times], job.folder(ffmpeg), "piece")
 
