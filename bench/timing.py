@@ -3,7 +3,10 @@ import os
 import shutil
 import statistics
 import subprocess
-import time
+import sys
+
+# The small process that starts and measures each run (see there why).
+MEASURE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "measure.py")
 
 
 class Sample:
@@ -33,20 +36,15 @@ def run_once(argv, folder, stdout_name=None):
     """Runs `argv` with an empty `folder` for its outputs; stdout goes to folder/stdout_name or nowhere."""
     fresh_folder(folder)
     os.sync()  # write-back of the previous run is not charged to this one
-    out = open(os.path.join(folder, stdout_name), "wb") if stdout_name else subprocess.DEVNULL
-    try:
-        start = time.perf_counter()
-        child = subprocess.Popen(argv, stdout=out, stderr=subprocess.PIPE)
-        # stderr is small (errors only), so reading it after the exit cannot block the child.
-        _, status, usage = os.wait4(child.pid, 0)
-        wall = time.perf_counter() - start
-        error_text = child.stderr.read().decode(errors="replace")
-        child.stderr.close()
-    finally:
-        if stdout_name:
-            out.close()
-    sample = Sample(wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0)
-    return Run(sample, os.waitstatus_to_exitcode(status), error_text)
+    stdout_path = os.path.join(folder, stdout_name) if stdout_name else "-"
+    measured = subprocess.run([sys.executable, MEASURE, stdout_path] + list(argv),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    error_text = measured.stderr.decode(errors="replace")
+    fields = measured.stdout.decode().split()
+    if measured.returncode != 0 or len(fields) != 4:
+        return Run(None, measured.returncode or 1, error_text)
+    wall, cpu, rss_kib, exit_code = float(fields[0]), float(fields[1]), int(fields[2]), int(fields[3])
+    return Run(Sample(wall, cpu, rss_kib / 1024.0), exit_code, error_text)
 
 
 def summarize(samples):
