@@ -8,10 +8,10 @@ audio-only M4A to mix.
 
 Each job runs every tool once untimed (the inputs come into the page cache),
 and ffprobe checks what each wrote: the video and audio packets of the source,
-all of them, repeated only where a cut allows it. A tool that fails is reported
-as FAILED with its reason and its time counts nowhere; if we fail, the bench
-exits with status 1. Then --runs rounds with the tools taking turns in a
-rotating order. Reported per tool: median wall time, median CPU time (user +
+all of them, repeated only where a cut allows it, and the pieces of a split in
+order without a gap. A tool that fails is reported as FAILED with its reason
+and its time counts nowhere; if we fail, the bench exits with status 1. Then
+--runs rounds with the tools taking turns in a rotating order. Reported per tool: median wall time, median CPU time (user +
 system of the child) and peak RSS; and the ratios us/ffmpeg and us/mkvmerge.
 
 This is a measuring tool, not a test: it is never run by ctest.
