@@ -21,6 +21,7 @@ int CTMultiDemuxer::Close() {
     for (auto& [index, entry] : readers_)
         if (entry.reader) entry.reader->Close();
     readers_.clear();
+    input_.reset();
     started_ = 0;
     return 0;
 }
@@ -49,10 +50,15 @@ int CTMultiDemuxer::OpenSource(const InputSource& source, int decodeMode) {
 int CTMultiDemuxer::AddStream(int streamIndex) {
     if (started_ || !control_) return -1;
     if (readers_.count(streamIndex)) return 0;  // one reader per stream
+    if (!input_) {
+        AVFormatContext* context = std::exchange(spare_, nullptr);
+        if (!context) context = OpenInput(source_, ProbeDepth::kStreamInfo).context;
+        if (!context) return -1;  // no file, no reader
+        input_ = std::make_shared<SharedInput>(context, source_, decodeMode_ == 0);
+    }
     auto reader = std::make_unique<CTSingleTDemuxer>();
     reader->Initialize();
-    if (reader->OpenWith(source_, decodeMode_, std::exchange(spare_, nullptr)) != 0) return -1;  // no file, no reader
-    if (const AVFormatContext* opened = reader->FormatContext()) source_.format = opened->iformat;  // the next reader skips the probe
+    if (reader->OpenShared(input_, decodeMode_) != 0) return -1;
     reader->AddStream(streamIndex);
     reader->StartDemuxer();
     const MediaType mediaType = reader->MediaTypeOf(streamIndex);
@@ -94,7 +100,7 @@ int CTMultiDemuxer::StartDemuxer() {
     if (started_ || !control_ || !analyze_) return -1;
     started_ = 1;
     CloseInput(&spare_);  // no reader can be added any more
-    control_->AttachReaders(&readers_);
+    control_->AttachReaders(&readers_, input_.get());
     analyze_->AttachReaders(&readers_);
     return 0;
 }

@@ -1,5 +1,6 @@
-// The demuxer that the converter uses for every input file: one independent
-// single-file reader per selected stream, merged by presentation time.
+// The demuxer that the converter uses for every input file: one reader per
+// selected stream, merged by presentation time. The readers share one open
+// of the file, read once (SharedInput).
 #pragma once
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include "input/CTMultiDemuxerControl.h"
 #include "input/InputOpen.h"
 #include "input/ITDemuxer.h"
+#include "input/SharedInput.h"
 #include "input/StreamReaderEntry.h"
 
 struct AVFormatContext;
@@ -29,14 +31,16 @@ public:
     int Open(const char16_t* path, int decodeMode) override;
     // As Open, for a source with its policy (or bytes in memory).
     int OpenSource(const InputSource& source, int decodeMode);
-    // Opens a reader of the file for the stream; -1 once started, or when
-    // the reader cannot open the file or read that stream.
+    // Opens a reader of the file for the stream (the first opens the file);
+    // -1 once started, or when the file cannot be opened or that stream read.
     int AddStream(int streamIndex) override;
     int StartDemuxer() override;
     ITAnalyze* GetAnalyze() override { return analyze_.get(); }
     ITDemuxerControl* GetControl() override { return control_.get(); }
 
     const StreamReaderMap& Readers() const { return readers_; }
+    // The file the readers share; null before the first stream is added.
+    const SharedInput* Input() const { return input_.get(); }
 
     // A context of this file, opened as a reader opens it and not read
     // since; the next reader that AddStream creates starts from it instead
@@ -48,6 +52,7 @@ private:
     // Puts every reader on the file's clock (after each added stream).
     void ApplyFileClock();
     AVFormatContext* spare_ = nullptr;
+    std::shared_ptr<SharedInput> input_;
     std::unique_ptr<CTMultiDemuxerControl> control_;
     std::unique_ptr<CTMultiAnalyze> analyze_;
     StreamReaderMap readers_;

@@ -2,6 +2,13 @@
 
 #include <cstdint>
 #include <set>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "input/DemuxTime.h"
 
 namespace kx {
 
@@ -110,6 +117,7 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
         control->SetSampleReady(0);
         return control->Seek(seconds, mode, streamIndex);
     }
+    if (Sharing()) return SeekShared(seconds, mode);
     // Video first, each reader on a key frame; the audio then follows the
     // time the video reached, at any packet.
     int result = -1;
@@ -146,9 +154,85 @@ int CTMultiDemuxerControl::SeekAudioBefore(ITDemuxerControl* control, int index,
     return control->Rewind() ? 0 : -1;
 }
 
+bool CTMultiDemuxerControl::Sharing() const { return readers_ && input_ && readers_->size() > 1; }
+
+int CTMultiDemuxerControl::SeekShared(double seconds, SeekMode mode) {
+    // As above, with the file seeked as few times as that allows: the audio
+    // takes the place the video's seek reached, or else a place a little
+    // before it, still found by the video stream (whose key frames lie in
+    // file order, so the video reader finds its own packet again); it seeks
+    // on its own only when neither has its first packet in time. Readers of
+    // other streams keep their places.
+    std::vector<int> audio;
+    for (auto& [index, entry] : *readers_)
+        if (entry.mediaType == MediaType::kAudio) audio.push_back(index);
+    input_->SetFollowers(audio);
+    int result = -1;
+    int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
+    StreamReaderEntry* leader = nullptr;
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control || entry.mediaType != MediaType::kVideo) continue;
+        control->SetSampleReady(0);
+        result = control->Seek(seconds, mode, index);
+        SampleInfo info;
+        if (control->GetSampleInfo(&info) && info.streamIndex == index) {
+            reached = info.pts;
+            if (!input_->ReadsApart(index)) leader = &entry;
+        }
+    }
+    for (size_t next = 0; next < audio.size(); ++next) {
+        const int index = audio[next];
+        StreamReaderEntry& entry = readers_->at(index);
+        CTSingleDemuxerControl* control = entry.reader ? entry.reader->Control() : nullptr;
+        if (!control) continue;
+        if (input_->StopFollowing(index) && HeldBy(control, reached)) {
+            result = 1;
+            continue;
+        }
+        if (leader && !input_->ReadsApart(index)) {
+            const AVStream* stream = entry.reader->FormatContext()->streams[leader->streamIndex];
+            const std::vector<int> unplaced(audio.begin() + static_cast<std::ptrdiff_t>(next), audio.end());
+            int64_t lead = static_cast<int64_t>(kAudioLeadSeconds * double(kTicksPerSecond));
+            bool followed = false;
+            for (int attempt = 0; attempt < kAudioSeekAttempts && !followed; ++attempt, lead *= 4) {
+                input_->SetFollowers(unplaced);
+                const int64_t ticks = reached - lead + control->TimeZero();
+                if (input_->SeekFollowersBy(leader->streamIndex, TicksToStreamTime(ticks, stream->time_base),
+                                            AVSEEK_FLAG_BACKWARD) >= 0)
+                    followed = input_->StopFollowing(index) && HeldBy(control, reached);
+            }
+            if (followed) {
+                result = 1;
+                continue;
+            }
+            input_->StopFollowing(index);
+        }
+        result = SeekAudioBefore(control, index, reached);
+    }
+    input_->ClearFollowers();
+    prime_ = 0;
+    return result;
+}
+
+bool CTMultiDemuxerControl::HeldBy(CTSingleDemuxerControl* control, int64_t time) {
+    SampleInfo info;
+    return control->FollowInput() == 1 && control->GetSampleInfo(&info) && info.pts <= time;
+}
+
+int CTMultiDemuxerControl::RewindShared() {
+    // One seek of the file puts every reader back to its first packet.
+    input_->RewindAll();
+    int any = 0;
+    for (auto& [index, entry] : *readers_)
+        if (entry.reader && entry.reader->Control()) any |= entry.reader->Control()->FollowInput();
+    return any;
+}
+
 int CTMultiDemuxerControl::Rewind() {
     prime_ = 0;
     if (!readers_) return 0;
+    if (Sharing()) return RewindShared();
     int any = 0;
     for (auto& [index, entry] : *readers_)
         if (ITDemuxerControl* control = ControlOf(entry)) any |= control->Rewind();

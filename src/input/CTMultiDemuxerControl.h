@@ -1,8 +1,11 @@
 // Merges the per-stream readers of one file into one sequence of samples in
-// presentation-time order, and seeks them together.
+// presentation-time order, and seeks them together: where they share the
+// file, with as few seeks of it as the readers' places allow.
 #pragma once
 
 #include "input/ITDemuxer.h"
+#include "input/SharedInput.h"
+#include "input/StreamReaderEntry.h"
 #include "input/StreamReaderEntry.h"
 
 namespace kx {
@@ -30,8 +33,11 @@ public:
     InputEnd GetInputEnd() override;
     void ForgetInputEnd() override;
 
-    // The owning demuxer's StartDemuxer.
-    void AttachReaders(StreamReaderMap* readers) { readers_ = readers; }
+    // The owning demuxer's StartDemuxer; input: the file the readers share.
+    void AttachReaders(StreamReaderMap* readers, SharedInput* input = nullptr) {
+        readers_ = readers;
+        input_ = input;
+    }
 
 private:
     // The reader holding the sample with the smallest pts (lowest index on
@@ -41,10 +47,17 @@ private:
     ITDemuxerControl* ReaderOf(int streamIndex);
     // Positions an audio reader so that its first packet is not later than time (ticks).
     int SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time);
+    // Several readers of one shared file.
+    bool Sharing() const;
+    int SeekShared(double seconds, SeekMode mode);
+    int RewindShared();
+    // The reader follows where the shared file was put and holds a packet not later than time (ticks).
+    static bool HeldBy(CTSingleDemuxerControl* control, int64_t time);
     static constexpr double kAudioLeadSeconds = 0.5;
     static constexpr int kAudioSeekAttempts = 4;
 
     StreamReaderMap* readers_ = nullptr;
+    SharedInput* input_ = nullptr;
     int prime_ = 0;
 };
 

@@ -12,6 +12,7 @@ extern "C" {
 #include "input/DeclaredLength.h"
 #include "input/DecodedFrameStore.h"
 #include "input/DemuxTime.h"
+#include "input/FileStart.h"
 #include "input/InputOpen.h"
 #include "input/VideoKeyFrame.h"
 
@@ -21,13 +22,6 @@ namespace {
 
 constexpr int64_t kSeekToleranceTicks = 10'000;  // 1 ms
 constexpr double kMaxSeekSeconds = 9.0e11;        // keeps seconds x 10^7 inside int64
-constexpr int64_t kRewindMarginTicks = 3600LL * 10'000'000;  // one hour
-
-int ReadFrameRetryOnce(AVFormatContext* format, AVPacket* packet) {
-    int result = av_read_frame(format, packet);
-    if (result == AVERROR(EAGAIN)) result = av_read_frame(format, packet);
-    return result;
-}
 
 bool IsKey(int flags) { return (flags & AV_PKT_FLAG_KEY) != 0; }
 
@@ -48,7 +42,6 @@ void CTSingleDemuxerControl::Initialize(AVFormatContext* context, int decodeMode
     packetMode_ = decodeMode == 0 ? 1 : 0;
     openedBytes_ = CurrentInputBytes(context);
     declared_ = DeclaredHeadOf(context);
-    timeFill_ = std::make_unique<PacketTimeFill>(context);
 }
 
 void CTSingleDemuxerControl::ForgetInputEnd() {
@@ -169,12 +162,12 @@ int CTSingleDemuxerControl::ReadNext() {
 }
 
 int CTSingleDemuxerControl::ReadPacketMode() {
-    if (!streams_ || !format_ || !packet_ || endOfStream_) return 0;
+    if (!streams_ || !format_ || !feed_ || !packet_ || endOfStream_) return 0;
     if (sampleReady_ == 1) return 1;
     av_packet_unref(packet_);
     sampleReady_ = 0;
     for (;;) {
-        if (const int error = timeFill_->Read(packet_); error < 0) {
+        if (const int error = feed_->Read(packet_); error < 0) {
             NoteEndOfInput(error);
             sampleReady_ = 0;
             endOfStream_ = 1;
@@ -246,7 +239,7 @@ void CTSingleDemuxerControl::RebasePacketTimes(const AVStream* stream, MediaType
 }
 
 int CTSingleDemuxerControl::ReadDecodeMode() {
-    if (!streams_ || !format_ || !packet_ || !frame_ || endOfStream_) return 0;
+    if (!streams_ || !format_ || !feed_ || !packet_ || !frame_ || endOfStream_) return 0;
     if (sampleReady_ == 1) return 1;
     sampleReady_ = 0;
     for (;;) {
@@ -255,7 +248,7 @@ int CTSingleDemuxerControl::ReadDecodeMode() {
             endOfStream_ = 1;
             return 0;
         }
-        if (const int error = ReadFrameRetryOnce(format_, packet_); error < 0) {
+        if (const int error = feed_->Read(packet_); error < 0) {
             NoteEndOfInput(error);
             // Out of packets: let the decoders give up the frames they still hold.
             draining_ = true;
@@ -369,11 +362,11 @@ int CTSingleDemuxerControl::BasicSeek(double seconds, SeekMode mode, int streamI
     const AVStream* stream = format_->streams[streamIndex];
     int result;
     if (mode == SeekMode::kByte) {
-        result = av_seek_frame(format_, streamIndex, static_cast<int64_t>(seconds), AVSEEK_FLAG_BYTE);
+        result = feed_->Seek(streamIndex, static_cast<int64_t>(seconds), AVSEEK_FLAG_BYTE);
     } else {
         int64_t ticks = static_cast<int64_t>(seconds * 1e7) + timeZero_;
-        result = av_seek_frame(format_, streamIndex, TicksToStreamTime(ticks, stream->time_base),
-                               mode == SeekMode::kAny ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
+        result = feed_->Seek(streamIndex, TicksToStreamTime(ticks, stream->time_base),
+                             mode == SeekMode::kAny ? AVSEEK_FLAG_ANY : AVSEEK_FLAG_BACKWARD);
     }
     if (!packetMode_) FlushDecoders();
     ResetDerivedTimes();
@@ -382,23 +375,27 @@ int CTSingleDemuxerControl::BasicSeek(double seconds, SeekMode mode, int streamI
 }
 
 int CTSingleDemuxerControl::SeekToStart(int streamIndex) {
-    const AVStream* stream = format_->streams[streamIndex];
-    // Far enough before the first packet for every container: an edit list's
-    // pre-roll and audio priming lie before the stream's start time.
-    int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    int64_t margin = TicksToStreamTime(kRewindMarginTicks, stream->time_base);
-    int result = av_seek_frame(format_, streamIndex, start - margin, AVSEEK_FLAG_ANY);
-    if (result < 0 && !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK))
-        result = av_seek_frame(format_, streamIndex, 0, AVSEEK_FLAG_BYTE);
+    const int result = SeekToFirstPacket(format_, streamIndex, [this, streamIndex](int64_t timestamp, int flags) {
+        return feed_->Seek(streamIndex, timestamp, flags);
+    });
     if (!packetMode_) FlushDecoders();
     ResetDerivedTimes();
     endOfStream_ = 0;
     return result;
 }
 
+int CTSingleDemuxerControl::FollowInput() {
+    SetSampleReady(0);
+    if (!format_ || !feed_ || !streams_ || streams_->empty()) return 0;
+    if (!packetMode_) FlushDecoders();
+    ResetDerivedTimes();
+    endOfStream_ = 0;
+    return ReadAfterRelease();
+}
+
 int CTSingleDemuxerControl::Rewind() {
     SetSampleReady(0);
-    if (!format_ || !streams_ || streams_->empty()) return 0;
+    if (!format_ || !feed_ || !streams_ || streams_->empty()) return 0;
     SeekToStart(SeekTarget(-1));
     return ReadAfterRelease();
 }
@@ -448,7 +445,7 @@ int CTSingleDemuxerControl::SeekVideo(double seconds, SeekMode mode, int streamI
 
 int CTSingleDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) {
     SetSampleReady(0);
-    if (!format_ || std::isnan(seconds)) return -1;
+    if (!format_ || !feed_ || std::isnan(seconds)) return -1;
     seconds = std::clamp(seconds, -kMaxSeekSeconds, kMaxSeekSeconds);
     int target = SeekTarget(streamIndex);
     if (target < 0) return -1;

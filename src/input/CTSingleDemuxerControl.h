@@ -8,7 +8,7 @@
 #include "input/DeclaredLength.h"
 #include "input/DtsDeriver.h"
 #include "input/ITDemuxer.h"
-#include "input/PacketTimeFill.h"
+#include "input/PacketFeed.h"
 #include "input/StreamEntry.h"
 
 struct AVFrame;
@@ -47,10 +47,22 @@ public:
     // for is relative to it, so that all readers of a file share one clock
     // that starts at 0.
     void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
+    int64_t TimeZero() const { return timeZero_; }
+
+    // Where its packets come from (not owned); set before the first read.
+    void SetFeed(PacketFeed* feed) { feed_ = feed; }
 
     // The file was put elsewhere behind the reader's back (a key-frame scan):
-    // what was read ahead or derived from it no longer follows.
-    void ForgetReadAhead() { ResetDerivedTimes(); }
+    // what was derived from what it read no longer follows, unless its feed
+    // goes on where it was.
+    void ForgetReadAhead() {
+        if (!feed_ || !feed_->AfterScan()) ResetDerivedTimes();
+    }
+
+    // Another reader of the same file placed it for this one (one seek for
+    // all): what it held is dropped and the first packet from there is held.
+    // 1 when a packet is held.
+    int FollowInput();
 
     // The owning demuxer's StartDemuxer: the selected streams, and in decode
     // mode a DecodedFrame per video and audio stream.
@@ -77,10 +89,7 @@ private:
     void DropSeekRemnant();
     // Ticks relative to the file's start; derives missing decoding times.
     void RebasePacketTimes(const AVStream* stream, MediaType mediaType);
-    void ResetDerivedTimes() {
-        derivers_.clear();
-        if (timeFill_) timeFill_->Reset();
-    }
+    void ResetDerivedTimes() { derivers_.clear(); }
     // What the end-of-input judgement needs of each packet read, and the
     // judgement when a read fails.
     void NotePacketRead(const AVStream* stream, const AVPacket* packet);
@@ -109,8 +118,8 @@ private:
     // Per video stream whose container stores no decoding times; made at the
     // first packet after an open or a seek.
     std::map<int, DtsDeriver> derivers_;
-    // Packet mode reads through it: times the container left out are filled in.
-    std::unique_ptr<PacketTimeFill> timeFill_;
+    // Packet mode reads through it with the times the container left out filled in.
+    PacketFeed* feed_ = nullptr;
 
     int64_t openedBytes_ = -1;  // the file's size when it was opened
     DeclaredHead declared_;     // what the container's head says of its length

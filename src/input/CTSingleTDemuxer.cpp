@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "input/ContextFeed.h"
 #include "input/DemuxTime.h"
 #include "input/InputLimits.h"
 #include "input/VideoKeyFrame.h"
@@ -40,7 +41,12 @@ CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
 int CTSingleTDemuxer::Close() {
     control_.reset();  // frees its packet, frame and decoded-frame records
     streams_.clear();  // frees every stream's codec context
-    CloseInput(&format_);
+    ownFeed_.reset();
+    if (shared_)
+        format_ = nullptr;
+    else
+        CloseInput(&format_);
+    shared_.reset();
     analyze_.reset();  // and its key-frame index
     started_ = 0;
     return 0;
@@ -71,14 +77,31 @@ int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVForm
         if (!input.context) return refuse(std::move(input.problem));
         format = input.context;
     }
+    format_ = format;
+    ownFeed_ = std::make_unique<ContextFeed>(format_, decodeMode == 0);
+    SetUpReading(source, decodeMode);
+    control_->SetFeed(ownFeed_.get());
+    return 0;
+}
+
+int CTSingleTDemuxer::OpenShared(std::shared_ptr<SharedInput> input, int decodeMode) {
+    if (format_) Close();
+    problem_ = {};
+    if (!input || !input->Context()) return -1;
+    shared_ = std::move(input);
+    format_ = shared_->Context();
+    SetUpReading(shared_->Source(), decodeMode);
+    return 0;
+}
+
+void CTSingleTDemuxer::SetUpReading(const InputSource& source, int decodeMode) {
     // Presentation times the container leaves out are guessed by the library
     // only where pictures are reordered; without reordering a player shows
     // each picture at its decoding time, and so do we.
-    if (HasReorderedVideo(format))
-        format->flags |= AVFMT_FLAG_GENPTS;
+    if (HasReorderedVideo(format_))
+        format_->flags |= AVFMT_FLAG_GENPTS;
     else
-        format->flags &= ~AVFMT_FLAG_GENPTS;
-    format_ = format;
+        format_->flags &= ~AVFMT_FLAG_GENPTS;
     decodeMode_ = decodeMode;
     fileBytes_ = source.bytes ? static_cast<int64_t>(source.bytes->size()) : CurrentInputBytes(format_);
 
@@ -87,7 +110,6 @@ int CTSingleTDemuxer::OpenWith(const InputSource& source, int decodeMode, AVForm
     analyze_->Attach(format_);
     control_->Initialize(format_, decodeMode);
     analyze_->SetRewindListener([control = control_.get()] { control->ForgetReadAhead(); });
-    return 0;
 }
 
 int CTSingleTDemuxer::AddStream(int streamIndex) {
@@ -99,6 +121,7 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder) return -1;
     if (streams_.count(streamIndex)) return 0;
+    if (shared_ && !streams_.empty()) return -1;  // a reader of a shared file reads one stream
 
     // Only decode mode decodes: a packet reader needs no decoder of its own,
     // whose context alone is a large zeroed block per stream.
@@ -120,7 +143,10 @@ int CTSingleTDemuxer::AddStream(int streamIndex) {
     entry.audioClock = entry.startTime;
     entry.bitstreamForm = BitstreamFormOfStream(stream->codecpar);
     streams_.emplace(streamIndex, std::move(entry));
-    ApplyDiscard();
+    if (shared_)
+        control_->SetFeed(shared_->LaneOf(streamIndex));
+    else
+        ApplyDiscard();
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "input/CTSingleAnalyze.h"
 #include "input/CTSingleDemuxerControl.h"
 #include "input/InputOpen.h"
+#include "input/SharedInput.h"
 #include "input/ITDemuxer.h"
 #include "input/StreamEntry.h"
 
@@ -32,12 +33,16 @@ public:
     // Takes the context in every case (closes it when the open fails); null
     // opens anew.
     int OpenWith(const InputSource& source, int decodeMode, AVFormatContext* opened);
+    // Open on a file that the readers of its other streams read too; the
+    // reader takes one stream, whose lane of the shared file it reads.
+    int OpenShared(std::shared_ptr<SharedInput> input, int decodeMode);
     // Why the last open failed (kNone after a success).
     const InputProblem& LastProblem() const { return problem_; }
     int AddStream(int streamIndex) override;
     int StartDemuxer() override;
     ITAnalyze* GetAnalyze() override;
     ITDemuxerControl* GetControl() override { return control_.get(); }
+    CTSingleDemuxerControl* Control() { return control_.get(); }
 
     bool IsOpen() const { return format_ != nullptr; }
     const AVFormatContext* FormatContext() const { return format_; }
@@ -49,9 +54,13 @@ public:
     MediaType MediaTypeOf(int streamIndex) const;
 
 private:
+    // Control and analysis on the opened context.
+    void SetUpReading(const InputSource& source, int decodeMode);
     void ApplyDiscard();
 
-    AVFormatContext* format_ = nullptr;
+    AVFormatContext* format_ = nullptr;  // owned unless shared_ is set
+    std::shared_ptr<SharedInput> shared_;
+    std::unique_ptr<PacketFeed> ownFeed_;
     char16_t path_[kPathCapacity] = {};
     InputProblem problem_;
     int64_t fileBytes_ = 0;
