@@ -17,6 +17,10 @@ namespace {
 constexpr int kCheckedGroups = 3;
 // A table that marks more than one sample in this many is read faster whole.
 constexpr int64_t kMostKeysPerSamples = 8;
+// The MP4 reader takes a seek's time for a shown time and moves it back by
+// the stream's composition delay, so it lands a few samples early (pictures
+// shown later than decoded): it reads on, at most this far, to the sample.
+constexpr int kMostSamplesAfterSeek = 64;
 
 struct PacketHolder {
     AVPacket* packet = av_packet_alloc();
@@ -34,6 +38,16 @@ bool ReadStreamPacket(AVFormatContext* format, int streamIndex, AVPacket* packet
         if (av_read_frame(format, packet) < 0) return false;
         if (packet->stream_index == streamIndex) return true;
     }
+}
+
+// The sample of the stream decoded at `dts`, read after a seek to it.
+bool ReadSampleAt(AVFormatContext* format, int streamIndex, int64_t dts, AVPacket* packet) {
+    if (av_seek_frame(format, streamIndex, dts, AVSEEK_FLAG_ANY) < 0) return false;
+    for (int step = 0; step < kMostSamplesAfterSeek; ++step) {
+        if (!ReadStreamPacket(format, streamIndex, packet) || packet->dts > dts) return false;
+        if (packet->dts == dts) return true;
+    }
+    return false;
 }
 
 KeyFrameRecord RecordOf(const AVPacket* packet, const AVStream* stream, int64_t timeZero, int32_t keyNumber,
@@ -85,9 +99,7 @@ std::optional<std::vector<KeyFrameRecord>> IndexedKeyFrames(AVFormatContext* for
     for (size_t k = records.size(); k < keys.size(); ++k) {
         if (cancel.load()) return std::nullopt;
         const AVIndexEntry* entry = avformat_index_get_entry(stream, keys[k]);
-        if (av_seek_frame(format, streamIndex, entry->timestamp, AVSEEK_FLAG_ANY) < 0) return std::nullopt;
-        if (!ReadStreamPacket(format, streamIndex, packet) || packet->dts != entry->timestamp ||
-            !(packet->flags & AV_PKT_FLAG_KEY))
+        if (!ReadSampleAt(format, streamIndex, entry->timestamp, packet) || !(packet->flags & AV_PKT_FLAG_KEY))
             return std::nullopt;
         records.push_back(RecordOf(packet, stream, timeZero, static_cast<int32_t>(k), keys[k]));
         const auto percent = static_cast<int64_t>((k + 1) * 100 / keys.size());
