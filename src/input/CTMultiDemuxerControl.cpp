@@ -120,23 +120,32 @@ int CTMultiDemuxerControl::Seek(double seconds, SeekMode mode, int streamIndex) 
     if (Sharing()) return SeekShared(seconds, mode);
     // Video first, each reader on a key frame; the audio then follows the
     // time the video reached, at any packet.
-    int result = -1;
-    int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
+    const VideoSeek video = SeekVideoFirst(seconds, mode);
+    int result = video.result;
+    for (auto& [index, entry] : *readers_) {
+        ITDemuxerControl* control = ControlOf(entry);
+        if (!control || entry.mediaType != MediaType::kAudio) continue;
+        result = SeekAudioBefore(control, index, video.reached);
+    }
+    prime_ = 0;
+    return result;
+}
+
+CTMultiDemuxerControl::VideoSeek CTMultiDemuxerControl::SeekVideoFirst(double seconds, SeekMode mode) {
+    VideoSeek video;
+    video.reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
     for (auto& [index, entry] : *readers_) {
         ITDemuxerControl* control = ControlOf(entry);
         if (!control || entry.mediaType != MediaType::kVideo) continue;
         control->SetSampleReady(0);
-        result = control->Seek(seconds, mode, index);
+        video.result = control->Seek(seconds, mode, index);
         SampleInfo info;
-        if (control->GetSampleInfo(&info) && info.streamIndex == index) reached = info.pts;
+        if (control->GetSampleInfo(&info) && info.streamIndex == index) {
+            video.reached = info.pts;
+            if (input_ && !input_->ReadsApart(index)) video.leader = &entry;
+        }
     }
-    for (auto& [index, entry] : *readers_) {
-        ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != MediaType::kAudio) continue;
-        result = SeekAudioBefore(control, index, reached);
-    }
-    prime_ = 0;
-    return result;
+    return video;
 }
 
 int CTMultiDemuxerControl::SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time) {
@@ -167,20 +176,10 @@ int CTMultiDemuxerControl::SeekShared(double seconds, SeekMode mode) {
     for (auto& [index, entry] : *readers_)
         if (entry.mediaType == MediaType::kAudio) audio.push_back(index);
     input_->SetFollowers(audio);
-    int result = -1;
-    int64_t reached = static_cast<int64_t>(seconds * double(kTicksPerSecond));  // when no video leads
-    StreamReaderEntry* leader = nullptr;
-    for (auto& [index, entry] : *readers_) {
-        ITDemuxerControl* control = ControlOf(entry);
-        if (!control || entry.mediaType != MediaType::kVideo) continue;
-        control->SetSampleReady(0);
-        result = control->Seek(seconds, mode, index);
-        SampleInfo info;
-        if (control->GetSampleInfo(&info) && info.streamIndex == index) {
-            reached = info.pts;
-            if (!input_->ReadsApart(index)) leader = &entry;
-        }
-    }
+    const VideoSeek video = SeekVideoFirst(seconds, mode);
+    int result = video.result;
+    const int64_t reached = video.reached;
+    StreamReaderEntry* const leader = video.leader;
     for (size_t next = 0; next < audio.size(); ++next) {
         const int index = audio[next];
         StreamReaderEntry& entry = readers_->at(index);

@@ -47,6 +47,15 @@ private:
     ITDemuxerControl* ReaderOf(int streamIndex);
     // Positions an audio reader so that its first packet is not later than time (ticks).
     int SeekAudioBefore(ITDemuxerControl* control, int index, int64_t time);
+    // Every video reader to its key frame: the last one's result and the time
+    // it reached (the time asked for when no video leads), and the last video
+    // reader that reads the shared file, which the audio may follow.
+    struct VideoSeek {
+        int result = -1;
+        int64_t reached = 0;
+        StreamReaderEntry* leader = nullptr;
+    };
+    VideoSeek SeekVideoFirst(double seconds, SeekMode mode);
     // Several readers of one shared file.
     bool Sharing() const;
     int SeekShared(double seconds, SeekMode mode);
