@@ -19,8 +19,12 @@ void PrepareOutputFolder(const std::string& folder) {
     std::error_code error;
     if (fs::exists(folder, error) && !fs::is_directory(folder, error))
         Fail("the output folder " + folder + " is a file");
-    if (!fs::exists(folder, error) && !fs::create_directories(folder, error))
-        Fail("cannot create the output folder " + folder + ": " + error.message());
+    // Another run may make the folder at the same moment (create_directories
+    // then says false without an error): what counts is a folder afterwards.
+    fs::create_directories(folder, error);
+    std::error_code probe;
+    if (!fs::is_directory(folder, probe))
+        Fail("cannot create the output folder " + folder + ": " + (error ? error : probe).message());
     if (access(folder.c_str(), W_OK) != 0) Fail("cannot write to the output folder " + folder + ": " + std::strerror(errno));
 }
 
