@@ -153,6 +153,11 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
         result.outputs.push_back(path);
         result.ranOut.push_back(state->ranOut[static_cast<size_t>(i)]);
     }
+    // Ctrl-C as the task ended: the merge or mix was complete before the stop
+    // could take effect, so it is kept and reported like any finished run.
+    if (result.interrupted && settings.kind != TaskKind::kSplit && !state->failed && count > 0 &&
+        complete.size() == static_cast<size_t>(count))
+        result.interrupted = false;
     const std::string failure = state->failed ? LastErrorText(converter) : std::string();
     converter->SetCallback(nullptr, nullptr, 0);
     converter->Reset();  // removes the temporary files of outputs still open
