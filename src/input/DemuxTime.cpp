@@ -34,14 +34,17 @@ int64_t StreamStartTicks(const AVStream* stream) {
 
 int64_t CodecDelayTicks(const AVFormatContext* format, const AVStream* stream) {
     if (!format || !format->iformat || !stream || std::strncmp(format->iformat->name, "matroska", 8) != 0) return 0;
-    const AVCodecParameters* par = stream->codecpar;
-    if (par->codec_type != AVMEDIA_TYPE_AUDIO || par->initial_padding <= 0) return 0;
-    // The reader counts Opus padding at 48 kHz whatever the stream's rate.
-    const int rate = par->codec_id == AV_CODEC_ID_OPUS ? 48000 : par->sample_rate;
-    if (rate <= 0 || !Usable(stream->time_base)) return 0;
-    // Taken off in the stream's time base, rounded there.
-    const int64_t steps = av_rescale_q(par->initial_padding, AVRational{1, rate}, stream->time_base);
-    return StreamTimeToTicks(steps, stream->time_base);
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return 0;
+    return MatroskaCodecDelayTicks(stream->codecpar, stream->time_base);
+}
+
+int64_t MatroskaCodecDelayTicks(const AVCodecParameters* parameters, AVRational timeBase) {
+    if (!parameters || parameters->initial_padding <= 0) return 0;
+    // Opus padding is counted at 48 kHz whatever the stream's rate.
+    const int rate = parameters->codec_id == AV_CODEC_ID_OPUS ? 48000 : parameters->sample_rate;
+    if (rate <= 0 || !Usable(timeBase)) return 0;
+    const int64_t steps = av_rescale_q(parameters->initial_padding, AVRational{1, rate}, timeBase);
+    return StreamTimeToTicks(steps, timeBase);
 }
 
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase) {

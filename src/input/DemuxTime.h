@@ -10,6 +10,7 @@ extern "C" {
 struct AVPacket;
 struct AVStream;
 struct AVFormatContext;
+struct AVCodecParameters;
 
 namespace kx {
 
@@ -29,6 +30,10 @@ int64_t StreamStartTicks(const AVStream* stream);
 // (Opus pre-skip), so the first sound is heard that much after the first
 // packet's time; 0 for every other reader and stream.
 int64_t CodecDelayTicks(const AVFormatContext* format, const AVStream* stream);
+
+// A Matroska track's codec delay in ticks, rounded in `timeBase` as the
+// reader and the writer round it; 0 without one.
+int64_t MatroskaCodecDelayTicks(const AVCodecParameters* parameters, AVRational timeBase);
 
 // Ticks -> the stream's time base, for seeking.
 int64_t TicksToStreamTime(int64_t ticks, AVRational timeBase);

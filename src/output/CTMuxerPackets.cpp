@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "input/DemuxTime.h"
 #include "output/AnnexBFilter.h"
 #include "output/FlacFrames.h"
 #include "output/CTMuxer.h"
@@ -52,11 +53,8 @@ void CTMuxer::PlaceOnOutputClock(OutputStreamEntry& entry, AVPacket* packet) {
 // rounds it.
 int64_t CTMuxer::CodecDelayToStoreTicks(const OutputStreamEntry& entry) const {
     const AVCodecParameters* par = entry.stream->codecpar;
-    if (!(FormatIs("matroska") || FormatIs("webm")) || par->initial_padding <= 0 || par->sample_rate <= 0) return 0;
-    const int rate = par->codec_id == AV_CODEC_ID_OPUS ? 48000 : par->sample_rate;
-    const AVRational base = entry.stream->time_base;
-    const int64_t steps = av_rescale_q(par->initial_padding, AVRational{1, rate}, base);
-    return av_rescale_q(steps, base, AVRational{1, static_cast<int>(kx::kTicksPerSecond)});
+    if (!(FormatIs("matroska") || FormatIs("webm")) || par->sample_rate <= 0) return 0;
+    return kx::MatroskaCodecDelayTicks(par, entry.stream->time_base);
 }
 
 void CTMuxer::KeepDtsRising(OutputStreamEntry& entry, AVPacket* packet) {
