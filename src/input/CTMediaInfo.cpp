@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "input/DemuxTypes.h"
+#include "input/FilePassKeyFrames.h"
 #include "input/PacketTally.h"
 #include "input/SourceStream.h"
 #include "input/StreamRates.h"
@@ -261,7 +262,10 @@ FileMediaInfo* CTMediaInfo::GetMediainfo() {
     const int64_t microseconds = context_->duration == AV_NOPTS_VALUE ? 0 : context_->duration;
     info->duration = static_cast<double>(microseconds) * 10.0 / 10000000.0;
 
-    const std::vector<StreamTally> tallies = CountWhereRatesAreMissing(context_, source_);
+    std::vector<StreamTally> tallies = CountWhereRatesAreMissing(context_, source_);
+    for (unsigned i = 0; keyFramesFound_ && i < tallies.size(); ++i)
+        if (tallies[i].counted && context_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            keyFramesFound_->Keep(static_cast<int>(i), std::move(tallies[i].keyFrames));
 
     const uint32_t programs = context_->nb_programs;
     const uint32_t entries = programs + extra;

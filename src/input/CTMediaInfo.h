@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "KX_Remuxion.h"
 #include "input/InputOpen.h"
@@ -15,6 +16,7 @@ struct AVFormatContext;
 namespace kx {
 
 struct StreamMediaInfo;
+class FilePassKeyFrames;
 
 constexpr size_t kMediaInfoPathLength = 1024;
 
@@ -42,6 +44,10 @@ public:
     // the description (empty before).
     const FileSummary& Summary() const { return summary_; }
 
+    // Where the description keeps the key frames of the video streams it
+    // counted packet by packet (containers that store no bit rates).
+    void ShareKeyFramesFound(std::shared_ptr<FilePassKeyFrames> found) { keyFramesFound_ = std::move(found); }
+
     // Frees the description and closes the file.
     void CloseMediaFile();
 
@@ -62,6 +68,7 @@ private:
     InputProblem problem_;
     FileMediaInfo* info_ = nullptr;
     FileSummary summary_;
+    std::shared_ptr<FilePassKeyFrames> keyFramesFound_;
 };
 
 // Releases a FileMediaInfo built by CTMediaInfo (every record array and

@@ -60,6 +60,7 @@ int CTMultiDemuxer::AddStream(int streamIndex) {
     reader->Initialize();
     if (reader->OpenShared(input_, decodeMode_) != 0) return -1;
     reader->AddStream(streamIndex);
+    reader->UseKeyFramesFound(keyFramesFound_);
     reader->StartDemuxer();
     const MediaType mediaType = reader->MediaTypeOf(streamIndex);
     if (mediaType == MediaType::kNone) return -1;  // the stream cannot be read: the reader would only report an end

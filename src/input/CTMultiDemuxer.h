@@ -16,6 +16,8 @@ struct AVFormatContext;
 
 namespace kx {
 
+class FilePassKeyFrames;
+
 class CTMultiDemuxer final : public ITDemuxer {
 public:
     static constexpr int kPathCapacity = 1024;  // wide characters, terminator included
@@ -47,6 +49,9 @@ public:
     // of opening the file again. Owned from here on; ignored (closed) once
     // a reader exists or the demuxer is started.
     void OfferOpenedContext(AVFormatContext* context);
+    // Key frames a pass over the whole file found; every reader's key-frame
+    // query looks there first.
+    void UseKeyFramesFound(std::shared_ptr<const FilePassKeyFrames> found) { keyFramesFound_ = std::move(found); }
 
 private:
     // Puts every reader on the file's clock (after each added stream).
@@ -57,6 +62,7 @@ private:
     std::unique_ptr<CTMultiAnalyze> analyze_;
     StreamReaderMap readers_;
     InputSource source_;
+    std::shared_ptr<const FilePassKeyFrames> keyFramesFound_;
     int started_ = 0;
     int decodeMode_ = 0;
 };

@@ -8,11 +8,12 @@ extern "C" {
 }
 
 #include "input/DemuxTime.h"
+#include "input/FilePassKeyFrames.h"
 #include "input/IndexedKeyFrames.h"
+#include "input/KeyFrameCollector.h"
 #include "input/KeyFrameIndexStore.h"
 #include "input/MediaInfoBuilder.h"
 #include "input/PacketTimeFill.h"
-#include "input/VideoKeyFrame.h"
 
 namespace kx {
 
@@ -86,6 +87,15 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     AVStream* stream = format_->streams[streamIndex];
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return nullptr;
 
+    if (auto found = keyFramesFound_ ? keyFramesFound_->Find(streamIndex) : std::nullopt) {
+        ReportProgress(0);
+        int32_t keyFrameNumber = 0;
+        for (const KeyFrameSighting& sighting : *found)
+            AppendKeyFrame(index_, KeyFrameRecordOf(sighting, keyFrameNumber++, timeZero_));
+        ReportProgress(100);
+        return index_;
+    }
+
     ScanDiscardScope discardScope(format_, streamIndex);
     if (auto listed = IndexedKeyFrames(format_, streamIndex, timeZero_, cancel_,
                                        [this](int64_t percent) { ReportProgress(percent); })) {
@@ -99,8 +109,6 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     }
     RewindToStart(format_, streamIndex);
 
-    const AVCodecID codec = stream->codecpar->codec_id;
-    const BitstreamForm form = BitstreamFormOfStream(stream->codecpar);
     // Progress figures; an unknown rate or length leaves only the final 100.
     const int64_t fps = stream->r_frame_rate.den > 0 ? stream->r_frame_rate.num / stream->r_frame_rate.den : 0;
     const int64_t frameTicks = fps > 0 ? kTicksPerSecond / fps : 0;
@@ -111,8 +119,8 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     // Key frames of program streams may come without a time of their own.
     PacketTimeFill timeFill(format_);
     AVPacket* packet = av_packet_alloc();
-    int32_t keyFrameNumber = -1;
-    int64_t frameNumber = -1;
+    KeyFrameCollector collector(stream);
+    int32_t keyFrameNumber = 0;
     int64_t sinceReport = 0;
     bool cancelled = false;
     while (packet) {
@@ -126,18 +134,7 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
             continue;
         }
         ++sinceReport;
-        ++frameNumber;
-        // Containers do not always flag key frames; the bytes tell where the codec allows.
-        const bool key =
-            (packet->flags & AV_PKT_FLAG_KEY) || IsKeyFrameByBitstream(codec, packet->data, packet->size, form);
-        if (key) {
-            KeyFrameRecord record{};
-            record.keyFrameNumber = ++keyFrameNumber;
-            const int64_t shown = ShownTimeOf(packet, stream);
-            record.time = shown == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(shown, stream->time_base) - timeZero_;
-            record.frameNumber = frameNumber;
-            AppendKeyFrame(index_, record);
-        }
+        if (collector.Take(packet)) AppendKeyFrame(index_, KeyFrameRecordOf(collector.Last(), keyFrameNumber++, timeZero_));
         if (progressKnown && sinceReport >= framesPerPercent) {
             const int64_t shown = ShownTimeOf(packet, stream);
             int64_t t = shown == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(shown, stream->time_base) - timeZero_;

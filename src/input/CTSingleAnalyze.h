@@ -3,10 +3,13 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 #include "input/ITDemuxer.h"
 
 namespace kx {
+
+class FilePassKeyFrames;
 
 class CTSingleAnalyze final : public ITAnalyze {
 public:
@@ -18,8 +21,9 @@ public:
     int IsReady() override { return ready_; }
     void Attach(AVFormatContext* context) override;
     int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) override;
-    // Reads the key frames from an MP4's sample table where it agrees with
-    // the bitstream, else scans the stream from the start of the file; the
+    // Takes the key frames that a whole-file pass already found, else reads
+    // them from an MP4's sample table where it agrees with the bitstream,
+    // else scans the stream from the start of the file; the
     // records are appended to the index that this object keeps. Null for a non-video stream or when
     // cancelled (the index is then emptied).
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
@@ -35,6 +39,8 @@ public:
     // Called after a scan has put the file back to its start, so that the
     // reader of the same file drops what it read ahead.
     void SetRewindListener(std::function<void()> listener) { rewound_ = std::move(listener); }
+    // Where key frames found by a pass over the whole file are kept.
+    void UseKeyFramesFound(std::shared_ptr<const FilePassKeyFrames> found) { keyFramesFound_ = std::move(found); }
 
 private:
     void ReportProgress(int64_t percent);
@@ -50,6 +56,7 @@ private:
     std::atomic<int> cancel_{0};
     int64_t timeZero_ = 0;
     std::function<void()> rewound_;
+    std::shared_ptr<const FilePassKeyFrames> keyFramesFound_;
 };
 
 }  // namespace kx

@@ -26,14 +26,6 @@ MediaType MediaTypeFor(AVMediaType type) {
     }
 }
 
-bool HasReorderedVideo(const AVFormatContext* format) {
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVCodecParameters* codec = format->streams[i]->codecpar;
-        if (codec->codec_type == AVMEDIA_TYPE_VIDEO && codec->video_delay > 0) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 CTSingleTDemuxer::~CTSingleTDemuxer() { Close(); }
@@ -95,13 +87,7 @@ int CTSingleTDemuxer::OpenShared(std::shared_ptr<SharedInput> input, int decodeM
 }
 
 void CTSingleTDemuxer::SetUpReading(const InputSource& source, int decodeMode) {
-    // Presentation times the container leaves out are guessed by the library
-    // only where pictures are reordered; without reordering a player shows
-    // each picture at its decoding time, and so do we.
-    if (HasReorderedVideo(format_))
-        format_->flags |= AVFMT_FLAG_GENPTS;
-    else
-        format_->flags &= ~AVFMT_FLAG_GENPTS;
+    GenerateMissingPtsAsReaders(format_);
     decodeMode_ = decodeMode;
     fileBytes_ = source.bytes ? static_cast<int64_t>(source.bytes->size()) : CurrentInputBytes(format_);
 
@@ -176,6 +162,10 @@ int64_t CTSingleTDemuxer::EarliestStartTicks() const {
         any = true;
     }
     return earliest;
+}
+
+void CTSingleTDemuxer::UseKeyFramesFound(std::shared_ptr<const FilePassKeyFrames> found) {
+    if (analyze_) analyze_->UseKeyFramesFound(std::move(found));
 }
 
 void CTSingleTDemuxer::SetTimeZero(int64_t ticks) {

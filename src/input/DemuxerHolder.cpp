@@ -1,11 +1,13 @@
 // Creation and release of a file's reading side.
 #include "input/DemuxerHolder.h"
 
+#include <memory>
 #include <new>
 
 #include "caps/CodecNameTable.h"
 #include "input/CTMediaInfo.h"
 #include "input/CTMultiDemuxer.h"
+#include "input/FilePassKeyFrames.h"
 #include "media/MediaKernel.h"
 
 namespace kx {
@@ -19,6 +21,10 @@ int InitDemuxerHolder(DemuxerHolder* holder) {
     const int result = holder->demuxer ? holder->demuxer->Initialize() : -1;
     holder->mediaInfo = new (std::nothrow) CTMediaInfo();
     if (!holder->mediaInfo) return -1;
+    // The description's packet count may find the key frames on its way.
+    auto found = std::make_shared<FilePassKeyFrames>();
+    holder->mediaInfo->ShareKeyFramesFound(found);
+    if (auto* multi = dynamic_cast<CTMultiDemuxer*>(holder->demuxer)) multi->UseKeyFramesFound(found);
     return result;
 }
 

@@ -233,6 +233,18 @@ InputSource InputSource::Memory(InputBytes bytes, std::u16string label) {
     return source;
 }
 
+void GenerateMissingPtsAsReaders(AVFormatContext* context) {
+    bool reordered = false;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVCodecParameters* codec = context->streams[i]->codecpar;
+        reordered = reordered || (codec->codec_type == AVMEDIA_TYPE_VIDEO && codec->video_delay > 0);
+    }
+    if (reordered)
+        context->flags |= AVFMT_FLAG_GENPTS;
+    else
+        context->flags &= ~AVFMT_FLAG_GENPTS;
+}
+
 OpenedInput OpenInput(const InputSource& source, ProbeDepth depth, MissingPts pts) {
     InitMediaKernel();
     OpenedInput opened;

@@ -53,6 +53,11 @@ struct OpenedInput {
 
 OpenedInput OpenInput(const InputSource& source, ProbeDepth depth, MissingPts pts = MissingPts::kGenerate);
 
+// Presentation times the container leaves out are guessed by the library
+// only where pictures are reordered; without reordering a player shows each
+// picture at its decoding time, and so do stream readers.
+void GenerateMissingPtsAsReaders(AVFormatContext* context);
+
 // Closes a context made by OpenInput (or handed on from one); sets it null.
 void CloseInput(AVFormatContext** context);
 

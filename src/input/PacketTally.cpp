@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
+
+#include "input/PacketTimeFill.h"
 
 namespace kx {
 
@@ -31,19 +34,35 @@ std::vector<StreamTally> TallyPackets(const InputSource& source, const AVFormatC
     std::vector<StreamTally> tallies(count);
     if (count == 0 || wanted.size() != count) return tallies;
 
-    AVFormatContext* format = OpenInput(source, ProbeDepth::kHeader, MissingPts::kLeave).context;
+    bool video = false;
+    for (unsigned i = 0; i < count; ++i)
+        video = video || (wanted[i] && described->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO);
+    // Key frames must come out as a stream reader's scan finds them, so a
+    // pass that notes them opens the file as a reader does; a count alone
+    // needs only the header and the times as stored.
+    AVFormatContext* format = video ? OpenInput(source, ProbeDepth::kStreamInfo).context
+                                    : OpenInput(source, ProbeDepth::kHeader, MissingPts::kLeave).context;
     if (!format) return tallies;
+    if (video) GenerateMissingPtsAsReaders(format);
     // Streams known from the header skip the unwanted ones' packets; streams
     // that appear while reading (transport streams, FLV) are sorted out below.
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (i >= count || !wanted[i]) format->streams[i]->discard = AVDISCARD_ALL;
 
     std::vector<Span> spans(count);
+    std::vector<std::unique_ptr<KeyFrameCollector>> collectors(count);
+    for (unsigned i = 0; video && i < count && i < format->nb_streams; ++i)
+        if (wanted[i] && format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            collectors[i] = std::make_unique<KeyFrameCollector>(format->streams[i]);
+    // The scan fills the times a program stream leaves out; so does this pass.
+    std::unique_ptr<PacketTimeFill> timeFill = video ? std::make_unique<PacketTimeFill>(format) : nullptr;
     AVPacket* packet = av_packet_alloc();
-    while (packet && av_read_frame(format, packet) >= 0) {
+    while (packet && (timeFill ? timeFill->Read(packet) : av_read_frame(format, packet)) >= 0) {
         const auto index = static_cast<unsigned>(packet->stream_index);
         if (index < count && wanted[index] && SameStream(format->streams[index], described->streams[index])) {
             StreamTally& tally = tallies[index];
+            if (collectors[index] && collectors[index]->Take(packet))
+                tally.keyFrames.push_back(collectors[index]->Last());
             tally.counted = true;
             tally.bytes += packet->size;
             ++tally.packets;
@@ -57,6 +76,7 @@ std::vector<StreamTally> TallyPackets(const InputSource& source, const AVFormatC
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
+    timeFill.reset();
 
     for (unsigned i = 0; i < count; ++i) {
         if (!tallies[i].counted || spans[i].end <= spans[i].first || i >= format->nb_streams) continue;

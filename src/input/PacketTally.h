@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "input/InputOpen.h"
+#include "input/KeyFrameCollector.h"
 
 struct AVFormatContext;
 
@@ -18,10 +19,14 @@ struct StreamTally {
     int64_t packets = 0;
     double seconds = 0;           // from the earliest packet time to the end of the latest packet
     double intervalSeconds = 0;   // from the earliest packet time to the latest one
+    // Video: every key frame, found as the key-frame scan finds them (the
+    // pass then reads the file as a stream reader does).
+    std::vector<KeyFrameSighting> keyFrames;
 };
 
 // One entry per stream of `described` (the open, described file); only the
-// streams marked in `wanted` are read. A stream of the second open that does
+// streams marked in `wanted` are read, and the key frames of those that are
+// video are noted on the way. A stream of the second open that does
 // not match the described one (another kind or id) is not counted; so is
 // everything when the file cannot be opened again.
 std::vector<StreamTally> TallyPackets(const InputSource& source, const AVFormatContext* described,
