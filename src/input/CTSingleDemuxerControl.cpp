@@ -22,6 +22,7 @@ namespace {
 
 constexpr int64_t kSeekToleranceTicks = 10'000;  // 1 ms
 constexpr double kMaxSeekSeconds = 9.0e11;        // keeps seconds x 10^7 inside int64
+constexpr double kFirstBackOffSeconds = 1.0;
 
 bool IsKey(int flags) { return (flags & AV_PKT_FLAG_KEY) != 0; }
 
@@ -413,18 +414,24 @@ bool CTSingleDemuxerControl::HeldKeySample(int streamIndex) const {
 int CTSingleDemuxerControl::SeekVideo(double seconds, SeekMode mode, int streamIndex) {
     const int64_t target = static_cast<int64_t>(seconds * 1e7);
     double t = seconds;
+    double backOff = kFirstBackOffSeconds;
     int result = 0;
-    // Back off until the key frame reached lies at or before the target.
+    // Back off until the key frame reached lies at or before the target. A
+    // container without a key-frame index lands by decoding times, often on
+    // the pictures just after the key frame: a second back suffices then,
+    // and each step doubles, so a cut far into a long file reads little.
     for (;;) {
         BasicSeek(t, mode, streamIndex);
         int found = ReadAfterRelease();
         while (found && !HeldKeySample(streamIndex)) found = ReadAfterRelease();
-        if (HeldKeySample(streamIndex) && info_.pts <= target) {
+        // Seconds in and out of ticks may lose a tick: 1 ms slack.
+        if (HeldKeySample(streamIndex) && info_.pts <= target + kSeekToleranceTicks) {
             result = found;
             break;
         }
-        t *= 0.8;
-        if (t < 0.1 * seconds || t < 5.0) {
+        t = seconds - backOff;
+        backOff *= 2;
+        if (t < 5.0) {
             // A seek to time 0 may land after the first key frame too
             // (program streams are searched by the times of their PES packets).
             result = SeekToStart(streamIndex);
@@ -433,7 +440,8 @@ int CTSingleDemuxerControl::SeekVideo(double seconds, SeekMode mode, int streamI
     }
     if (result < 0) return result;
     // Then forward to the first key frame not earlier than the target (1 ms slack).
-    bool landed = HeldKeySample(streamIndex) && info_.pts >= target - kSeekToleranceTicks && info_.pts <= target;
+    bool landed = HeldKeySample(streamIndex) && info_.pts >= target - kSeekToleranceTicks &&
+                  info_.pts <= target + kSeekToleranceTicks;
     if (!landed) {
         while (ReadAfterRelease()) {
             if (HeldKeySample(streamIndex) && info_.pts > target - kSeekToleranceTicks) break;
