@@ -43,6 +43,7 @@ int RunMerge(const Arguments& args) {
 
     CheckReadable(parsed.positional);
     Converter converter;
+    SpareRateCount(converter.Get());
     std::vector<InputFile> inputs;
     StreamSelection firstStreams;
     for (const auto& path : parsed.positional) {

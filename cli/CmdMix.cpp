@@ -51,6 +51,7 @@ int RunMix(const Arguments& args) {
 
     CheckReadable(parsed.positional);
     Converter converter;
+    SpareRateCount(converter.Get());
     std::vector<InputFile> inputs;
     bool video = false;
     for (size_t i = 0; i < parsed.positional.size(); ++i) {

@@ -116,6 +116,7 @@ int RunSplit(const Arguments& args) {
     const StreamFilter filter = StreamFilterOf(parsed);
 
     Converter converter;
+    SpareRateCount(converter.Get());
     InputFile input = AddInput(converter.Get(), parsed.positional[0]);
     PrepareOutputFolder(*folder);
     OutputChoice outputs = OutputChoiceOf(parsed);

@@ -68,6 +68,7 @@ ComponentExports LoadExports() {
     Bind(library, "KX_GetStreamCount", &exports.getStreamCount, &missing);
     Bind(library, "KX_GetStreamSummary", &exports.getStreamSummary, &missing);
     Bind(library, "KX_IsCodecAllowedIn", &exports.isCodecAllowedIn, &missing);
+    Bind(library, "KX_SetInputOptions", &exports.setInputOptions, &missing);
     if (!missing.empty()) Fail(std::string(kLibraryName) + " lacks the exported functions " + missing);
     // The library stays loaded for the life of the process.
     return exports;

@@ -31,6 +31,11 @@ void CheckReadable(const std::vector<std::string>& paths) {
     }
 }
 
+void SpareRateCount(IStreamwright* converter) {
+    if (Component().setInputOptions(converter, KX_INPUT_STORED_RATES_ONLY) != KX_S_OK)
+        Fail("the component refused its input options");
+}
+
 InputFile AddInput(IStreamwright* converter, const std::string& path) {
     CheckReadable({path});
 

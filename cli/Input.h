@@ -28,6 +28,10 @@ struct InputFile {
 // Fails, naming the first path, when a path is missing, a folder or unreadable.
 void CheckReadable(const std::vector<std::string>& paths);
 
+// For commands that show no bit rates: files added afterwards are not read
+// through to count the rates their container does not store.
+void SpareRateCount(IStreamwright* converter);
+
 // Checks the path, adds the file to the converter and reads its
 // description. Fails with one message: no such file, a folder, unreadable,
 // not media, no video or audio stream.

@@ -728,11 +728,17 @@ KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter);
  * refuses formats that read other files named inside the input: HLS and DASH
  * playlists, concat scripts, image sequences, VobSub pairs, IMF and SDP.
  * KX_INPUT_ALLOW_LINKED_FILES lets files added after the call be such
- * formats; what they name is still read as local files only. S_OK;
+ * formats; what they name is still read as local files only.
+ * KX_INPUT_STORED_RATES_ONLY: the media information of files added after the
+ * call gives only the bit rates their container stores. Where it stores none
+ * (Matroska, MPEG-TS and others), the rate is 0 instead of being counted from
+ * every packet, a read of the whole file that a host which shows no rates
+ * can spare before a merge or a split by size. S_OK;
  * E_POINTER for a null converter; E_INVALIDARG for unknown bits; E_FAIL
  * while a task runs. The converter must come from this library.
  */
 #define KX_INPUT_ALLOW_LINKED_FILES 0x1u
+#define KX_INPUT_STORED_RATES_ONLY 0x2u
 KX_EXPORT HRESULT KX_SetInputOptions(IStreamwright* converter, uint32_t options);
 
 /*

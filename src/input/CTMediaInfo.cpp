@@ -186,8 +186,10 @@ void FillEntry(AVFormatContext* context, ProgramInfo* entry, uint32_t number, co
 }
 
 // Packets counted only for the streams whose container gives no usable bit
-// rate: no pass at all for files that give every rate (MP4).
+// rate: no pass at all for files that give every rate (MP4), or when the
+// host wants only stored rates.
 std::vector<StreamTally> CountWhereRatesAreMissing(const AVFormatContext* context, const InputSource& source) {
+    if (source.policy.rates == RateCount::kStoredOnly) return std::vector<StreamTally>(context->nb_streams);
     std::vector<bool> wanted(context->nb_streams, false);
     bool any = false;
     for (unsigned i = 0; i < context->nb_streams; ++i) {

@@ -20,8 +20,13 @@ namespace kx {
 // as local files only.
 enum class LinkedFiles { kRefuse, kAllow };
 
+// Whether bit rates the container does not store are counted from every
+// packet of the file, or left 0.
+enum class RateCount { kCountWhereMissing, kStoredOnly };
+
 struct InputPolicy {
     LinkedFiles linkedFiles = LinkedFiles::kRefuse;
+    RateCount rates = RateCount::kCountWhereMissing;
 };
 
 // What an input reads.

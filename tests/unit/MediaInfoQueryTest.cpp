@@ -2,7 +2,9 @@
 // (its values are MediaInfoReader's) that lives on after its file is removed.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -100,4 +102,47 @@ TEST(MediaInfoQuery, TwoProgramsAndIndependentCopies) {
     ASSERT_EQ(info->programCount, 2u);
     EXPECT_EQ(info->programs[1].videos[0].streamId, 131074);
     EXPECT_EQ(first->Release(), 0u);
+}
+
+namespace {
+
+// Bytes this process has read so far (read system calls, cache included).
+int64_t BytesReadSoFar() {
+    FILE* io = std::fopen("/proc/self/io", "r");
+    if (!io) return -1;
+    long long value = -1;
+    char name[32];
+    while (std::fscanf(io, "%31s %lld", name, &value) == 2 && std::strcmp(name, "rchar:") != 0) value = -1;
+    std::fclose(io);
+    return value;
+}
+
+}  // namespace
+
+// A container that stores no bit rates has them counted from every packet,
+// one read of the whole file; a host that asks for stored rates only spares
+// that read and gets 0 for them.
+TEST(MediaInfoQuery, StoredRatesOnlySparesTheCountingRead) {
+    for (const char* name : {"h264_aac.mkv", "h264_aac.ts"}) {
+        const std::string path = Fixture(name);
+        const int64_t fileBytes = static_cast<int64_t>(std::filesystem::file_size(path));
+        int64_t bytesRead[2] = {};
+        uint32_t videoRate[2] = {};
+        for (const uint32_t options : {0u, static_cast<uint32_t>(KX_INPUT_STORED_RATES_ONLY)}) {
+            const int storedOnly = options != 0;
+            kxtest::Task task;
+            ASSERT_EQ(KX_SetInputOptions(task.get(), options), KX_S_OK);
+            const int64_t before = BytesReadSoFar();
+            const int64_t id = task.Add(path, {});
+            ASSERT_GE(id, 0) << name;
+            ILossCopyMediaInfo* info = task->GetFileMediaInfo(id);
+            ASSERT_NE(info, nullptr) << name;
+            bytesRead[storedOnly] = BytesReadSoFar() - before;
+            videoRate[storedOnly] = info->GetInfo()->programs[0].videos[0].bitRate;
+            info->Release();
+        }
+        EXPECT_GT(videoRate[0], 0u) << name;
+        EXPECT_EQ(videoRate[1], 0u) << name;
+        EXPECT_GE(bytesRead[0] - bytesRead[1], fileBytes) << name;
+    }
 }
