@@ -231,6 +231,9 @@ bool PacketTimeFill::FillDts(size_t at, StreamState& state, bool force) {
     Held& held = held_[at];
     const auto next = NextOfStream(at, [](const Held& h) { return !Missing(h.packet->dts); });
     if (!next && !force) return false;
+    // Times the picture after it may still claim (the same times twice) are
+    // no anchor yet: wait until that picture is read.
+    if (next && !held_[*next].confirmed && !force) return false;
     const int64_t sinceLast = held.number - state.lastDtsNumber;
     if (next) {
         const Held& after = held_[*next];
