@@ -134,7 +134,8 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
             continue;
         }
         ++sinceReport;
-        if (collector.Take(packet)) AppendKeyFrame(index_, KeyFrameRecordOf(collector.Last(), keyFrameNumber++, timeZero_));
+        if (collector.Take(packet))
+            AppendKeyFrame(index_, KeyFrameRecordOf(collector.Last(), keyFrameNumber++, timeZero_));
         if (progressKnown && sinceReport >= framesPerPercent) {
             const int64_t shown = ShownTimeOf(packet, stream);
             int64_t t = shown == AV_NOPTS_VALUE ? 0 : StreamTimeToTicks(shown, stream->time_base) - timeZero_;

@@ -23,9 +23,9 @@ public:
     int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) override;
     // Takes the key frames that a whole-file pass already found, else reads
     // them from an MP4's sample table where it agrees with the bitstream,
-    // else scans the stream from the start of the file; the
-    // records are appended to the index that this object keeps. Null for a non-video stream or when
-    // cancelled (the index is then emptied).
+    // else scans the stream from the start of the file; the records are
+    // appended to the index that this object keeps. Null for a non-video
+    // stream or when cancelled (the index is then emptied).
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
     // May be called from another thread while a scan runs.
     void Cancel(int streamIndex) override { cancel_.store(1); }

@@ -48,9 +48,9 @@ public:
     const AVFormatContext* FormatContext() const { return format_; }
     // The earliest start time (ticks) of the selected streams; 0 when none says.
     int64_t EarliestStartTicks() const;
-    // Every time this reader hands out or takes is relative to `ticks`.
     // Key frames a pass over the whole file found, for this reader's key-frame query.
     void UseKeyFramesFound(std::shared_ptr<const FilePassKeyFrames> found);
+    // Every time this reader hands out or takes is relative to `ticks`.
     void SetTimeZero(int64_t ticks);
     // Media type of a selected stream, 0 when it is not selected.
     MediaType MediaTypeOf(int streamIndex) const;

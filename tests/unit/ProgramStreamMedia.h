@@ -47,8 +47,7 @@ inline std::pair<std::string, std::string> Made(const PsCase& c) {
         kxtest::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=" + seconds +
                            " -f lavfi -i anoisesrc=sample_rate=48000:amplitude=0.3:color=pink:seed=7:duration=" +
                            seconds + " -c:v libx264 -threads 1 -preset veryfast -pix_fmt yuv420p -b:v 300k -ac 2 " +
-                           c.encode +
-                           " -f mpegts " + ts + ".tmp.$$ && mv " + ts + ".tmp.$$ " + ts);
+                           c.encode + " -f mpegts " + ts + ".tmp.$$ && mv " + ts + ".tmp.$$ " + ts);
     if (!std::filesystem::exists(ps))
         kxtest::RunCommand("ffmpeg -nostdin -v error -y -i " + ts + " -c copy -f mpeg " + ps + ".tmp.$$ && mv " + ps +
                            ".tmp.$$ " + ps);
