@@ -31,6 +31,15 @@ using MuxerPtr = std::unique_ptr<CTMuxer, MuxerDeleter>;
 
 constexpr size_t kMaxFilePath = 2048;
 
+// How a clip cut at any picture came out in the last task: video pictures
+// encoded again and copied, or why it was cut at key frames instead.
+struct ClipCutReport {
+    int64_t reencodedFrames = 0;
+    int64_t copiedFrames = 0;
+    bool fellBack = false;
+    std::string fallBackReason;
+};
+
 struct ClipTask {
     ClipKind kind = ClipKind::kTime;
     MuxerPtr output;    // attached by PrepareTask or when the clip starts, closed by the engines
@@ -39,6 +48,7 @@ struct ClipTask {
     bool outputComplete = false;  // the output was finished and named in the last task
     std::map<int64_t, StreamKind> outputStreamKinds;  // by output stream key
     ClipRange range{};
+    ClipCutReport cutReport;  // split with re-encoded edges: the last task's
 };
 
 struct SelectedStream {

@@ -170,6 +170,7 @@ HRESULT TaskSetup::PrepareSplit() {
             file.clips[j].outputName = name.value ? name.value : u"";
             file.clips[j].outputDue = false;
             file.clips[j].outputComplete = false;
+            file.clips[j].cutReport = ClipCutReport{};
         }
         // The first clip's output is opened now, which tries the container,
         // the streams and the folder for all the file's clips; the others are
