@@ -195,7 +195,9 @@ bool PictureReencoder::OpenEncoder(const AVFrame* frame) {
     av_dict_set(&options, "profile", X264ProfileName(source_->profile), 0);
     av_dict_set(&options, "crf", kQuality, 0);
     // One group: an IDR first, no other key frame; the source's ids stay free.
-    const std::string params = "keyint=infinite:scenecut=0:sps-id=" + std::to_string(parameterSetId_);
+    // Without the macroblock tree a group of a few pictures keeps the quality
+    // a long one has: the tree lowers it where no later picture refers back.
+    const std::string params = "keyint=infinite:scenecut=0:mbtree=0:sps-id=" + std::to_string(parameterSetId_);
     av_dict_set(&options, "x264-params", params.c_str(), 0);
     const int error = avcodec_open2(encoder_, codec, &options);
     av_dict_free(&options);

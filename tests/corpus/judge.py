@@ -48,7 +48,7 @@ def row(file, split="", size="", merge="", mix="", jobs=JOBS, refuse=()):
     be cut at key frames is a known limitation (fallback)."""
     if file not in judge_exact.EXACT_INPUTS:
         jobs = tuple(j for j in jobs if j != "exact")
-    exact = "fallback" if judge_exact.EXACT_INPUTS.get(file) else ""
+    exact = judge_exact.EXACT_INPUTS[file].xfail if file in judge_exact.EXACT_INPUTS else ""
     return Row(file, tuple(jobs), {"split": set(split.split()), "size": set(size.split()),
                                    "merge": set(merge.split()), "mix": set(mix.split()),
                                    "exact": set(exact.split())}, set(refuse))
