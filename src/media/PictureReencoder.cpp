@@ -58,7 +58,63 @@ bool EncoderTakes(const AVCodec* encoder, int format) {
     return false;
 }
 
+// An open libx264 encoder for the settings; global headers: the parameter
+// sets go to its extradata instead of the first picture.
+AVCodecContext* OpenX264(const EncoderSettings& settings, bool globalHeader, std::string* problem) {
+    const AVCodecParameters* source = settings.source;
+    const AVCodec* codec = avcodec_find_encoder_by_name(kEncoderName);
+    AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!encoder) {
+        *problem = "the H.264 encoder (libx264) is not available";
+        return nullptr;
+    }
+    encoder->width = source->width;
+    encoder->height = source->height;
+    encoder->pix_fmt = static_cast<AVPixelFormat>(source->format);
+    encoder->time_base = kTicks;
+    encoder->framerate = AVRational{settings.frameRateNum, settings.frameRateDen};
+    encoder->sample_aspect_ratio = source->sample_aspect_ratio;
+    encoder->color_primaries = source->color_primaries;
+    encoder->color_trc = source->color_trc;
+    encoder->colorspace = source->color_space;
+    encoder->color_range = source->color_range;
+    encoder->chroma_sample_location = source->chroma_location;
+    encoder->max_b_frames = 0;
+    if (source->level > 0) encoder->level = source->level;
+    if (globalHeader) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "profile", X264ProfileName(source->profile), 0);
+    av_dict_set(&options, "crf", kQuality, 0);
+    // One group: an IDR first, no other key frame; the source's ids stay free.
+    // Without the macroblock tree a group of a few pictures keeps the quality
+    // a long one has: the tree lowers it where no later picture refers back.
+    const std::string params = "keyint=infinite:scenecut=0:mbtree=0:sps-id=" + std::to_string(settings.parameterSetId);
+    av_dict_set(&options, "x264-params", params.c_str(), 0);
+    const int error = avcodec_open2(encoder, codec, &options);
+    av_dict_free(&options);
+    if (error < 0) {
+        *problem = "cannot open the H.264 encoder: " + LibraryText(error);
+        avcodec_free_context(&encoder);
+    }
+    return encoder;
+}
+
 }  // namespace
+
+std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::string* problem) {
+    std::vector<uint8_t> sets;
+    if (auto why = WhyNotReencodable(settings.source)) {
+        *problem = *why;
+        return sets;
+    }
+    AVCodecContext* encoder = OpenX264(settings, true, problem);
+    if (!encoder) return sets;
+    if (encoder->extradata && encoder->extradata_size > 0)
+        sets.assign(encoder->extradata, encoder->extradata + encoder->extradata_size);
+    avcodec_free_context(&encoder);
+    if (sets.empty()) *problem = "the encoder gave no parameter sets";
+    return sets;
+}
 
 void PacketFree::operator()(AVPacket* packet) const { av_packet_free(&packet); }
 
@@ -71,7 +127,9 @@ std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source) {
         return "the encoder cannot make the stream's profile (" + std::to_string(source->profile) + ")";
     const AVCodec* encoder = avcodec_find_encoder_by_name(kEncoderName);
     if (!encoder) return "the H.264 encoder (libx264) is not available";
-    if (source->format >= 0 && !EncoderTakes(encoder, source->format)) {
+    if (source->format < 0 || source->width <= 0 || source->height <= 0)
+        return "the stream's description gives no picture size or pixel format";
+    if (!EncoderTakes(encoder, source->format)) {
         const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(source->format));
         return std::string("the encoder does not take the pixel format ") + (name ? name : "?");
     }
@@ -81,16 +139,16 @@ std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source) {
     return std::nullopt;
 }
 
-std::unique_ptr<PictureReencoder> PictureReencoder::Open(const AVCodecParameters* source, int parameterSetId,
-                                                         const Window& window, std::string* problem) {
+std::unique_ptr<PictureReencoder> PictureReencoder::Open(const EncoderSettings& settings, const Window& window,
+                                                         std::string* problem) {
+    const AVCodecParameters* source = settings.source;
     if (auto why = WhyNotReencodable(source)) {
         *problem = *why;
         return nullptr;
     }
     std::unique_ptr<PictureReencoder> self(new PictureReencoder);
-    self->source_ = source;
+    self->settings_ = settings;
     self->form_ = H264FormOfStream(source);
-    self->parameterSetId_ = parameterSetId;
     self->window_ = window;
     const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
     self->decoder_ = decoder ? avcodec_alloc_context3(decoder) : nullptr;
@@ -174,34 +232,14 @@ bool PictureReencoder::EncodeFrame(AVFrame* frame) {
 }
 
 bool PictureReencoder::OpenEncoder(const AVFrame* frame) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(kEncoderName);
-    encoder_ = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!encoder_) return Fail("the H.264 encoder (libx264) is not available", 0);
-    encoder_->width = frame->width;
-    encoder_->height = frame->height;
-    encoder_->pix_fmt = static_cast<AVPixelFormat>(frame->format);
-    encoder_->time_base = kTicks;
-    encoder_->framerate = decoder_->framerate.num > 0 ? decoder_->framerate : AVRational{25, 1};
-    encoder_->sample_aspect_ratio =
-        frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio : source_->sample_aspect_ratio;
-    encoder_->color_primaries = source_->color_primaries;
-    encoder_->color_trc = source_->color_trc;
-    encoder_->colorspace = source_->color_space;
-    encoder_->color_range = frame->color_range != AVCOL_RANGE_UNSPECIFIED ? frame->color_range : source_->color_range;
-    encoder_->chroma_sample_location = source_->chroma_location;
-    encoder_->max_b_frames = 0;
-    if (source_->level > 0) encoder_->level = source_->level;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "profile", X264ProfileName(source_->profile), 0);
-    av_dict_set(&options, "crf", kQuality, 0);
-    // One group: an IDR first, no other key frame; the source's ids stay free.
-    // Without the macroblock tree a group of a few pictures keeps the quality
-    // a long one has: the tree lowers it where no later picture refers back.
-    const std::string params = "keyint=infinite:scenecut=0:mbtree=0:sps-id=" + std::to_string(parameterSetId_);
-    av_dict_set(&options, "x264-params", params.c_str(), 0);
-    const int error = avcodec_open2(encoder_, codec, &options);
-    av_dict_free(&options);
-    if (error < 0) return Fail("cannot open the H.264 encoder", error);
+    // The encoder is set up from the source's description, as its parameter
+    // sets were when the outputs were made.
+    const AVCodecParameters* source = settings_.source;
+    if (frame->width != source->width || frame->height != source->height || frame->format != source->format)
+        return Fail("the pictures' size or format differs from the stream's description", 0);
+    std::string problem;
+    encoder_ = OpenX264(settings_, false, &problem);
+    if (!encoder_) return Fail(problem, 0);
     return true;
 }
 

@@ -28,6 +28,19 @@ namespace kx {
 // Why pictures of a stream cannot be encoded again; none when they can.
 std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source);
 
+// How pictures of a source are encoded: everything the encoder's parameter
+// sets depend on, so that the sets are known before any picture is.
+struct EncoderSettings {
+    const AVCodecParameters* source = nullptr;
+    int frameRateNum = 25;
+    int frameRateDen = 1;
+    int parameterSetId = 1;  // of the SPS and the PPS
+};
+
+// The SPS and PPS (Annex B) the encoder gives pictures under `settings`;
+// empty, with the problem, when it cannot be opened.
+std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::string* problem);
+
 // Owned encoded packets, times in ticks, in the source's packet form.
 struct PacketFree {
     void operator()(AVPacket* packet) const;
@@ -42,11 +55,10 @@ public:
         int64_t decodeDelay = 0; // presentation time less decoding time
     };
 
-    // A decoder for `source` (ticks as its time base) and the encoder's
-    // settings; the encoder opens at the first picture inside the window.
-    // parameterSetId: the SPS and PPS id of the encoded pictures.
-    static std::unique_ptr<PictureReencoder> Open(const AVCodecParameters* source, int parameterSetId,
-                                                  const Window& window, std::string* problem);
+    // A decoder for the settings' source (ticks as its time base); the
+    // encoder opens at the first picture inside the window.
+    static std::unique_ptr<PictureReencoder> Open(const EncoderSettings& settings, const Window& window,
+                                                  std::string* problem);
     ~PictureReencoder();
     PictureReencoder(const PictureReencoder&) = delete;
     PictureReencoder& operator=(const PictureReencoder&) = delete;
@@ -72,9 +84,8 @@ private:
     bool OpenEncoder(const AVFrame* frame);
     bool Fail(const std::string& what, int averror);
 
-    const AVCodecParameters* source_ = nullptr;
+    EncoderSettings settings_;
     H264PacketForm form_;
-    int parameterSetId_ = 1;
     Window window_;
     AVCodecContext* decoder_ = nullptr;
     AVCodecContext* encoder_ = nullptr;

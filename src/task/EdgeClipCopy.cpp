@@ -1,5 +1,6 @@
 #include "task/EdgeClipCopy.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -17,6 +18,7 @@ extern "C" {
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
+#include "task/EdgeEncodingPlan.h"
 #include "task/FailureReport.h"
 #include "task/FileReaders.h"
 #include "task/OutputSteps.h"
@@ -116,8 +118,8 @@ enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
 class EdgeClipPass {
 public:
     EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
-                 int parameterSetId, std::optional<KeyPacket> tailKey, int64_t zero)
-        : host_(host), job_(job), plan_(plan), video_(video), parameterSetId_(parameterSetId), tailKey_(tailKey),
+                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, int64_t zero)
+        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey),
           zero_(zero) {}
 
     // positionAt: the key frame the pass reads from (the head's, or the first copied).
@@ -212,7 +214,7 @@ private:
     void StartTail() {
         std::string problem;
         const PictureReencoder::Window window{*plan_.encodeTailFrom, plan_.end, tailKey_ ? tailKey_->delay : 0};
-        tail_ = PictureReencoder::Open(video_.parameters, parameterSetId_, window, &problem);
+        tail_ = PictureReencoder::Open(settings_, window, &problem);
         phase_ = VideoPhase::kTail;
         if (!tail_) FailTail(problem);
     }
@@ -239,7 +241,7 @@ private:
     const EdgeClipJob& job_;
     const EdgeCutPlan& plan_;
     const VideoSource& video_;
-    const int parameterSetId_;
+    const EncoderSettings settings_;
     const std::optional<KeyPacket> tailKey_;
     const int64_t zero_;
     VideoPhase phase_ = VideoPhase::kDone;
@@ -249,6 +251,90 @@ private:
 std::string NotIdrReason(int64_t time) {
     return "the key frame at " + SecondsText(time) +
            " is not an IDR picture (an open group of pictures): the pictures around it refer across the cut";
+}
+
+// The key frames a plan relies on, as the reader finds them: the head's
+// (any key frame), the first copied one, the one copying ends at and the
+// tail's (each an IDR picture, as nothing may refer across them).
+struct PlanKeys {
+    std::optional<KeyPacket> head, copy, end, tail;
+    std::string problem;  // why the plan cannot be kept; empty when it can
+    bool stopped = false;
+};
+
+PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
+                      const VideoSource& video, bool canSeek, ParameterSetIds* ids) {
+    PlanKeys keys;
+    const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
+        if (keys.stopped || !keys.problem.empty()) return;
+        const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
+        keys.stopped = lookup.stopped;
+        if (lookup.stopped) return;
+        if (!lookup.key)
+            keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
+        else if (mustBeIdr && !lookup.key->idr)
+            keys.problem = NotIdrReason(time);
+        else
+            *key = lookup.key;
+    };
+    if (plan.EncodesHead()) {
+        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), false, &keys.head);
+        if (plan.copyFrom) read(*plan.copyFrom, true, &keys.copy);
+        if (plan.copyFrom && plan.endOnKey) read(plan.end, true, &keys.end);
+    }
+    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, true, &keys.tail);
+    return keys;
+}
+
+// The head: the pictures from the clip's start to the first copied key
+// frame (or its end), decoded from the key frame before the start.
+struct Head {
+    std::vector<OwnedPacket> packets;
+    int64_t pictures = 0;
+    std::optional<int64_t> firstPictureTime;
+    std::string problem;
+    bool stopped = false;
+};
+
+Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
+                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool canSeek) {
+    Head head;
+    const int64_t headEnd = plan.copyFrom.value_or(plan.end);
+    auto encoder = PictureReencoder::Open(settings, {plan.start, headEnd, decodeDelay}, &head.problem);
+    if (!encoder) return head;
+    const int64_t headKeyTime = KeyFrameAtOrBefore(file.keyFrames, plan.start);
+    PositionAtKey(control, headKeyTime, canSeek);
+    bool decoding = false;  // from the head's key frame on
+    EnginePacket packet;
+    for (;;) {
+        const Read step = ReadPacket(host, control, packet.get());
+        if (step == Read::kStopped) {
+            head.stopped = true;
+            return head;
+        }
+        if (step == Read::kRanOut) break;
+        const bool isVideo = packet->stream_index == video.streamIndex;
+        decoding = decoding || (isVideo && IsKey(packet.get()) && Near(packet->pts, headKeyTime));
+        if (decoding && isVideo) {
+            // Past the head: at the first copied key frame, or, without one,
+            // where decoding order has passed the clip's end.
+            const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
+                                            : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
+                                                  (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
+            if (past || !encoder->Feed(packet.get())) break;
+        }
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    if (!encoder->Problem().empty() || !encoder->Finish()) {
+        head.problem = "the pictures before the first key frame could not be encoded again: " + encoder->Problem();
+        return head;
+    }
+    head.packets = encoder->TakeEncoded();
+    head.pictures = encoder->EncodedPictures();
+    head.firstPictureTime = encoder->FirstPictureTime();
+    return head;
 }
 
 }  // namespace
@@ -265,14 +351,14 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     const auto stopped = [] { return EdgeClipEnd{ClipOutcome::kStopped, ClipBounds{}, 0}; };
 
     VideoSource video;
-    int videoStreams = 0;
-    for (const auto& stream : file.selectedStreams)
-        if (stream.kind == StreamKind::kVideo) {
-            ++videoStreams;
-            video.streamIndex = static_cast<int>(stream.streamIndex);
-        }
-    if (videoStreams == 0) return std::nullopt;  // sound alone is cut at any packet anyway
-    if (videoStreams > 1) return fallBack("the clip has more than one video stream");
+    const std::optional<int> sole = SoleVideoStream(file);
+    if (!sole) {
+        const bool anyVideo = std::any_of(file.selectedStreams.begin(), file.selectedStreams.end(),
+                                          [](const SelectedStream& s) { return s.kind == StreamKind::kVideo; });
+        if (!anyVideo) return std::nullopt;  // sound alone is cut at any packet anyway
+        return fallBack("the clip has more than one video stream");
+    }
+    video.streamIndex = *sole;
     if (file.keyFrames.empty()) return fallBack("the file's key frames are not known");
     const EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
     if (!plan.EncodesAnything()) return std::nullopt;
@@ -288,65 +374,30 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     ParameterSetIds ids;
     CollectExtradataParameterSetIds(video.parameters->extradata,
                                     static_cast<size_t>(std::max(0, video.parameters->extradata_size)), &ids);
-    const auto lookUp = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) -> std::optional<std::string> {
-        const Lookup lookup = ReadKeyFrame(host, job.control, video, time, canSeek, &ids);
-        if (lookup.stopped) return std::string();
-        if (!lookup.key) return "the key frame at " + SecondsText(time) + " is not where the index places it";
-        if (mustBeIdr && !lookup.key->idr) return NotIdrReason(time);
-        *key = lookup.key;
-        return std::nullopt;
-    };
-    std::optional<KeyPacket> headKey, copyKey, tailKey, endKey;
-    std::optional<std::string> problem;
-    if (plan.EncodesHead()) {
-        problem = lookUp(KeyFrameAtOrBefore(file.keyFrames, plan.start), false, &headKey);
-        if (!problem && plan.copyFrom) problem = lookUp(*plan.copyFrom, true, &copyKey);
-        if (!problem && plan.copyFrom && plan.endOnKey) problem = lookUp(plan.end, true, &endKey);
-    }
-    if (!problem && plan.encodeTailFrom) problem = lookUp(*plan.encodeTailFrom, true, &tailKey);
-    if (problem) {
-        if (problem->empty() || host.StopRequested()) return stopped();
-        return fallBack(*problem);
-    }
-    const std::optional<int> parameterSetId = FreeParameterSetId(ids);
-    if (!parameterSetId) return fallBack("the source uses every parameter-set id");
+    const PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
+    if (keys.stopped || host.StopRequested()) return stopped();
+    if (!keys.problem.empty()) return fallBack(keys.problem);
+    // Planned when the outputs were made (their descriptions carry its sets);
+    // a file set up otherwise gets its plan now, its sets in-band only.
+    if (!file.edgeEncoding) file.edgeEncoding = PlanEdgeEncoding(file);
+    if (!file.edgeEncoding) return fallBack("no parameter-set id is left free for the encoded pictures");
+    const EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
+    const auto id = static_cast<size_t>(settings.parameterSetId);
+    if (ids.sps.test(id) || ids.pps.test(id))
+        return fallBack("the source's pictures carry parameter sets under the id chosen for the encoded ones");
 
-    // The head: from the start to the first copied key frame, encoded before
-    // anything is written, so that a failure still leaves the key-frame cut.
+    // The head is encoded before anything is written, so that a failure
+    // still leaves the key-frame cut.
     std::vector<OwnedPacket> head;
     int64_t zero = plan.fromFileStart ? 0 : plan.copyFrom.value_or(plan.start);
     if (plan.EncodesHead()) {
-        const int64_t headEnd = plan.copyFrom.value_or(plan.end);
-        const int64_t delay = copyKey ? copyKey->delay : headKey->delay;
-        std::string openProblem;
-        auto encoder = PictureReencoder::Open(video.parameters, *parameterSetId, {plan.start, headEnd, delay}, &openProblem);
-        if (!encoder) return fallBack(openProblem);
-        const int64_t headKeyTime = KeyFrameAtOrBefore(file.keyFrames, plan.start);
-        PositionAtKey(job.control, headKeyTime, canSeek);
-        bool decoding = false;  // from the head's key frame on
-        EnginePacket packet;
-        for (;;) {
-            const Read step = ReadPacket(host, job.control, packet.get());
-            if (step == Read::kStopped) return stopped();
-            if (step == Read::kRanOut) break;
-            decoding = decoding || (packet->stream_index == video.streamIndex && IsKey(packet.get()) &&
-                                    Near(packet->pts, headKeyTime));
-            if (decoding && packet->stream_index == video.streamIndex) {
-                const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
-                                                : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
-                                                      (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
-                if (past) break;
-                if (!encoder->Feed(packet.get())) break;
-            }
-            packet.Unref();
-            job.control->ReadNext();
-        }
-        packet.Unref();
-        if (!encoder->Problem().empty() || !encoder->Finish())
-            return fallBack("the pictures before the first key frame could not be encoded again: " + encoder->Problem());
-        head = encoder->TakeEncoded();
-        report.reencodedFrames += encoder->EncodedPictures();
-        if (auto first = encoder->FirstPictureTime()) zero = *first;
+        const int64_t delay = keys.copy ? keys.copy->delay : keys.head->delay;
+        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, canSeek);
+        if (encoded.stopped) return stopped();
+        if (!encoded.problem.empty()) return fallBack(encoded.problem);
+        head = std::move(encoded.packets);
+        report.reencodedFrames += encoded.pictures;
+        if (encoded.firstPictureTime) zero = *encoded.firstPictureTime;
     }
 
     ClipBounds bounds;
@@ -355,7 +406,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     bounds.toFileEnd = plan.toFileEnd;
     bounds.end = plan.end;
     bounds.streamsStartTogether = job.output && job.output->StartsEveryStreamAtZero();
-    EdgeClipPass pass(host, job, plan, video, *parameterSetId, tailKey, zero);
+    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, zero);
     const ClipOutcome outcome = pass.Run(bounds, KeyFrameAtOrBefore(file.keyFrames, plan.start), std::move(head));
     LogFormat(u"Clip with encoded edges: %lld pictures encoded again, %lld copied\n",
               static_cast<long long>(report.reencodedFrames), static_cast<long long>(report.copiedFrames));

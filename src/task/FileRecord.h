@@ -58,6 +58,16 @@ struct SelectedStream {
     int64_t outputNumber = -1;
 };
 
+// A split with re-encoded edges: how every clip of the file encodes its
+// pictures, fixed before the clips' outputs are made so that their stream
+// descriptions carry the encoder's parameter sets beside the source's.
+struct EdgeEncoding {
+    int parameterSetId = 1;
+    int frameRateNum = 25;
+    int frameRateDen = 1;
+    std::vector<uint8_t> parameterSets;  // Annex B
+};
+
 struct FileRecord {
     std::u16string path;
     int64_t fileId = -1;
@@ -71,6 +81,7 @@ struct FileRecord {
     // (none: at its own start), and whether the input is used up.
     std::optional<int64_t> nextPieceStart;
     bool piecesDone = false;
+    std::optional<EdgeEncoding> edgeEncoding;  // none: not planned, or not H.264
 };
 
 }  // namespace kx

@@ -3,8 +3,9 @@ that are not key frames (a fixed seed picks them) and check each clip with
 ffmpeg: it holds exactly the pictures from its cut to the next, the copied
 ones bit-identical to the source and the encoded ones (those before the first
 copied key frame and from the last key frame on) above 45 dB PSNR; the count
-the program reports matches; it decodes without a message; its sound is
-judged as in a split; the clips merged back hold every picture once. A clip
+the program reports matches; it decodes without a message, and (MP4, MOV,
+Matroska) from the parameter sets of its stream description alone; its sound
+is judged as in a split; the clips merged back hold every picture once. A clip
 the program cuts at key frames instead must say why, with the reason the
 table expects (an open group of pictures, for now)."""
 import collections
@@ -116,6 +117,27 @@ def warnings_of(judge, path, known=frozenset()):
     return [l for l in lines if re.sub(r"\d+", "#", l) not in known]
 
 
+def decodes_from_description(judge, clip_path, work):
+    """MP4, MOV and Matroska keep parameter sets in the stream description;
+    a player may read them there only. The clip's pictures, with the
+    parameter sets in its packets taken out, must decode as they do with
+    them. Empty when they do (or the container keeps no description)."""
+    ext = os.path.splitext(clip_path)[1]
+    if ext not in (".mp4", ".mov", ".mkv"):
+        return []
+    stripped = os.path.join(work, "stripped" + ext)
+    judge.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip_path, "-map", "0:v:0", "-c", "copy",
+               "-bsf:v", "filter_units=remove_types=7|8", stripped])
+    frames = [judge.run(["ffmpeg", "-nostdin", "-v", "error", "-i", p, "-map", "0:v:0", "-f", "framemd5", "-"]).stdout
+              for p in (clip_path, stripped)]
+    hashes = [[l.split(",")[-1] for l in f.splitlines() if l.startswith("0,")] for f in frames]
+    os.remove(stripped)
+    if hashes[0] != hashes[1] or not hashes[0]:
+        return [f"without the parameter sets in its packets, {len(hashes[1])} of {len(hashes[0])} pictures decode "
+                "the same: the stream description lacks the encoded pictures' sets"]
+    return []
+
+
 def check_clip(judge, ctx, src_path, clip_path, media, a, b, keys, reported, known):
     """The checks of one exactly cut clip of source pictures [a, b)."""
     fails = {"frames": [], "psnr": [], "report": [], "decode": []}
@@ -144,6 +166,9 @@ def check_clip(judge, ctx, src_path, clip_path, media, a, b, keys, reported, kno
                                f"{len(encoded)}, {b - a - len(encoded)}")
     if w := warnings_of(judge, clip_path, known):
         fails["decode"].append(f"{label}: ffmpeg -v warning says {len(w)} lines (first: {w[0]})")
+    if encoded:
+        fails["decode"] += [f"{label}: {f}" for f in decodes_from_description(judge, clip_path,
+                                                                             os.path.dirname(clip_path))]
     return fails
 
 
