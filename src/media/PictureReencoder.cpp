@@ -25,21 +25,21 @@ constexpr int kLengthPrefixSize = 4;  // what the mux layer reads as length pref
 // x264's profile names for the source's profiles; null for those it cannot make.
 const char* X264ProfileName(int profile) {
     switch (profile) {
-    case FF_PROFILE_H264_BASELINE:
-    case FF_PROFILE_H264_CONSTRAINED_BASELINE:
-        return "baseline";
-    case FF_PROFILE_H264_MAIN:
-        return "main";
-    case FF_PROFILE_H264_HIGH:
-        return "high";
-    case FF_PROFILE_H264_HIGH_10:
-        return "high10";
-    case FF_PROFILE_H264_HIGH_422:
-        return "high422";
-    case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
-        return "high444";
-    default:
-        return nullptr;
+        case FF_PROFILE_H264_BASELINE:
+        case FF_PROFILE_H264_CONSTRAINED_BASELINE:
+            return "baseline";
+        case FF_PROFILE_H264_MAIN:
+            return "main";
+        case FF_PROFILE_H264_HIGH:
+            return "high";
+        case FF_PROFILE_H264_HIGH_10:
+            return "high10";
+        case FF_PROFILE_H264_HIGH_422:
+            return "high422";
+        case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+            return "high444";
+        default:
+            return nullptr;
     }
 }
 
@@ -121,7 +121,8 @@ void PacketFree::operator()(AVPacket* packet) const { av_packet_free(&packet); }
 std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source) {
     if (!source) return "the video stream has no description";
     if (source->codec_id != AV_CODEC_ID_H264)
-        return std::string("only H.264 pictures are encoded again, this stream is ") + avcodec_get_name(source->codec_id);
+        return std::string("only H.264 pictures are encoded again, this stream is ") +
+               avcodec_get_name(source->codec_id);
     if (Interlaced(source->field_order)) return "the pictures are interlaced";
     if (!X264ProfileName(source->profile))
         return "the encoder cannot make the stream's profile (" + std::to_string(source->profile) + ")";

@@ -50,9 +50,9 @@ using OwnedPacket = std::unique_ptr<AVPacket, PacketFree>;
 class PictureReencoder {
 public:
     struct Window {
-        int64_t from = 0;        // first presentation time encoded (ticks)
-        int64_t to = 0;          // pictures shown from here on are not
-        int64_t decodeDelay = 0; // presentation time less decoding time
+        int64_t from = 0;         // first presentation time encoded (ticks)
+        int64_t to = 0;           // pictures shown from here on are not
+        int64_t decodeDelay = 0;  // presentation time less decoding time
     };
 
     // A decoder for the settings' source (ticks as its time base); the

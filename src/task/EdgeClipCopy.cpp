@@ -13,8 +13,8 @@ extern "C" {
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
 #include "media/PictureReencoder.h"
-#include "output/H264ParameterSetIds.h"
 #include "output/CTMuxer.h"
+#include "output/H264ParameterSetIds.h"
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
@@ -32,7 +32,9 @@ namespace {
 constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between time bases
 constexpr int kMaxPacketsToKeyFrame = 2000;  // a seek lands this close to its key frame or not at all
 
-bool Near(int64_t t, int64_t key) { return t != AV_NOPTS_VALUE && t >= key - kToleranceTicks && t <= key + kToleranceTicks; }
+bool Near(int64_t t, int64_t key) {
+    return t != AV_NOPTS_VALUE && t >= key - kToleranceTicks && t <= key + kToleranceTicks;
+}
 bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) != 0; }
 double Seconds(int64_t ticks) { return static_cast<double>(ticks) / 10'000'000.0; }
 
@@ -84,8 +86,8 @@ struct Lookup {
 
 // Reads from the key frame at `time` until its packet, collecting the
 // parameter-set ids the packets on the way carry.
-Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time,
-                    bool canSeek, ParameterSetIds* ids) {
+Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
+                    ParameterSetIds* ids) {
     Lookup lookup;
     PositionAtKey(control, time, canSeek);
     EnginePacket packet;
@@ -119,8 +121,7 @@ class EdgeClipPass {
 public:
     EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
                  const EncoderSettings& settings, std::optional<KeyPacket> tailKey, int64_t zero)
-        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey),
-          zero_(zero) {}
+        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey), zero_(zero) {}
 
     // positionAt: the key frame the pass reads from (the head's, or the first copied).
     ClipOutcome Run(const ClipBounds& bounds, int64_t positionAt, std::vector<OwnedPacket> head) {
@@ -133,7 +134,9 @@ public:
         else
             PositionAtKey(job_.control, positionAt, (job_.capabilities & kCanSeekByTime) != 0);
         for (auto& packet : head) WriteEncoded(packet.get());
-        phase_ = !plan_.copyFrom ? VideoPhase::kDone : plan_.fromFileStart ? VideoPhase::kCopying : VideoPhase::kBeforeCopy;
+        phase_ = !plan_.copyFrom       ? VideoPhase::kDone
+                 : plan_.fromFileStart ? VideoPhase::kCopying
+                                       : VideoPhase::kBeforeCopy;
         EnginePacket packet;
         for (;;) {
             if (phase_ == VideoPhase::kDone && othersDone) return ClipOutcome::kEnded;
@@ -318,9 +321,10 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
         if (decoding && isVideo) {
             // Past the head: at the first copied key frame, or, without one,
             // where decoding order has passed the clip's end.
-            const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
-                                            : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
-                                                  (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
+            const bool past = plan.copyFrom
+                                  ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
+                                  : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
+                                        (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
             if (past || !encoder->Feed(packet.get())) break;
         }
         packet.Unref();

@@ -8,8 +8,9 @@ namespace {
 constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between time bases
 
 bool OnKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
-    return std::any_of(keyFrames.begin(), keyFrames.end(),
-                       [t](const KeyFrameRecord& k) { return k.time >= t - kToleranceTicks && k.time <= t + kToleranceTicks; });
+    return std::any_of(keyFrames.begin(), keyFrames.end(), [t](const KeyFrameRecord& k) {
+        return k.time >= t - kToleranceTicks && k.time <= t + kToleranceTicks;
+    });
 }
 }  // namespace
 

@@ -12,12 +12,12 @@
 namespace kx {
 
 struct EdgeCutPlan {
-    int64_t start = 0;         // the requested start (ticks)
-    int64_t end = 0;           // the requested end (ticks)
+    int64_t start = 0;           // the requested start (ticks)
+    int64_t end = 0;             // the requested end (ticks)
     bool fromFileStart = false;  // the clip takes the file's start, as a first clip
-    bool toFileEnd = false;    // the clip takes the rest of the file
-    bool startOnKey = false;   // the start falls on a key frame: nothing before it is encoded
-    bool endOnKey = false;     // the end falls on a key frame: nothing before it is encoded
+    bool toFileEnd = false;      // the clip takes the rest of the file
+    bool startOnKey = false;     // the start falls on a key frame: nothing before it is encoded
+    bool endOnKey = false;       // the end falls on a key frame: nothing before it is encoded
     // The key frame copying starts at; none when the clip ends before one.
     std::optional<int64_t> copyFrom;
     // The key frame copying ends at and encoding resumes from, up to the end;

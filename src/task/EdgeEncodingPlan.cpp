@@ -44,7 +44,8 @@ std::optional<EdgeEncoding> PlanEdgeEncoding(const FileRecord& file) {
     encoding.frameRateDen = rate.den;
     std::string problem;
     encoding.parameterSets = EncoderParameterSets(SettingsOf(encoding, parameters), &problem);
-    if (encoding.parameterSets.empty()) LogFormat(u"No parameter sets planned for encoded pictures: %S\n", problem.c_str());
+    if (encoding.parameterSets.empty())
+        LogFormat(u"No parameter sets planned for encoded pictures: %S\n", problem.c_str());
     return encoding;
 }
 

@@ -139,7 +139,8 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
     }
     if (edges) {
         outcome = edges->outcome;
-        if (output && outcome != ClipOutcome::kStopped) output->AddChapters(ClipChapters(*file, edges->bounds, edges->zero, 0));
+        if (output && outcome != ClipOutcome::kStopped)
+            output->AddChapters(ClipChapters(*file, edges->bounds, edges->zero, 0));
     } else if (timeClip || piece) {
         ClipBounds bounds =
             piece ? PieceBounds(*file, range)

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> block(data, data + size);
     kx::ParameterSetIds ids;
     kx::CollectExtradataParameterSetIds(block.data(), block.size(), &ids);
-    for (const kx::H264PacketForm form : {kx::kAnnexBForm, kx::LengthPrefixedForm(1), kx::LengthPrefixedForm(2),
-                                          kx::LengthPrefixedForm(4)})
+    for (const kx::H264PacketForm form :
+         {kx::kAnnexBForm, kx::LengthPrefixedForm(1), kx::LengthPrefixedForm(2), kx::LengthPrefixedForm(4)})
         kx::CollectPacketParameterSetIds(block.data(), static_cast<int>(block.size()), form, &ids);
     const std::optional<int> free = kx::FreeParameterSetId(ids);
     if (free) {

@@ -94,11 +94,11 @@ TEST(EdgeCutTest, EncodedPicturesTakeAnIdTheSourceDoesNotUse) {
     } cases[] = {
         {"the usual 0", SetWriter().Sps(0).Pps(0, 0).bytes(), 1},
         {"ids 1 and 2 in use", SetWriter().Sps(1).Sps(0).Pps(2, 1).bytes(), 3},
-        {"an avcC record", Bytes{1, 0x64, 0x00, 0x1E, 0xFF, 0xE1, 0, 5, 0x67, 0x64, 0x00, 0x1E, 0x40, 1, 0, 2, 0x68, 0xCE},
+        {"an avcC record",
+         Bytes{1, 0x64, 0x00, 0x1E, 0xFF, 0xE1, 0, 5, 0x67, 0x64, 0x00, 0x1E, 0x40, 1, 0, 2, 0x68, 0xCE},
          2},  // SPS 1, PPS 0
-        {"an avcC record cut short keeps what it holds", Bytes{1, 0x64, 0x00, 0x1E, 0xFF, 0xE2, 0, 5, 0x67, 0x64, 0x00,
-                                                                0x1E, 0x40, 0, 9, 0x67},
-         2},
+        {"an avcC record cut short keeps what it holds",
+         Bytes{1, 0x64, 0x00, 0x1E, 0xFF, 0xE2, 0, 5, 0x67, 0x64, 0x00, 0x1E, 0x40, 0, 9, 0x67}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,7 +122,9 @@ TEST(EdgeCutTest, OnlyAnIdrSliceStartsAGroupThatReferNothingBefore) {
         bool idr;
     } cases[] = {
         {"IDR slice", {0, 0, 0, 1, 0x65, 0x88}, true},
-        {"parameter sets, then an IDR slice", {0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68, 0xCE, 0, 0, 0, 1, 0x65, 0x88}, true},
+        {"parameter sets, then an IDR slice",
+         {0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68, 0xCE, 0, 0, 0, 1, 0x65, 0x88},
+         true},
         {"I slice of an open group", {0, 0, 0, 1, 0x41, 0x88}, false},
         {"P slice", {0, 0, 0, 1, 0x41, 0x9A}, false},
         {"no slice", {0, 0, 0, 1, 0x06, 0x05}, false},
