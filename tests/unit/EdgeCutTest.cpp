@@ -1,13 +1,11 @@
 // What a cut with re-encoded edges decides before it decodes anything: where
-// it copies and where it encodes, which key frames it can encode up to, and
-// which parameter-set ids its pictures may take. The pictures themselves are
-// judged by the corpus job `exact`.
+// it copies and where it encodes, and which parameter-set ids its pictures
+// may take. The pictures themselves are judged by the corpus job `exact`.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
 
-#include "input/H264KeyFrame.h"
 #include "output/H264ParameterSetIds.h"
 #include "task/EdgeCutPlan.h"
 
@@ -113,26 +111,6 @@ TEST(EdgeCutTest, EncodedPicturesTakeAnIdTheSourceDoesNotUse) {
     kx::CollectPacketParameterSetIds(every.bytes().data(), static_cast<int>(every.bytes().size()), kx::kAnnexBForm,
                                      &ids);
     EXPECT_EQ(kx::FreeParameterSetId(ids), std::nullopt);
-}
-
-TEST(EdgeCutTest, OnlyAnIdrSliceStartsAGroupThatReferNothingBefore) {
-    const struct {
-        const char* what;
-        Bytes packet;
-        bool idr;
-    } cases[] = {
-        {"IDR slice", {0, 0, 0, 1, 0x65, 0x88}, true},
-        {"parameter sets, then an IDR slice",
-         {0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68, 0xCE, 0, 0, 0, 1, 0x65, 0x88},
-         true},
-        {"I slice of an open group", {0, 0, 0, 1, 0x41, 0x88}, false},
-        {"P slice", {0, 0, 0, 1, 0x41, 0x9A}, false},
-        {"no slice", {0, 0, 0, 1, 0x06, 0x05}, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(kx::IsH264IdrPicture(c.packet.data(), static_cast<int>(c.packet.size()), kx::kAnnexBForm), c.idr);
-    }
 }
 
 }  // namespace
