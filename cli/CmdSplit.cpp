@@ -1,5 +1,5 @@
 // remuxion split FILE -o DIR (--at T1,T2,... | --every D | --size BYTES | --clip START+LENGTH...)
-//                            [--ext .mkv] [--any-frame] [--overwrite] [--fsync] [--quiet]
+//                            [--ext .mkv] [--any-frame | --exact] [--overwrite] [--fsync] [--quiet]
 #include <cstdio>
 
 #include "Args.h"
@@ -22,7 +22,7 @@ std::vector<OptionSpec> Options() {
     std::vector<OptionSpec> options = {
         {"--output", "-o", true, false}, {"--at", "", true, false},     {"--every", "", true, false},
         {"--size", "", true, false},     {"--clip", "", true, true},    {"--ext", "", true, false},
-        {"--any-frame", "", false, false}, {"--quiet", "-q", false, false},
+        {"--any-frame", "", false, false}, {"--exact", "", false, false}, {"--quiet", "-q", false, false},
         {"--overwrite", "-y", false, false}, {"--fsync", "", false, false}, {"--allow-truncated", "", false, false},
     };
     for (auto& option : StreamFilterOptions()) options.push_back(option);
@@ -43,7 +43,7 @@ struct SplitRequest {
     int64_t pieceBytes = 0;          // --size
 };
 
-SplitRequest ParseRequest(const ParsedArgs& parsed, bool anyFrame) {
+SplitRequest ParseRequest(const ParsedArgs& parsed, bool anyFrame, bool exact) {
     SplitRequest request;
     if (auto at = parsed.Value("--at")) request.cuts = ParseTimeList(*at, "--at");
     for (size_t i = 0; i < request.cuts.size(); ++i)
@@ -59,6 +59,7 @@ SplitRequest ParseRequest(const ParsedArgs& parsed, bool anyFrame) {
         auto bytes = ParseByteCount(*size);
         if (!bytes) UsageError("bad size '" + *size + "' for --size: write bytes, optionally with k, M or G (700M)");
         if (anyFrame) UsageError("--size cuts at key frames; it cannot be combined with --any-frame");
+        if (exact) UsageError("--size cuts at key frames; it cannot be combined with --exact");
         request.pieceBytes = *bytes;
     }
     return request;
@@ -98,6 +99,19 @@ std::vector<TimeClip> ExplicitClips(const SplitRequest& request, const InputFile
     return clips;
 }
 
+// Per clip of an exact split: how many pictures were encoded again, or why
+// the clip was cut at key frames.
+void SayClipCuts(const std::vector<ClipCut>& cuts) {
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        const ClipCut& cut = cuts[i];
+        if (cut.report.fellBack)
+            fprintf(Out(), "clip %zu: cut at key frames: %s\n", i + 1, cut.reason.c_str());
+        else
+            fprintf(Out(), "clip %zu: %lld frames re-encoded, %lld copied\n", i + 1,
+                    static_cast<long long>(cut.report.reencodedFrames), static_cast<long long>(cut.report.copiedFrames));
+    }
+}
+
 }  // namespace
 
 int RunSplit(const Arguments& args) {
@@ -111,8 +125,10 @@ int RunSplit(const Arguments& args) {
     if (modes > 1) UsageError("give only one of --at, --every, --size and --clip");
     const bool quiet = parsed.Has("--quiet");
     const bool anyFrame = parsed.Has("--any-frame");
+    const bool exact = parsed.Has("--exact");
+    if (anyFrame && exact) UsageError("give only one of --any-frame and --exact");
     std::string extension = parsed.Has("--ext") ? NormalizeExtension(*parsed.Value("--ext")) : std::string();
-    const SplitRequest request = ParseRequest(parsed, anyFrame);
+    const SplitRequest request = ParseRequest(parsed, anyFrame, exact);
     const StreamFilter filter = StreamFilterOf(parsed);
 
     Converter converter;
@@ -129,7 +145,7 @@ int RunSplit(const Arguments& args) {
     StartReading(converter.Get());
     std::string moved;
     std::vector<TimeClip> clips = parsed.Has("--clip") ? ExplicitClips(request, input)
-                                                       : CutClips(request, converter.Get(), input, anyFrame, quiet, &moved);
+                                                       : CutClips(request, converter.Get(), input, anyFrame || exact, quiet, &moved);
     if (parsed.Has("--clip") && !anyFrame && input.HasSelected(MediaKind::kVideo))
         IndexKeyFrames(converter.Get(), input, quiet);  // clip starts snap to it
 
@@ -141,11 +157,12 @@ int RunSplit(const Arguments& args) {
     }
 
     TaskSettings settings = SettingsFor(TaskKind::kSplit, *folder, {&input}, "split", seconds, quiet, outputs);
-    settings.option = anyFrame ? 0 : -1;
+    settings.option = exact ? KX_TASK_OPTION_EXACT_FRAMES : anyFrame ? 0 : -1;
     settings.extension = extension;
     TaskResult result = RunTask(converter.Get(), settings);
     // Said after the run, so that a failure stays one message.
     if (!moved.empty() && !quiet) fprintf(Out(), "cut at the nearest key frames: %s\n", moved.c_str());
+    if (!quiet) SayClipCuts(result.cuts);
     SayLeftOut(streams, quiet);
     PrintOutputs(result, quiet);
     if (result.interrupted) throw CliError("interrupted; the files listed above are complete", kExitInterrupted);

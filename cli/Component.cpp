@@ -69,6 +69,8 @@ ComponentExports LoadExports() {
     Bind(library, "KX_GetStreamSummary", &exports.getStreamSummary, &missing);
     Bind(library, "KX_IsCodecAllowedIn", &exports.isCodecAllowedIn, &missing);
     Bind(library, "KX_SetInputOptions", &exports.setInputOptions, &missing);
+    Bind(library, "KX_GetClipCutReport", &exports.getClipCutReport, &missing);
+    Bind(library, "KX_GetClipCutReason", &exports.getClipCutReason, &missing);
     if (!missing.empty()) Fail(std::string(kLibraryName) + " lacks the exported functions " + missing);
     // The library stays loaded for the life of the process.
     return exports;

@@ -24,6 +24,8 @@ struct ComponentExports {
     HRESULT (*getStreamSummary)(IStreamwright*, int64_t, int32_t, KX_StreamSummary*) = nullptr;
     int32_t (*isCodecAllowedIn)(const OLECHAR*, int32_t) = nullptr;
     HRESULT (*setInputOptions)(IStreamwright*, uint32_t) = nullptr;
+    HRESULT (*getClipCutReport)(IStreamwright*, int64_t, int64_t, KX_ClipCutReport*) = nullptr;
+    BSTR (*getClipCutReason)(IStreamwright*, int64_t, int64_t) = nullptr;
 };
 
 // Loads the library once: first from the folder of this program, then by

@@ -97,6 +97,20 @@ TaskSettings SettingsFor(TaskKind kind, std::string outputPath, const std::vecto
     return settings;
 }
 
+namespace {
+
+std::vector<ClipCut> ClipCuts(IStreamwright* converter, int64_t fileId, int64_t count) {
+    std::vector<ClipCut> cuts(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i) {
+        ClipCut& cut = cuts[static_cast<size_t>(i)];
+        if (Component().getClipCutReport(converter, fileId, i, &cut.report) != KX_S_OK) continue;
+        if (cut.report.fellBack) cut.reason = TakeBstr(Component().getClipCutReason(converter, fileId, i));
+    }
+    return cuts;
+}
+
+}  // namespace
+
 TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
     converter->SetTaskType(static_cast<uint32_t>(settings.kind), settings.option);
     if (converter->SetOutputPath(Bstr(settings.outputPath)) != KX_S_OK) Fail("cannot use the output path " + settings.outputPath);
@@ -159,6 +173,8 @@ TaskResult RunTask(IStreamwright* converter, const TaskSettings& settings) {
         complete.size() == static_cast<size_t>(count))
         result.interrupted = false;
     const std::string failure = state->failed ? LastErrorText(converter) : std::string();
+    if (settings.kind == TaskKind::kSplit && settings.option == KX_TASK_OPTION_EXACT_FRAMES)
+        result.cuts = ClipCuts(converter, settings.namingFileId, count);
     converter->SetCallback(nullptr, nullptr, 0);
     converter->Reset();  // removes the temporary files of outputs still open
     const bool endedEarly = state->failed && state->failure == KX_E_INPUT_ENDED_EARLY;

@@ -31,8 +31,16 @@ struct TaskSettings {
 TaskSettings SettingsFor(TaskKind kind, std::string outputPath, const std::vector<const InputFile*>& inputs,
                          std::string label, double mediaSeconds, bool quiet, const OutputChoice& outputs);
 
+// How a split clip with --exact was cut (KX_GetClipCutReport), and why it
+// was cut at key frames when it was.
+struct ClipCut {
+    KX_ClipCutReport report{};
+    std::string reason;
+};
+
 struct TaskResult {
     std::vector<std::string> outputs;  // complete outputs, in order
+    std::vector<ClipCut> cuts;         // split with exact frames: per clip
     bool interrupted = false;
     std::vector<bool> ranOut;          // per output: the input ended before the clip did
 };

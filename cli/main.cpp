@@ -37,6 +37,10 @@ commands:
       --clip START+LENGTH        one clip (repeat for more)
     --ext .mkv                   write another container than the input's
     --any-frame                  let clips start at any frame, not only key frames
+    --exact                      start and end each clip at exactly the frame asked
+                                 for: the frames between a cut and the nearest key
+                                 frame inside the clip are encoded again (H.264),
+                                 the rest copied; says per clip how many
   merge FILE... -o OUT           join whole files one after another
   mix FILE [--stream N]... -o OUT
                                  one stream of each file side by side; --stream N

@@ -145,6 +145,15 @@ enum { KX_TASK_SPLIT = 0, KX_TASK_MERGE = 1, KX_TASK_STREAM_MIX = 2 };
  * rest. Pieces after the input ran out write nothing and make no file. Cuts
  * are made as at key frames otherwise (0 places them at any frame). */
 enum { KX_TASK_OPTION_SIZE_PIECES = 0x100 };
+/* Task option for a split: each time clip starts at the first picture shown
+ * at or after its start and ends before the first picture shown at or after
+ * its end. The pictures between a cut and the nearest key frame inside the
+ * clip are decoded and encoded again (H.264, libx264, matched to the
+ * source); everything else is copied as at key frames, sound and subtitles
+ * are cut by time. A clip that cannot be cut so (another codec, interlaced
+ * pictures, a key frame that is not an IDR picture) is cut at key frames;
+ * KX_GetClipCutReport tells which and why. */
+enum { KX_TASK_OPTION_EXACT_FRAMES = 0x200 };
 /* Stream kinds for OpenStream / GetStream. A selected subtitle stream is
  * copied and cut by time, like sound; it has no decoding reader. */
 enum { KX_STREAM_VIDEO = 1, KX_STREAM_AUDIO = 2, KX_STREAM_SUBTITLE = 3 };
@@ -721,6 +730,29 @@ KX_EXPORT HRESULT KX_SetOutputOptions(IStreamwright* converter, uint32_t flags);
  * included.
  */
 KX_EXPORT BSTR KX_GetLastErrorText(IStreamwright* converter);
+
+/* How a split clip of the last task was cut with KX_TASK_OPTION_EXACT_FRAMES:
+ * the video pictures encoded again and those copied, and whether it was cut
+ * at key frames instead (fellBack 1; KX_GetClipCutReason says why). */
+typedef struct KX_ClipCutReport {
+    int64_t reencodedFrames;
+    int64_t copiedFrames;
+    int32_t fellBack;
+    int32_t reserved;
+} KX_ClipCutReport;
+#ifdef __cplusplus
+static_assert(sizeof(KX_ClipCutReport) == 24, "KX_ClipCutReport layout");
+static_assert(offsetof(KX_ClipCutReport, copiedFrames) == 8, "KX_ClipCutReport layout");
+static_assert(offsetof(KX_ClipCutReport, fellBack) == 16, "KX_ClipCutReport layout");
+#endif
+/* Fills *report for the file's clip (index as in AddTimeClip order). S_OK;
+ * E_POINTER for a null converter or report; E_INVALIDARG for an unknown file
+ * or clip; E_FAIL while a task runs. Ask once the task has ended. */
+KX_EXPORT HRESULT KX_GetClipCutReport(IStreamwright* converter, int64_t fileId, int64_t clipIndex,
+                                      KX_ClipCutReport* report);
+/* Why the clip was cut at key frames, as a new BSTR the caller frees with
+ * SysFreeString; null when it was not (or for an unknown file or clip). */
+KX_EXPORT BSTR KX_GetClipCutReason(IStreamwright* converter, int64_t fileId, int64_t clipIndex);
 
 /*
  * Inputs are read as local files under their exact names, never as URLs

@@ -112,6 +112,9 @@ public:
     // KX_SetOutputOptions and KX_IsOutputComplete.
     HRESULT SetOutputOptions(uint32_t flags);
     bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
+    // KX_GetClipCutReport and KX_GetClipCutReason: null for an unknown file or clip.
+    const ClipCutReport* CutReportOf(int64_t fileId, int64_t clipIndex);
+    bool Busy() const { return busy_.load() != 0; }
 
 protected:
     void Run() override;

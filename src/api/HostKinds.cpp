@@ -31,6 +31,7 @@ std::optional<TaskKind> TaskKindFromHost(uint32_t taskType) {
 }
 
 CutPlacement CutPlacementFromHost(int32_t taskOption) {
+    if (taskOption == KX_TASK_OPTION_EXACT_FRAMES) return CutPlacement::kReencodeEdges;
     return taskOption == 0 ? CutPlacement::kExact : CutPlacement::kKeyFrame;
 }
 

@@ -44,4 +44,13 @@ bool IsH264KeyFrame(const uint8_t* data, int size, H264PacketForm form) {
     return FirstNalAnswer(data, size, form, classify) == NalAnswer::Key;
 }
 
+bool IsH264IdrPicture(const uint8_t* data, int size, H264PacketForm form) {
+    const auto classify = [](const uint8_t* nal, int) {
+        const int type = nal[0] & 0x1F;
+        if (type == 5) return NalAnswer::Key;
+        return type == 1 ? NalAnswer::NotKey : NalAnswer::Nothing;
+    };
+    return FirstNalAnswer(data, size, form, classify) == NalAnswer::Key;
+}
+
 }  // namespace kx

@@ -13,4 +13,8 @@ namespace kx {
 // unit along its prefixes, never searched for start codes.
 bool IsH264KeyFrame(const uint8_t* data, int size, H264PacketForm form);
 
+// Whether the packet's first slice is an IDR slice: a picture after which
+// nothing refers to an earlier one (an open-GOP I picture is not).
+bool IsH264IdrPicture(const uint8_t* data, int size, H264PacketForm form);
+
 }  // namespace kx

@@ -58,6 +58,11 @@ public:
     // keeps its first stream.
     int32_t AddStream(int32_t key, const kx::StreamMediaInfo* info);
 
+    // Further H.264 parameter sets (Annex B) the stream description carries
+    // besides the source's, for pictures encoded into the copied stream;
+    // before the video stream is added.
+    void AddParameterSets(std::vector<uint8_t> annexB) { moreParameterSets_ = std::move(annexB); }
+
     // The file's tags, before WriteHeader.
     void SetFileTags(const std::vector<std::pair<std::string, std::string>>& tags);
     // Chapters (times in ticks on the output's clock), kept until the
@@ -152,7 +157,8 @@ private:
     void OpenVideoStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
     void OpenAudioStreamCodec(AVStream* stream, const kx::StreamMediaInfo& info);
     bool ParseH264ParameterSets(const AVCodecParameters* parameters);
-    bool BuildAvcCRecord(AVCodecParameters* parameters);
+    // The avcC record of the stores, with `more` parameter sets (Annex B) appended.
+    bool BuildAvcCRecord(AVCodecParameters* parameters, const std::vector<uint8_t>& more);
     void RewriteH264Extradata(AVCodecParameters* parameters);
     // False when the packet must not be written (bad length prefix).
     bool BringH264IntoContainerForm(AVPacket* packet, int* error);
@@ -197,5 +203,6 @@ private:
     std::unique_ptr<OwnedStreamInfo> videoInfo_;
     kx::H264ParameterSets h264_;
     std::vector<uint8_t> avcC_;
+    std::vector<uint8_t> moreParameterSets_;  // see AddParameterSets
     std::vector<kx::Chapter> chapters_;
 };

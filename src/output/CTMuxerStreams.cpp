@@ -217,18 +217,27 @@ bool CTMuxer::ParseH264ParameterSets(const AVCodecParameters* parameters) {
     return kx::ParseH264ParameterSets(parameters->extradata, size, &h264_);
 }
 
-// The global header in Annex B form (SPS, then PPS), rebuilt as an avcC
-// record for the containers that keep length prefixes.
+// The global header in Annex B form (SPS, then PPS, then any further sets:
+// the source's beyond the first of each kind, those added), rebuilt as an
+// avcC record for the containers that keep length prefixes.
 void CTMuxer::RewriteH264Extradata(AVCodecParameters* parameters) {
     if (!ParseH264ParameterSets(parameters)) return;
-    const std::vector<uint8_t> header = kx::BuildAnnexBHeader(h264_);
+    const size_t size = parameters->extradata_size > 0 ? static_cast<size_t>(parameters->extradata_size) : 0;
+    std::vector<uint8_t> more = kx::ParameterSetsBesides(parameters->extradata, size, h264_);
+    more.insert(more.end(), moreParameterSets_.begin(), moreParameterSets_.end());
+    std::vector<uint8_t> header = kx::BuildAnnexBHeader(h264_);
+    header.insert(header.end(), more.begin(), more.end());
     if (!SetExtradata(parameters, header.data(), header.size())) return;
-    if (StoresLengthPrefixes()) BuildAvcCRecord(parameters);
+    if (StoresLengthPrefixes()) BuildAvcCRecord(parameters, more);
 }
 
-bool CTMuxer::BuildAvcCRecord(AVCodecParameters* parameters) {
+bool CTMuxer::BuildAvcCRecord(AVCodecParameters* parameters, const std::vector<uint8_t>& more) {
     avcC_ = kx::BuildAvcCRecord(h264_);
     if (avcC_.empty()) return false;
+    if (!more.empty()) {
+        std::vector<uint8_t> joined = kx::AppendToAvcCRecord(avcC_.data(), avcC_.size(), more.data(), more.size());
+        if (!joined.empty()) avcC_ = std::move(joined);
+    }
     return SetExtradata(parameters, avcC_.data(), avcC_.size());
 }
 

@@ -158,6 +158,98 @@ std::vector<uint8_t> BuildAvcCRecord(const H264ParameterSets& sets) {
     return record;
 }
 
+std::vector<uint8_t> ParameterSetsBesides(const uint8_t* extradata, size_t size, const H264ParameterSets& kept) {
+    std::vector<uint8_t> others;
+    if (!extradata || size == 0) return others;
+    const auto take = [&](const uint8_t* unit, size_t length) {
+        if (length == 0) return;
+        const uint8_t type = unit[0] & 0x1F;
+        if (type != kNalTypeSps && type != kNalTypePps) return;
+        const uint8_t* store = type == kNalTypeSps ? kept.sps : kept.pps;
+        const uint32_t stored = type == kNalTypeSps ? kept.spsLength : kept.ppsLength;
+        if (stored == length + 4 && std::memcmp(store + 4, unit, length) == 0) return;
+        others.insert(others.end(), kStartCode, kStartCode + 4);
+        others.insert(others.end(), unit, unit + length);
+    };
+    const uint8_t* end = extradata + size;
+    if (FindNalUnit(extradata, end)) {
+        for (const uint8_t* from = extradata; from < end;) {
+            const std::optional<NalUnit> unit = FindNalUnit(from, end);
+            if (!unit) break;
+            take(unit->data, unit->size);
+            from = unit->data + unit->size;
+        }
+        return others;
+    }
+    // avcC: the SPS list (count in the low five bits of byte 5), then the PPS list.
+    if (size < 6) return others;
+    size_t pos = 5;
+    for (int list = 0; list < 2; ++list) {
+        if (pos >= size) return {};
+        const size_t count = list == 0 ? (extradata[pos] & 0x1F) : extradata[pos];
+        ++pos;
+        for (size_t k = 0; k < count; ++k) {
+            if (size - pos < 2) return {};
+            const size_t length = ReadBigEndian16(extradata + pos);
+            pos += 2;
+            if (size - pos < length) return {};
+            take(extradata + pos, length);
+            pos += length;
+        }
+    }
+    return others;
+}
+
+std::vector<uint8_t> AppendToAvcCRecord(const uint8_t* record, size_t recordSize, const uint8_t* annexB,
+                                        size_t annexBSize) {
+    constexpr size_t kHeader = 5;  // version, profile, compatibility, level, length size
+    constexpr size_t kMaxSps = 31, kMaxPps = 255;
+    std::vector<uint8_t> none;
+    if (!record || recordSize <= kHeader || record[0] != 1) return none;
+    // The record's own lists: [start, end) of each, with its count.
+    size_t pos = kHeader;
+    size_t lists[2][3] = {};  // start, end, count
+    for (int list = 0; list < 2; ++list) {
+        if (pos >= recordSize) return none;
+        const size_t count = list == 0 ? (record[pos] & 0x1F) : record[pos];
+        lists[list][0] = ++pos;
+        for (size_t k = 0; k < count; ++k) {
+            if (recordSize - pos < 2) return none;
+            const size_t length = (size_t{record[pos]} << 8) | record[pos + 1];
+            if (length > recordSize - pos - 2) return none;
+            pos += 2 + length;
+        }
+        lists[list][1] = pos;
+        lists[list][2] = count;
+    }
+    std::vector<uint8_t> added[2];
+    size_t addedCount[2] = {0, 0};
+    const uint8_t* end = annexB ? annexB + annexBSize : nullptr;
+    for (const uint8_t* from = annexB; from && from < end;) {
+        const std::optional<NalUnit> unit = FindNalUnit(from, end);
+        if (!unit) break;
+        const uint8_t type = unit->data[0] & 0x1F;
+        if (type == kNalTypeSps || type == kNalTypePps) {
+            if (unit->size > 0xFFFF) return none;
+            const int list = type == kNalTypeSps ? 0 : 1;
+            AppendBigEndian16(added[list], unit->size);
+            added[list].insert(added[list].end(), unit->data, unit->data + unit->size);
+            ++addedCount[list];
+        }
+        from = unit->data + unit->size;
+    }
+    if (lists[0][2] + addedCount[0] > kMaxSps || lists[1][2] + addedCount[1] > kMaxPps) return none;
+    std::vector<uint8_t> out(record, record + lists[0][1]);
+    out.insert(out.end(), added[0].begin(), added[0].end());
+    out[kHeader] = static_cast<uint8_t>((record[kHeader] & 0xE0) | (lists[0][2] + addedCount[0]));
+    out.push_back(static_cast<uint8_t>(lists[1][2] + addedCount[1]));
+    out.insert(out.end(), record + lists[1][0], record + lists[1][1]);
+    out.insert(out.end(), added[1].begin(), added[1].end());
+    // Whatever follows the lists (the High profiles' chroma and depth fields) stays.
+    out.insert(out.end(), record + lists[1][1], record + recordSize);
+    return out;
+}
+
 bool LengthPrefixesToStartCodes(uint8_t* payload, size_t size) {
     if (!payload || size < 4) return true;
     size_t pos = 0;

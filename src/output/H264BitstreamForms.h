@@ -52,6 +52,19 @@ std::vector<uint8_t> BuildAnnexBHeader(const H264ParameterSets& sets);
 // level, or a set is longer than 16 bits can say.
 std::vector<uint8_t> BuildAvcCRecord(const H264ParameterSets& sets);
 
+// Every SPS and PPS of codec extradata (as ParseH264ParameterSets reads it)
+// that is not one of the two `kept` stores, in Annex B form: what a global
+// header rebuilt from the stores would lose when the extradata holds more
+// than one of a kind. A damaged avcC record gives nothing.
+std::vector<uint8_t> ParameterSetsBesides(const uint8_t* extradata, size_t size, const H264ParameterSets& kept);
+
+// The avcC record with the SPS and PPS units of `annexB` (start codes and
+// all, other units left out) appended to its lists, the counts raised. Empty
+// when the record's lists run past its end, when a list would hold more than
+// it can count (31 SPS, 255 PPS), or when a unit is longer than 16 bits say.
+std::vector<uint8_t> AppendToAvcCRecord(const uint8_t* record, size_t recordSize, const uint8_t* annexB,
+                                        size_t annexBSize);
+
 // Rewrites, in place, every four-byte length prefix of the payload as the
 // start code 00 00 00 01. Fails on a length below 1 (nothing sensible can be
 // written then). A last length that reaches past the end is taken as the rest

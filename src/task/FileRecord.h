@@ -31,6 +31,15 @@ using MuxerPtr = std::unique_ptr<CTMuxer, MuxerDeleter>;
 
 constexpr size_t kMaxFilePath = 2048;
 
+// How a clip cut at any picture came out in the last task: video pictures
+// encoded again and copied, or why it was cut at key frames instead.
+struct ClipCutReport {
+    int64_t reencodedFrames = 0;
+    int64_t copiedFrames = 0;
+    bool fellBack = false;
+    std::string fallBackReason;
+};
+
 struct ClipTask {
     ClipKind kind = ClipKind::kTime;
     MuxerPtr output;    // attached by PrepareTask or when the clip starts, closed by the engines
@@ -39,6 +48,7 @@ struct ClipTask {
     bool outputComplete = false;  // the output was finished and named in the last task
     std::map<int64_t, StreamKind> outputStreamKinds;  // by output stream key
     ClipRange range{};
+    ClipCutReport cutReport;  // split with re-encoded edges: the last task's
 };
 
 struct SelectedStream {
@@ -46,6 +56,16 @@ struct SelectedStream {
     StreamKind kind = StreamKind::kOther;
     int64_t reserved[3] = {-1, -1, -1};
     int64_t outputNumber = -1;
+};
+
+// A split with re-encoded edges: how every clip of the file encodes its
+// pictures, fixed before the clips' outputs are made so that their stream
+// descriptions carry the encoder's parameter sets beside the source's.
+struct EdgeEncoding {
+    int parameterSetId = 1;
+    int frameRateNum = 25;
+    int frameRateDen = 1;
+    std::vector<uint8_t> parameterSets;  // Annex B
 };
 
 struct FileRecord {
@@ -61,6 +81,7 @@ struct FileRecord {
     // (none: at its own start), and whether the input is used up.
     std::optional<int64_t> nextPieceStart;
     bool piecesDone = false;
+    std::optional<EdgeEncoding> edgeEncoding;  // none: not planned, or not H.264
 };
 
 }  // namespace kx

@@ -1,6 +1,7 @@
 // The split engine: one clip of one file into the clip's own output.
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/packet.h>
@@ -14,6 +15,7 @@ extern "C" {
 #include "task/ClipBounds.h"
 #include "task/ClipChapters.h"
 #include "task/CopySteps.h"
+#include "task/EdgeClipCopy.h"
 #include "task/Engines.h"
 #include "task/OutputSteps.h"
 #include "task/TimeClipCopy.h"
@@ -124,7 +126,22 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
         }
     };
     const bool piece = clip.kind == ClipKind::kSize && job.chain == SizeClipChain::kFollowOn;
-    if (timeClip || piece) {
+    std::optional<EdgeClipEnd> edges;
+    if (timeClip && placement == CutPlacement::kReencodeEdges) {
+        edges = CopyClipWithEncodedEdges(host, EdgeClipJob{.control = control,
+                                                           .file = file,
+                                                           .range = range,
+                                                           .output = output,
+                                                           .capabilities = capabilities,
+                                                           .counters = &counters,
+                                                           .reportProgress = reportProgress,
+                                                           .report = &stored->cutReport});
+    }
+    if (edges) {
+        outcome = edges->outcome;
+        if (output && outcome != ClipOutcome::kStopped)
+            output->AddChapters(ClipChapters(*file, edges->bounds, edges->zero, 0));
+    } else if (timeClip || piece) {
         ClipBounds bounds =
             piece ? PieceBounds(*file, range)
                   : TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
@@ -163,6 +180,7 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
             file->nextPieceStart = gate.NextStart();
             file->piecesDone = outcome != ClipOutcome::kEnded || !file->nextPieceStart;
         }
+        if (placement == CutPlacement::kReencodeEdges) stored->cutReport.copiedFrames = counters.videoPackets;
     } else {
         double position = static_cast<double>(range.start);
         int64_t zero = AV_NOPTS_VALUE;

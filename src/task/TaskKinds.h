@@ -20,8 +20,10 @@ enum class TaskKind { kSplit, kMerge, kStreamMix };
 
 // Where cuts may fall: exactly (a time clip at any picture, a size clip at
 // its byte offset), or on key frames (a size clip's start is then a time in
-// seconds).
-enum class CutPlacement { kExact, kKeyFrame };
+// seconds). kReencodeEdges: a split's time clip starts and ends at any
+// picture, the pictures between a cut and the nearest key frame inside the
+// clip encoded again; everything else is cut as at key frames.
+enum class CutPlacement { kExact, kKeyFrame, kReencodeEdges };
 
 // Size clips positioned each at its own start, or pieces that follow on:
 // each starts at the key frame that ended the one before.

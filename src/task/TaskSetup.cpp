@@ -9,6 +9,7 @@
 #include "platform/Thread.h"
 #include "platform/WideString.h"
 #include "task/CopySteps.h"
+#include "task/EdgeEncodingPlan.h"
 #include "task/OutputRefusal.h"
 #include "task/StreamDescriptions.h"
 
@@ -170,7 +171,10 @@ HRESULT TaskSetup::PrepareSplit() {
             file.clips[j].outputName = name.value ? name.value : u"";
             file.clips[j].outputDue = false;
             file.clips[j].outputComplete = false;
+            file.clips[j].cutReport = ClipCutReport{};
         }
+        file.edgeEncoding.reset();
+        if (session_.Placement() == CutPlacement::kReencodeEdges) file.edgeEncoding = PlanEdgeEncoding(file);
         // The first clip's output is opened now, which tries the container,
         // the streams and the folder for all the file's clips; the others are
         // made when their clip starts, so that a split of any number of clips
@@ -199,6 +203,7 @@ HRESULT TaskSetup::OpenClipOutput(FileRecord& file, size_t clipIndex) {
         FailTask(NoStreamRefusal(file.path));
         return KX_S_FALSE;
     }
+    if (file.edgeEncoding) muxer->AddParameterSets(file.edgeEncoding->parameterSets);
     for (const auto& stream : file.selectedStreams)
         if (!AddOutputStream(*muxer, clip, clip.outputName, file, stream, stream.streamIndex, legacy::kSplitStreamFailed))
             return KX_S_FALSE;

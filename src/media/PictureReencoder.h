@@ -1,0 +1,101 @@
+// Decodes H.264 packets as the source stores them and encodes again the
+// pictures shown inside a time window, with libx264 matched to the source
+// (profile, level, size, pixel format, aspect, colour), so that the new
+// pictures can stand in the copied stream. The encoded group starts with an
+// IDR picture carrying its own SPS and PPS under an id the source does not
+// use, has no B-frames, and keeps each picture's presentation time; decoding
+// times are the presentation times less a fixed delay, the source's own at
+// the key frame the group meets, so that decoding times keep rising into the
+// copied pictures.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "input/H264PacketForm.h"
+
+struct AVCodecContext;
+struct AVCodecParameters;
+struct AVFrame;
+struct AVPacket;
+
+namespace kx {
+
+// Why pictures of a stream cannot be encoded again; none when they can.
+std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source);
+
+// How pictures of a source are encoded: everything the encoder's parameter
+// sets depend on, so that the sets are known before any picture is.
+struct EncoderSettings {
+    const AVCodecParameters* source = nullptr;
+    int frameRateNum = 25;
+    int frameRateDen = 1;
+    int parameterSetId = 1;  // of the SPS and the PPS
+};
+
+// The SPS and PPS (Annex B) the encoder gives pictures under `settings`;
+// empty, with the problem, when it cannot be opened.
+std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::string* problem);
+
+// Owned encoded packets, times in ticks, in the source's packet form.
+struct PacketFree {
+    void operator()(AVPacket* packet) const;
+};
+using OwnedPacket = std::unique_ptr<AVPacket, PacketFree>;
+
+class PictureReencoder {
+public:
+    struct Window {
+        int64_t from = 0;         // first presentation time encoded (ticks)
+        int64_t to = 0;           // pictures shown from here on are not
+        int64_t decodeDelay = 0;  // presentation time less decoding time
+    };
+
+    // A decoder for the settings' source (ticks as its time base); the
+    // encoder opens at the first picture inside the window.
+    static std::unique_ptr<PictureReencoder> Open(const EncoderSettings& settings, const Window& window,
+                                                  std::string* problem);
+    ~PictureReencoder();
+    PictureReencoder(const PictureReencoder&) = delete;
+    PictureReencoder& operator=(const PictureReencoder&) = delete;
+
+    // One source packet (times in ticks), in decoding order. False, with the
+    // problem kept, when the decoder or the encoder failed.
+    bool Feed(const AVPacket* packet);
+    // Drains the decoder and the encoder.
+    bool Finish();
+
+    // Encoded packets so far, handed over in decoding order.
+    std::vector<OwnedPacket> TakeEncoded();
+    int64_t EncodedPictures() const { return encodedPictures_; }
+    // Presentation time of the first picture taken into the window.
+    std::optional<int64_t> FirstPictureTime() const { return firstPicture_; }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    PictureReencoder() = default;
+    bool DrainDecoder();
+    bool EncodeFrame(AVFrame* frame);
+    bool DrainEncoder();
+    bool OpenEncoder(const AVFrame* frame);
+    bool Fail(const std::string& what, int averror);
+
+    EncoderSettings settings_;
+    H264PacketForm form_;
+    Window window_;
+    AVCodecContext* decoder_ = nullptr;
+    AVCodecContext* encoder_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* encoded_ = nullptr;
+    std::map<int64_t, int64_t> durations_;  // source presentation time -> duration
+    std::vector<OwnedPacket> out_;
+    int64_t encodedPictures_ = 0;
+    std::optional<int64_t> firstPicture_;
+    std::string problem_;
+};
+
+}  // namespace kx

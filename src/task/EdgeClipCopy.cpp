@@ -1,0 +1,420 @@
+#include "task/EdgeClipCopy.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
+}
+
+#include "input/H264KeyFrame.h"
+#include "input/ITDemuxer.h"
+#include "input/SourceStream.h"
+#include "media/PictureReencoder.h"
+#include "output/CTMuxer.h"
+#include "output/H264ParameterSetIds.h"
+#include "platform/KX_Log.h"
+#include "task/ClipGate.h"
+#include "task/EdgeCutPlan.h"
+#include "task/EdgeEncodingPlan.h"
+#include "task/FailureReport.h"
+#include "task/FileReaders.h"
+#include "task/OutputSteps.h"
+#include "task/StreamDescriptions.h"
+#include "task/TaskHost.h"
+
+namespace kx {
+
+namespace {
+
+constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between time bases
+constexpr int kMaxPacketsToKeyFrame = 2000;  // a seek lands this close to its key frame or not at all
+
+bool Near(int64_t t, int64_t key) {
+    return t != AV_NOPTS_VALUE && t >= key - kToleranceTicks && t <= key + kToleranceTicks;
+}
+bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) != 0; }
+double Seconds(int64_t ticks) { return static_cast<double>(ticks) / 10'000'000.0; }
+
+std::string SecondsText(int64_t ticks) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", Seconds(ticks));
+    return text;
+}
+
+enum class Read { kGot, kStopped, kRanOut };
+
+// The per-packet protocol without the engine's log lines: the passes that
+// look ahead are not the clip's copy.
+Read ReadPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet) {
+    host.WaitWhilePaused();
+    if (host.StopRequested()) return Read::kStopped;
+    return control->GetPacket(packet) ? Read::kGot : Read::kRanOut;
+}
+
+// Puts the reader at the key frame at `time`, or, when it cannot seek by
+// time, at the file's start: the caller reads on to the key frame.
+void PositionAtKey(ITDemuxerControl* control, int64_t time, bool canSeek) {
+    if (!canSeek) {
+        control->Rewind();
+        return;
+    }
+    control->Seek(Seconds(time), SeekMode::kBackwardKey, -1);
+    EnsureHeldSample(control);
+}
+
+struct VideoSource {
+    int streamIndex = -1;
+    DescriptionPtr description{nullptr, DescriptionDeleter{}};
+    const AVCodecParameters* parameters = nullptr;
+    H264PacketForm form;
+};
+
+// A key frame the cut relies on, as the reader hands it out.
+struct KeyPacket {
+    int64_t pts = 0;
+    int64_t delay = 0;  // pts - dts
+    bool idr = false;
+};
+
+struct Lookup {
+    std::optional<KeyPacket> key;
+    bool stopped = false;
+};
+
+// Reads from the key frame at `time` until its packet, collecting the
+// parameter-set ids the packets on the way carry.
+Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
+                    ParameterSetIds* ids) {
+    Lookup lookup;
+    PositionAtKey(control, time, canSeek);
+    EnginePacket packet;
+    for (int read = 0; !canSeek || read < kMaxPacketsToKeyFrame; ++read) {
+        const Read step = ReadPacket(host, control, packet.get());
+        if (step != Read::kGot) {
+            lookup.stopped = step == Read::kStopped;
+            break;
+        }
+        if (packet->stream_index == video.streamIndex) {
+            CollectPacketParameterSetIds(packet->data, packet->size, video.form, ids);
+            if (IsKey(packet.get()) && Near(packet->pts, time)) {
+                const int64_t delay = packet->dts != AV_NOPTS_VALUE ? packet->pts - packet->dts : 0;
+                lookup.key = KeyPacket{packet->pts, delay, IsH264IdrPicture(packet->data, packet->size, video.form)};
+                break;
+            }
+        }
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    return lookup;
+}
+
+enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
+
+// The clip's pass over the file once the head is encoded: sound and
+// subtitles through a gate, the video copied between the plan's key frames
+// and its tail encoded again.
+class EdgeClipPass {
+public:
+    EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
+                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, int64_t zero)
+        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey), zero_(zero) {}
+
+    // positionAt: the key frame the pass reads from (the head's, or the first copied).
+    ClipOutcome Run(const ClipBounds& bounds, int64_t positionAt, std::vector<OwnedPacket> head) {
+        std::map<int, StreamKind> others = StreamKindsOf(job_.file->selectedStreams);
+        others.erase(video_.streamIndex);
+        ClipGate gate(bounds, others);
+        bool othersDone = others.empty();
+        if (bounds.fromFileStart)
+            job_.control->Rewind();
+        else
+            PositionAtKey(job_.control, positionAt, (job_.capabilities & kCanSeekByTime) != 0);
+        for (auto& packet : head) WriteEncoded(packet.get());
+        phase_ = !plan_.copyFrom       ? VideoPhase::kDone
+                 : plan_.fromFileStart ? VideoPhase::kCopying
+                                       : VideoPhase::kBeforeCopy;
+        EnginePacket packet;
+        for (;;) {
+            if (phase_ == VideoPhase::kDone && othersDone) return ClipOutcome::kEnded;
+            const Read step = ReadPacket(host_, job_.control, packet.get());
+            if (step == Read::kStopped) return ClipOutcome::kStopped;
+            if (step == Read::kRanOut) {
+                FinishTail();
+                LogFormat(u"Clip with encoded edges: the input ended (%lld video pictures)\n",
+                          static_cast<long long>(job_.counters->videoPackets));
+                return ClipOutcome::kRanOut;
+            }
+            if (packet->stream_index == video_.streamIndex) {
+                TakeVideo(packet.get());
+            } else if (const PacketFate fate = gate.Judge(packet.get()); fate == PacketFate::kWrite) {
+                Write(packet.get(), false);
+            } else if (fate == PacketFate::kClipDone) {
+                othersDone = true;
+            }
+            packet.Unref();
+            job_.control->ReadNext();
+        }
+    }
+
+private:
+    void Write(AVPacket* packet, bool video) {
+        ClipCounters& counters = *job_.counters;
+        if (packet->pts != AV_NOPTS_VALUE) {
+            packet->pts -= zero_;
+            counters.lastPts = packet->pts;
+        }
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts -= zero_;
+        counters.bytes += packet->size;
+        if (video) ++counters.videoPackets;
+        WriteToOutput(host_, job_.output, packet->stream_index, packet);
+        job_.reportProgress();
+    }
+
+    void WriteEncoded(AVPacket* packet) {
+        packet->stream_index = video_.streamIndex;
+        Write(packet, true);
+    }
+
+    void TakeVideo(AVPacket* packet) {
+        const int64_t pts = packet->pts;
+        if (phase_ == VideoPhase::kBeforeCopy) {
+            if (!IsKey(packet) || !Near(pts, *plan_.copyFrom)) return;
+            phase_ = VideoPhase::kCopying;
+        }
+        if (phase_ == VideoPhase::kCopying) {
+            if (plan_.encodeTailFrom && IsKey(packet) && Near(pts, *plan_.encodeTailFrom)) {
+                StartTail();
+            } else if (!plan_.toFileEnd && !plan_.encodeTailFrom && IsKey(packet) && pts != AV_NOPTS_VALUE &&
+                       pts >= plan_.end - kToleranceTicks) {
+                phase_ = VideoPhase::kDone;
+                return;
+            } else {
+                // The leading pictures of the first copied key frame belong to the clip before.
+                if (!plan_.fromFileStart && pts != AV_NOPTS_VALUE && pts < *plan_.copyFrom - kToleranceTicks) return;
+                Write(packet, true);
+                ++job_.report->copiedFrames;
+                return;
+            }
+        }
+        if (phase_ != VideoPhase::kTail) return;
+        // Decoding order has passed the end: nothing that follows is shown before it.
+        if ((packet->dts != AV_NOPTS_VALUE && packet->dts >= plan_.end - kToleranceTicks) ||
+            (IsKey(packet) && pts != AV_NOPTS_VALUE && pts >= plan_.end - kToleranceTicks)) {
+            FinishTail();
+            return;
+        }
+        if (!tail_->Feed(packet)) {
+            FinishTail();
+            return;
+        }
+        for (auto& encoded : tail_->TakeEncoded()) WriteEncoded(encoded.get());
+    }
+
+    void StartTail() {
+        std::string problem;
+        const PictureReencoder::Window window{*plan_.encodeTailFrom, plan_.end, tailKey_ ? tailKey_->delay : 0};
+        tail_ = PictureReencoder::Open(settings_, window, &problem);
+        phase_ = VideoPhase::kTail;
+        if (!tail_) FailTail(problem);
+    }
+
+    void FinishTail() {
+        if (phase_ != VideoPhase::kTail) return;
+        phase_ = VideoPhase::kDone;
+        if (!tail_) return;
+        const bool ok = tail_->Finish();
+        for (auto& encoded : tail_->TakeEncoded()) WriteEncoded(encoded.get());
+        job_.report->reencodedFrames += tail_->EncodedPictures();
+        if (!ok) FailTail(tail_->Problem());
+        tail_.reset();
+    }
+
+    void FailTail(const std::string& problem) {
+        phase_ = VideoPhase::kDone;
+        host_.FailTask(FailureReport{"cannot encode the pictures from " + SecondsText(*plan_.encodeTailFrom) +
+                                         " to the clip's end at " + SecondsText(plan_.end) + ": " + problem,
+                                     KX_E_FAIL});
+    }
+
+    TaskHost& host_;
+    const EdgeClipJob& job_;
+    const EdgeCutPlan& plan_;
+    const VideoSource& video_;
+    const EncoderSettings settings_;
+    const std::optional<KeyPacket> tailKey_;
+    const int64_t zero_;
+    VideoPhase phase_ = VideoPhase::kDone;
+    std::unique_ptr<PictureReencoder> tail_;
+};
+
+std::string NotIdrReason(int64_t time) {
+    return "the key frame at " + SecondsText(time) +
+           " is not an IDR picture (an open group of pictures): the pictures around it refer across the cut";
+}
+
+// The key frames a plan relies on, as the reader finds them: the head's
+// (any key frame), the first copied one, the one copying ends at and the
+// tail's (each an IDR picture, as nothing may refer across them).
+struct PlanKeys {
+    std::optional<KeyPacket> head, copy, end, tail;
+    std::string problem;  // why the plan cannot be kept; empty when it can
+    bool stopped = false;
+};
+
+PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
+                      const VideoSource& video, bool canSeek, ParameterSetIds* ids) {
+    PlanKeys keys;
+    const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
+        if (keys.stopped || !keys.problem.empty()) return;
+        const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
+        keys.stopped = lookup.stopped;
+        if (lookup.stopped) return;
+        if (!lookup.key)
+            keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
+        else if (mustBeIdr && !lookup.key->idr)
+            keys.problem = NotIdrReason(time);
+        else
+            *key = lookup.key;
+    };
+    if (plan.EncodesHead()) {
+        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), false, &keys.head);
+        if (plan.copyFrom) read(*plan.copyFrom, true, &keys.copy);
+        if (plan.copyFrom && plan.endOnKey) read(plan.end, true, &keys.end);
+    }
+    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, true, &keys.tail);
+    return keys;
+}
+
+// The head: the pictures from the clip's start to the first copied key
+// frame (or its end), decoded from the key frame before the start.
+struct Head {
+    std::vector<OwnedPacket> packets;
+    int64_t pictures = 0;
+    std::optional<int64_t> firstPictureTime;
+    std::string problem;
+    bool stopped = false;
+};
+
+Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
+                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool canSeek) {
+    Head head;
+    const int64_t headEnd = plan.copyFrom.value_or(plan.end);
+    auto encoder = PictureReencoder::Open(settings, {plan.start, headEnd, decodeDelay}, &head.problem);
+    if (!encoder) return head;
+    const int64_t headKeyTime = KeyFrameAtOrBefore(file.keyFrames, plan.start);
+    PositionAtKey(control, headKeyTime, canSeek);
+    bool decoding = false;  // from the head's key frame on
+    EnginePacket packet;
+    for (;;) {
+        const Read step = ReadPacket(host, control, packet.get());
+        if (step == Read::kStopped) {
+            head.stopped = true;
+            return head;
+        }
+        if (step == Read::kRanOut) break;
+        const bool isVideo = packet->stream_index == video.streamIndex;
+        decoding = decoding || (isVideo && IsKey(packet.get()) && Near(packet->pts, headKeyTime));
+        if (decoding && isVideo) {
+            // Past the head: at the first copied key frame, or, without one,
+            // where decoding order has passed the clip's end.
+            const bool past = plan.copyFrom
+                                  ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
+                                  : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
+                                        (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
+            if (past || !encoder->Feed(packet.get())) break;
+        }
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    if (!encoder->Problem().empty() || !encoder->Finish()) {
+        head.problem = "the pictures before the first key frame could not be encoded again: " + encoder->Problem();
+        return head;
+    }
+    head.packets = encoder->TakeEncoded();
+    head.pictures = encoder->EncodedPictures();
+    head.firstPictureTime = encoder->FirstPictureTime();
+    return head;
+}
+
+}  // namespace
+
+std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeClipJob& job) {
+    FileRecord& file = *job.file;
+    ClipCutReport& report = *job.report;
+    const auto fallBack = [&](const std::string& reason) -> std::optional<EdgeClipEnd> {
+        report.fellBack = true;
+        report.fallBackReason = reason;
+        LogFormat(u"Clip cut at key frames: %S\n", reason.c_str());
+        return std::nullopt;
+    };
+    const auto stopped = [] { return EdgeClipEnd{ClipOutcome::kStopped, ClipBounds{}, 0}; };
+
+    VideoSource video;
+    const std::optional<int> sole = SoleVideoStream(file);
+    if (!sole) {
+        const bool anyVideo = std::any_of(file.selectedStreams.begin(), file.selectedStreams.end(),
+                                          [](const SelectedStream& s) { return s.kind == StreamKind::kVideo; });
+        if (!anyVideo) return std::nullopt;  // sound alone is cut at any packet anyway
+        return fallBack("the clip has more than one video stream");
+    }
+    video.streamIndex = *sole;
+    if (file.keyFrames.empty()) return fallBack("the file's key frames are not known");
+    const EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
+    if (!plan.EncodesAnything()) return std::nullopt;
+    const bool canSeek = (job.capabilities & kCanSeekByTime) != 0;
+
+    video.description = DescribeStream(AnalyzeOf(file), video.streamIndex);
+    if (!video.description || !video.description->source) return fallBack("the video stream has no description");
+    video.parameters = video.description->source->parameters;
+    if (auto why = WhyNotReencodable(video.parameters)) return fallBack(*why);
+    video.form = H264FormOfStream(video.parameters);
+
+    // The key frames the cut relies on, with the parameter-set ids in use.
+    ParameterSetIds ids;
+    CollectExtradataParameterSetIds(video.parameters->extradata,
+                                    static_cast<size_t>(std::max(0, video.parameters->extradata_size)), &ids);
+    const PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
+    if (keys.stopped || host.StopRequested()) return stopped();
+    if (!keys.problem.empty()) return fallBack(keys.problem);
+    // Planned when the outputs were made (their descriptions carry its sets);
+    // a file set up otherwise gets its plan now, its sets in-band only.
+    if (!file.edgeEncoding) file.edgeEncoding = PlanEdgeEncoding(file);
+    if (!file.edgeEncoding) return fallBack("no parameter-set id is left free for the encoded pictures");
+    const EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
+    const auto id = static_cast<size_t>(settings.parameterSetId);
+    if (ids.sps.test(id) || ids.pps.test(id))
+        return fallBack("the source's pictures carry parameter sets under the id chosen for the encoded ones");
+
+    // The head is encoded before anything is written, so that a failure
+    // still leaves the key-frame cut.
+    std::vector<OwnedPacket> head;
+    int64_t zero = plan.fromFileStart ? 0 : plan.copyFrom.value_or(plan.start);
+    if (plan.EncodesHead()) {
+        const int64_t delay = keys.copy ? keys.copy->delay : keys.head->delay;
+        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, canSeek);
+        if (encoded.stopped) return stopped();
+        if (!encoded.problem.empty()) return fallBack(encoded.problem);
+        head = std::move(encoded.packets);
+        report.reencodedFrames += encoded.pictures;
+        if (encoded.firstPictureTime) zero = *encoded.firstPictureTime;
+    }
+
+    ClipBounds bounds;
+    bounds.fromFileStart = plan.fromFileStart;
+    bounds.start = zero;
+    bounds.toFileEnd = plan.toFileEnd;
+    bounds.end = plan.end;
+    bounds.streamsStartTogether = job.output && job.output->StartsEveryStreamAtZero();
+    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, zero);
+    const ClipOutcome outcome = pass.Run(bounds, KeyFrameAtOrBefore(file.keyFrames, plan.start), std::move(head));
+    LogFormat(u"Clip with encoded edges: %lld pictures encoded again, %lld copied\n",
+              static_cast<long long>(report.reencodedFrames), static_cast<long long>(report.copiedFrames));
+    return EdgeClipEnd{outcome, bounds, zero};
+}
+
+}  // namespace kx
