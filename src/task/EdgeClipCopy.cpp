@@ -36,6 +36,12 @@ bool Near(int64_t t, int64_t key) {
     return t != AV_NOPTS_VALUE && t >= key - kToleranceTicks && t <= key + kToleranceTicks;
 }
 bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) != 0; }
+// Decoding order has passed a clip's end (a picture decoded, or a key frame
+// shown, at or after it): nothing that follows is shown before the end.
+bool PastClipEnd(const AVPacket* packet, int64_t end) {
+    return (packet->dts != AV_NOPTS_VALUE && packet->dts >= end - kToleranceTicks) ||
+           (IsKey(packet) && packet->pts != AV_NOPTS_VALUE && packet->pts >= end - kToleranceTicks);
+}
 double Seconds(int64_t ticks) { return static_cast<double>(ticks) / 10'000'000.0; }
 
 std::string SecondsText(int64_t ticks) {
@@ -201,9 +207,7 @@ private:
             }
         }
         if (phase_ != VideoPhase::kTail) return;
-        // Decoding order has passed the end: nothing that follows is shown before it.
-        if ((packet->dts != AV_NOPTS_VALUE && packet->dts >= plan_.end - kToleranceTicks) ||
-            (IsKey(packet) && pts != AV_NOPTS_VALUE && pts >= plan_.end - kToleranceTicks)) {
+        if (PastClipEnd(packet, plan_.end)) {
             FinishTail();
             return;
         }
@@ -321,10 +325,8 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
         if (decoding && isVideo) {
             // Past the head: at the first copied key frame, or, without one,
             // where decoding order has passed the clip's end.
-            const bool past = plan.copyFrom
-                                  ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
-                                  : (packet->dts != AV_NOPTS_VALUE && packet->dts >= plan.end - kToleranceTicks) ||
-                                        (IsKey(packet.get()) && packet->pts >= plan.end - kToleranceTicks);
+            const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
+                                            : PastClipEnd(packet.get(), plan.end);
             if (past || !encoder->Feed(packet.get())) break;
         }
         packet.Unref();
