@@ -80,7 +80,7 @@ std::vector<TimeClip> CutClips(const SplitRequest& request, IStreamwright* conve
     }
     // Sound alone cuts at any packet: no key frames to move to.
     if (anyFrame || !input.HasSelected(MediaKind::kVideo)) return ClipsFromCutPoints(cuts, duration, input.path);
-    std::vector<KeyFrameRecord> keyFrames = IndexKeyFrames(converter, input, quiet);
+    std::vector<KeyFrameRecord> keyFrames = KeyFramesNear(converter, input, cuts, quiet);
     std::vector<int64_t> snapped = SnapCutPoints(cuts, keyFrames);
     if (snapped != cuts) *moved = snapped.empty() ? "none (one clip)" : CutList(snapped);
     std::vector<TimeClip> clips = ClipsFromCutPoints(snapped, duration, input.path);

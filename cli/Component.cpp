@@ -71,6 +71,7 @@ ComponentExports LoadExports() {
     Bind(library, "KX_SetInputOptions", &exports.setInputOptions, &missing);
     Bind(library, "KX_GetClipCutReport", &exports.getClipCutReport, &missing);
     Bind(library, "KX_GetClipCutReason", &exports.getClipCutReason, &missing);
+    Bind(library, "KX_GetKeyFramesNear", &exports.getKeyFramesNear, &missing);
     if (!missing.empty()) Fail(std::string(kLibraryName) + " lacks the exported functions " + missing);
     // The library stays loaded for the life of the process.
     return exports;

@@ -26,6 +26,7 @@ struct ComponentExports {
     HRESULT (*setInputOptions)(IStreamwright*, uint32_t) = nullptr;
     HRESULT (*getClipCutReport)(IStreamwright*, int64_t, int64_t, KX_ClipCutReport*) = nullptr;
     BSTR (*getClipCutReason)(IStreamwright*, int64_t, int64_t) = nullptr;
+    HRESULT (*getKeyFramesNear)(IStreamwright*, int64_t, const int64_t*, int32_t, KeyFrameList*) = nullptr;
 };
 
 // Loads the library once: first from the folder of this program, then by

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -25,9 +26,10 @@ int32_t OnKeyFrameProgress(void* context, int32_t code, TaskCursor*, int32_t val
     return 0;
 }
 
-}  // namespace
-
-std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const InputFile& input, bool quiet) {
+// Runs `query` on a thread of its own while this one draws progress and
+// watches for Ctrl-C, which cancels it and ends the program.
+std::vector<KeyFrameRecord> QueryWithProgress(IStreamwright* converter, const InputFile& input, bool quiet,
+                                              const std::function<HRESULT(KeyFrameList*)>& query) {
     if (!input.HasSelected(MediaKind::kVideo)) Fail(input.path + " has no video stream, so it has no key frames");
 
     std::atomic<int> percent{0};
@@ -38,8 +40,7 @@ std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const Input
     bool done = false;
     HRESULT status = KX_E_FAIL;
     std::thread scan([&] {
-        KeyFrameList* target = &list;
-        HRESULT result = converter->GetFileKeyFrameIndex(input.id, &target);
+        HRESULT result = query(&list);
         std::lock_guard<std::mutex> lock(mutex);
         status = result;
         done = true;
@@ -69,6 +70,22 @@ std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const Input
     if (cancelled) throw CliError("interrupted while indexing the key frames of " + input.path, kExitInterrupted);
     if (status != KX_S_OK) Fail("cannot index the key frames of " + input.path);
     return records;
+}
+
+}  // namespace
+
+std::vector<KeyFrameRecord> IndexKeyFrames(IStreamwright* converter, const InputFile& input, bool quiet) {
+    return QueryWithProgress(converter, input, quiet, [&](KeyFrameList* list) {
+        return converter->GetFileKeyFrameIndex(input.id, &list);
+    });
+}
+
+std::vector<KeyFrameRecord> KeyFramesNear(IStreamwright* converter, const InputFile& input,
+                                          const std::vector<int64_t>& times, bool quiet) {
+    return QueryWithProgress(converter, input, quiet, [&](KeyFrameList* list) {
+        return Component().getKeyFramesNear(converter, input.id, times.data(), static_cast<int32_t>(times.size()),
+                                            list);
+    });
 }
 
 int64_t NearestKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {

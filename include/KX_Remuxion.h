@@ -686,6 +686,21 @@ KX_EXPORT void KX_SetLogSink(KX_LogSink sink, void* context);
 KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
 
 /*
+ * The key frames of the file's first selected video stream next to `count`
+ * times (100-ns ticks on the file's clock, as GetFileKeyFrameIndex gives
+ * them): for each time the last key frame at or before it and the two after
+ * it, and the file's first key frame; in time order without repeats,
+ * appended to the host's list. Enough to place cuts at key frames without
+ * indexing the whole file: in Matroska and MPEG-TS inputs they are found by
+ * seeking near each time, and their keyFrameNumber and frameNumber are -1.
+ * Other inputs get their whole index, as GetFileKeyFrameIndex builds it
+ * (with its notifications and its cancel). KX_S_FALSE without a video
+ * stream or when no key frame is found; KX_E_FAIL during a task.
+ */
+KX_EXPORT HRESULT KX_GetKeyFramesNear(IStreamwright* converter, int64_t fileId, const int64_t* times, int32_t count,
+                                      KeyFrameList* list);
+
+/*
  * Outputs. Each output is written under a temporary name in its folder
  * (".<name>.partial-XXXXXX") and takes its own name only once its trailer is
  * written and it is closed, so a name never holds a partial file; Stop, Reset

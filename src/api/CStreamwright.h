@@ -114,6 +114,8 @@ public:
     bool IsOutputComplete(int64_t fileId, int64_t outputIndex);
     // KX_GetClipCutReport and KX_GetClipCutReason: null for an unknown file or clip.
     const ClipCutReport* CutReportOf(int64_t fileId, int64_t clipIndex);
+    // KX_GetKeyFramesNear: the key frames next to the times, appended to the list.
+    HRESULT GetKeyFramesNear(int64_t fileId, const std::vector<int64_t>& times, KeyFrameList* list);
     bool Busy() const { return busy_.load() != 0; }
 
 protected:

@@ -84,6 +84,22 @@ HRESULT CStreamwright::GetFileKeyFrameIndex(int64_t fileId, KeyFrameList** list)
     return KX_S_OK;
 }
 
+HRESULT CStreamwright::GetKeyFramesNear(int64_t fileId, const std::vector<int64_t>& times, KeyFrameList* list) {
+    FileRecord* file = FindFile(fileId);
+    if (!file || !file->input) return KX_S_FALSE;
+    ITAnalyze* analyze = AnalyzeOf(*file);
+    const SelectedStream* video = FirstVideoStream(*file);
+    if (!analyze || !video) return KX_S_FALSE;
+    auto near = analyze->GetKeyFramesAround(static_cast<int>(video->streamIndex), times);
+    if (!near || near->empty()) {
+        if (GetFileKeyFrameIndex(fileId, &list) != KX_S_OK) return KX_S_FALSE;
+        return file->keyFrames.empty() ? KX_S_FALSE : KX_S_OK;
+    }
+    for (const KeyFrameRecord& record : *near)
+        if (!AppendToHostList(list, record)) return KX_E_OUTOFMEMORY;
+    return KX_S_OK;
+}
+
 HRESULT CStreamwright::CancelKeyFrameIndex(int64_t fileId) {
     FileRecord* file = FindFile(fileId);
     if (!file) return KX_S_FALSE;
@@ -94,6 +110,15 @@ HRESULT CStreamwright::CancelKeyFrameIndex(int64_t fileId) {
 }
 
 }  // namespace kx
+
+extern "C" KX_EXPORT HRESULT KX_GetKeyFramesNear(IStreamwright* converter, int64_t fileId, const int64_t* times,
+                                                 int32_t count, KeyFrameList* list) {
+    kx::CStreamwright* object = kx::ConverterOf(converter);
+    if (!object || !list || (count > 0 && !times)) return KX_E_POINTER;
+    if (count < 0) return KX_E_INVALIDARG;
+    if (object->Busy()) return KX_E_FAIL;
+    return object->GetKeyFramesNear(fileId, std::vector<int64_t>(times, times + count), list);
+}
 
 extern "C" KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list) {
     if (!list) return;

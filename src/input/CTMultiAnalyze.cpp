@@ -21,6 +21,12 @@ KeyFrameIndex* CTMultiAnalyze::GetKeyFrameIndex(int streamIndex) {
     return analyze ? analyze->GetKeyFrameIndex(streamIndex) : nullptr;
 }
 
+std::optional<std::vector<KeyFrameRecord>> CTMultiAnalyze::GetKeyFramesAround(int streamIndex,
+                                                                              const std::vector<int64_t>& times) {
+    ITAnalyze* analyze = AnalyzeOf(streamIndex);
+    return analyze ? analyze->GetKeyFramesAround(streamIndex, times) : std::nullopt;
+}
+
 void CTMultiAnalyze::Cancel(int streamIndex) {
     if (ITAnalyze* analyze = AnalyzeOf(streamIndex)) analyze->Cancel(streamIndex);
 }

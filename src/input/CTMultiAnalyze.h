@@ -18,6 +18,8 @@ public:
     void Attach(AVFormatContext*) override { ready_ = 1; }
     int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) override;
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
+    std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
+                                                                  const std::vector<int64_t>& times) override;
     void Cancel(int streamIndex) override;
     StreamMediaInfo* GetMediaInfo(int streamIndex) override;
     void FreeMediaInfo(StreamMediaInfo* info) override;

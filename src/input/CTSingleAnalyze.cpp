@@ -12,6 +12,7 @@ extern "C" {
 #include "input/IndexedKeyFrames.h"
 #include "input/KeyFrameCollector.h"
 #include "input/KeyFrameIndexStore.h"
+#include "input/KeyFramesAround.h"
 #include "input/MediaInfoBuilder.h"
 #include "input/PacketTimeFill.h"
 
@@ -148,6 +149,27 @@ KeyFrameIndex* CTSingleAnalyze::GetKeyFrameIndex(int streamIndex) {
     av_packet_free(&packet);
     discardScope.Restore();
     return FinishScan(streamIndex, cancelled);
+}
+
+std::optional<std::vector<KeyFrameRecord>> CTSingleAnalyze::GetKeyFramesAround(int streamIndex,
+                                                                               const std::vector<int64_t>& times) {
+    cancel_.store(0);
+    if (!format_ || streamIndex < 0 || streamIndex >= static_cast<int>(format_->nb_streams)) return std::nullopt;
+    if (format_->streams[streamIndex]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
+    if (auto found = keyFramesFound_ ? keyFramesFound_->Find(streamIndex) : std::nullopt) {
+        std::vector<KeyFrameRecord> records;
+        int32_t keyFrameNumber = 0;
+        for (const KeyFrameSighting& sighting : *found)
+            records.push_back(KeyFrameRecordOf(sighting, keyFrameNumber++, timeZero_));
+        return records;
+    }
+    ScanDiscardScope discardScope(format_, streamIndex);
+    auto records = KeyFramesAround(format_, streamIndex, timeZero_, times, cancel_);
+    discardScope.Restore();
+    RewindToStart(format_, streamIndex);
+    if (rewound_) rewound_();
+    cancel_.store(0);
+    return records;
 }
 
 KeyFrameIndex* CTSingleAnalyze::FinishScan(int streamIndex, bool cancelled) {

@@ -27,6 +27,10 @@ public:
     // appended to the index that this object keeps. Null for a non-video
     // stream or when cancelled (the index is then emptied).
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
+    // The whole index when a pass over the file already found it, else a
+    // search near each time; leaves the file at its start like a scan.
+    std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
+                                                                  const std::vector<int64_t>& times) override;
     // May be called from another thread while a scan runs.
     void Cancel(int streamIndex) override { cancel_.store(1); }
     StreamMediaInfo* GetMediaInfo(int streamIndex) override;

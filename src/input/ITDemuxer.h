@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "input/DemuxTypes.h"
 #include "input/InputEnd.h"
@@ -51,6 +53,11 @@ public:
     virtual int SetProgressCallback(int streamIndex, AnalyzeProgressCallback callback, void* context) = 0;
     // Owned by the analyze object, valid until the demuxer is closed.
     virtual KeyFrameIndex* GetKeyFrameIndex(int streamIndex) = 0;
+    // The key frames next to each time (ticks on the file's clock) and the
+    // file's first, without reading the whole stream where the container
+    // allows; none when it does not (the caller indexes the whole stream).
+    virtual std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
+                                                                          const std::vector<int64_t>& times) = 0;
     virtual void Cancel(int streamIndex) = 0;
     virtual StreamMediaInfo* GetMediaInfo(int streamIndex) = 0;
     virtual void FreeMediaInfo(StreamMediaInfo* info) = 0;

@@ -17,6 +17,10 @@ extern "C" {
 
 namespace kx {
 
+const std::vector<KeyFrameRecord>& CutKeyFrames(const FileRecord& file) {
+    return file.keyFrames.empty() ? file.keyFramesNearCuts : file.keyFrames;
+}
+
 int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
     if (keyFrames.empty()) return t;
     int32_t lo = 0;

@@ -77,6 +77,9 @@ struct FileRecord {
     std::vector<SelectedStream> selectedStreams;
     int64_t keyFrameCount = 0;
     std::vector<KeyFrameRecord> keyFrames;
+    // This task's: the key frames next to its cut times, when the whole
+    // index was not needed (see CutKeyFrames).
+    std::vector<KeyFrameRecord> keyFramesNearCuts;
     // Size pieces that follow on (one task's): where the next one starts
     // (none: at its own start), and whether the input is used up.
     std::optional<int64_t> nextPieceStart;

@@ -149,7 +149,7 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
 
     if (timeClip) {
         const ClipBounds bounds =
-            TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), job.placement == CutPlacement::kExact);
+            TimeClipBounds(range, CutKeyFrames(*file), FileDurationTicks(*file), job.placement == CutPlacement::kExact);
         ClipGate gate(bounds, StreamKindsOf(streams));
         const int capabilities = control->CheckSeekable(-1);
         PositionForTimeClip(control, bounds, capabilities);

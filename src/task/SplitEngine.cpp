@@ -144,7 +144,7 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
     } else if (timeClip || piece) {
         ClipBounds bounds =
             piece ? PieceBounds(*file, range)
-                  : TimeClipBounds(range, file->keyFrames, FileDurationTicks(*file), placement == CutPlacement::kExact);
+                  : TimeClipBounds(range, CutKeyFrames(*file), FileDurationTicks(*file), placement == CutPlacement::kExact);
         bounds.streamsStartTogether = output && output->StartsEveryStreamAtZero();
         ClipGate gate(bounds, StreamKindsOf(streams));
         PositionForTimeClip(control, bounds, capabilities);

@@ -1,8 +1,12 @@
 #include "task/TaskRun.h"
 
+#include <algorithm>
+
+#include "input/ITDemuxer.h"
 #include "output/CTMuxer.h"
 #include "task/CopySteps.h"
 #include "task/Engines.h"
+#include "task/FileReaders.h"
 #include "task/InBandParameterSets.h"
 #include "task/OutputSteps.h"
 #include "task/StreamDescriptions.h"
@@ -24,17 +28,32 @@ ClipTask CopyOfClip(const ClipTask& clip) {
 }
 
 // A time clip that does not cover the whole file is cut at key frames, so
-// they must be known; a host that did not ask for them gets them now.
-void EnsureKeyFrames(TaskHost& host, FileRecord& file) {
+// the key frames next to its ends must be known. A cut at key frames needs
+// only those, found by a search near each end where the container allows;
+// a cut that encodes its edges plans from the whole index, which is also
+// read where the search cannot be made.
+void EnsureKeyFrames(TaskHost& host, FileRecord& file, CutPlacement placement) {
+    file.keyFramesNearCuts.clear();
     if (!file.keyFrames.empty()) return;
     const int64_t duration = FileDurationTicks(file);
-    bool cuts = false;
-    for (const auto& clip : file.clips)
-        if (clip.kind == ClipKind::kTime && (clip.range.start > 0 || clip.range.start + clip.range.length < duration))
-            cuts = true;
-    bool hasVideo = false;
-    for (const auto& stream : file.selectedStreams) hasVideo |= stream.kind == StreamKind::kVideo;
-    if (cuts && hasVideo) host.IndexKeyFrames(file.fileId);
+    std::vector<int64_t> cutTimes;
+    for (const auto& clip : file.clips) {
+        if (clip.kind != ClipKind::kTime) continue;
+        const int64_t end = clip.range.start + clip.range.length;
+        if (clip.range.start > 0) cutTimes.push_back(clip.range.start);
+        if (end < duration) cutTimes.push_back(end);
+    }
+    const auto video = std::find_if(file.selectedStreams.begin(), file.selectedStreams.end(),
+                                    [](const SelectedStream& s) { return s.kind == StreamKind::kVideo; });
+    if (cutTimes.empty() || video == file.selectedStreams.end()) return;
+    if (placement == CutPlacement::kKeyFrame)
+        if (ITAnalyze* analyze = AnalyzeOf(file))
+            if (auto near = analyze->GetKeyFramesAround(static_cast<int>(video->streamIndex), cutTimes);
+                near && !near->empty()) {
+                file.keyFramesNearCuts = std::move(*near);
+                return;
+            }
+    host.IndexKeyFrames(file.fileId);
 }
 
 void RunSplit(TaskSession& session, TaskHost& host) {
@@ -165,7 +184,7 @@ void RunTask(TaskSession& session, TaskHost& host) {
     const std::optional<TaskKind> kind = session.Kind();
     for (auto& file : session.Files()) {
         EnsureDefaultClip(file);
-        if (kind != TaskKind::kStreamMix) EnsureKeyFrames(host, file);
+        if (kind != TaskKind::kStreamMix) EnsureKeyFrames(host, file, session.Placement());
     }
     if (!kind) return;
     switch (*kind) {

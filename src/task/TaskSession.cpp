@@ -54,6 +54,7 @@ SessionEdit TaskSession::RemoveFile(int64_t fileId) {
 void TaskSession::RemoveAllFiles() {
     for (auto& file : files_) {
         file.keyFrames.clear();
+        file.keyFramesNearCuts.clear();
         file.keyFrameCount = 0;
         file.selectedStreams.clear();
         file.input.reset();

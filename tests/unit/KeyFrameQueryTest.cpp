@@ -2,6 +2,7 @@
 // progress through the key-frame callback, host and file lists, cancel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -205,4 +206,56 @@ TEST(KeyFrameQuery, NoVideoSelectedOrUnknownFile) {
     ASSERT_EQ(task->RemoveFile(audioOnly), KX_S_OK);
     EXPECT_EQ(task->GetFileKeyFrameIndex(audioOnly, &host), KX_S_FALSE);
     EXPECT_EQ(task->CancelKeyFrameIndex(audioOnly), KX_S_FALSE);
+}
+
+// Asked only for the key frames next to some times, a Matroska file or a
+// transport stream is searched near each time. What comes back must be what
+// the whole index holds there (the last key frame at or before each time,
+// the two after it, the file's first), at ffprobe's times, or a split would
+// move its cuts elsewhere than the index says. Other containers give their
+// whole index.
+TEST(KeyFrameQuery, NearTimesAreTheIndexsNeighbours) {
+    const struct {
+        const char* name;
+        int stream;
+        bool searched;
+    } cases[] = {
+        {"h264_aac.mkv", 0, true},       {"h264_aac.ts", 0, true},      {"h264_aac.m2ts", 0, true},
+        {"two_programs.ts", 2, true},    {"small_pframes.mkv", 0, true},
+        {"h264_aac.mp4", 0, false},      {"h264_mp3.avi", 0, false},
+    };
+    for (const auto& [name, stream, searched] : cases) {
+        const std::string path = Fixture(name);
+        const auto all = ProbeKeyFrames(path, stream, kxtest::ClockZero(path, {stream}));
+        ASSERT_GT(all.size(), 2u) << name;
+        // On a key frame, a tick before one, between two, and past the end.
+        std::vector<int64_t> times = {all[1].time, all[2].time - 1, (all[all.size() / 2].time + all.back().time) / 2,
+                                      all.back().time + 100'000'000};
+        std::vector<int64_t> want = {all.front().time};
+        for (int64_t t : times) {
+            size_t after = 0;
+            while (after < all.size() && all[after].time <= t) ++after;
+            for (size_t i = after > 0 ? after - 1 : 0; i < std::min(all.size(), after + 2); ++i)
+                want.push_back(all[i].time);
+        }
+        std::sort(want.begin(), want.end());
+        want.erase(std::unique(want.begin(), want.end()), want.end());
+
+        kxtest::Task task;
+        const int64_t id = task.Add(path, {{stream, KX_STREAM_VIDEO}});
+        ASSERT_GE(id, 0) << name;
+        KeyFrameList list{};
+        ASSERT_EQ(KX_GetKeyFramesNear(task.get(), id, times.data(), static_cast<int32_t>(times.size()), &list),
+                  KX_S_OK)
+            << name;
+        std::vector<int64_t> got;
+        for (int64_t i = 0; i < list.count; ++i) got.push_back(list.items[i].time);
+        if (searched) {
+            EXPECT_EQ(got, want) << name;
+            for (int64_t i = 0; i < list.count; ++i) EXPECT_EQ(list.items[i].frameNumber, -1) << name;
+        } else {
+            ExpectKeyFrames(list.items, list.count, all, name);
+        }
+        KX_FreeKeyFrameList(&list);
+    }
 }
