@@ -87,6 +87,15 @@ inline void ScanKeyFrames(kx::ITAnalyze* analyze, int32_t video) {
     if (index) KX_FUZZ_CHECK(index->lastIndex <= index->lastSlot);
 }
 
+// The search near a few times, as a split at given times makes it: the
+// records come in rising time order without repeats.
+inline void FindKeyFramesAround(kx::ITAnalyze* analyze, int32_t video) {
+    if (!analyze || video < 0) return;
+    const auto found = analyze->GetKeyFramesAround(video, {10'000'000, 50'000'000, 1});
+    if (!found) return;
+    for (size_t i = 1; i < found->size(); ++i) KX_FUZZ_CHECK((*found)[i - 1].time < (*found)[i].time);
+}
+
 // The stream description opens a decoder of its own.
 inline void DescribeStream(kx::ITAnalyze* analyze, int32_t stream) {
     if (!analyze || stream < 0) return;
