@@ -45,7 +45,7 @@ def parse_args(here):
     parser.add_argument("--runs", type=int, default=5, help="timed rounds per job; medians are shown (default 5)")
     parser.add_argument("--piece-size", default="100M", help="size of the --size pieces (default 100M)")
     parser.add_argument("--jobs", default="",
-                        help="comma-separated: job ids (split-mkv), kinds (split, size, merge, mix, keyframes, info) "
+                        help="comma-separated: job ids (split-mkv), kinds (split, size, merge, mix, keyframes, info, exact) "
                              "or containers (mp4, mkv, ts); default all")
     parser.add_argument("--json", metavar="FILE", help="also write every number to FILE")
     parser.add_argument("--quick", action="store_true",

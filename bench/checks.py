@@ -44,6 +44,8 @@ def check(job, tool, outputs, our_outputs):
         return check_key_frame_listing(tool.name, read_text(outputs), job.expectation.key_frames)
     if job.kind == JobKind.INFO:
         return check_info_listing(tool.name, read_text(outputs), job.expectation.codecs)
+    if job.kind == JobKind.EXACT_CUT:
+        return check_exact_clip(job, tool, outputs)
     files = job.expectation.files
     if job.kind == JobKind.SPLIT_BY_SIZE and tool.name == "ffmpeg":
         files = len(our_outputs)  # it was given our cut points
@@ -106,6 +108,42 @@ def count_problem(kind, found, expected, may_repeat):
         return "%d %s packets more than the source's %d (at most %d allowed at the cuts)" % (
             found - expected, kind, expected, may_repeat)
     return None
+
+
+def reencoded_pictures(report_text):
+    """From our report 'clip 1: R frames re-encoded, C copied': R, or None."""
+    found = re.search(r"clip 1: (\d+) frames re-encoded, (\d+) copied", report_text)
+    return int(found.group(1)) if found else None
+
+
+def check_exact_clip(job, tool, outputs):
+    """The exact cut and the full re-encode hold the pictures asked for, no more; the key-frame cut holds them
+    and what its key frames add; all of them hold sound."""
+    media = [path for path in outputs if not path.endswith(".txt")]
+    if len(media) != 1:
+        return failed("wrote %d media files, not 1" % len(media))
+    try:
+        counts = probe.packet_counts(media[0])
+    except probe.ProbeError as error:
+        return failed(str(error))
+    want = job.expectation.exact_frames
+    video, audio = counts.get("video", 0), counts.get("audio", 0)
+    if audio == 0:
+        return failed("holds no audio")
+    if tool.name == "copy":
+        if video < want:
+            return failed("%d pictures, fewer than the %d asked for" % (video, want))
+        return passed("%d pictures (%d asked for), cut at key frames" % (video, want))
+    if video != want:
+        return failed("%d pictures, not the %d asked for" % (video, want))
+    text = "%d pictures" % video
+    if tool.name == "us":
+        reencoded = reencoded_pictures(read_text([p for p in outputs if p.endswith(".txt")]))
+        if reencoded is None:
+            return failed("does not say how many pictures it encoded again")
+        job.reencoded = reencoded
+        text += ", %d of them encoded again" % reencoded
+    return passed(text)
 
 
 # --------------------------------------------------------------------------

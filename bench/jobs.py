@@ -21,6 +21,7 @@ class JobKind(enum.Enum):
     MIX = ("mix", "mix video + audio")
     KEY_FRAMES = ("keyframes", "key-frame index")
     INFO = ("info", "info")
+    EXACT_CUT = ("exact", "exact clip")
 
     @property
     def key(self):
@@ -46,7 +47,7 @@ class Expectation:
     """What every tool's outputs must hold: the source's packets, give or take what a cut may repeat."""
 
     def __init__(self, video=0, audio=0, files=None, video_per_cut=0, audio_per_cut=0, key_frames=None,
-                 codecs=None):
+                 codecs=None, exact_frames=None):
         self.video = video
         self.audio = audio
         self.files = files  # a fixed number of outputs, or None when the tool chooses
@@ -54,6 +55,7 @@ class Expectation:
         self.audio_per_cut = audio_per_cut
         self.key_frames = key_frames  # KEY_FRAMES: the source's key-frame times
         self.codecs = codecs  # INFO: the codecs the listing must name
+        self.exact_frames = exact_frames  # EXACT_CUT: the pictures of the clip asked for
 
 
 class Job:
@@ -221,6 +223,47 @@ def info_job(remuxion, media, ext, out):
     return job
 
 
+# The exact clip: it starts this far after a key frame, ends this far after
+# another, and lasts at least EXACT_CLIP_SECONDS.
+EXACT_START_AFTER_KEY = 0.52
+EXACT_END_AFTER_KEY = 1.0
+EXACT_CLIP_SECONDS = 20
+# Our encoder's quality for the pictures it encodes again; the full re-encode uses the same.
+EXACT_CRF = "14"
+EXACT_REPORT = "report.txt"
+
+
+def exact_clip(description):
+    """Start and length (s) of a clip that starts and ends inside groups of pictures, from 40 % of the file."""
+    keys = description["key_frames"]
+    k = next(i for i, t in enumerate(keys) if t >= description["duration"] * 0.4)
+    start = keys[k] + EXACT_START_AFTER_KEY
+    end = next(t for t in keys if t >= start + EXACT_CLIP_SECONDS) + EXACT_END_AFTER_KEY
+    return start, end - start
+
+
+def exact_cut_job(remuxion, media, out):
+    source = media.sources["mp4"]
+    start, length = exact_clip(media.described(source))
+    frames = round(length * media_files.FRAME_RATE)
+    job = Job(JobKind.EXACT_CUT, "mp4", [source], [], Expectation(exact_frames=frames), out)
+    clip = "%.3f+%.3f" % (start, length)
+    us = Tool("us", stdout_name=EXACT_REPORT)
+    us.argv = [remuxion, "split", source, "-o", job.folder(us), "--clip", clip, "--exact"]
+    job.tools.append(us)
+    ffmpeg = Tool("ffmpeg", note="the whole clip encoded again by libx264 at our encoder's quality")
+    ffmpeg.argv = FFMPEG + ["-ss", "%.3f" % start, "-i", source, "-t", "%.3f" % length, "-map", "0:v", "-map", "0:a",
+                            "-c:v", "libx264", "-crf", EXACT_CRF, "-c:a", "copy",
+                            os.path.join(job.folder(ffmpeg), "clip.mp4")]
+    job.tools.append(ffmpeg)
+    copy = Tool("copy", note="the same clip cut at key frames: the copy that an exact cut adds its encoding to")
+    copy.argv = [remuxion, "split", source, "-o", job.folder(copy), "--clip", clip, "--quiet"]
+    job.tools.append(copy)
+    job.note = "%d pictures from %.2f s, starting and ending inside groups of pictures; target: no more than the " \
+               "pictures we encode x ffmpeg's time per picture + the copy" % (frames, start)
+    return job
+
+
 def all_jobs(remuxion, media, out, mkvmerge, piece_size, listing_folder):
     jobs = [split_at_times_job(remuxion, media, ext, out, mkvmerge) for ext in ("mp4", "mkv", "ts")]
     jobs += [split_by_size_job(remuxion, media, ext, out, mkvmerge, piece_size) for ext in ("mp4", "mkv", "ts")]
@@ -228,4 +271,5 @@ def all_jobs(remuxion, media, out, mkvmerge, piece_size, listing_folder):
     jobs.append(mix_job(remuxion, media, out))
     jobs += [key_frames_job(remuxion, media, ext, out) for ext in ("mp4", "mkv", "ts")]
     jobs += [info_job(remuxion, media, ext, out) for ext in ("mp4", "mkv", "ts")]
+    jobs.append(exact_cut_job(remuxion, media, out))
     return jobs

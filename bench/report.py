@@ -6,6 +6,7 @@ import shlex
 import subprocess
 
 import targets
+from jobs import JobKind
 
 PEERS = ("ffmpeg", "ffprobe", "mkvmerge")
 
@@ -85,6 +86,10 @@ def job_lines(result):
         timed = ("; median %.3f s wall, %.3f s CPU, peak RSS %.0f MB over %d runs" % (
             summary.wall, summary.cpu, summary.rss_mb, len(tool_result.samples)) if summary else "")
         lines.append("           %s%s" % (verdict, timed))
+    ratio = targets.ratio(result, "ffmpeg")
+    if job.kind == JobKind.EXACT_CUT and ratio and ratio.limit is not None:
+        lines.append("  target: us <= %.2f / %.2f of the full re-encode (wall / CPU): %d pictures encoded again at "
+                     "ffmpeg's time per picture, plus the copy" % (ratio.limit, ratio.cpu_limit, job.reencoded))
     return lines
 
 
@@ -117,7 +122,7 @@ def ratio_value(value, limit):
 def ratio_cell(ratio):
     if ratio is None or (ratio.wall is None and ratio.cpu is None):
         return "-"
-    return "%s / %s" % (ratio_value(ratio.wall, ratio.limit), ratio_value(ratio.cpu, ratio.limit))
+    return "%s / %s" % (ratio_value(ratio.wall, ratio.limit), ratio_value(ratio.cpu, ratio.cpu_limit))
 
 
 def rss_cell(result):
@@ -172,7 +177,8 @@ def tool_json(tool_result):
 
 
 def ratio_json(ratio):
-    return None if ratio is None else {"wall": ratio.wall, "cpu": ratio.cpu, "target": ratio.limit}
+    return None if ratio is None else {"wall": ratio.wall, "cpu": ratio.cpu, "target": ratio.limit,
+                                       "cpu_target": ratio.cpu_limit}
 
 
 def job_json(result):

@@ -10,6 +10,7 @@ _FFMPEG_LIMITS = {
     JobKind.MIX: 0.9,
     JobKind.KEY_FRAMES: 0.5,
     JobKind.INFO: None,  # no target: shown for comparison
+    JobKind.EXACT_CUT: None,  # its own target: see exact_cut_limit
 }
 
 
@@ -22,18 +23,28 @@ def limit(job, peer):
     return MKVMERGE_LIMIT if peer == "mkvmerge" else _FFMPEG_LIMITS[job.kind]
 
 
+def exact_cut_limit(result, seconds_of):
+    """An exact cut may cost the pictures it encodes again at ffmpeg's time per picture (its full re-encode of
+    the clip), plus the copy of a key-frame cut: that sum over the full re-encode's time."""
+    full, copy = seconds_of(result.summary("ffmpeg")), seconds_of(result.summary("copy"))
+    reencoded = getattr(result.job, "reencoded", None)
+    if not full or copy is None or reencoded is None:
+        return None
+    return (reencoded * full / result.job.expectation.exact_frames + copy) / full
+
+
 class Ratio:
     """us / peer for wall and CPU time; None where either side has no valid time."""
 
-    def __init__(self, wall, cpu, limit):
+    def __init__(self, wall, cpu, limit, cpu_limit=None):
         self.wall = wall
         self.cpu = cpu
         self.limit = limit
+        self.cpu_limit = limit if cpu_limit is None else cpu_limit
 
     def misses(self):
-        if self.limit is None:
-            return 0
-        return sum(1 for value in (self.wall, self.cpu) if value is not None and value > self.limit)
+        pairs = ((self.wall, self.limit), (self.cpu, self.cpu_limit))
+        return sum(1 for value, most in pairs if value is not None and most is not None and value > most)
 
 
 def ratio(result, peer):
@@ -42,15 +53,21 @@ def ratio(result, peer):
         return None
     wall = ours.wall / theirs.wall if ours and theirs and theirs.wall > 0 else None
     cpu = ours.cpu / theirs.cpu if ours and theirs and theirs.cpu > 0 else None
+    if result.job.kind == JobKind.EXACT_CUT:
+        return Ratio(wall, cpu, exact_cut_limit(result, lambda s: s.wall if s else None),
+                     exact_cut_limit(result, lambda s: s.cpu if s else None))
     return Ratio(wall, cpu, limit(result.job, peer))
 
 
 def rss_missed(result):
+    """Copying jobs only: the exact clip holds decoded pictures and an encoder's look-ahead."""
     ours = result.summary("us")
-    return ours is not None and ours.rss_mb >= RSS_LIMIT_MB
+    return result.job.kind != JobKind.EXACT_CUT and ours is not None and ours.rss_mb >= RSS_LIMIT_MB
 
 
 def describe():
     return ("targets: us <= 0.9 x ffmpeg for the splits, merge and mix, <= 0.5 x ffprobe for the key-frame index "
-            "(wall and CPU time each), <= 1.0 x mkvmerge for MKV jobs, our peak RSS < %d MB; info has no target. "
+            "(wall and CPU time each), <= 1.0 x mkvmerge for MKV jobs, our peak RSS < %d MB (copying jobs); info has no target; "
+            "the exact clip: no more than the pictures it encodes again at ffmpeg's time per picture plus the copy "
+            "of a key-frame cut. "
             "'!' marks a miss." % RSS_LIMIT_MB)
