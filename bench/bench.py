@@ -19,6 +19,7 @@ This is a measuring tool, not a test: it is never run by ctest.
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 
 import jobs as job_list
@@ -68,6 +69,22 @@ def quick_piece_size(media):
     return "%dM" % max(1, round(mib))
 
 
+def build_read_floor(here, root):
+    """The read-floor program (read_floor.c) built against FFmpeg's libraries, or None where it cannot be."""
+    binary = os.path.join(root, "read_floor")
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "libavformat", "libavcodec", "libavutil"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if flags.returncode != 0:
+        log("no read floor: pkg-config does not find FFmpeg's libraries")
+        return None
+    built = subprocess.run(["cc", "-O2", os.path.join(here, "read_floor.c"), "-o", binary] +
+                           flags.stdout.decode().split(), stderr=subprocess.PIPE)
+    if built.returncode != 0:
+        log("no read floor: " + built.stderr.decode(errors="replace").strip())
+        return None
+    return binary
+
+
 def chosen_jobs(all_jobs, selection):
     words = [w.strip() for w in selection.split(",") if w.strip()]
     if not words:
@@ -93,8 +110,9 @@ def main():
     piece_size = quick_piece_size(media) if args.quick else args.piece_size
     lists = os.path.join(root, "lists")
     os.makedirs(lists, exist_ok=True)
-    jobs = chosen_jobs(job_list.all_jobs(remuxion, media, os.path.join(root, "out"), mkvmerge, piece_size, lists),
-                       args.jobs)
+    read_floor = build_read_floor(here, root)
+    jobs = chosen_jobs(job_list.all_jobs(remuxion, media, os.path.join(root, "out"), mkvmerge, piece_size, lists,
+                                         read_floor), args.jobs)
 
     machine = report.machine(mkvmerge)
     load_before = os.getloadavg()

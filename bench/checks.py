@@ -40,6 +40,8 @@ def outputs_in(folder):
 
 def check(job, tool, outputs, our_outputs):
     """The verdict on `outputs`, the files `tool` wrote for `job` (our own are `our_outputs`)."""
+    if job.kind == JobKind.KEY_FRAMES and tool.name == "floor":
+        return check_floor_count(read_text(outputs), job.expectation)
     if job.kind == JobKind.KEY_FRAMES:
         return check_key_frame_listing(tool.name, read_text(outputs), job.expectation.key_frames)
     if job.kind == JobKind.INFO:
@@ -177,6 +179,17 @@ def check_key_frame_listing(tool_name, text, expected):
         return failed("%d key-frame times differ from the source's, e.g. %.3f s for %.3f s" % (
             len(off), off[0][0], off[0][1]))
     return passed("%d key frames at the source's times" % len(found))
+
+
+def check_floor_count(text, expectation):
+    found = re.match(r"(\d+) packets, (\d+) key", text)
+    if not found:
+        return failed("printed no count")
+    packets, keys = int(found.group(1)), int(found.group(2))
+    if packets != expectation.video or keys != len(expectation.key_frames):
+        return failed("read %d packets, %d key; the source has %d, %d key" % (
+            packets, keys, expectation.video, len(expectation.key_frames)))
+    return passed("read the %d video packets, %d key" % (packets, keys))
 
 
 def listed_codecs(tool_name, text):

@@ -204,13 +204,18 @@ def mix_job(remuxion, media, out):
     return job
 
 
-def key_frames_job(remuxion, media, ext, out):
+def key_frames_job(remuxion, media, ext, out, read_floor=None):
     source = media.sources[ext]
+    described = media.described(source)
     job = Job(JobKind.KEY_FRAMES, ext, [source], [], Expectation(
-        key_frames=media.described(source)["key_frames"]), out)
+        video=described["video_packets"], key_frames=described["key_frames"]), out)
     job.tools.append(Tool("us", [remuxion, "keyframes", source, "--quiet"], stdout_name="listing.txt"))
     job.tools.append(Tool("ffprobe", ["ffprobe", "-v", "error", "-select_streams", "v",
                                       "-show_entries", "packet=pts_time,flags", source], stdout_name="listing.txt"))
+    if read_floor:
+        job.tools.append(Tool("floor", [read_floor, source], stdout_name="listing.txt",
+                              note="one pass of FFmpeg's demuxer over the video packets, nothing else: the least "
+                                   "a listing read through FFmpeg costs"))
     return job
 
 
@@ -264,12 +269,12 @@ def exact_cut_job(remuxion, media, out):
     return job
 
 
-def all_jobs(remuxion, media, out, mkvmerge, piece_size, listing_folder):
+def all_jobs(remuxion, media, out, mkvmerge, piece_size, listing_folder, read_floor=None):
     jobs = [split_at_times_job(remuxion, media, ext, out, mkvmerge) for ext in ("mp4", "mkv", "ts")]
     jobs += [split_by_size_job(remuxion, media, ext, out, mkvmerge, piece_size) for ext in ("mp4", "mkv", "ts")]
     jobs += [merge_job(remuxion, media, ext, out, mkvmerge, listing_folder) for ext in ("mp4", "mkv")]
     jobs.append(mix_job(remuxion, media, out))
-    jobs += [key_frames_job(remuxion, media, ext, out) for ext in ("mp4", "mkv", "ts")]
+    jobs += [key_frames_job(remuxion, media, ext, out, read_floor) for ext in ("mp4", "mkv", "ts")]
     jobs += [info_job(remuxion, media, ext, out) for ext in ("mp4", "mkv", "ts")]
     jobs.append(exact_cut_job(remuxion, media, out))
     return jobs

@@ -86,6 +86,9 @@ def job_lines(result):
         timed = ("; median %.3f s wall, %.3f s CPU, peak RSS %.0f MB over %d runs" % (
             summary.wall, summary.cpu, summary.rss_mb, len(tool_result.samples)) if summary else "")
         lines.append("           %s%s" % (verdict, timed))
+    floor = targets.floor_ratio(result)
+    if floor:
+        lines.append("  floor: one pass of FFmpeg's demuxer costs %.2f / %.2f of ffprobe's time (wall / CPU)" % floor)
     ratio = targets.ratio(result, "ffmpeg")
     if job.kind == JobKind.EXACT_CUT and ratio and ratio.limit is not None:
         lines.append("  target: us <= %.2f / %.2f of the full re-encode (wall / CPU): %d pictures encoded again at "

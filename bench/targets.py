@@ -59,6 +59,14 @@ def ratio(result, peer):
     return Ratio(wall, cpu, limit(result.job, peer))
 
 
+def floor_ratio(result):
+    """The read floor over ffprobe's time (wall, CPU), where the job measured it."""
+    floor, peer = result.summary("floor"), result.summary("ffprobe")
+    if not floor or not peer or peer.wall <= 0 or peer.cpu <= 0:
+        return None
+    return floor.wall / peer.wall, floor.cpu / peer.cpu
+
+
 def rss_missed(result):
     """Copying jobs only: the exact clip holds decoded pictures and an encoder's look-ahead."""
     ours = result.summary("us")
