@@ -15,6 +15,7 @@ extern "C" {
 
 #include "input/DemuxTypes.h"
 #include "input/FilePassKeyFrames.h"
+#include "input/MovTextHeader.h"
 #include "input/PacketTally.h"
 #include "input/SourceStream.h"
 #include "input/StreamRates.h"
@@ -219,8 +220,23 @@ bool SameSubtitleHeader(const StreamMediaInfo& a, const StreamMediaInfo& b) {
     const AVCodecParameters* x = a.source ? a.source->parameters : nullptr;
     const AVCodecParameters* y = b.source ? b.source->parameters : nullptr;
     if (!x || !y) return x == y;
+    if (x->codec_id == AV_CODEC_ID_MOV_TEXT && y->codec_id == AV_CODEC_ID_MOV_TEXT)
+        return MovTextHeaderWithoutBitRates(x->extradata, static_cast<size_t>(std::max(0, x->extradata_size))) ==
+               MovTextHeaderWithoutBitRates(y->extradata, static_cast<size_t>(std::max(0, y->extradata_size)));
     return x->extradata_size == y->extradata_size &&
            (x->extradata_size <= 0 || std::memcmp(x->extradata, y->extradata, x->extradata_size) == 0);
+}
+
+// A variable frame rate (a phone's recording, or a clip of one) has no rate
+// of its own: the library guesses one from the first timestamps, and so
+// guesses differently for each clip. Each packet carries its own times, so
+// such streams join whatever the guesses say.
+bool HasConstantFrameRate(const StreamMediaInfo& info) {
+    if (!info.source) return true;
+    const AVRational real = info.source->realFrameRate;
+    const AVRational average = info.source->averageFrameRate;
+    if (real.num <= 0 || real.den <= 0 || average.num <= 0 || average.den <= 0) return true;
+    return std::fabs(av_q2d(real) / av_q2d(average) - 1.0) <= 0.01;
 }
 
 }  // namespace
@@ -354,11 +370,13 @@ int CTMediaInfo::IsStreamFormatCompatible(const StreamMediaInfo* a, const Stream
     if (a->mediaType == MediaType::kVideo) {
         const auto& x = a->video;
         const auto& y = b->video;
-        if (a->codecId != b->codecId || x.codecTimeBase[0] != y.codecTimeBase[0] ||
-            x.codecTimeBase[1] != y.codecTimeBase[1] || x.height != y.height || x.width != y.width ||
-            x.pixelFormat != y.pixelFormat || x.ticksPerFrame != y.ticksPerFrame || x.gopSize != y.gopSize ||
-            x.maxBFrames != y.maxBFrames || x.frameRate[0] != y.frameRate[0] || x.frameRate[1] != y.frameRate[1] ||
-            x.level != y.level || x.profile != y.profile)
+        const bool ratesCompared = HasConstantFrameRate(*a) && HasConstantFrameRate(*b);
+        if (ratesCompared && (x.codecTimeBase[0] != y.codecTimeBase[0] || x.codecTimeBase[1] != y.codecTimeBase[1] ||
+                              x.ticksPerFrame != y.ticksPerFrame || x.frameRate[0] != y.frameRate[0] ||
+                              x.frameRate[1] != y.frameRate[1]))
+            return 0;
+        if (a->codecId != b->codecId || x.height != y.height || x.width != y.width || x.pixelFormat != y.pixelFormat ||
+            x.gopSize != y.gopSize || x.maxBFrames != y.maxBFrames || x.level != y.level || x.profile != y.profile)
             return 0;
         for (int i = 0; i < 6; ++i)
             if (x.displayMatrix[i] != y.displayMatrix[i]) return 0;

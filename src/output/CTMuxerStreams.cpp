@@ -16,6 +16,7 @@ extern "C" {
 #include "output/AnnexBFilter.h"
 #include "output/FlacFrames.h"
 #include "output/CTMuxer.h"
+#include "input/MovTextHeader.h"
 #include "input/SourceStream.h"
 
 namespace {
@@ -245,6 +246,13 @@ AVStream* CTMuxer::AddSubtitleStream(int32_t key, const kx::SourceStream& source
     AVStream* stream = avformat_new_stream(context_, nullptr);
     if (!stream || avcodec_parameters_copy(stream->codecpar, source.parameters) < 0) return nullptr;
     stream->codecpar->codec_tag = 0;  // the container's own tag for the codec
+    if (stream->codecpar->codec_id == AV_CODEC_ID_MOV_TEXT) {
+        // The writer adds bit rates of its own output; the source's would stay beside them.
+        const AVCodecParameters* from = source.parameters;
+        const std::vector<uint8_t> header =
+            kx::MovTextHeaderWithoutBitRates(from->extradata, static_cast<size_t>(std::max(0, from->extradata_size)));
+        if (!SetExtradata(stream->codecpar, header.data(), header.size())) return nullptr;
+    }
     stream->id = key;
     stream->time_base = source.timeBase;  // a hint; the writer may choose another
     return stream;

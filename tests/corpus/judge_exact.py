@@ -29,16 +29,10 @@ EXACT_INPUTS = {name: EXACT for name in (
     "h264_offset10_aac.mp4", "h264_editlist_aac.mp4", "h264_aac44k.mov", "h264_bframes_pcm.mov",
     "h264_bframes_aac.mkv", "h264_mp3.mkv", "h264_2997_ac3.mkv", "h264_vfr_aac.mkv", "h264_bframes_aac_mkvmerge.mkv",
     "h264_aac_ac3_srt_chapters.mkv", "h264_bframes_aac.ts", "h264_ac3.ts", "h264_bframes_aac.m2ts",
-    "h264_bframes_aac.flv")}
+    "h264_bframes_aac.flv", "h264_vfr_aac.mp4", "h264_aac_movtext.mp4")}
 EXACT_INPUTS.update({
     "h264_opengop_aac.mp4": OPEN_GOP,
     "h264_opengop_aac.ts": OPEN_GOP,
-    # The merge check takes a short clip of even spacing for a constant rate
-    # that the others' variable one does not match.
-    "h264_vfr_aac.mp4": Expect(None, "merge"),
-    # Clips of a split at key frames do not merge back either: the merge
-    # check finds their mov_text descriptions differ.
-    "h264_aac_movtext.mp4": Expect(None, "merge"),
 })
 
 CLIP_LINE = re.compile(r"clip (\d+): (?:(\d+) frames re-encoded, (\d+) copied|cut at key frames: (.*))")
