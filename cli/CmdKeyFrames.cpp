@@ -44,6 +44,7 @@ int RunKeyFrames(const Arguments& args) {
     if (parsed.positional.size() != 1) UsageError("keyframes takes one FILE");
 
     Converter converter;
+    SpareRateCount(converter.Get());
     InputFile input = AddInput(converter.Get(), parsed.positional[0]);
     const StreamDesc* video = input.desc.FirstOf(MediaKind::kVideo);
     if (!video) Fail(input.path + " has no video stream, so it has no key frames");
