@@ -693,8 +693,9 @@ KX_EXPORT void KX_FreeKeyFrameList(KeyFrameList* list);
  * appended to the host's list. Enough to place cuts at key frames without
  * indexing the whole file: in Matroska and MPEG-TS inputs they are found by
  * seeking near each time, and their keyFrameNumber and frameNumber are -1.
- * Other inputs get their whole index, as GetFileKeyFrameIndex builds it
- * (with its notifications and its cancel). KX_S_FALSE without a video
+ * Other inputs, and those already read whole for their bit rates, get
+ * their whole index, as GetFileKeyFrameIndex builds it (with its
+ * notifications and its cancel). KX_S_FALSE without a video
  * stream or when no key frame is found; KX_E_FAIL during a task.
  */
 KX_EXPORT HRESULT KX_GetKeyFramesNear(IStreamwright* converter, int64_t fileId, const int64_t* times, int32_t count,

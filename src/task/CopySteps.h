@@ -19,11 +19,11 @@ class TaskHost;
 class ITDemuxerControl;
 struct DemuxerHolder;
 
-// Replaces t by the nearest key-frame time (a tie goes to the later one).
 // The key frames a key-frame cut snaps to: the whole index when it is
 // known, else those found next to the task's cut times.
 const std::vector<KeyFrameRecord>& CutKeyFrames(const FileRecord& file);
 
+// Replaces t by the nearest key-frame time (a tie goes to the later one).
 int64_t SnapToKeyFrame(const std::vector<KeyFrameRecord>& keyFrames, int64_t t);
 
 // The output number of a source stream, or -1 (with a log line).
