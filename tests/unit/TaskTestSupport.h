@@ -107,13 +107,6 @@ private:
     IStreamwright* converter_;
 };
 
-// ffprobe's packets of the selected stream, times in seconds (-1e9 when unknown).
-struct ProbePacket {
-    double pts, duration;
-    bool key;
-};
-std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector);
-
 // The limit of every step of a GuardedConverter. Generous: sanitizer builds
 // are several times slower than release builds.
 constexpr std::chrono::seconds kStepTimeLimit{60};
