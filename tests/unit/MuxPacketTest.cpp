@@ -19,13 +19,8 @@ extern "C" {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using kxtest::Bytes;
+using kxtest::Concat;
 
 Bytes BigEndian32(size_t v) {
     return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),

@@ -18,6 +18,12 @@ extern "C" {
 namespace kxtest {
 
 std::string Fixture(const std::string& name) { return std::string(KX_FIXTURE_DIR) + "/" + name; }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 std::u16string Wide(const std::string& utf8) { return kx::Utf8ToWide(utf8); }
 std::string Narrow(const std::u16string& wide) { return kx::WideToUtf8(wide); }
 
@@ -115,11 +121,10 @@ std::string DecodeErrors(const std::string& path) {
     return RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -f null - 2>&1");
 }
 
-std::vector<std::string> FrameHashes(const std::string& path, const std::string& options) {
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options, const std::string& stream) {
     std::vector<std::string> hashes;
-    for (const auto& line : Lines(RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) +
-                                             " -map 0:v:0 -fps_mode passthrough " + options +
-                                             " -f framemd5 - 2>/dev/null"))) {
+    for (const auto& line : Lines(RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0:" + stream +
+                                             " -fps_mode passthrough " + options + " -f framemd5 - 2>/dev/null"))) {
         if (line[0] == '#' || line.find(',') == std::string::npos) continue;
         std::string hash = Split(line, ',').back();
         hashes.push_back(hash.substr(hash.find_first_not_of(' ')));

@@ -25,6 +25,9 @@ class ITDemuxerControl;
 namespace kxtest {
 
 std::string Fixture(const std::string& name);
+
+using Bytes = std::vector<uint8_t>;
+Bytes Concat(std::initializer_list<Bytes> parts);
 std::u16string Wide(const std::string& utf8);
 std::string Narrow(const std::u16string& wide);
 
@@ -81,9 +84,10 @@ void ForEachPacket(AVFormatContext* input, const std::function<void(AVPacket*)>&
 
 // Lines that `ffmpeg -v error` prints while decoding the whole file.
 std::string DecodeErrors(const std::string& path);
-// MD5 of each decoded picture of the first video stream, in output order;
-// `options` go before the output (a pixel format, say).
-std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "");
+// MD5 of each decoded frame of one stream (0:v:0 unless told), in output
+// order; `options` go before the output (a pixel format, say).
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "",
+                                     const std::string& stream = "v:0");
 
 // A packet as ffprobe lists it, times in ticks (or kx::kNoPts).
 struct Packet {
