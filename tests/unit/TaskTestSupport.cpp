@@ -199,6 +199,7 @@ void CopyHead(const std::string& source, const std::string& target, uint64_t siz
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::absolute(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -118,7 +118,7 @@ bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work);
 // Writes `size` bytes of `source` (from its start) to `target`.
 void CopyHead(const std::string& source, const std::string& target, uint64_t size);
 
-// Writes bytes to a new file.
+// Writes bytes to a new file, making its folder where there is none.
 void WriteBytes(const std::string& path, const std::string& bytes);
 
 // Names of the regular files and links under `folder`, recursively, sorted.
