@@ -209,22 +209,19 @@ class Audio:
         # where two clips meet. They are dropped as the video's are.
         self.pes_timed = probe.format.get("format_name") == "mpeg"
         self.pcm = bool(self.stream) and self.stream["codec_name"].startswith("pcm_")
-        self.data = b""
-        if self.stream and self.stream["codec_name"] == "flac":
-            self.hash_flac_bodies(path, k)
+        flac = bool(self.stream) and self.stream["codec_name"] == "flac"
+        self.data = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", f"0:a:{k}", "-c", "copy",
+                         "-f", "data", "-"], binary=True).stdout if self.pcm or flac else b""
+        if flac:
+            self.hash_flac_bodies(self.data)
         if self.pcm:
             self.rate = int(self.stream["sample_rate"])
             self.frame_bytes = self.stream["channels"] * self.stream["bits_per_sample"] // 8
-            r = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", f"0:a:{k}", "-c", "copy",
-                     "-f", "data", "-"], binary=True)
-            self.data = r.stdout
 
-    def hash_flac_bodies(self, path, k):
+    def hash_flac_bodies(self, data):
         """A FLAC frame's header holds its place in the stream, which a cut or
         a join renumbers: frames are matched by what follows the header,
         without the closing CRC."""
-        data = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", f"0:a:{k}", "-c", "copy",
-                    "-f", "data", "-"], binary=True).stdout
         pos = 0
         for p in self.packets:
             frame = data[pos:pos + int(p["size"])]

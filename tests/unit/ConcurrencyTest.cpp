@@ -181,9 +181,7 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
     std::mt19937 random(20240607);  // fixed: the same sequence of stop points every run
     std::uniform_real_distribution<double> share(0.0, 1.0);
     std::uniform_int_distribution<int> coin(0, 1);
-    constexpr int kRuns = 50;
-    int readable = 0, deleted = 0, endedFirst = 0;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < 50; ++run) {
         const bool merge = run % 2 == 0;
         const int at = static_cast<int>(share(random) * whole[merge]);
         // Half the runs pause there and stop the paused task; the others stop
@@ -204,7 +202,6 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
                 if (converter->WaitForCompletion(0) == KX_WAIT_OBJECT_0) break;
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
             }
-            if (converter->WaitForCompletion(0) == KX_WAIT_OBJECT_0) ++endedFirst;
             IStreamwright* c = converter.get();
             ASSERT_TRUE(EndsWithin(std::chrono::seconds(30), [c] { c->Stop(); })) << "Stop did not return";
             EXPECT_EQ(converter->WaitForCompletion(0), 0u) << "Stop returns after the worker ended";
@@ -217,16 +214,10 @@ TEST(Concurrency, StopAtRandomPointsNeverHangsAndLeavesReadableOutputs) {
         // Released: the output was either finished by the run or removed as
         // unfinished, with its temporary file.
         EXPECT_TRUE(PartialFileOf(output).empty()) << output;
-        if (!std::filesystem::exists(output)) {
-            ++deleted;
-            continue;
+        if (std::filesystem::exists(output)) {
+            EXPECT_EQ(ReadProblems(output), "") << output;
         }
-        EXPECT_EQ(ReadProblems(output), "") << output;
-        ++readable;
     }
-    std::cout << kRuns << " runs (whole mix " << whole[0] << " notifications, merge " << whole[1]
-              << "): " << readable << " outputs readable, " << deleted << " deleted, " << endedFirst
-              << " tasks had ended before the stop\n";
 }
 
 TEST(Concurrency, ReleasingTheConverterDuringATaskJoinsTheWorkerFirst) {

@@ -24,34 +24,12 @@ extern "C" {
 
 using kxtest::ClockZero;
 using kxtest::Fixture;
+using kxtest::OpenReader;
 using kxtest::Packet;
 using kxtest::ProbeTicksOnClock;
+using kxtest::ReadControl;
 
 namespace {
-
-// Reads until the control reports nothing more, releasing each sample.
-std::vector<Packet> ReadPackets(kx::ITDemuxerControl* control, size_t limit = 100000) {
-    std::vector<Packet> packets;
-    AVPacket* packet = av_packet_alloc();
-    while (packets.size() < limit && control->ReadNext() == 1) {
-        kx::SampleInfo info;
-        if (!control->GetSampleInfo(&info) || control->GetPacket(packet) != 1) break;
-        packets.push_back(
-            {packet->stream_index, packet->pts, packet->dts, (packet->flags & AV_PKT_FLAG_KEY) != 0, packet->size});
-        EXPECT_EQ(info.pts, packet->pts) << "the info describes another packet";
-        control->SetSampleReady(0);
-    }
-    av_packet_free(&packet);
-    return packets;
-}
-
-std::unique_ptr<kx::CTSingleTDemuxer> OpenSingle(const std::string& file, int stream) {
-    auto reader = std::make_unique<kx::CTSingleTDemuxer>();
-    reader->Initialize();
-    if (reader->Open(kxtest::Wide(file).c_str(), 0) != 0 || reader->AddStream(stream) != 0) return nullptr;
-    reader->StartDemuxer();
-    return reader;
-}
 
 // Decoding times as the container gives them, or derived where it gives
 // none: rising, never after the pts.
@@ -99,9 +77,9 @@ TEST(DemuxReader, EachStreamAloneEqualsFfprobe) {
     for (const auto& [file, streams] : kContainers) {
         const std::string path = Fixture(file);
         for (int s : streams) {
-            auto reader = OpenSingle(path, s);
+            auto reader = OpenReader(path, s);
             ASSERT_NE(reader, nullptr) << file;
-            auto got = ReadPackets(reader->GetControl());
+            auto got = ReadControl(reader->GetControl(), true);
             EXPECT_EQ(reader->GetControl()->IsEndOfStream(), 1);
             auto want = ProbeTicksOnClock(path, s, ClockZero(path, {s}));
             const bool video = kxtest::ProbeStream(path, s)["codec_type"] == "video";
@@ -133,8 +111,8 @@ TEST(DemuxReader, ProgramStreamReadsAsItsTransportStream) {
         }
         ASSERT_GT(untimed, 0) << c.name << ": the program stream times every picture";
         for (int stream : {0, 1}) {
-            const auto want = ReadPackets(OpenSingle(ts, stream)->GetControl());
-            auto got = ReadPackets(OpenSingle(ps, stream)->GetControl());
+            const auto want = ReadControl(OpenReader(ts, stream)->GetControl(), true);
+            auto got = ReadControl(OpenReader(ps, stream)->GetControl(), true);
             const std::string what = std::string(c.name) + " stream " + std::to_string(stream);
             ASSERT_FALSE(want.empty()) << what;
             if (!uneven) {
@@ -154,8 +132,8 @@ TEST(DemuxReader, ProgramStreamReadsAsItsTransportStream) {
         }
         if (uneven) continue;
 
-        auto tsReader = OpenSingle(ts, 0);
-        auto psReader = OpenSingle(ps, 0);
+        auto tsReader = OpenReader(ts, 0);
+        auto psReader = OpenReader(ps, 0);
         const kx::KeyFrameIndex* want = tsReader->GetAnalyze()->GetKeyFrameIndex(0);
         const kx::KeyFrameIndex* got = psReader->GetAnalyze()->GetKeyFrameIndex(0);
         ASSERT_TRUE(want && got) << c.name;

@@ -24,31 +24,17 @@ using Bytes = std::vector<uint8_t>;
 
 std::string KeyMedia(const std::string& name) { return kxtest::Fixture("keyframes/" + name); }
 
-struct FormatCloser {
-    void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-
-InputPtr OpenInput(const std::string& path) {
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return nullptr;
-    return avformat_find_stream_info(format, nullptr) < 0 ? InputPtr() : InputPtr(format);
-}
-
 // Our answer for every packet of stream 0, the container's flags unread.
 std::vector<bool> BitstreamKeys(const std::string& path) {
     std::vector<bool> keys;
-    InputPtr input = OpenInput(path);
+    const kxtest::MediaInput input = kxtest::OpenMediaInput(path);
     if (!input) return keys;
     const AVCodecParameters* parameters = input->streams[0]->codecpar;
     const kx::BitstreamForm form = kx::BitstreamFormOfStream(parameters);
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(input.get(), packet) >= 0) {
+    kxtest::ForEachPacket(input.get(), [&](AVPacket* packet) {
         if (packet->stream_index == 0)
             keys.push_back(kx::IsKeyFrameByBitstream(parameters->codec_id, packet->data, packet->size, form));
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
+    });
     return keys;
 }
 
@@ -56,7 +42,7 @@ std::vector<bool> BitstreamKeys(const std::string& path) {
 // key: the demuxer seeks by the key frames it knows of, and a scan begins
 // with a seek to the start.
 bool CopyWithFirstKeyFlagOnly(const std::string& path, const std::string& copy) {
-    InputPtr input = OpenInput(path);
+    const kxtest::MediaInput input = kxtest::OpenMediaInput(path);
     AVFormatContext* output = nullptr;
     if (!input || avformat_alloc_output_context2(&output, nullptr, "matroska", copy.c_str()) < 0) return false;
     AVStream* stream = avformat_new_stream(output, nullptr);
@@ -64,17 +50,14 @@ bool CopyWithFirstKeyFlagOnly(const std::string& path, const std::string& copy) 
     if (ok) stream->codecpar->codec_tag = 0;
     ok =
         ok && avio_open(&output->pb, copy.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(output, nullptr) >= 0;
-    AVPacket* packet = av_packet_alloc();
-    for (bool first = true; ok && av_read_frame(input.get(), packet) >= 0;) {
-        if (packet->stream_index == 0) {
-            if (!first) packet->flags &= ~AV_PKT_FLAG_KEY;
-            first = false;
-            av_packet_rescale_ts(packet, input->streams[0]->time_base, stream->time_base);
-            ok = av_interleaved_write_frame(output, packet) >= 0;
-        }
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
+    bool first = true;
+    kxtest::ForEachPacket(input.get(), [&](AVPacket* packet) {
+        if (!ok || packet->stream_index != 0) return;
+        if (!first) packet->flags &= ~AV_PKT_FLAG_KEY;
+        first = false;
+        av_packet_rescale_ts(packet, input->streams[0]->time_base, stream->time_base);
+        ok = av_interleaved_write_frame(output, packet) >= 0;
+    });
     ok = ok && av_write_trailer(output) >= 0;
     avio_closep(&output->pb);
     avformat_free_context(output);
@@ -90,20 +73,11 @@ struct ReaderKeys {
 
 ReaderKeys ReadKeys(const std::string& path) {
     ReaderKeys keys;
-    kx::CTSingleTDemuxer reader;
-    reader.Initialize();
-    if (reader.Open(kxtest::Wide(path).c_str(), 0) != 0 || reader.AddStream(0) != 0) return keys;
-    reader.StartDemuxer();
-    const kx::KeyFrameIndex* index = reader.GetAnalyze()->GetKeyFrameIndex(0);
+    const auto reader = kxtest::OpenReader(path, 0);
+    if (!reader) return keys;
+    const kx::KeyFrameIndex* index = reader->GetAnalyze()->GetKeyFrameIndex(0);
     for (int32_t i = 0; i < kx::KeyFrameCount(index); ++i) keys.scanned.push_back(index->entries[i].frameNumber);
-    kx::ITDemuxerControl* control = reader.GetControl();
-    AVPacket* packet = av_packet_alloc();
-    while (control->ReadNext() == 1 && control->GetPacket(packet) == 1) {
-        keys.read.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
-        av_packet_unref(packet);
-        control->SetSampleReady(0);
-    }
-    av_packet_free(&packet);
+    for (const auto& packet : kxtest::ReadControl(reader->GetControl(), true)) keys.read.push_back(packet.key);
     return keys;
 }
 

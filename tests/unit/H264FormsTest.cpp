@@ -6,18 +6,14 @@
 
 #include <vector>
 
+#include "TestSupport.h"
 #include "output/H264BitstreamForms.h"
 #include "output/H264ParameterSetIds.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using kxtest::Bytes;
+using kxtest::Concat;
 
 TEST(H264FormsTest, ParameterSetsFromEitherFormGiveBothHeaders) {
     Bytes sps(23, 0xA5), pps(5, 0x5A);

@@ -85,13 +85,6 @@ INSTANTIATE_TEST_SUITE_P(Cuts, CutMp4,
                                            CutCase{"at_99pc", 0.99}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A test name from a fixture's name.
-std::string NameOf(const char* fixture) {
-    std::string name = fixture;
-    std::replace(name.begin(), name.end(), '.', '_');
-    return name;
-}
-
 // The offset of the first occurrence of marker at or after fraction of the file.
 uint64_t OffsetOf(const std::string& path, double fraction, const std::string& marker) {
     const std::string bytes = kxtest::ReadAll(path);
@@ -100,6 +93,7 @@ uint64_t OffsetOf(const std::string& path, double fraction, const std::string& m
 }
 
 struct BetweenPacketsCase {
+    const char* name;
     const char* fixture;
     const char* marker;  // where one unit of the container starts
 };
@@ -126,9 +120,9 @@ TEST_P(CutBetweenPackets, EndsEarlyByTheDeclaredLength) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, CutBetweenPackets,
-                         ::testing::Values(BetweenPacketsCase{"h264_aac.mkv", "\x1F\x43\xB6\x75"},
-                                           BetweenPacketsCase{"h264_mp3.avi", "00dc"}),
-                         [](const auto& info) { return NameOf(info.param.fixture); });
+                         ::testing::Values(BetweenPacketsCase{"mkv", "h264_aac.mkv", "\x1F\x43\xB6\x75"},
+                                           BetweenPacketsCase{"avi", "h264_mp3.avi", "00dc"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct DeclaredCase {
     const char* name;

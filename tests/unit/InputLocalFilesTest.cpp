@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "TaskTestSupport.h"
@@ -77,11 +76,6 @@ private:
     fs::path previous_;
 };
 
-void Write(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path().empty() ? "." : fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 // In the texts below MEDIA stands for a real media file, URL for an address
 // of the listener and JUNK for 4 KB of what is no media.
 std::string Expand(std::string text, const std::string& media, const std::string& url) {
@@ -129,15 +123,15 @@ TEST_P(InputNames, ReachNothingButTheNamedFile) {
     const NameCase& c = GetParam();
     const std::string folder = kxtest::TempFolder(std::string("input_names_") + c.label);
     const std::string media = folder + "/media/segment.ts";
-    Write(media, kxtest::ReadAll(kxtest::Fixture("h264_aac.ts")));
+    kxtest::WriteBytes(media, kxtest::ReadAll(kxtest::Fixture("h264_aac.ts")));
     Listener listener;
     ASSERT_NE(listener.port(), 0);
     const std::string url = "http://127.0.0.1:" + std::to_string(listener.port());
 
     InFolder here(folder);
     const std::string name = Expand(c.name, media, url);
-    if (c.text) Write(name, Expand(c.text, media, url));
-    if (c.copy) Write(Expand(c.copy, media, url), kxtest::ReadAll(media));
+    if (c.text) kxtest::WriteBytes(name, Expand(c.text, media, url));
+    if (c.copy) kxtest::WriteBytes(Expand(c.copy, media, url), kxtest::ReadAll(media));
     OpenWatch watch(media);
     kxtest::LogCapture log;
     IStreamwright* converter = kxtest::CreateConverter();

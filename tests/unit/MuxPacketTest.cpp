@@ -19,13 +19,8 @@ extern "C" {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using kxtest::Bytes;
+using kxtest::Concat;
 
 Bytes BigEndian32(size_t v) {
     return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
@@ -34,12 +29,10 @@ Bytes BigEndian32(size_t v) {
 
 // The extradata of the first stream of a file: the fixture's avcC.
 Bytes Extradata(const std::string& path) {
-    AVFormatContext* context = nullptr;
-    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return {};
-    const AVCodecParameters* par = context->streams[0]->codecpar;
-    Bytes extradata(par->extradata, par->extradata + par->extradata_size);
-    avformat_close_input(&context);
-    return extradata;
+    const kxtest::MediaInput input = kxtest::OpenMediaInput(path);
+    if (!input) return {};
+    const AVCodecParameters* par = input->streams[0]->codecpar;
+    return Bytes(par->extradata, par->extradata + par->extradata_size);
 }
 
 // Writes a 25 fps video stream of `codecId` with the global header `extradata`
@@ -86,12 +79,7 @@ std::vector<Bytes> ReadPayloads(const std::string& path, const char* format) {
     context->flags |= AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
     if (avformat_open_input(&context, path.c_str(), format ? av_find_input_format(format) : nullptr, nullptr) < 0)
         return payloads;
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(context, packet) >= 0) {
-        payloads.emplace_back(packet->data, packet->data + packet->size);
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
+    kxtest::ForEachPacket(context, [&](AVPacket* p) { payloads.emplace_back(p->data, p->data + p->size); });
     avformat_close_input(&context);
     return payloads;
 }

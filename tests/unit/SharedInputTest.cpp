@@ -28,39 +28,23 @@ namespace {
 using kxtest::Packet;
 using PacketsByStream = std::map<int, std::vector<Packet>>;
 
-// Every packet the control hands out, in its order, by stream. A lone
-// reader is told that its sample was taken; the merging control knows.
+// Every packet the control hands out, in its order, by stream.
 PacketsByStream ReadAll(kx::ITDemuxerControl* control, bool alone = false) {
     PacketsByStream packets;
-    AVPacket* packet = av_packet_alloc();
-    while (control->ReadNext() == 1 && control->GetPacket(packet) == 1) {
-        packets[packet->stream_index].push_back(
-            {packet->stream_index, packet->pts, packet->dts, (packet->flags & AV_PKT_FLAG_KEY) != 0, packet->size});
-        av_packet_unref(packet);
-        if (alone) control->SetSampleReady(0);
-    }
-    av_packet_free(&packet);
+    for (const Packet& packet : kxtest::ReadControl(control, alone)) packets[packet.stream].push_back(packet);
     return packets;
-}
-
-bool OpenAlone(kx::CTSingleTDemuxer& reader, const std::string& file, int stream) {
-    reader.Initialize();
-    if (reader.Open(kxtest::Wide(file).c_str(), 0) != 0 || reader.AddStream(stream) != 0) return false;
-    return reader.StartDemuxer() == 0;
 }
 
 // What a reader with the file to itself hands out for one stream, on the
 // clock of the file's selected streams.
 std::vector<Packet> ReadAlone(const std::string& file, int stream, const std::vector<int>& streams) {
     int64_t zero = INT64_MAX;
-    for (int each : streams) {
-        kx::CTSingleTDemuxer reader;
-        if (OpenAlone(reader, file, each)) zero = std::min(zero, reader.EarliestStartTicks());
-    }
-    kx::CTSingleTDemuxer reader;
-    if (!OpenAlone(reader, file, stream)) return {};
-    reader.SetTimeZero(zero);
-    return ReadAll(reader.GetControl(), true)[stream];
+    for (int each : streams)
+        if (const auto reader = kxtest::OpenReader(file, each)) zero = std::min(zero, reader->EarliestStartTicks());
+    const auto reader = kxtest::OpenReader(file, stream);
+    if (!reader) return {};
+    reader->SetTimeZero(zero);
+    return ReadAll(reader->GetControl(), true)[stream];
 }
 
 bool SamePacket(const Packet& a, const Packet& b) {
@@ -83,10 +67,9 @@ bool SamePacket(const Packet& a, const Packet& b) {
 // The file with every sound packet after every picture, as a writer that
 // does not interleave leaves it.
 std::string WriteSoundLast(const std::string& source, const std::string& target) {
-    AVFormatContext* in = nullptr;
+    const kxtest::MediaInput in = kxtest::OpenMediaInput(source);
+    if (!in) return "cannot open " + source;
     AVFormatContext* out = nullptr;
-    if (avformat_open_input(&in, source.c_str(), nullptr, nullptr) < 0) return "cannot open " + source;
-    avformat_find_stream_info(in, nullptr);
     avformat_alloc_output_context2(&out, nullptr, nullptr, target.c_str());
     for (unsigned i = 0; out && i < in->nb_streams; ++i) {
         AVStream* stream = avformat_new_stream(out, nullptr);
@@ -97,8 +80,8 @@ std::string WriteSoundLast(const std::string& source, const std::string& target)
     if (!out || avio_open(&out->pb, target.c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(out, nullptr) < 0)
         failure = "cannot write " + target;
     std::vector<AVPacket*> sound;
-    AVPacket* packet = av_packet_alloc();
-    while (failure.empty() && av_read_frame(in, packet) >= 0) {
+    kxtest::ForEachPacket(in.get(), [&](AVPacket* packet) {
+        if (!failure.empty()) return;
         av_packet_rescale_ts(packet, in->streams[packet->stream_index]->time_base,
                              out->streams[packet->stream_index]->time_base);
         packet->pos = -1;
@@ -107,17 +90,14 @@ std::string WriteSoundLast(const std::string& source, const std::string& target)
         } else if (av_write_frame(out, packet) < 0) {
             failure = "cannot write a picture";
         }
-        av_packet_unref(packet);
-    }
+    });
     for (AVPacket*& held : sound) {
         if (failure.empty() && av_write_frame(out, held) < 0) failure = "cannot write sound";
         av_packet_free(&held);
     }
     if (failure.empty() && av_write_trailer(out) < 0) failure = "cannot finish " + target;
-    av_packet_free(&packet);
     if (out) avio_closep(&out->pb);
     avformat_free_context(out);
-    avformat_close_input(&in);
     return failure;
 }
 

@@ -38,12 +38,7 @@ std::string Md5(const uint8_t* data, size_t size) {
 // ffmpeg's decoded frames of one stream, one MD5 each: pictures as planar
 // 4:2:0 (Y, then U, then V, each at its own size), sound as s16le.
 std::vector<std::string> FfmpegHashes(const std::string& path, int32_t index) {
-    std::vector<std::string> hashes;
-    for (const auto& line : kxtest::Lines(kxtest::RunCommand(
-             "ffmpeg -nostdin -v error -i " + kxtest::Quote(path) + " -map 0:" + std::to_string(index) +
-             " -fps_mode passthrough -autoscale 0 -pix_fmt yuv420p -c:a pcm_s16le -f framemd5 - 2>/dev/null")))
-        if (line[0] != '#') hashes.push_back(line.substr(line.rfind(' ') + 1));
-    return hashes;
+    return kxtest::FrameHashes(path, "-autoscale 0 -pix_fmt yuv420p -c:a pcm_s16le", std::to_string(index));
 }
 
 template <typename T>

@@ -184,19 +184,6 @@ std::string Task::OutputName(int64_t fileId, int64_t index) {
     return result;
 }
 
-std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector) {
-    const auto number = [](const std::string& s) { return s.empty() || s == "N/A" ? -1e9 : std::stod(s); };
-    std::vector<ProbePacket> packets;
-    for (const auto& line : Lines(RunCommand("ffprobe -v error -select_streams " + selector +
-                                             " -show_entries packet=pts_time,duration_time,flags -of csv=p=0 " +
-                                             Quote(path)))) {
-        auto f = Split(line, ',');
-        f.resize(3);
-        packets.push_back({number(f[0]), number(f[1]), f[2].find('K') != std::string::npos});
-    }
-    return packets;
-}
-
 bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> ended = done->get_future();
@@ -212,6 +199,7 @@ void CopyHead(const std::string& source, const std::string& target, uint64_t siz
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::absolute(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -107,13 +107,6 @@ private:
     IStreamwright* converter_;
 };
 
-// ffprobe's packets of the selected stream, times in seconds (-1e9 when unknown).
-struct ProbePacket {
-    double pts, duration;
-    bool key;
-};
-std::vector<ProbePacket> ProbePackets(const std::string& path, const std::string& selector);
-
 // The limit of every step of a GuardedConverter. Generous: sanitizer builds
 // are several times slower than release builds.
 constexpr std::chrono::seconds kStepTimeLimit{60};
@@ -125,7 +118,7 @@ bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> work);
 // Writes `size` bytes of `source` (from its start) to `target`.
 void CopyHead(const std::string& source, const std::string& target, uint64_t size);
 
-// Writes bytes to a new file.
+// Writes bytes to a new file, making its folder where there is none.
 void WriteBytes(const std::string& path, const std::string& bytes);
 
 // Names of the regular files and links under `folder`, recursively, sorted.

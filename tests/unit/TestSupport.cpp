@@ -12,11 +12,18 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "input/CTSingleTDemuxer.h"
 #include "platform/WideString.h"
 
 namespace kxtest {
 
 std::string Fixture(const std::string& name) { return std::string(KX_FIXTURE_DIR) + "/" + name; }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
 std::u16string Wide(const std::string& utf8) { return kx::Utf8ToWide(utf8); }
 std::string Narrow(const std::u16string& wide) { return kx::WideToUtf8(wide); }
 
@@ -92,20 +99,60 @@ std::string ReadAll(const std::string& path) {
     return text.str();
 }
 
+MediaInput OpenMediaInput(const std::string& path, int* error) {
+    AVFormatContext* context = nullptr;
+    int status = avformat_open_input(&context, path.c_str(), nullptr, nullptr);
+    MediaInput input(status < 0 ? nullptr : context);
+    if (input && (status = avformat_find_stream_info(context, nullptr)) < 0) input.reset();
+    if (error) *error = status;
+    return input;
+}
+
+void ForEachPacket(AVFormatContext* input, const std::function<void(AVPacket*)>& each) {
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(input, packet) >= 0) {
+        each(packet);
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+}
+
 std::string DecodeErrors(const std::string& path) {
     return RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -f null - 2>&1");
 }
 
-std::vector<std::string> FrameHashes(const std::string& path, const std::string& options) {
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options, const std::string& stream) {
     std::vector<std::string> hashes;
-    for (const auto& line : Lines(RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) +
-                                             " -map 0:v:0 -fps_mode passthrough " + options +
-                                             " -f framemd5 - 2>/dev/null"))) {
+    for (const auto& line : Lines(RunCommand("ffmpeg -nostdin -v error -i " + Quote(path) + " -map 0:" + stream +
+                                             " -fps_mode passthrough " + options + " -f framemd5 - 2>/dev/null"))) {
         if (line[0] == '#' || line.find(',') == std::string::npos) continue;
         std::string hash = Split(line, ',').back();
         hashes.push_back(hash.substr(hash.find_first_not_of(' ')));
     }
     return hashes;
+}
+
+std::unique_ptr<kx::CTSingleTDemuxer> OpenReader(const std::string& file, int stream) {
+    auto reader = std::make_unique<kx::CTSingleTDemuxer>();
+    reader->Initialize();
+    if (reader->Open(Wide(file).c_str(), 0) != 0 || reader->AddStream(stream) != 0 || reader->StartDemuxer() != 0)
+        return nullptr;
+    return reader;
+}
+
+std::vector<Packet> ReadControl(kx::ITDemuxerControl* control, bool release) {
+    std::vector<Packet> packets;
+    AVPacket* packet = av_packet_alloc();
+    kx::SampleInfo info;
+    while (control->ReadNext() == 1 && control->GetSampleInfo(&info) && control->GetPacket(packet) == 1) {
+        packets.push_back(
+            {packet->stream_index, packet->pts, packet->dts, (packet->flags & AV_PKT_FLAG_KEY) != 0, packet->size});
+        EXPECT_EQ(info.pts, packet->pts) << "the info describes another packet";
+        av_packet_unref(packet);
+        if (release) control->SetSampleReady(0);
+    }
+    av_packet_free(&packet);
+    return packets;
 }
 
 std::map<std::string, std::string> ProbeStream(const std::string& file, int stream) {
@@ -137,20 +184,21 @@ std::vector<Packet> ProbeTicks(const std::string& file, int stream) {
     auto values = ProbeStream(file, stream);
     AVRational tb = ProbeTimeBase(file, stream);
     const bool reordered = values["codec_type"] == "video" && values["has_b_frames"] != "0";
-    std::string out = RunCommand("ffprobe -v error " + std::string(reordered ? "-fflags +genpts " : "") +
-                                 "-select_streams " + std::to_string(stream) +
-                                 " -show_entries packet=pts,dts,size,flags -of csv " + Quote(file));
+    std::string out =
+        RunCommand("ffprobe -v error " + std::string(reordered ? "-fflags +genpts " : "") + "-select_streams " +
+                   std::to_string(stream) + " -show_entries packet=pts,dts,duration,size,flags -of csv " + Quote(file));
     std::vector<Packet> packets;
     for (const auto& line : Lines(out)) {
         auto f = Split(line, ',');
-        if (f.size() < 5 || f[0] != "packet") continue;
+        if (f.size() < 6 || f[0] != "packet") continue;
         Packet p;
         p.stream = stream;
         p.pts = ToTicks(f[1], tb);
         p.dts = ToTicks(f[2], tb);
         if (p.pts == kx::kNoPts) p.pts = p.dts;
-        p.size = std::stoi(f[3]);
-        p.key = !f[4].empty() && f[4][0] == 'K';
+        p.duration = f[3].empty() || f[3] == "N/A" ? 0 : ToTicks(f[3], tb);
+        p.size = std::stoi(f[4]);
+        p.key = !f[5].empty() && f[5][0] == 'K';
         packets.push_back(p);
     }
     return packets;

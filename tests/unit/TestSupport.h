@@ -3,21 +3,31 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 extern "C" {
-#include <libavutil/rational.h>
+#include <libavformat/avformat.h>
 }
 
 #include "KX_Remuxion.h"
 #include "input/DemuxTypes.h"
 
+namespace kx {
+class CTSingleTDemuxer;
+class ITDemuxerControl;
+}  // namespace kx
+
 namespace kxtest {
 
 std::string Fixture(const std::string& name);
+
+using Bytes = std::vector<uint8_t>;
+Bytes Concat(std::initializer_list<Bytes> parts);
 std::u16string Wide(const std::string& utf8);
 std::string Narrow(const std::u16string& wide);
 
@@ -62,11 +72,22 @@ std::vector<std::string> Split(const std::string& text, char separator);
 std::vector<std::string> Lines(const std::string& text);
 std::string ReadAll(const std::string& path);
 
+// A file opened by the media library, its streams probed; null (with the
+// library's error in *error) when it cannot be.
+struct InputCloser {
+    void operator()(AVFormatContext* input) const { avformat_close_input(&input); }
+};
+using MediaInput = std::unique_ptr<AVFormatContext, InputCloser>;
+MediaInput OpenMediaInput(const std::string& path, int* error = nullptr);
+// Each packet of the file in file order, released once `each` returns.
+void ForEachPacket(AVFormatContext* input, const std::function<void(AVPacket*)>& each);
+
 // Lines that `ffmpeg -v error` prints while decoding the whole file.
 std::string DecodeErrors(const std::string& path);
-// MD5 of each decoded picture of the first video stream, in output order;
-// `options` go before the output (a pixel format, say).
-std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "");
+// MD5 of each decoded frame of one stream (0:v:0 unless told), in output
+// order; `options` go before the output (a pixel format, say).
+std::vector<std::string> FrameHashes(const std::string& path, const std::string& options = "",
+                                     const std::string& stream = "v:0");
 
 // A packet as ffprobe lists it, times in ticks (or kx::kNoPts).
 struct Packet {
@@ -75,7 +96,14 @@ struct Packet {
     int64_t dts = 0;
     bool key = false;
     int size = 0;
+    int64_t duration = 0;
 };
+// A started reader of one stream, with the file to itself; null when it cannot be.
+std::unique_ptr<kx::CTSingleTDemuxer> OpenReader(const std::string& file, int stream);
+// Every packet a reader's control hands out, in its order; `release` tells a
+// lone reader that each sample was taken (a merging control knows).
+std::vector<Packet> ReadControl(kx::ITDemuxerControl* control, bool release);
+
 // key=value pairs of one stream (ffprobe -show_streams).
 std::map<std::string, std::string> ProbeStream(const std::string& file, int stream);
 AVRational ProbeTimeBase(const std::string& file, int stream);
