@@ -15,6 +15,7 @@ extern "C" {
 
 #include "input/DemuxTypes.h"
 #include "input/FilePassKeyFrames.h"
+#include "input/FlacStreamFormat.h"
 #include "input/MovTextHeader.h"
 #include "input/PacketTally.h"
 #include "input/SourceStream.h"
@@ -239,6 +240,10 @@ bool HasConstantFrameRate(const StreamMediaInfo& info) {
     return std::fabs(av_q2d(real) / av_q2d(average) - 1.0) <= 0.01;
 }
 
+bool IsFlac(const StreamMediaInfo& info) {
+    return info.source && info.source->parameters && info.source->parameters->codec_id == AV_CODEC_ID_FLAC;
+}
+
 }  // namespace
 
 CTMediaInfo::~CTMediaInfo() { CloseMediaFile(); }
@@ -389,9 +394,14 @@ int CTMediaInfo::IsStreamFormatCompatible(const StreamMediaInfo* a, const Stream
         const auto& y = b->audio;
         if (a->codecId != b->codecId || x.channelLayout != y.channelLayout || x.sampleFormat != y.sampleFormat ||
             x.sampleRate != y.sampleRate || x.codecTimeBase[0] != y.codecTimeBase[0] ||
-            x.codecTimeBase[1] != y.codecTimeBase[1] || x.channels != y.channels ||
-            x.extradataSize != y.extradataSize)
+            x.codecTimeBase[1] != y.codecTimeBase[1] || x.channels != y.channels)
             return 0;
+        if (IsFlac(*a) && IsFlac(*b))
+            return SameFlacStreamFormat(x.extradata, static_cast<size_t>(std::max(0, x.extradataSize)), y.extradata,
+                                        static_cast<size_t>(std::max(0, y.extradataSize)))
+                       ? 1
+                       : 0;
+        if (x.extradataSize != y.extradataSize) return 0;
         if (x.extradataSize <= 0) return 1;
         if (!x.extradata || !y.extradata) return x.extradata == y.extradata ? 1 : 0;
         return std::memcmp(x.extradata, y.extradata, static_cast<size_t>(x.extradataSize)) == 0 ? 1 : 0;

@@ -1,7 +1,9 @@
 // ReadFlacFrameHeader and RenumberedFlacFrame on arbitrary bytes. The first
 // eight bytes choose the new first sample; the rest is the frame. A header
 // read stays inside the bytes; a renumbered frame reads back with the new
-// number and the old block size, keeps the body, and its CRC-16 holds.
+// number and the old block size, keeps the body, and its CRC-16 holds. The
+// rest, split in two, is also compared as two STREAMINFO blocks: inside both,
+// and each is the same format as itself.
 #include <cstring>
 #include <vector>
 
@@ -10,6 +12,7 @@ extern "C" {
 }
 
 #include "FuzzSupport.h"
+#include "input/FlacStreamFormat.h"
 #include "output/FlacFrames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,6 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 8; ++i) firstSample = firstSample << 8 | data[i];
     firstSample &= (uint64_t{1} << 36) - 1;
     const std::vector<uint8_t> frame(data + 8, data + size);  // exact size: ASan sees any overread
+
+    const size_t half = frame.size() / 2;
+    const std::vector<uint8_t> first(frame.begin(), frame.begin() + half), second(frame.begin() + half, frame.end());
+    kx::SameFlacStreamFormat(first.data(), first.size(), second.data(), second.size());
+    KX_FUZZ_CHECK(kx::SameFlacStreamFormat(first.data(), first.size(), first.data(), first.size()));
 
     const auto header = kx::ReadFlacFrameHeader(frame.data(), frame.size());
     if (header) KX_FUZZ_CHECK(header->length <= frame.size() && header->blockSize > 0);
