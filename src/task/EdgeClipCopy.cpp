@@ -10,11 +10,14 @@ extern "C" {
 }
 
 #include "input/H264KeyFrame.h"
+#include "input/HevcKeyFrame.h"
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
+#include "input/VideoKeyFrame.h"
 #include "media/PictureReencoder.h"
 #include "output/CTMuxer.h"
 #include "output/H264ParameterSetIds.h"
+#include "output/HevcParameterSetIds.h"
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
@@ -76,13 +79,50 @@ struct VideoSource {
     DescriptionPtr description{nullptr, DescriptionDeleter{}};
     const AVCodecParameters* parameters = nullptr;
     H264PacketForm form;
+    bool IsHevc() const { return parameters->codec_id == AV_CODEC_ID_HEVC; }
 };
+
+// The parameter-set ids the source's sets use, in its description and its packets.
+struct SourceSetIds {
+    ParameterSetIds h264;
+    HevcParameterSetIds hevc;
+};
+
+void CollectPacketSetIds(const VideoSource& video, const AVPacket* packet, SourceSetIds* ids) {
+    if (video.IsHevc())
+        CollectHevcPacketIds(packet->data, packet->size, video.form, &ids->hevc);
+    else
+        CollectPacketParameterSetIds(packet->data, packet->size, video.form, &ids->h264);
+}
+
+// Whether the source names a set with an id the encoded pictures' sets use.
+bool IdsClash(const VideoSource& video, const SourceSetIds& ids, const EncoderSettings& settings) {
+    if (video.IsHevc()) {
+        const HevcSetIds& own = settings.hevcIds;
+        return ids.hevc.vps.test(static_cast<size_t>(own.vps)) || ids.hevc.sps.test(static_cast<size_t>(own.sps)) ||
+               ids.hevc.pps.test(static_cast<size_t>(own.pps));
+    }
+    const auto id = static_cast<size_t>(settings.parameterSetId);
+    return ids.h264.sps.test(id) || ids.h264.pps.test(id);
+}
+
+enum class KeyKind {
+    kIdr,   // nothing after it refers before it
+    kOpen,  // an open group's start: pictures after it may refer before it
+};
+
+KeyKind KindOfKey(const VideoSource& video, const AVPacket* packet) {
+    if (video.IsHevc())
+        return HevcPictureKindOf(packet->data, packet->size, video.form) == HevcPictureKind::kIdr ? KeyKind::kIdr
+                                                                                                  : KeyKind::kOpen;
+    return IsH264IdrPicture(packet->data, packet->size, video.form) ? KeyKind::kIdr : KeyKind::kOpen;
+}
 
 // A key frame the cut relies on, as the reader hands it out.
 struct KeyPacket {
     int64_t pts = 0;
     int64_t delay = 0;  // pts - dts
-    bool idr = false;
+    KeyKind kind = KeyKind::kOpen;
 };
 
 struct Lookup {
@@ -93,7 +133,7 @@ struct Lookup {
 // Reads from the key frame at `time` until its packet, collecting the
 // parameter-set ids the packets on the way carry.
 Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
-                    ParameterSetIds* ids) {
+                    SourceSetIds* ids) {
     Lookup lookup;
     PositionAtKey(control, time, canSeek);
     EnginePacket packet;
@@ -104,10 +144,10 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
             break;
         }
         if (packet->stream_index == video.streamIndex) {
-            CollectPacketParameterSetIds(packet->data, packet->size, video.form, ids);
+            CollectPacketSetIds(video, packet.get(), ids);
             if (IsKey(packet.get()) && Near(packet->pts, time)) {
                 const int64_t delay = packet->dts != AV_NOPTS_VALUE ? packet->pts - packet->dts : 0;
-                lookup.key = KeyPacket{packet->pts, delay, IsH264IdrPicture(packet->data, packet->size, video.form)};
+                lookup.key = KeyPacket{packet->pts, delay, KindOfKey(video, packet.get())};
                 break;
             }
         }
@@ -270,7 +310,7 @@ struct PlanKeys {
 };
 
 PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
-                      const VideoSource& video, bool canSeek, ParameterSetIds* ids) {
+                      const VideoSource& video, bool canSeek, SourceSetIds* ids) {
     PlanKeys keys;
     const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
         if (keys.stopped || !keys.problem.empty()) return;
@@ -279,7 +319,7 @@ PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecor
         if (lookup.stopped) return;
         if (!lookup.key)
             keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
-        else if (mustBeIdr && !lookup.key->idr)
+        else if (mustBeIdr && lookup.key->kind != KeyKind::kIdr)
             keys.problem = NotIdrReason(time);
         else
             *key = lookup.key;
@@ -374,22 +414,26 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     if (!video.description || !video.description->source) return fallBack("the video stream has no description");
     video.parameters = video.description->source->parameters;
     if (auto why = WhyNotReencodable(video.parameters)) return fallBack(*why);
-    video.form = H264FormOfStream(video.parameters);
+    video.form = BitstreamFormOfStream(video.parameters).nalUnits;
 
     // The key frames the cut relies on, with the parameter-set ids in use.
-    ParameterSetIds ids;
-    CollectExtradataParameterSetIds(video.parameters->extradata,
-                                    static_cast<size_t>(std::max(0, video.parameters->extradata_size)), &ids);
+    SourceSetIds ids;
+    const auto extradataSize = static_cast<size_t>(std::max(0, video.parameters->extradata_size));
+    if (video.IsHevc())
+        CollectHevcExtradataIds(video.parameters->extradata, extradataSize, &ids.hevc);
+    else
+        CollectExtradataParameterSetIds(video.parameters->extradata, extradataSize, &ids.h264);
     const PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
     if (keys.stopped || host.StopRequested()) return stopped();
     if (!keys.problem.empty()) return fallBack(keys.problem);
     // Planned when the outputs were made (their descriptions carry its sets);
     // a file set up otherwise gets its plan now, its sets in-band only.
+    const bool setsDescribed = file.edgeEncoding.has_value();
     if (!file.edgeEncoding) file.edgeEncoding = PlanEdgeEncoding(file);
     if (!file.edgeEncoding) return fallBack("no parameter-set id is left free for the encoded pictures");
-    const EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
-    const auto id = static_cast<size_t>(settings.parameterSetId);
-    if (ids.sps.test(id) || ids.pps.test(id))
+    EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
+    if (!setsDescribed) settings.describedSets.clear();
+    if (IdsClash(video, ids, settings))
         return fallBack("the source's pictures carry parameter sets under the id chosen for the encoded ones");
 
     // The head is encoded before anything is written, so that a failure

@@ -1,5 +1,6 @@
-"""The judge's `exact` job: split an H.264 input with --exact at ten pictures
-that are not key frames (a fixed seed picks them) and check each clip with
+"""The judge's `exact` job: split an H.264 or HEVC input with --exact at ten
+pictures that are not key frames (a fixed seed picks them; six on HEVC, whose
+encoder is slower) and check each clip with
 ffmpeg: it holds exactly the pictures from its cut to the next, the copied
 ones bit-identical to the source and the encoded ones (those before the first
 copied key frame and from the last key frame on) above 45 dB PSNR; the count
@@ -14,6 +15,7 @@ import random
 import re
 
 CUTS = 10
+HEVC_CUTS = 6
 SEED = 20260
 MIN_PSNR = 45.0
 
@@ -39,6 +41,7 @@ EXACT_INPUTS.update({
     # Clips of a split at key frames do not merge back either: the merge
     # check finds their mov_text descriptions differ.
     "h264_aac_movtext.mp4": Expect(None, "merge"),
+    "hevc_bframes_aac_rotated.mp4": EXACT,
 })
 
 CLIP_LINE = re.compile(r"clip (\d+): (?:(\d+) frames re-encoded, (\d+) copied|cut at key frames: (.*))")
@@ -52,15 +55,15 @@ def key_frame_indices(judge, src_path, frames):
     return {i for i, f in enumerate(frames) if f.pts is not None and any(abs(f.pts - k) < 1e-4 for k in keys)}
 
 
-def pick_cuts(frames, keys):
-    """CUTS pictures that are no key frames, at least two pictures apart."""
+def pick_cuts(frames, keys, count):
+    """`count` pictures that are no key frames, at least two pictures apart."""
     candidates = [i for i in range(2, len(frames) - 2) if i not in keys and frames[i].pts is not None]
     rng = random.Random(SEED)
     chosen = []
     for i in rng.sample(candidates, len(candidates)):
         if all(abs(i - c) > 2 for c in chosen):
             chosen.append(i)
-        if len(chosen) == CUTS:
+        if len(chosen) == count:
             break
     return sorted(chosen)
 
@@ -105,7 +108,7 @@ def warnings_of(judge, path, known=frozenset()):
     return [l for l in lines if re.sub(r"\d+", "#", l) not in known]
 
 
-def decodes_from_description(judge, clip_path, work):
+def decodes_from_description(judge, clip_path, work, hevc):
     """MP4, MOV and Matroska keep parameter sets in the stream description;
     a player may read them there only. The clip's pictures, with the
     parameter sets in its packets taken out, must decode as they do with
@@ -114,8 +117,9 @@ def decodes_from_description(judge, clip_path, work):
     if ext not in (".mp4", ".mov", ".mkv"):
         return []
     stripped = os.path.join(work, "stripped" + ext)
+    sets = "32|33|34" if hevc else "7|8"
     judge.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip_path, "-map", "0:v:0", "-c", "copy",
-               "-bsf:v", "filter_units=remove_types=7|8", stripped])
+               "-bsf:v", f"filter_units=remove_types={sets}", stripped])
     frames = [judge.run(["ffmpeg", "-nostdin", "-v", "error", "-i", p, "-map", "0:v:0", "-f", "framemd5", "-"]).stdout
               for p in (clip_path, stripped)]
     hashes = [[l.split(",")[-1] for l in f.splitlines() if l.startswith("0,")] for f in frames]
@@ -155,8 +159,8 @@ def check_clip(judge, ctx, src_path, clip_path, media, a, b, keys, reported, kno
     if w := warnings_of(judge, clip_path, known):
         fails["decode"].append(f"{label}: ffmpeg -v warning says {len(w)} lines (first: {w[0]})")
     if encoded:
-        fails["decode"] += [f"{label}: {f}" for f in decodes_from_description(judge, clip_path,
-                                                                             os.path.dirname(clip_path))]
+        fails["decode"] += [f"{label}: {f}" for f in decodes_from_description(
+            judge, clip_path, os.path.dirname(clip_path), os.path.basename(src_path).startswith("hevc"))]
     return fails
 
 
@@ -167,7 +171,7 @@ def job_exact(judge, ctx, src_path, work):
     src = ctx.src_video
     n = len(src.frames)
     keys = key_frame_indices(judge, src_path, src.frames)
-    cuts = pick_cuts(src.frames, keys)
+    cuts = pick_cuts(src.frames, keys, HEVC_CUTS if name.startswith("hevc") else CUTS)
     start = float(ctx.media.probe.format["start_time"])
     at = ",".join(f"{src.frames[i].pts - start:.6f}" for i in cuts)
     out, fails = judge.run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at, "--exact"])
