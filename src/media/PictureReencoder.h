@@ -71,6 +71,12 @@ public:
     // One source packet (times in ticks), in decoding order. False, with the
     // problem kept, when the decoder or the encoder failed.
     bool Feed(const AVPacket* packet);
+    // Starts the window (opened with `from` at its maximum, so that pictures
+    // are decoded but none encoded) once it is known where it starts.
+    void StartWindow(int64_t from, int64_t decodeDelay) {
+        window_.from = from;
+        window_.decodeDelay = decodeDelay;
+    }
     // Drains the decoder and the encoder.
     bool Finish();
     // Ends the coded video sequence after the last encoded picture not yet

@@ -118,6 +118,34 @@ KeyKind KindOfKey(const VideoSource& video, const AVPacket* packet) {
     return IsH264IdrPicture(packet->data, packet->size, video.form) ? KeyKind::kIdr : KeyKind::kOpen;
 }
 
+// A picture shown before its key frame and decoded after it.
+bool IsLeadingPicture(const VideoSource& video, const AVPacket* packet) {
+    if (!video.IsHevc()) return false;
+    const HevcPictureKind kind = HevcPictureKindOf(packet->data, packet->size, video.form);
+    return kind == HevcPictureKind::kRasl || kind == HevcPictureKind::kRadl;
+}
+
+// Whether decoding order has passed a clip's end. An open group's key frame
+// shown at or after the end may still be followed by its leading pictures,
+// shown before it: the end is passed at the first picture after it that is
+// not one of them.
+class ClipEndWatch {
+public:
+    ClipEndWatch(const VideoSource& video, int64_t end) : video_(video), end_(end) {}
+    bool Passed(const AVPacket* packet) {
+        if (packet->dts != AV_NOPTS_VALUE && packet->dts >= end_ - kToleranceTicks) return true;
+        if (keyShownAfter_) return !IsLeadingPicture(video_, packet);
+        if (!PastClipEnd(packet, end_)) return false;
+        keyShownAfter_ = video_.IsHevc();
+        return !keyShownAfter_;
+    }
+
+private:
+    const VideoSource& video_;
+    const int64_t end_;
+    bool keyShownAfter_ = false;
+};
+
 // A key frame the cut relies on, as the reader hands it out.
 struct KeyPacket {
     int64_t pts = 0;
@@ -166,8 +194,16 @@ enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
 class EdgeClipPass {
 public:
     EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
-                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, int64_t zero)
-        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey), zero_(zero) {}
+                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, std::optional<int64_t> preRoll,
+                 int64_t zero)
+        : host_(host),
+          job_(job),
+          plan_(plan),
+          video_(video),
+          settings_(settings),
+          tailKey_(tailKey),
+          preRoll_(preRoll),
+          zero_(zero) {}
 
     // positionAt: the key frame the pass reads from (the head's, or the first copied).
     ClipOutcome Run(const ClipBounds& bounds, int64_t positionAt, std::vector<OwnedPacket> head) {
@@ -232,6 +268,7 @@ private:
             phase_ = VideoPhase::kCopying;
         }
         if (phase_ == VideoPhase::kCopying) {
+            if (preRoll_ && !tail_ && IsKey(packet) && Near(pts, *preRoll_)) OpenTail(INT64_MAX);
             if (plan_.encodeTailFrom && IsKey(packet) && Near(pts, *plan_.encodeTailFrom)) {
                 StartTail();
             } else if (!plan_.toFileEnd && !plan_.encodeTailFrom && IsKey(packet) && pts != AV_NOPTS_VALUE &&
@@ -241,13 +278,17 @@ private:
             } else {
                 // The leading pictures of the first copied key frame belong to the clip before.
                 if (!plan_.fromFileStart && pts != AV_NOPTS_VALUE && pts < *plan_.copyFrom - kToleranceTicks) return;
+                // Decoded ahead for the tail, which may encode pictures that refer to these.
+                if (tail_ && !tail_->Feed(packet)) FailTail(tail_->Problem());
+                if (pts != AV_NOPTS_VALUE) maxCopiedPts_ = std::max(maxCopiedPts_.value_or(pts), pts);
+                if (packet->dts != AV_NOPTS_VALUE) lastCopiedDts_ = packet->dts;
                 Write(packet, true);
                 ++job_.report->copiedFrames;
                 return;
             }
         }
         if (phase_ != VideoPhase::kTail) return;
-        if (PastClipEnd(packet, plan_.end)) {
+        if (tailEnd_.Passed(packet)) {
             FinishTail();
             return;
         }
@@ -258,12 +299,31 @@ private:
         for (auto& encoded : tail_->TakeEncoded()) WriteEncoded(encoded.get());
     }
 
-    void StartTail() {
+    void OpenTail(int64_t from) {
         std::string problem;
-        const PictureReencoder::Window window{*plan_.encodeTailFrom, plan_.end, tailKey_ ? tailKey_->delay : 0};
+        const PictureReencoder::Window window{from, plan_.end, tailKey_ ? tailKey_->delay : 0};
         tail_ = PictureReencoder::Open(settings_, window, &problem);
-        phase_ = VideoPhase::kTail;
         if (!tail_) FailTail(problem);
+    }
+
+    // Encoding starts at the tail's key frame, or, decoded ahead from the key
+    // frame before it, at the first picture not copied: the leading pictures
+    // of an open group's key frame are shown before it. Their decoding times
+    // follow the last copied picture's.
+    void StartTail() {
+        phase_ = VideoPhase::kTail;
+        if (!tail_) {
+            OpenTail(*plan_.encodeTailFrom);
+            return;
+        }
+        const int64_t delay = tailKey_ ? tailKey_->delay : 0;
+        if (!maxCopiedPts_ || !lastCopiedDts_) {
+            tail_->StartWindow(*plan_.encodeTailFrom, delay);
+            return;
+        }
+        // Past the window's tolerance, which would take the last copied picture in again.
+        const int64_t from = *maxCopiedPts_ + kToleranceTicks + 1;
+        tail_->StartWindow(from, std::min(delay, *maxCopiedPts_ - *lastCopiedDts_));
     }
 
     void FinishTail() {
@@ -290,7 +350,11 @@ private:
     const VideoSource& video_;
     const EncoderSettings settings_;
     const std::optional<KeyPacket> tailKey_;
+    const std::optional<int64_t> preRoll_;  // where the tail's decoding starts, when before its key frame
     const int64_t zero_;
+    ClipEndWatch tailEnd_{video_, plan_.end};
+    std::optional<int64_t> maxCopiedPts_;
+    std::optional<int64_t> lastCopiedDts_;
     VideoPhase phase_ = VideoPhase::kDone;
     std::unique_ptr<PictureReencoder> tail_;
 };
@@ -312,6 +376,8 @@ struct PlanKeys {
 PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
                       const VideoSource& video, bool canSeek, SourceSetIds* ids) {
     PlanKeys keys;
+    // HEVC's open groups are cut too: their leading pictures are encoded again.
+    const bool openAllowed = video.IsHevc();
     const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
         if (keys.stopped || !keys.problem.empty()) return;
         const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
@@ -319,7 +385,7 @@ PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecor
         if (lookup.stopped) return;
         if (!lookup.key)
             keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
-        else if (mustBeIdr && lookup.key->kind != KeyKind::kIdr)
+        else if (mustBeIdr && lookup.key->kind != KeyKind::kIdr && !openAllowed)
             keys.problem = NotIdrReason(time);
         else
             *key = lookup.key;
@@ -344,7 +410,8 @@ struct Head {
 };
 
 Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
-                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool canSeek) {
+                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool openKey,
+                bool canSeek) {
     Head head;
     const int64_t headEnd = plan.copyFrom.value_or(plan.end);
     auto encoder = PictureReencoder::Open(settings, {plan.start, headEnd, decodeDelay}, &head.problem);
@@ -352,6 +419,8 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
     const int64_t headKeyTime = KeyFrameAtOrBefore(file.keyFrames, plan.start);
     PositionAtKey(control, headKeyTime, canSeek);
     bool decoding = false;  // from the head's key frame on
+    bool pastKey = false;   // the first copied key frame, when open, has been fed
+    ClipEndWatch clipEnd(video, plan.end);
     EnginePacket packet;
     for (;;) {
         const Read step = ReadPacket(host, control, packet.get());
@@ -365,15 +434,23 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
         if (decoding && isVideo) {
             // Past the head: at the first copied key frame, or, without one,
             // where decoding order has passed the clip's end.
-            const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
-                                            : PastClipEnd(packet.get(), plan.end);
+            // An open one is decoded too, for its leading pictures, which are shown before it.
+            const bool atKey = plan.copyFrom && IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom);
+            const bool past = !plan.copyFrom ? clipEnd.Passed(packet.get())
+                              : atKey        ? !openKey
+                              : pastKey      ? !IsLeadingPicture(video, packet.get())
+                                             : false;
+            pastKey = pastKey || atKey;
             if (past || !encoder->Feed(packet.get())) break;
         }
         packet.Unref();
         control->ReadNext();
     }
     packet.Unref();
-    if (!encoder->Problem().empty() || !encoder->Finish()) {
+    // The copied open key frame then starts a coded video sequence of its
+    // own: it may use other parameter sets, and its leading pictures, which
+    // refer to pictures not copied, are left out.
+    if (!encoder->Problem().empty() || !encoder->Finish() || (openKey && !encoder->EndCodedSequence())) {
         head.problem = "the pictures before the first key frame could not be encoded again: " + encoder->Problem();
         return head;
     }
@@ -381,6 +458,16 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
     head.pictures = encoder->EncodedPictures();
     head.firstPictureTime = encoder->FirstPictureTime();
     return head;
+}
+
+// The key frame the tail decodes from when its own is open and copied
+// pictures come before it; none when it decodes from its own.
+std::optional<int64_t> PreRollOf(const FileRecord& file, const EdgeCutPlan& plan,
+                                 const std::optional<KeyPacket>& tail) {
+    if (!tail || tail->kind != KeyKind::kOpen || !plan.copyFrom || !plan.encodeTailFrom) return std::nullopt;
+    if (*plan.encodeTailFrom <= *plan.copyFrom + kToleranceTicks) return std::nullopt;
+    const int64_t before = KeyFrameAtOrBefore(file.keyFrames, *plan.encodeTailFrom - 2 * kToleranceTicks);
+    return std::max(before, *plan.copyFrom);
 }
 
 }  // namespace
@@ -406,7 +493,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     }
     video.streamIndex = *sole;
     if (file.keyFrames.empty()) return fallBack("the file's key frames are not known");
-    const EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
+    EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
     if (!plan.EncodesAnything()) return std::nullopt;
     const bool canSeek = (job.capabilities & kCanSeekByTime) != 0;
 
@@ -423,9 +510,15 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
         CollectHevcExtradataIds(video.parameters->extradata, extradataSize, &ids.hevc);
     else
         CollectExtradataParameterSetIds(video.parameters->extradata, extradataSize, &ids.h264);
-    const PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
+    PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
     if (keys.stopped || host.StopRequested()) return stopped();
     if (!keys.problem.empty()) return fallBack(keys.problem);
+    // An open key frame at the end has leading pictures inside the clip: a
+    // tail encodes them.
+    if (keys.end && keys.end->kind == KeyKind::kOpen) {
+        plan.encodeTailFrom = plan.end;
+        keys.tail = keys.end;
+    }
     // Planned when the outputs were made (their descriptions carry its sets);
     // a file set up otherwise gets its plan now, its sets in-band only.
     const bool setsDescribed = file.edgeEncoding.has_value();
@@ -442,7 +535,8 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     int64_t zero = plan.fromFileStart ? 0 : plan.copyFrom.value_or(plan.start);
     if (plan.EncodesHead()) {
         const int64_t delay = keys.copy ? keys.copy->delay : keys.head->delay;
-        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, canSeek);
+        const bool openKey = keys.copy && keys.copy->kind == KeyKind::kOpen;
+        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, openKey, canSeek);
         if (encoded.stopped) return stopped();
         if (!encoded.problem.empty()) return fallBack(encoded.problem);
         head = std::move(encoded.packets);
@@ -456,7 +550,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     bounds.toFileEnd = plan.toFileEnd;
     bounds.end = plan.end;
     bounds.streamsStartTogether = job.output && job.output->StartsEveryStreamAtZero();
-    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, zero);
+    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, PreRollOf(file, plan, keys.tail), zero);
     const ClipOutcome outcome = pass.Run(bounds, KeyFrameAtOrBefore(file.keyFrames, plan.start), std::move(head));
     LogFormat(u"Clip with encoded edges: %lld pictures encoded again, %lld copied\n",
               static_cast<long long>(report.reencodedFrames), static_cast<long long>(report.copiedFrames));

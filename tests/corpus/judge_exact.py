@@ -42,17 +42,34 @@ EXACT_INPUTS.update({
     # check finds their mov_text descriptions differ.
     "h264_aac_movtext.mp4": Expect(None, "merge"),
     "hevc_bframes_aac_rotated.mp4": EXACT,
+    # x265's open groups: a CRA key frame with leading pictures that refer before it.
+    "hevc10_hdr_eac3.mkv": EXACT,
 })
 
 CLIP_LINE = re.compile(r"clip (\d+): (?:(\d+) frames re-encoded, (\d+) copied|cut at key frames: (.*))")
 
 
 def key_frame_indices(judge, src_path, frames):
-    """Indices (in presentation order) of the pictures whose packets are key frames."""
+    """Indices (in presentation order) of the pictures whose packets are key
+    frames, each with its leading pictures: those shown before it and decoded
+    after it (an open group's), which a cut re-encodes with it."""
     info = judge.ffprobe_json(src_path, "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags",
                               "-show_packets")
-    keys = [float(p["pts_time"]) for p in info["packets"] if "K" in p.get("flags", "") and "pts_time" in p]
-    return {i for i, f in enumerate(frames) if f.pts is not None and any(abs(f.pts - k) < 1e-4 for k in keys)}
+    index = {}
+    for i, f in enumerate(frames):
+        if f.pts is not None:
+            index[round(f.pts, 4)] = i
+    order = [(index.get(round(float(p["pts_time"]), 4)), "K" in p.get("flags", ""))
+             for p in info["packets"] if "pts_time" in p]
+    keys = {}
+    for pos, (i, key) in enumerate(order):
+        if key and i is not None:
+            keys[i] = set()
+            for j, _ in order[pos + 1:]:
+                if j is None or j > i:
+                    break
+                keys[i].add(j)
+    return keys
 
 
 def pick_cuts(frames, keys, count):
@@ -79,7 +96,9 @@ def encoded_indices(a, b, keys, n):
     if b != n and b not in keys and head_end < b:
         tail = max([k for k in keys if head_end <= k < b], default=None)
         if tail is not None:
-            encoded |= set(range(tail, b))
+            encoded |= set(range(tail, b)) | {j for j in keys[tail] if j >= head_end}
+    if b != n and b in keys and head_end < b:
+        encoded |= {j for j in keys[b] if j >= head_end}
     return encoded
 
 
