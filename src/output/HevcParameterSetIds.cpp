@@ -1,5 +1,7 @@
 #include "output/HevcParameterSetIds.h"
 
+#include <algorithm>
+
 #include "input/NalUnitWalk.h"
 #include "output/H264BitstreamForms.h"
 #include "output/RbspEdit.h"
@@ -49,6 +51,40 @@ void SkipProfileTierLevel(BitCursor& bits, int maxSubLayersMinus1) {
             bits.Bits(32);
         }
         if (level[i]) bits.Bits(kLevelBits);
+    }
+}
+
+constexpr int kVpsFixedBits = 8;               // base layer flags, max layers
+constexpr int kVpsReservedBits = 16;           // vps_reserved_0xffff_16bits
+constexpr uint32_t kSeparateColourPlanes = 3;  // chroma_format_idc 4:4:4
+
+// From after sps_seq_parameter_set_id up to sps_sub_layer_ordering_info_present_flag.
+void SkipSpsToOrdering(BitCursor& bits) {
+    if (bits.Ue() == kSeparateColourPlanes) bits.Bits(1);
+    bits.Ue();  // width
+    bits.Ue();  // height
+    if (bits.Bits(1)) {
+        for (int side = 0; side < 4; ++side) bits.Ue();
+    }
+    bits.Ue();  // bit depths
+    bits.Ue();
+    bits.Ue();  // log2_max_pic_order_cnt_lsb_minus4
+}
+
+uint32_t Raised(uint32_t own, uint32_t least) { return std::max(own, least); }
+
+// The sub-layer ordering entries at the cursor, copied with the reordering
+// raised; the cursor and the writer past them.
+void RewriteOrdering(BitCursor& bits, BitWriter& out, int maxSubLayersMinus1, const HevcReordering& least) {
+    const bool present = bits.Bits(1) != 0;
+    out.Bits(present ? 1 : 0, 1);
+    for (int i = present ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1; ++i) {
+        const uint32_t buffering = bits.Ue();
+        const uint32_t reorder = Raised(bits.Ue(), least.numReorderPics);
+        const uint32_t latency = bits.Ue();
+        out.Ue(std::max({buffering, least.decPicBufferingMinus1, reorder}));
+        out.Ue(reorder);
+        out.Ue(latency == 0 || least.latencyIncreasePlus1 == 0 ? 0 : Raised(latency, least.latencyIncreasePlus1));
     }
 }
 
@@ -126,16 +162,32 @@ std::vector<uint8_t> RewriteSet(const uint8_t* unit, size_t size, const HevcSetI
     if (type == kVps) {
         bits.Bits(kIdBits);
         out.Bits(static_cast<uint32_t>(to.vps), kIdBits);
+        if (to.reordering) {
+            const size_t from = bits.Position();
+            bits.Bits(kVpsFixedBits);
+            const int maxSubLayersMinus1 = static_cast<int>(bits.Bits(3));
+            bits.Bits(1);
+            bits.Bits(kVpsReservedBits);
+            SkipProfileTierLevel(bits, maxSubLayersMinus1);
+            out.Copy(rbsp, from, bits.Position());
+            RewriteOrdering(bits, out, maxSubLayersMinus1, *to.reordering);
+        }
     } else if (type == kSps) {
         bits.Bits(kIdBits);
         out.Bits(static_cast<uint32_t>(to.vps), kIdBits);
-        const size_t from = bits.Position();
+        size_t from = bits.Position();
         const int maxSubLayersMinus1 = static_cast<int>(bits.Bits(3));
         bits.Bits(1);
         SkipProfileTierLevel(bits, maxSubLayersMinus1);
         out.Copy(rbsp, from, bits.Position());
         bits.Ue();
         out.Ue(static_cast<uint32_t>(to.sps));
+        if (to.reordering) {
+            from = bits.Position();
+            SkipSpsToOrdering(bits);
+            out.Copy(rbsp, from, bits.Position());
+            RewriteOrdering(bits, out, maxSubLayersMinus1, *to.reordering);
+        }
     } else {
         bits.Ue();
         bits.Ue();
@@ -193,6 +245,36 @@ void CollectHevcPacketIds(const uint8_t* data, int size, H264PacketForm form, He
     });
 }
 
+std::optional<HevcReordering> HevcReorderingOfExtradata(const uint8_t* data, size_t size) {
+    std::optional<HevcReordering> found;
+    const auto read = [&found](const uint8_t* unit, size_t length) {
+        if (found || length <= kHeaderBytes || UnitType(unit) != kSps) return;
+        const std::vector<uint8_t> rbsp = Unescape(unit + kHeaderBytes, length - kHeaderBytes);
+        BitCursor bits(rbsp);
+        bits.Bits(kIdBits);
+        const int maxSubLayersMinus1 = static_cast<int>(bits.Bits(3));
+        bits.Bits(1);
+        SkipProfileTierLevel(bits, maxSubLayersMinus1);
+        bits.Ue();
+        SkipSpsToOrdering(bits);
+        const bool present = bits.Bits(1) != 0;
+        HevcReordering reordering;
+        for (int i = present ? 0 : maxSubLayersMinus1; i <= maxSubLayersMinus1; ++i)
+            reordering = HevcReordering{bits.Ue(), bits.Ue(), bits.Ue()};
+        if (bits.Ok()) found = reordering;
+    };
+    if (!data || size == 0) return found;
+    if (data[0] == kHvcCVersion) {
+        WalkHvcC(data, size, read);
+    } else if (size <= INT32_MAX) {
+        FirstNalAnswer(data, static_cast<int>(size), kAnnexBForm, [&read](const uint8_t* unit, int available) {
+            read(unit, static_cast<size_t>(available));
+            return NalAnswer::Nothing;
+        });
+    }
+    return found;
+}
+
 std::optional<HevcSetIds> FreeHevcSetIds(const HevcParameterSetIds& used) {
     HevcSetIds ids;
     const auto firstFree = [](const auto& set, int from, int to) -> std::optional<int> {
@@ -204,7 +286,7 @@ std::optional<HevcSetIds> FreeHevcSetIds(const HevcParameterSetIds& used) {
     const auto sps = firstFree(used.sps, 1, static_cast<int>(kMaxSpsId));
     const auto pps = firstFree(used.pps, kFirstWidePpsId, kLastWidePpsId);
     if (!vps || !sps || !pps) return std::nullopt;
-    return HevcSetIds{*vps, *sps, *pps};
+    return HevcSetIds{*vps, *sps, *pps, std::nullopt};
 }
 
 std::vector<uint8_t> RenumberHevcUnit(const uint8_t* unit, size_t size, const HevcSetIds& to) {

@@ -27,11 +27,26 @@ void CollectHevcExtradataIds(const uint8_t* data, size_t size, HevcParameterSetI
 // Adds the ids of the VPS, SPS and PPS units carried in one packet of the given form.
 void CollectHevcPacketIds(const uint8_t* data, int size, H264PacketForm form, HevcParameterSetIds* ids);
 
-// The ids encoded pictures are renumbered to.
+// How far pictures are reordered, as a VPS or SPS announces it for its
+// highest sub-layer.
+struct HevcReordering {
+    uint32_t decPicBufferingMinus1 = 0;
+    uint32_t numReorderPics = 0;
+    uint32_t latencyIncreasePlus1 = 0;  // 0: no limit
+};
+
+// The reordering of the first SPS of codec extradata (hvcC or Annex B).
+std::optional<HevcReordering> HevcReorderingOfExtradata(const uint8_t* data, size_t size);
+
+// The ids encoded pictures are renumbered to, and the reordering their VPS
+// and SPS announce at least: the copied stream's, so that a reader that
+// takes the delay from the first SPS it meets keeps it for the copied
+// pictures.
 struct HevcSetIds {
     int vps = 1;
     int sps = 1;
     int pps = 15;
+    std::optional<HevcReordering> reordering;
 };
 
 // Ids `used` leaves free. The PPS id is one whose code is a byte longer than
@@ -41,7 +56,8 @@ std::optional<HevcSetIds> FreeHevcSetIds(const HevcParameterSetIds& used);
 
 // One NAL unit (header first, emulation prevention kept) with the ids that
 // name parameter sets set to `to`: a VPS's own id, an SPS's and the VPS it
-// names, a PPS's and the SPS it names, the PPS a slice names. Other units
+// names, a PPS's and the SPS it names, the PPS a slice names; a VPS's and an
+// SPS's reordering raised to `to`'s. Other units
 // come back as they are. Empty when the unit cannot be read, or when a
 // slice's new PPS id would not keep its data byte-aligned.
 std::vector<uint8_t> RenumberHevcUnit(const uint8_t* unit, size_t size, const HevcSetIds& to);

@@ -39,6 +39,7 @@ std::optional<EdgeEncoding> PlanEdgeEncoding(const FileRecord& file) {
         const std::optional<HevcSetIds> free = FreeHevcSetIds(ids);
         if (!free) return std::nullopt;
         encoding.hevcIds = *free;
+        encoding.hevcIds.reordering = HevcReorderingOfExtradata(parameters->extradata, extradataSize);
     } else {
         ParameterSetIds ids;
         CollectExtradataParameterSetIds(parameters->extradata, extradataSize, &ids);
