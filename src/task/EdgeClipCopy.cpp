@@ -118,9 +118,10 @@ KeyKind KindOfKey(const VideoSource& video, const AVPacket* packet) {
     return IsH264IdrPicture(packet->data, packet->size, video.form) ? KeyKind::kIdr : KeyKind::kOpen;
 }
 
-// A picture shown before its key frame and decoded after it.
-bool IsLeadingPicture(const VideoSource& video, const AVPacket* packet) {
-    if (!video.IsHevc()) return false;
+// A picture shown before its key frame (at keyPts) and decoded after it:
+// HEVC names them, H.264 only shows them earlier.
+bool IsLeadingPicture(const VideoSource& video, const AVPacket* packet, int64_t keyPts) {
+    if (!video.IsHevc()) return packet->pts != AV_NOPTS_VALUE && packet->pts < keyPts - kToleranceTicks;
     const HevcPictureKind kind = HevcPictureKindOf(packet->data, packet->size, video.form);
     return kind == HevcPictureKind::kRasl || kind == HevcPictureKind::kRadl;
 }
@@ -134,16 +135,18 @@ public:
     ClipEndWatch(const VideoSource& video, int64_t end) : video_(video), end_(end) {}
     bool Passed(const AVPacket* packet) {
         if (packet->dts != AV_NOPTS_VALUE && packet->dts >= end_ - kToleranceTicks) return true;
-        if (keyShownAfter_) return !IsLeadingPicture(video_, packet);
+        if (keyShownAfter_) return !IsLeadingPicture(video_, packet, keyPts_);
         if (!PastClipEnd(packet, end_)) return false;
-        keyShownAfter_ = video_.IsHevc();
-        return !keyShownAfter_;
+        keyShownAfter_ = true;
+        keyPts_ = packet->pts;
+        return false;
     }
 
 private:
     const VideoSource& video_;
     const int64_t end_;
     bool keyShownAfter_ = false;
+    int64_t keyPts_ = 0;
 };
 
 // A key frame the cut relies on, as the reader hands it out.
@@ -364,38 +367,61 @@ std::string NotIdrReason(int64_t time) {
            " is not an IDR picture (an open group of pictures): the pictures around it refer across the cut";
 }
 
-// The key frames a plan relies on, as the reader finds them: the head's
-// (any key frame), the first copied one, the one copying ends at and the
-// tail's (each an IDR picture, as nothing may refer across them).
+// The key frames a plan relies on, as the reader finds them: the head's,
+// the first copied one (H.264: an IDR picture, as only one may switch to the
+// copied pictures' parameter sets), the one copying ends at and the tail's.
 struct PlanKeys {
     std::optional<KeyPacket> head, copy, end, tail;
     std::string problem;  // why the plan cannot be kept; empty when it can
     bool stopped = false;
 };
 
-PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
+std::optional<int64_t> KeyFrameAfter(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
+    for (const auto& k : keyFrames)
+        if (k.time > t + kToleranceTicks) return k.time;
+    return std::nullopt;
+}
+
+// Moves the plan's first copied key frame on where it has to be an IDR
+// picture.
+PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, EdgeCutPlan& plan,
                       const VideoSource& video, bool canSeek, SourceSetIds* ids) {
     PlanKeys keys;
-    // HEVC's open groups are cut too: their leading pictures are encoded again.
+    // HEVC's open groups are cut too: their leading pictures are encoded
+    // again. Where copying ends, any key frame will do: the pictures before
+    // it are copied, its leading pictures and those after it encoded.
     const bool openAllowed = video.IsHevc();
-    const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
+    const auto read = [&](int64_t time, std::optional<KeyPacket>* key) {
         if (keys.stopped || !keys.problem.empty()) return;
         const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
         keys.stopped = lookup.stopped;
         if (lookup.stopped) return;
         if (!lookup.key)
             keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
-        else if (mustBeIdr && lookup.key->kind != KeyKind::kIdr && !openAllowed)
-            keys.problem = NotIdrReason(time);
         else
             *key = lookup.key;
     };
     if (plan.EncodesHead()) {
-        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), false, &keys.head);
-        if (plan.copyFrom) read(*plan.copyFrom, true, &keys.copy);
-        if (plan.copyFrom && plan.endOnKey) read(plan.end, true, &keys.end);
+        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), &keys.head);
+        // An H.264 key frame of an open group cannot switch to other
+        // parameter sets: the head runs on to the next IDR picture inside the
+        // clip, when there is one.
+        const std::optional<int64_t> firstCopied = plan.copyFrom;
+        while (plan.copyFrom && !keys.stopped && keys.problem.empty()) {
+            read(*plan.copyFrom, &keys.copy);
+            if (!keys.copy || keys.copy->kind == KeyKind::kIdr || openAllowed) break;
+            keys.copy.reset();
+            const std::optional<int64_t> next = KeyFrameAfter(file.keyFrames, *plan.copyFrom);
+            if (!next || (!plan.toFileEnd && *next >= plan.end - kToleranceTicks)) {
+                keys.problem = NotIdrReason(*firstCopied) + "; no key frame after it inside the clip is one";
+                break;
+            }
+            plan.copyFrom = next;
+        }
+        if (plan.copyFrom && plan.encodeTailFrom) plan.encodeTailFrom = std::max(*plan.encodeTailFrom, *plan.copyFrom);
+        if (plan.copyFrom && plan.endOnKey) read(plan.end, &keys.end);
     }
-    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, true, &keys.tail);
+    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, &keys.tail);
     return keys;
 }
 
@@ -438,7 +464,7 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
             const bool atKey = plan.copyFrom && IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom);
             const bool past = !plan.copyFrom ? clipEnd.Passed(packet.get())
                               : atKey        ? !openKey
-                              : pastKey      ? !IsLeadingPicture(video, packet.get())
+                              : pastKey      ? !IsLeadingPicture(video, packet.get(), *plan.copyFrom)
                                              : false;
             pastKey = pastKey || atKey;
             if (past || !encoder->Feed(packet.get())) break;
