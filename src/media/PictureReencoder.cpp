@@ -188,6 +188,7 @@ PictureReencoder::~PictureReencoder() {
     avcodec_free_context(&decoder_);
     avcodec_free_context(&encoder_);
     av_frame_free(&frame_);
+    av_frame_free(&keyFrame_);
     av_packet_free(&encoded_);
 }
 
@@ -228,6 +229,9 @@ bool PictureReencoder::DrainDecoder() {
 }
 
 bool PictureReencoder::EncodeFrame(AVFrame* frame) {
+    // HDR metadata comes with the key frame decoding starts at, which is seldom encoded.
+    if (!encoder_ && !keyFrame_ && av_frame_get_side_data(frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA))
+        keyFrame_ = av_frame_clone(frame);
     const int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE || pts < window_.from - kToleranceTicks || pts >= window_.to - kToleranceTicks)
         return true;
@@ -251,7 +255,9 @@ bool PictureReencoder::OpenEncoder(const AVFrame* frame) {
     if (frame->width != source->width || frame->height != source->height || frame->format != source->format)
         return Fail("the pictures' size or format differs from the stream's description", 0);
     std::string problem;
-    encoder_ = IsHevc() ? OpenX265(settings_, &problem) : OpenX264(settings_, false, &problem);
+    encoder_ =
+        IsHevc() ? OpenX265(settings_, &problem, keyFrame_ ? keyFrame_ : frame) : OpenX264(settings_, false, &problem);
+    av_frame_free(&keyFrame_);
     if (!encoder_) return Fail(problem, 0);
     if (IsHevc()) {
         const std::vector<uint8_t> sets =

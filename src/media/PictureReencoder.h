@@ -107,6 +107,7 @@ private:
     AVCodecContext* decoder_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVFrame* frame_ = nullptr;
+    AVFrame* keyFrame_ = nullptr;  // the first decoded with HDR metadata, until the encoder opens
     AVPacket* encoded_ = nullptr;
     std::map<int64_t, int64_t> durations_;  // source presentation time -> duration
     std::vector<OwnedPacket> out_;

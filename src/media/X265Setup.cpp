@@ -1,8 +1,11 @@
 #include "media/X265Setup.h"
 
+#include <cmath>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
+#include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -56,6 +59,37 @@ std::string LibraryText(int averror) {
     return text;
 }
 
+// x265's units: chromaticity in 0.00002, luminance in 0.0001.
+constexpr double kChromaticityUnits = 50000.0;
+constexpr double kLuminanceUnits = 10000.0;
+
+std::string Units(AVRational value, double units) { return std::to_string(std::lround(av_q2d(value) * units)); }
+
+// master-display and max-cll as x265 takes them, from the picture's side data.
+std::string HdrParams(const AVFrame* frame) {
+    std::string params;
+    if (!frame) return params;
+    const AVFrameSideData* display = av_frame_get_side_data(frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA);
+    if (display) {
+        const auto* m = reinterpret_cast<const AVMasteringDisplayMetadata*>(display->data);
+        if (m->has_primaries && m->has_luminance) {
+            const auto point = [](const AVRational* xy) {
+                return "(" + Units(xy[0], kChromaticityUnits) + "," + Units(xy[1], kChromaticityUnits) + ")";
+            };
+            // Green, blue, red, as the SEI message orders them.
+            params += ":master-display=G" + point(m->display_primaries[1]) + "B" + point(m->display_primaries[2]) +
+                      "R" + point(m->display_primaries[0]) + "WP" + point(m->white_point) + "L(" +
+                      Units(m->max_luminance, kLuminanceUnits) + "," + Units(m->min_luminance, kLuminanceUnits) + ")";
+        }
+    }
+    const AVFrameSideData* light = av_frame_get_side_data(frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+    if (light) {
+        const auto* l = reinterpret_cast<const AVContentLightMetadata*>(light->data);
+        params += ":max-cll=" + std::to_string(l->MaxCLL) + "," + std::to_string(l->MaxFALL);
+    }
+    return params;
+}
+
 std::string X265Params(const AVCodecParameters* source) {
     // One group: an IDR first and no other key frame, no B-frames; without
     // the tree of references a short group keeps a long one's quality.
@@ -83,7 +117,7 @@ std::optional<std::string> WhyNotX265(const AVCodecParameters* source) {
     return std::nullopt;
 }
 
-AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem) {
+AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem, const AVFrame* first) {
     const AVCodecParameters* source = settings.source;
     const AVCodec* codec = avcodec_find_encoder_by_name(kEncoderName);
     AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -106,7 +140,7 @@ AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem) 
     AVDictionary* options = nullptr;
     av_dict_set(&options, "profile", ProfileName(source), 0);
     av_dict_set(&options, "crf", kQuality, 0);
-    av_dict_set(&options, "x265-params", X265Params(source).c_str(), 0);
+    av_dict_set(&options, "x265-params", (X265Params(source) + HdrParams(first)).c_str(), 0);
     const int error = avcodec_open2(encoder, codec, &options);
     av_dict_free(&options);
     if (error < 0) {

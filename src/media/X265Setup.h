@@ -8,6 +8,7 @@
 
 struct AVCodecContext;
 struct AVCodecParameters;
+struct AVFrame;
 
 namespace kx {
 
@@ -18,7 +19,9 @@ std::optional<std::string> WhyNotX265(const AVCodecParameters* source);
 
 // An open encoder whose parameter sets go to its extradata (Annex B) rather
 // than in front of the first picture; null, with the problem, when it cannot
-// be opened.
-AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem);
+// be opened. The first picture, when given, passes on its HDR mastering
+// display and light levels, which the encoder sends in SEI messages as the
+// source's pictures did.
+AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem, const AVFrame* first = nullptr);
 
 }  // namespace kx

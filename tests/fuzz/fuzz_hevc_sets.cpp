@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     kx::RenumberHevcAnnexB(annexB.data(), annexB.size(), to);
 
-    const std::vector<uint8_t> joined = kx::AppendToHvcCRecord(record.data(), record.size(), annexB.data(),
-                                                               annexB.size());
+    const std::vector<uint8_t> joined =
+        kx::AppendToHvcCRecord(record.data(), record.size(), annexB.data(), annexB.size());
     if (joined.empty()) return 0;
     KX_FUZZ_CHECK(joined[0] == 1 && joined.size() >= 23);
     kx::HevcParameterSetIds after;
