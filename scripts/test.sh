@@ -30,6 +30,7 @@ build_and_test build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "$mode" = "--sanitize" ] || [ "$mode" = "--ci" ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   build_and_test build-asan "" -DCMAKE_BUILD_TYPE=Debug -DKX_SANITIZE=ON
 fi

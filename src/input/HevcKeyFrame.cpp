@@ -40,6 +40,23 @@ bool IsHevcKeyFrame(const uint8_t* data, int size, H264PacketForm form) {
     return FirstNalAnswer(data, size, form, classify) == NalAnswer::Key;
 }
 
+HevcPictureKind HevcPictureKindOf(const uint8_t* data, int size, H264PacketForm form) {
+    constexpr int kRadlN = 6, kRadlR = 7, kRaslN = 8, kRaslR = 9, kIdrWRadl = 19, kIdrNLp = 20, kCra = 21;
+    int type = -1;
+    FirstNalAnswer(data, size, form, [&type](const uint8_t* nal, int available) {
+        const NalAnswer answer = ClassifyUnit(nal, available);
+        if (answer != NalAnswer::Nothing) type = (nal[0] >> 1) & 0x3F;
+        return answer;
+    });
+    if (type < 0) return HevcPictureKind::kUnknown;
+    if (type == kIdrWRadl || type == kIdrNLp) return HevcPictureKind::kIdr;
+    if (type == kCra) return HevcPictureKind::kCra;
+    if (type >= kFirstIrapType) return HevcPictureKind::kOtherIrap;
+    if (type == kRaslN || type == kRaslR) return HevcPictureKind::kRasl;
+    if (type == kRadlN || type == kRadlR) return HevcPictureKind::kRadl;
+    return HevcPictureKind::kTrailing;
+}
+
 H264PacketForm HevcFormOfExtradata(const uint8_t* extradata, size_t size) {
     if (!extradata || size <= kHvcCLengthSizeByte || BeginsWithStartCode(extradata, size)) return kAnnexBForm;
     return LengthPrefixedForm((extradata[kHvcCLengthSizeByte] & kLengthSizeMask) + 1);

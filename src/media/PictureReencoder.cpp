@@ -9,7 +9,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "input/VideoKeyFrame.h"
+#include "media/X265Setup.h"
 #include "output/H264BitstreamForms.h"
+#include "output/HevcParameterSetIds.h"
 
 namespace kx {
 
@@ -21,6 +24,7 @@ constexpr const char* kEncoderName = "libx264";
 // Transparent: the re-encoded pictures stay above 45 dB PSNR on test media.
 constexpr const char* kQuality = "14";
 constexpr int kLengthPrefixSize = 4;  // what the mux layer reads as length prefixes
+constexpr uint8_t kEndOfSequence[] = {0x48, 0x01};  // HEVC EOS_NUT, layer 0, temporal id 0
 
 // x264's profile names for the source's profiles; null for those it cannot make.
 const char* X264ProfileName(int profile) {
@@ -107,11 +111,13 @@ std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::
         *problem = *why;
         return sets;
     }
-    AVCodecContext* encoder = OpenX264(settings, true, problem);
+    const bool hevc = settings.source->codec_id == AV_CODEC_ID_HEVC;
+    AVCodecContext* encoder = hevc ? OpenX265(settings, problem) : OpenX264(settings, true, problem);
     if (!encoder) return sets;
     if (encoder->extradata && encoder->extradata_size > 0)
         sets.assign(encoder->extradata, encoder->extradata + encoder->extradata_size);
     avcodec_free_context(&encoder);
+    if (hevc) sets = RenumberHevcAnnexB(sets.data(), sets.size(), settings.hevcIds);
     if (sets.empty()) *problem = "the encoder gave no parameter sets";
     return sets;
 }
@@ -120,21 +126,26 @@ void PacketFree::operator()(AVPacket* packet) const { av_packet_free(&packet); }
 
 std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source) {
     if (!source) return "the video stream has no description";
-    if (source->codec_id != AV_CODEC_ID_H264)
-        return std::string("only H.264 pictures are encoded again, this stream is ") +
+    const bool hevc = source->codec_id == AV_CODEC_ID_HEVC;
+    if (source->codec_id != AV_CODEC_ID_H264 && !hevc)
+        return std::string("only H.264 and HEVC pictures are encoded again, this stream is ") +
                avcodec_get_name(source->codec_id);
     if (Interlaced(source->field_order)) return "the pictures are interlaced";
-    if (!X264ProfileName(source->profile))
-        return "the encoder cannot make the stream's profile (" + std::to_string(source->profile) + ")";
-    const AVCodec* encoder = avcodec_find_encoder_by_name(kEncoderName);
-    if (!encoder) return "the H.264 encoder (libx264) is not available";
     if (source->format < 0 || source->width <= 0 || source->height <= 0)
         return "the stream's description gives no picture size or pixel format";
-    if (!EncoderTakes(encoder, source->format)) {
-        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(source->format));
-        return std::string("the encoder does not take the pixel format ") + (name ? name : "?");
+    if (hevc) {
+        if (auto why = WhyNotX265(source)) return why;
+    } else {
+        if (!X264ProfileName(source->profile))
+            return "the encoder cannot make the stream's profile (" + std::to_string(source->profile) + ")";
+        const AVCodec* encoder = avcodec_find_encoder_by_name(kEncoderName);
+        if (!encoder) return "the H.264 encoder (libx264) is not available";
+        if (!EncoderTakes(encoder, source->format)) {
+            const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(source->format));
+            return std::string("the encoder does not take the pixel format ") + (name ? name : "?");
+        }
     }
-    const H264PacketForm form = H264FormOfStream(source);
+    const H264PacketForm form = BitstreamFormOfStream(source).nalUnits;
     if (form.framing == H264Framing::LengthPrefixed && form.lengthSize != kLengthPrefixSize)
         return "the stream's NAL units have " + std::to_string(form.lengthSize) + "-byte length prefixes";
     return std::nullopt;
@@ -149,9 +160,9 @@ std::unique_ptr<PictureReencoder> PictureReencoder::Open(const EncoderSettings& 
     }
     std::unique_ptr<PictureReencoder> self(new PictureReencoder);
     self->settings_ = settings;
-    self->form_ = H264FormOfStream(source);
+    self->form_ = BitstreamFormOfStream(source).nalUnits;
     self->window_ = window;
-    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+    const AVCodec* decoder = avcodec_find_decoder(source->codec_id);
     self->decoder_ = decoder ? avcodec_alloc_context3(decoder) : nullptr;
     self->frame_ = av_frame_alloc();
     self->encoded_ = av_packet_alloc();
@@ -166,7 +177,8 @@ std::unique_ptr<PictureReencoder> PictureReencoder::Open(const EncoderSettings& 
         error = avcodec_open2(self->decoder_, decoder, nullptr);
     }
     if (error < 0) {
-        *problem = "cannot open the H.264 decoder: " + LibraryText(error);
+        *problem =
+            std::string("cannot open the ") + avcodec_get_name(source->codec_id) + " decoder: " + LibraryText(error);
         return nullptr;
     }
     return self;
@@ -176,6 +188,7 @@ PictureReencoder::~PictureReencoder() {
     avcodec_free_context(&decoder_);
     avcodec_free_context(&encoder_);
     av_frame_free(&frame_);
+    av_frame_free(&keyFrame_);
     av_packet_free(&encoded_);
 }
 
@@ -216,6 +229,9 @@ bool PictureReencoder::DrainDecoder() {
 }
 
 bool PictureReencoder::EncodeFrame(AVFrame* frame) {
+    // HDR metadata comes with the key frame decoding starts at, which is seldom encoded.
+    if (!encoder_ && !keyFrame_ && av_frame_get_side_data(frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA))
+        keyFrame_ = av_frame_clone(frame);
     const int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE || pts < window_.from - kToleranceTicks || pts >= window_.to - kToleranceTicks)
         return true;
@@ -239,8 +255,52 @@ bool PictureReencoder::OpenEncoder(const AVFrame* frame) {
     if (frame->width != source->width || frame->height != source->height || frame->format != source->format)
         return Fail("the pictures' size or format differs from the stream's description", 0);
     std::string problem;
-    encoder_ = OpenX264(settings_, false, &problem);
+    encoder_ =
+        IsHevc() ? OpenX265(settings_, &problem, keyFrame_ ? keyFrame_ : frame) : OpenX264(settings_, false, &problem);
+    av_frame_free(&keyFrame_);
     if (!encoder_) return Fail(problem, 0);
+    if (IsHevc()) {
+        const std::vector<uint8_t> sets =
+            encoder_->extradata
+                ? RenumberHevcAnnexB(encoder_->extradata, static_cast<size_t>(std::max(0, encoder_->extradata_size)),
+                                     settings_.hevcIds)
+                : std::vector<uint8_t>{};
+        if (sets.empty()) return Fail("the encoder's parameter sets cannot be renumbered", 0);
+        if (sets != settings_.describedSets) inBandSets_ = sets;
+    }
+    return true;
+}
+
+bool PictureReencoder::IsHevc() const { return settings_.source->codec_id == AV_CODEC_ID_HEVC; }
+
+std::vector<uint8_t> PictureReencoder::InSourceForm(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> annexB;
+    if (IsHevc()) {
+        annexB = std::move(inBandSets_);
+        inBandSets_.clear();
+        const std::vector<uint8_t> renumbered = RenumberHevcAnnexB(data, size, settings_.hevcIds);
+        if (renumbered.empty()) return {};
+        annexB.insert(annexB.end(), renumbered.begin(), renumbered.end());
+    } else {
+        annexB.assign(data, data + size);
+    }
+    if (form_.framing == H264Framing::LengthPrefixed) return StartCodesToLengthPrefixes(annexB.data(), annexB.size());
+    return annexB;
+}
+
+bool PictureReencoder::EndCodedSequence() {
+    if (!IsHevc() || out_.empty()) return true;
+    AVPacket* last = out_.back().get();
+    std::vector<uint8_t> unit;
+    if (form_.framing == H264Framing::LengthPrefixed) {
+        unit = {0, 0, 0, sizeof kEndOfSequence};
+    } else {
+        unit = {0, 0, 0, 1};
+    }
+    unit.insert(unit.end(), std::begin(kEndOfSequence), std::end(kEndOfSequence));
+    const int oldSize = last->size;
+    if (av_grow_packet(last, static_cast<int>(unit.size())) < 0) return Fail("out of memory for an encoded picture", 0);
+    std::copy(unit.begin(), unit.end(), last->data + oldSize);
     return true;
 }
 
@@ -251,12 +311,11 @@ bool PictureReencoder::DrainEncoder() {
         if (error < 0) return Fail("the encoder failed", error);
         OwnedPacket packet(av_packet_alloc());
         if (!packet) return Fail("out of memory for an encoded picture", 0);
-        if (form_.framing == H264Framing::LengthPrefixed) {
-            const std::vector<uint8_t> prefixed =
-                StartCodesToLengthPrefixes(encoded_->data, static_cast<size_t>(encoded_->size));
-            if (prefixed.empty() || av_new_packet(packet.get(), static_cast<int>(prefixed.size())) < 0)
+        if (form_.framing == H264Framing::LengthPrefixed || IsHevc()) {
+            const std::vector<uint8_t> converted = InSourceForm(encoded_->data, static_cast<size_t>(encoded_->size));
+            if (converted.empty() || av_new_packet(packet.get(), static_cast<int>(converted.size())) < 0)
                 return Fail("cannot convert an encoded picture", 0);
-            std::copy(prefixed.begin(), prefixed.end(), packet->data);
+            std::copy(converted.begin(), converted.end(), packet->data);
             packet->flags = encoded_->flags;
             packet->pts = encoded_->pts;
         } else {

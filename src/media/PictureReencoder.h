@@ -1,9 +1,9 @@
-// Decodes H.264 packets as the source stores them and encodes again the
-// pictures shown inside a time window, with libx264 matched to the source
-// (profile, level, size, pixel format, aspect, colour), so that the new
-// pictures can stand in the copied stream. The encoded group starts with an
-// IDR picture carrying its own SPS and PPS under an id the source does not
-// use, has no B-frames, and keeps each picture's presentation time; decoding
+// Decodes H.264 or HEVC packets as the source stores them and encodes again
+// the pictures shown inside a time window, with libx264 or libx265 matched to
+// the source (profile, level, size, pixel format, aspect, colour), so that the
+// new pictures can stand in the copied stream. The encoded group starts with
+// an IDR picture whose parameter sets have ids the source does not use, has
+// no B-frames, and keeps each picture's presentation time; decoding
 // times are the presentation times less a fixed delay, the source's own at
 // the key frame the group meets, so that decoding times keep rising into the
 // copied pictures.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "input/H264PacketForm.h"
+#include "output/HevcParameterSetIds.h"
 
 struct AVCodecContext;
 struct AVCodecParameters;
@@ -34,10 +35,14 @@ struct EncoderSettings {
     const AVCodecParameters* source = nullptr;
     int frameRateNum = 25;
     int frameRateDen = 1;
-    int parameterSetId = 1;  // of the SPS and the PPS
+    int parameterSetId = 1;  // H.264: of the SPS and the PPS
+    HevcSetIds hevcIds;      // HEVC: what the encoder's sets and slices are renumbered to
+    // HEVC: the encoder's sets as the stream description carries them; the
+    // encoder's first picture carries its own in-band only when they differ.
+    std::vector<uint8_t> describedSets;
 };
 
-// The SPS and PPS (Annex B) the encoder gives pictures under `settings`;
+// The parameter sets (Annex B, renumbered) the encoder gives pictures under `settings`;
 // empty, with the problem, when it cannot be opened.
 std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::string* problem);
 
@@ -66,8 +71,17 @@ public:
     // One source packet (times in ticks), in decoding order. False, with the
     // problem kept, when the decoder or the encoder failed.
     bool Feed(const AVPacket* packet);
+    // Starts the window (opened with `from` at its maximum, so that pictures
+    // are decoded but none encoded) once it is known where it starts.
+    void StartWindow(int64_t from, int64_t decodeDelay) {
+        window_.from = from;
+        window_.decodeDelay = decodeDelay;
+    }
     // Drains the decoder and the encoder.
     bool Finish();
+    // Ends the coded video sequence after the last encoded picture not yet
+    // taken (HEVC), so that the copied CRA picture after it starts a new one.
+    bool EndCodedSequence();
 
     // Encoded packets so far, handed over in decoding order.
     std::vector<OwnedPacket> TakeEncoded();
@@ -83,6 +97,9 @@ private:
     bool DrainEncoder();
     bool OpenEncoder(const AVFrame* frame);
     bool Fail(const std::string& what, int averror);
+    bool IsHevc() const;
+    // The encoder's packet in the source's form, HEVC ids renumbered.
+    std::vector<uint8_t> InSourceForm(const uint8_t* data, size_t size);
 
     EncoderSettings settings_;
     H264PacketForm form_;
@@ -90,11 +107,13 @@ private:
     AVCodecContext* decoder_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVFrame* frame_ = nullptr;
+    AVFrame* keyFrame_ = nullptr;  // the first decoded with HDR metadata, until the encoder opens
     AVPacket* encoded_ = nullptr;
     std::map<int64_t, int64_t> durations_;  // source presentation time -> duration
     std::vector<OwnedPacket> out_;
     int64_t encodedPictures_ = 0;
     std::optional<int64_t> firstPicture_;
+    std::vector<uint8_t> inBandSets_;  // HEVC: in front of the first encoded picture
     std::string problem_;
 };
 

@@ -58,7 +58,7 @@ public:
     // keeps its first stream.
     int32_t AddStream(int32_t key, const kx::StreamMediaInfo* info);
 
-    // Further H.264 parameter sets (Annex B) the stream description carries
+    // Further H.264 or HEVC parameter sets (Annex B) the stream description carries
     // besides the source's, for pictures encoded into the copied stream;
     // before the video stream is added.
     void AddParameterSets(std::vector<uint8_t> annexB) { moreParameterSets_ = std::move(annexB); }
@@ -160,6 +160,7 @@ private:
     // The avcC record of the stores, with `more` parameter sets (Annex B) appended.
     bool BuildAvcCRecord(AVCodecParameters* parameters, const std::vector<uint8_t>& more);
     void RewriteH264Extradata(AVCodecParameters* parameters);
+    void AddHevcParameterSets(AVCodecParameters* parameters);
     // False when the packet must not be written (bad length prefix).
     bool BringH264IntoContainerForm(AVPacket* packet, int* error);
 

@@ -12,12 +12,13 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
-#include "media/MediaKernel.h"
-#include "output/AnnexBFilter.h"
-#include "output/FlacFrames.h"
-#include "output/CTMuxer.h"
 #include "input/MovTextHeader.h"
 #include "input/SourceStream.h"
+#include "media/MediaKernel.h"
+#include "output/AnnexBFilter.h"
+#include "output/CTMuxer.h"
+#include "output/FlacFrames.h"
+#include "output/HevcRecord.h"
 
 namespace {
 
@@ -211,6 +212,23 @@ void CTMuxer::OpenVideoStreamCodec(AVStream* stream, const kx::StreamMediaInfo& 
         std::fprintf(stderr, "could not open codec\n");
     AttachDisplayMatrix(stream, info.video.displayMatrix);
     if (info.codecId == kCodecH264) RewriteH264Extradata(par);
+    if (par->codec_id == AV_CODEC_ID_HEVC) AddHevcParameterSets(par);
+}
+
+// The sets added go after the source's: into the hvcC record's arrays, or
+// behind the Annex B header.
+void CTMuxer::AddHevcParameterSets(AVCodecParameters* parameters) {
+    if (moreParameterSets_.empty()) return;
+    const size_t size = parameters->extradata_size > 0 ? static_cast<size_t>(parameters->extradata_size) : 0;
+    std::vector<uint8_t> joined;
+    if (size > 0 && parameters->extradata[0] == 1) {
+        joined =
+            kx::AppendToHvcCRecord(parameters->extradata, size, moreParameterSets_.data(), moreParameterSets_.size());
+    } else {
+        joined.assign(parameters->extradata, parameters->extradata + size);
+        joined.insert(joined.end(), moreParameterSets_.begin(), moreParameterSets_.end());
+    }
+    if (!joined.empty()) SetExtradata(parameters, joined.data(), joined.size());
 }
 
 bool CTMuxer::ParseH264ParameterSets(const AVCodecParameters* parameters) {

@@ -10,11 +10,14 @@ extern "C" {
 }
 
 #include "input/H264KeyFrame.h"
+#include "input/HevcKeyFrame.h"
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
+#include "input/VideoKeyFrame.h"
 #include "media/PictureReencoder.h"
 #include "output/CTMuxer.h"
 #include "output/H264ParameterSetIds.h"
+#include "output/HevcParameterSetIds.h"
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
@@ -76,13 +79,81 @@ struct VideoSource {
     DescriptionPtr description{nullptr, DescriptionDeleter{}};
     const AVCodecParameters* parameters = nullptr;
     H264PacketForm form;
+    bool IsHevc() const { return parameters->codec_id == AV_CODEC_ID_HEVC; }
+};
+
+// The parameter-set ids the source's sets use, in its description and its packets.
+struct SourceSetIds {
+    ParameterSetIds h264;
+    HevcParameterSetIds hevc;
+};
+
+void CollectPacketSetIds(const VideoSource& video, const AVPacket* packet, SourceSetIds* ids) {
+    if (video.IsHevc())
+        CollectHevcPacketIds(packet->data, packet->size, video.form, &ids->hevc);
+    else
+        CollectPacketParameterSetIds(packet->data, packet->size, video.form, &ids->h264);
+}
+
+// Whether the source names a set with an id the encoded pictures' sets use.
+bool IdsClash(const VideoSource& video, const SourceSetIds& ids, const EncoderSettings& settings) {
+    if (video.IsHevc()) {
+        const HevcSetIds& own = settings.hevcIds;
+        return ids.hevc.vps.test(static_cast<size_t>(own.vps)) || ids.hevc.sps.test(static_cast<size_t>(own.sps)) ||
+               ids.hevc.pps.test(static_cast<size_t>(own.pps));
+    }
+    const auto id = static_cast<size_t>(settings.parameterSetId);
+    return ids.h264.sps.test(id) || ids.h264.pps.test(id);
+}
+
+enum class KeyKind {
+    kIdr,   // nothing after it refers before it
+    kOpen,  // an open group's start: pictures after it may refer before it
+};
+
+KeyKind KindOfKey(const VideoSource& video, const AVPacket* packet) {
+    if (video.IsHevc())
+        return HevcPictureKindOf(packet->data, packet->size, video.form) == HevcPictureKind::kIdr ? KeyKind::kIdr
+                                                                                                  : KeyKind::kOpen;
+    return IsH264IdrPicture(packet->data, packet->size, video.form) ? KeyKind::kIdr : KeyKind::kOpen;
+}
+
+// A picture shown before its key frame (at keyPts) and decoded after it:
+// HEVC names them, H.264 only shows them earlier.
+bool IsLeadingPicture(const VideoSource& video, const AVPacket* packet, int64_t keyPts) {
+    if (!video.IsHevc()) return packet->pts != AV_NOPTS_VALUE && packet->pts < keyPts - kToleranceTicks;
+    const HevcPictureKind kind = HevcPictureKindOf(packet->data, packet->size, video.form);
+    return kind == HevcPictureKind::kRasl || kind == HevcPictureKind::kRadl;
+}
+
+// Whether decoding order has passed a clip's end. An open group's key frame
+// shown at or after the end may still be followed by its leading pictures,
+// shown before it: the end is passed at the first picture after it that is
+// not one of them.
+class ClipEndWatch {
+public:
+    ClipEndWatch(const VideoSource& video, int64_t end) : video_(video), end_(end) {}
+    bool Passed(const AVPacket* packet) {
+        if (packet->dts != AV_NOPTS_VALUE && packet->dts >= end_ - kToleranceTicks) return true;
+        if (keyShownAfter_) return !IsLeadingPicture(video_, packet, keyPts_);
+        if (!PastClipEnd(packet, end_)) return false;
+        keyShownAfter_ = true;
+        keyPts_ = packet->pts;
+        return false;
+    }
+
+private:
+    const VideoSource& video_;
+    const int64_t end_;
+    bool keyShownAfter_ = false;
+    int64_t keyPts_ = 0;
 };
 
 // A key frame the cut relies on, as the reader hands it out.
 struct KeyPacket {
     int64_t pts = 0;
     int64_t delay = 0;  // pts - dts
-    bool idr = false;
+    KeyKind kind = KeyKind::kOpen;
 };
 
 struct Lookup {
@@ -93,7 +164,7 @@ struct Lookup {
 // Reads from the key frame at `time` until its packet, collecting the
 // parameter-set ids the packets on the way carry.
 Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
-                    ParameterSetIds* ids) {
+                    SourceSetIds* ids) {
     Lookup lookup;
     PositionAtKey(control, time, canSeek);
     EnginePacket packet;
@@ -104,10 +175,10 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
             break;
         }
         if (packet->stream_index == video.streamIndex) {
-            CollectPacketParameterSetIds(packet->data, packet->size, video.form, ids);
+            CollectPacketSetIds(video, packet.get(), ids);
             if (IsKey(packet.get()) && Near(packet->pts, time)) {
                 const int64_t delay = packet->dts != AV_NOPTS_VALUE ? packet->pts - packet->dts : 0;
-                lookup.key = KeyPacket{packet->pts, delay, IsH264IdrPicture(packet->data, packet->size, video.form)};
+                lookup.key = KeyPacket{packet->pts, delay, KindOfKey(video, packet.get())};
                 break;
             }
         }
@@ -126,8 +197,16 @@ enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
 class EdgeClipPass {
 public:
     EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
-                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, int64_t zero)
-        : host_(host), job_(job), plan_(plan), video_(video), settings_(settings), tailKey_(tailKey), zero_(zero) {}
+                 const EncoderSettings& settings, std::optional<KeyPacket> tailKey, std::optional<int64_t> preRoll,
+                 int64_t zero)
+        : host_(host),
+          job_(job),
+          plan_(plan),
+          video_(video),
+          settings_(settings),
+          tailKey_(tailKey),
+          preRoll_(preRoll),
+          zero_(zero) {}
 
     // positionAt: the key frame the pass reads from (the head's, or the first copied).
     ClipOutcome Run(const ClipBounds& bounds, int64_t positionAt, std::vector<OwnedPacket> head) {
@@ -192,6 +271,7 @@ private:
             phase_ = VideoPhase::kCopying;
         }
         if (phase_ == VideoPhase::kCopying) {
+            if (preRoll_ && !tail_ && IsKey(packet) && Near(pts, *preRoll_)) OpenTail(INT64_MAX);
             if (plan_.encodeTailFrom && IsKey(packet) && Near(pts, *plan_.encodeTailFrom)) {
                 StartTail();
             } else if (!plan_.toFileEnd && !plan_.encodeTailFrom && IsKey(packet) && pts != AV_NOPTS_VALUE &&
@@ -201,13 +281,17 @@ private:
             } else {
                 // The leading pictures of the first copied key frame belong to the clip before.
                 if (!plan_.fromFileStart && pts != AV_NOPTS_VALUE && pts < *plan_.copyFrom - kToleranceTicks) return;
+                // Decoded ahead for the tail, which may encode pictures that refer to these.
+                if (tail_ && !tail_->Feed(packet)) FailTail(tail_->Problem());
+                if (pts != AV_NOPTS_VALUE) maxCopiedPts_ = std::max(maxCopiedPts_.value_or(pts), pts);
+                if (packet->dts != AV_NOPTS_VALUE) lastCopiedDts_ = packet->dts;
                 Write(packet, true);
                 ++job_.report->copiedFrames;
                 return;
             }
         }
         if (phase_ != VideoPhase::kTail) return;
-        if (PastClipEnd(packet, plan_.end)) {
+        if (tailEnd_.Passed(packet)) {
             FinishTail();
             return;
         }
@@ -218,12 +302,31 @@ private:
         for (auto& encoded : tail_->TakeEncoded()) WriteEncoded(encoded.get());
     }
 
-    void StartTail() {
+    void OpenTail(int64_t from) {
         std::string problem;
-        const PictureReencoder::Window window{*plan_.encodeTailFrom, plan_.end, tailKey_ ? tailKey_->delay : 0};
+        const PictureReencoder::Window window{from, plan_.end, tailKey_ ? tailKey_->delay : 0};
         tail_ = PictureReencoder::Open(settings_, window, &problem);
-        phase_ = VideoPhase::kTail;
         if (!tail_) FailTail(problem);
+    }
+
+    // Encoding starts at the tail's key frame, or, decoded ahead from the key
+    // frame before it, at the first picture not copied: the leading pictures
+    // of an open group's key frame are shown before it. Their decoding times
+    // follow the last copied picture's.
+    void StartTail() {
+        phase_ = VideoPhase::kTail;
+        if (!tail_) {
+            OpenTail(*plan_.encodeTailFrom);
+            return;
+        }
+        const int64_t delay = tailKey_ ? tailKey_->delay : 0;
+        if (!maxCopiedPts_ || !lastCopiedDts_) {
+            tail_->StartWindow(*plan_.encodeTailFrom, delay);
+            return;
+        }
+        // Past the window's tolerance, which would take the last copied picture in again.
+        const int64_t from = *maxCopiedPts_ + kToleranceTicks + 1;
+        tail_->StartWindow(from, std::min(delay, *maxCopiedPts_ - *lastCopiedDts_));
     }
 
     void FinishTail() {
@@ -250,7 +353,11 @@ private:
     const VideoSource& video_;
     const EncoderSettings settings_;
     const std::optional<KeyPacket> tailKey_;
+    const std::optional<int64_t> preRoll_;  // where the tail's decoding starts, when before its key frame
     const int64_t zero_;
+    ClipEndWatch tailEnd_{video_, plan_.end};
+    std::optional<int64_t> maxCopiedPts_;
+    std::optional<int64_t> lastCopiedDts_;
     VideoPhase phase_ = VideoPhase::kDone;
     std::unique_ptr<PictureReencoder> tail_;
 };
@@ -260,36 +367,61 @@ std::string NotIdrReason(int64_t time) {
            " is not an IDR picture (an open group of pictures): the pictures around it refer across the cut";
 }
 
-// The key frames a plan relies on, as the reader finds them: the head's
-// (any key frame), the first copied one, the one copying ends at and the
-// tail's (each an IDR picture, as nothing may refer across them).
+// The key frames a plan relies on, as the reader finds them: the head's,
+// the first copied one (H.264: an IDR picture, as only one may switch to the
+// copied pictures' parameter sets), the one copying ends at and the tail's.
 struct PlanKeys {
     std::optional<KeyPacket> head, copy, end, tail;
     std::string problem;  // why the plan cannot be kept; empty when it can
     bool stopped = false;
 };
 
-PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
-                      const VideoSource& video, bool canSeek, ParameterSetIds* ids) {
+std::optional<int64_t> KeyFrameAfter(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
+    for (const auto& k : keyFrames)
+        if (k.time > t + kToleranceTicks) return k.time;
+    return std::nullopt;
+}
+
+// Moves the plan's first copied key frame on where it has to be an IDR
+// picture.
+PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, EdgeCutPlan& plan,
+                      const VideoSource& video, bool canSeek, SourceSetIds* ids) {
     PlanKeys keys;
-    const auto read = [&](int64_t time, bool mustBeIdr, std::optional<KeyPacket>* key) {
+    // HEVC's open groups are cut too: their leading pictures are encoded
+    // again. Where copying ends, any key frame will do: the pictures before
+    // it are copied, its leading pictures and those after it encoded.
+    const bool openAllowed = video.IsHevc();
+    const auto read = [&](int64_t time, std::optional<KeyPacket>* key) {
         if (keys.stopped || !keys.problem.empty()) return;
         const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
         keys.stopped = lookup.stopped;
         if (lookup.stopped) return;
         if (!lookup.key)
             keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
-        else if (mustBeIdr && !lookup.key->idr)
-            keys.problem = NotIdrReason(time);
         else
             *key = lookup.key;
     };
     if (plan.EncodesHead()) {
-        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), false, &keys.head);
-        if (plan.copyFrom) read(*plan.copyFrom, true, &keys.copy);
-        if (plan.copyFrom && plan.endOnKey) read(plan.end, true, &keys.end);
+        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), &keys.head);
+        // An H.264 key frame of an open group cannot switch to other
+        // parameter sets: the head runs on to the next IDR picture inside the
+        // clip, when there is one.
+        const std::optional<int64_t> firstCopied = plan.copyFrom;
+        while (plan.copyFrom && !keys.stopped && keys.problem.empty()) {
+            read(*plan.copyFrom, &keys.copy);
+            if (!keys.copy || keys.copy->kind == KeyKind::kIdr || openAllowed) break;
+            keys.copy.reset();
+            const std::optional<int64_t> next = KeyFrameAfter(file.keyFrames, *plan.copyFrom);
+            if (!next || (!plan.toFileEnd && *next >= plan.end - kToleranceTicks)) {
+                keys.problem = NotIdrReason(*firstCopied) + "; no key frame after it inside the clip is one";
+                break;
+            }
+            plan.copyFrom = next;
+        }
+        if (plan.copyFrom && plan.encodeTailFrom) plan.encodeTailFrom = std::max(*plan.encodeTailFrom, *plan.copyFrom);
+        if (plan.copyFrom && plan.endOnKey) read(plan.end, &keys.end);
     }
-    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, true, &keys.tail);
+    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, &keys.tail);
     return keys;
 }
 
@@ -304,7 +436,8 @@ struct Head {
 };
 
 Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, const EdgeCutPlan& plan,
-                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool canSeek) {
+                const VideoSource& video, const EncoderSettings& settings, int64_t decodeDelay, bool openKey,
+                bool canSeek) {
     Head head;
     const int64_t headEnd = plan.copyFrom.value_or(plan.end);
     auto encoder = PictureReencoder::Open(settings, {plan.start, headEnd, decodeDelay}, &head.problem);
@@ -312,6 +445,8 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
     const int64_t headKeyTime = KeyFrameAtOrBefore(file.keyFrames, plan.start);
     PositionAtKey(control, headKeyTime, canSeek);
     bool decoding = false;  // from the head's key frame on
+    bool pastKey = false;   // the first copied key frame, when open, has been fed
+    ClipEndWatch clipEnd(video, plan.end);
     EnginePacket packet;
     for (;;) {
         const Read step = ReadPacket(host, control, packet.get());
@@ -325,15 +460,23 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
         if (decoding && isVideo) {
             // Past the head: at the first copied key frame, or, without one,
             // where decoding order has passed the clip's end.
-            const bool past = plan.copyFrom ? IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom)
-                                            : PastClipEnd(packet.get(), plan.end);
+            // An open one is decoded too, for its leading pictures, which are shown before it.
+            const bool atKey = plan.copyFrom && IsKey(packet.get()) && Near(packet->pts, *plan.copyFrom);
+            const bool past = !plan.copyFrom ? clipEnd.Passed(packet.get())
+                              : atKey        ? !openKey
+                              : pastKey      ? !IsLeadingPicture(video, packet.get(), *plan.copyFrom)
+                                             : false;
+            pastKey = pastKey || atKey;
             if (past || !encoder->Feed(packet.get())) break;
         }
         packet.Unref();
         control->ReadNext();
     }
     packet.Unref();
-    if (!encoder->Problem().empty() || !encoder->Finish()) {
+    // The copied open key frame then starts a coded video sequence of its
+    // own: it may use other parameter sets, and its leading pictures, which
+    // refer to pictures not copied, are left out.
+    if (!encoder->Problem().empty() || !encoder->Finish() || (openKey && !encoder->EndCodedSequence())) {
         head.problem = "the pictures before the first key frame could not be encoded again: " + encoder->Problem();
         return head;
     }
@@ -341,6 +484,16 @@ Head EncodeHead(TaskHost& host, ITDemuxerControl* control, const FileRecord& fil
     head.pictures = encoder->EncodedPictures();
     head.firstPictureTime = encoder->FirstPictureTime();
     return head;
+}
+
+// The key frame the tail decodes from when its own is open and copied
+// pictures come before it; none when it decodes from its own.
+std::optional<int64_t> PreRollOf(const FileRecord& file, const EdgeCutPlan& plan,
+                                 const std::optional<KeyPacket>& tail) {
+    if (!tail || tail->kind != KeyKind::kOpen || !plan.copyFrom || !plan.encodeTailFrom) return std::nullopt;
+    if (*plan.encodeTailFrom <= *plan.copyFrom + kToleranceTicks) return std::nullopt;
+    const int64_t before = KeyFrameAtOrBefore(file.keyFrames, *plan.encodeTailFrom - 2 * kToleranceTicks);
+    return std::max(before, *plan.copyFrom);
 }
 
 }  // namespace
@@ -366,7 +519,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     }
     video.streamIndex = *sole;
     if (file.keyFrames.empty()) return fallBack("the file's key frames are not known");
-    const EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
+    EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
     if (!plan.EncodesAnything()) return std::nullopt;
     const bool canSeek = (job.capabilities & kCanSeekByTime) != 0;
 
@@ -374,22 +527,32 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     if (!video.description || !video.description->source) return fallBack("the video stream has no description");
     video.parameters = video.description->source->parameters;
     if (auto why = WhyNotReencodable(video.parameters)) return fallBack(*why);
-    video.form = H264FormOfStream(video.parameters);
+    video.form = BitstreamFormOfStream(video.parameters).nalUnits;
 
     // The key frames the cut relies on, with the parameter-set ids in use.
-    ParameterSetIds ids;
-    CollectExtradataParameterSetIds(video.parameters->extradata,
-                                    static_cast<size_t>(std::max(0, video.parameters->extradata_size)), &ids);
-    const PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
+    SourceSetIds ids;
+    const auto extradataSize = static_cast<size_t>(std::max(0, video.parameters->extradata_size));
+    if (video.IsHevc())
+        CollectHevcExtradataIds(video.parameters->extradata, extradataSize, &ids.hevc);
+    else
+        CollectExtradataParameterSetIds(video.parameters->extradata, extradataSize, &ids.h264);
+    PlanKeys keys = ReadPlanKeys(host, job.control, file, plan, video, canSeek, &ids);
     if (keys.stopped || host.StopRequested()) return stopped();
     if (!keys.problem.empty()) return fallBack(keys.problem);
+    // An open key frame at the end has leading pictures inside the clip: a
+    // tail encodes them.
+    if (keys.end && keys.end->kind == KeyKind::kOpen) {
+        plan.encodeTailFrom = plan.end;
+        keys.tail = keys.end;
+    }
     // Planned when the outputs were made (their descriptions carry its sets);
     // a file set up otherwise gets its plan now, its sets in-band only.
+    const bool setsDescribed = file.edgeEncoding.has_value();
     if (!file.edgeEncoding) file.edgeEncoding = PlanEdgeEncoding(file);
     if (!file.edgeEncoding) return fallBack("no parameter-set id is left free for the encoded pictures");
-    const EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
-    const auto id = static_cast<size_t>(settings.parameterSetId);
-    if (ids.sps.test(id) || ids.pps.test(id))
+    EncoderSettings settings = SettingsOf(*file.edgeEncoding, video.parameters);
+    if (!setsDescribed) settings.describedSets.clear();
+    if (IdsClash(video, ids, settings))
         return fallBack("the source's pictures carry parameter sets under the id chosen for the encoded ones");
 
     // The head is encoded before anything is written, so that a failure
@@ -398,7 +561,8 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     int64_t zero = plan.fromFileStart ? 0 : plan.copyFrom.value_or(plan.start);
     if (plan.EncodesHead()) {
         const int64_t delay = keys.copy ? keys.copy->delay : keys.head->delay;
-        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, canSeek);
+        const bool openKey = keys.copy && keys.copy->kind == KeyKind::kOpen;
+        Head encoded = EncodeHead(host, job.control, file, plan, video, settings, delay, openKey, canSeek);
         if (encoded.stopped) return stopped();
         if (!encoded.problem.empty()) return fallBack(encoded.problem);
         head = std::move(encoded.packets);
@@ -412,7 +576,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     bounds.toFileEnd = plan.toFileEnd;
     bounds.end = plan.end;
     bounds.streamsStartTogether = job.output && job.output->StartsEveryStreamAtZero();
-    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, zero);
+    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, PreRollOf(file, plan, keys.tail), zero);
     const ClipOutcome outcome = pass.Run(bounds, KeyFrameAtOrBefore(file.keyFrames, plan.start), std::move(head));
     LogFormat(u"Clip with encoded edges: %lld pictures encoded again, %lld copied\n",
               static_cast<long long>(report.reencodedFrames), static_cast<long long>(report.copiedFrames));

@@ -2,6 +2,7 @@
 
 #include "input/SourceStream.h"
 #include "output/H264ParameterSetIds.h"
+#include "output/HevcParameterSetIds.h"
 #include "platform/KX_Log.h"
 #include "task/FileReaders.h"
 #include "task/StreamDescriptions.h"
@@ -30,13 +31,22 @@ std::optional<EdgeEncoding> PlanEdgeEncoding(const FileRecord& file) {
     const SourceStream& source = *description->source;
     const AVCodecParameters* parameters = source.parameters;
     if (WhyNotReencodable(parameters)) return std::nullopt;
-    ParameterSetIds ids;
-    CollectExtradataParameterSetIds(parameters->extradata, static_cast<size_t>(std::max(0, parameters->extradata_size)),
-                                    &ids);
-    const std::optional<int> id = FreeParameterSetId(ids);
-    if (!id) return std::nullopt;
+    const size_t extradataSize = static_cast<size_t>(std::max(0, parameters->extradata_size));
     EdgeEncoding encoding;
-    encoding.parameterSetId = *id;
+    if (parameters->codec_id == AV_CODEC_ID_HEVC) {
+        HevcParameterSetIds ids;
+        CollectHevcExtradataIds(parameters->extradata, extradataSize, &ids);
+        const std::optional<HevcSetIds> free = FreeHevcSetIds(ids);
+        if (!free) return std::nullopt;
+        encoding.hevcIds = *free;
+        encoding.hevcIds.reordering = HevcReorderingOfExtradata(parameters->extradata, extradataSize);
+    } else {
+        ParameterSetIds ids;
+        CollectExtradataParameterSetIds(parameters->extradata, extradataSize, &ids);
+        const std::optional<int> id = FreeParameterSetId(ids);
+        if (!id) return std::nullopt;
+        encoding.parameterSetId = *id;
+    }
     const AVRational rate = Valid(source.averageFrameRate) ? source.averageFrameRate
                             : Valid(source.realFrameRate)  ? source.realFrameRate
                                                            : AVRational{25, 1};
@@ -50,7 +60,8 @@ std::optional<EdgeEncoding> PlanEdgeEncoding(const FileRecord& file) {
 }
 
 EncoderSettings SettingsOf(const EdgeEncoding& encoding, const AVCodecParameters* source) {
-    return EncoderSettings{source, encoding.frameRateNum, encoding.frameRateDen, encoding.parameterSetId};
+    return EncoderSettings{source,           encoding.frameRateNum, encoding.frameRateDen, encoding.parameterSetId,
+                           encoding.hevcIds, encoding.parameterSets};
 }
 
 }  // namespace kx

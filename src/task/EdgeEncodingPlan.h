@@ -15,7 +15,7 @@ std::optional<int> SoleVideoStream(const FileRecord& file);
 
 // From the video stream's description: a parameter-set id its sets leave
 // free, its frame rate, and the parameter sets the encoder gives. None when
-// the file has no sole H.264 video stream that can be encoded again.
+// the file has no sole H.264 or HEVC video stream that can be encoded again.
 std::optional<EdgeEncoding> PlanEdgeEncoding(const FileRecord& file);
 
 // The encoder settings of a planned encoding for the stream described by `source`.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KX_Remuxion.h"
+#include "output/HevcParameterSetIds.h"
 #include "task/TaskKinds.h"
 
 class CTMuxer;
@@ -62,7 +63,8 @@ struct SelectedStream {
 // pictures, fixed before the clips' outputs are made so that their stream
 // descriptions carry the encoder's parameter sets beside the source's.
 struct EdgeEncoding {
-    int parameterSetId = 1;
+    int parameterSetId = 1;  // H.264
+    HevcSetIds hevcIds;      // HEVC
     int frameRateNum = 25;
     int frameRateDen = 1;
     std::vector<uint8_t> parameterSets;  // Annex B
@@ -84,7 +86,7 @@ struct FileRecord {
     // (none: at its own start), and whether the input is used up.
     std::optional<int64_t> nextPieceStart;
     bool piecesDone = false;
-    std::optional<EdgeEncoding> edgeEncoding;  // none: not planned, or not H.264
+    std::optional<EdgeEncoding> edgeEncoding;  // none: not planned, or neither H.264 nor HEVC
 };
 
 }  // namespace kx

@@ -1,5 +1,6 @@
-"""The judge's `exact` job: split an H.264 input with --exact at ten pictures
-that are not key frames (a fixed seed picks them) and check each clip with
+"""The judge's `exact` job: split an H.264 or HEVC input with --exact at ten
+pictures that are not key frames (a fixed seed picks them; six on HEVC, whose
+encoder is slower) and check each clip with
 ffmpeg: it holds exactly the pictures from its cut to the next, the copied
 ones bit-identical to the source and the encoded ones (those before the first
 copied key frame and from the last key frame on) above 45 dB PSNR; the count
@@ -14,6 +15,7 @@ import random
 import re
 
 CUTS = 10
+HEVC_CUTS = 6
 SEED = 20260
 MIN_PSNR = 45.0
 
@@ -33,28 +35,46 @@ EXACT_INPUTS = {name: EXACT for name in (
 EXACT_INPUTS.update({
     "h264_opengop_aac.mp4": OPEN_GOP,
     "h264_opengop_aac.ts": OPEN_GOP,
+    "hevc_bframes_aac_rotated.mp4": EXACT,
+    # x265's open groups: a CRA key frame with leading pictures that refer before it.
+    "hevc10_hdr_eac3.mkv": EXACT,
 })
 
 CLIP_LINE = re.compile(r"clip (\d+): (?:(\d+) frames re-encoded, (\d+) copied|cut at key frames: (.*))")
 
 
 def key_frame_indices(judge, src_path, frames):
-    """Indices (in presentation order) of the pictures whose packets are key frames."""
+    """Indices (in presentation order) of the pictures whose packets are key
+    frames, each with its leading pictures: those shown before it and decoded
+    after it (an open group's), which a cut re-encodes with it."""
     info = judge.ffprobe_json(src_path, "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags",
                               "-show_packets")
-    keys = [float(p["pts_time"]) for p in info["packets"] if "K" in p.get("flags", "") and "pts_time" in p]
-    return {i for i, f in enumerate(frames) if f.pts is not None and any(abs(f.pts - k) < 1e-4 for k in keys)}
+    index = {}
+    for i, f in enumerate(frames):
+        if f.pts is not None:
+            index[round(f.pts, 4)] = i
+    order = [(index.get(round(float(p["pts_time"]), 4)), "K" in p.get("flags", ""))
+             for p in info["packets"] if "pts_time" in p]
+    keys = {}
+    for pos, (i, key) in enumerate(order):
+        if key and i is not None:
+            keys[i] = set()
+            for j, _ in order[pos + 1:]:
+                if j is None or j > i:
+                    break
+                keys[i].add(j)
+    return keys
 
 
-def pick_cuts(frames, keys):
-    """CUTS pictures that are no key frames, at least two pictures apart."""
+def pick_cuts(frames, keys, count):
+    """`count` pictures that are no key frames, at least two pictures apart."""
     candidates = [i for i in range(2, len(frames) - 2) if i not in keys and frames[i].pts is not None]
     rng = random.Random(SEED)
     chosen = []
     for i in rng.sample(candidates, len(candidates)):
         if all(abs(i - c) > 2 for c in chosen):
             chosen.append(i)
-        if len(chosen) == CUTS:
+        if len(chosen) == count:
             break
     return sorted(chosen)
 
@@ -70,7 +90,9 @@ def encoded_indices(a, b, keys, n):
     if b != n and b not in keys and head_end < b:
         tail = max([k for k in keys if head_end <= k < b], default=None)
         if tail is not None:
-            encoded |= set(range(tail, b))
+            encoded |= set(range(tail, b)) | {j for j in keys[tail] if j >= head_end}
+    if b != n and b in keys and head_end < b:
+        encoded |= {j for j in keys[b] if j >= head_end}
     return encoded
 
 
@@ -99,7 +121,7 @@ def warnings_of(judge, path, known=frozenset()):
     return [l for l in lines if re.sub(r"\d+", "#", l) not in known]
 
 
-def decodes_from_description(judge, clip_path, work):
+def decodes_from_description(judge, clip_path, work, hevc):
     """MP4, MOV and Matroska keep parameter sets in the stream description;
     a player may read them there only. The clip's pictures, with the
     parameter sets in its packets taken out, must decode as they do with
@@ -108,8 +130,9 @@ def decodes_from_description(judge, clip_path, work):
     if ext not in (".mp4", ".mov", ".mkv"):
         return []
     stripped = os.path.join(work, "stripped" + ext)
+    sets = "32|33|34" if hevc else "7|8"
     judge.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip_path, "-map", "0:v:0", "-c", "copy",
-               "-bsf:v", "filter_units=remove_types=7|8", stripped])
+               "-bsf:v", f"filter_units=remove_types={sets}", stripped])
     frames = [judge.run(["ffmpeg", "-nostdin", "-v", "error", "-i", p, "-map", "0:v:0", "-f", "framemd5", "-"]).stdout
               for p in (clip_path, stripped)]
     hashes = [[l.split(",")[-1] for l in f.splitlines() if l.startswith("0,")] for f in frames]
@@ -149,8 +172,8 @@ def check_clip(judge, ctx, src_path, clip_path, media, a, b, keys, reported, kno
     if w := warnings_of(judge, clip_path, known):
         fails["decode"].append(f"{label}: ffmpeg -v warning says {len(w)} lines (first: {w[0]})")
     if encoded:
-        fails["decode"] += [f"{label}: {f}" for f in decodes_from_description(judge, clip_path,
-                                                                             os.path.dirname(clip_path))]
+        fails["decode"] += [f"{label}: {f}" for f in decodes_from_description(
+            judge, clip_path, os.path.dirname(clip_path), os.path.basename(src_path).startswith("hevc"))]
     return fails
 
 
@@ -161,7 +184,7 @@ def job_exact(judge, ctx, src_path, work):
     src = ctx.src_video
     n = len(src.frames)
     keys = key_frame_indices(judge, src_path, src.frames)
-    cuts = pick_cuts(src.frames, keys)
+    cuts = pick_cuts(src.frames, keys, HEVC_CUTS if name.startswith("hevc") else CUTS)
     start = float(ctx.media.probe.format["start_time"])
     at = ",".join(f"{src.frames[i].pts - start:.6f}" for i in cuts)
     out, fails = judge.run_cli([ctx.remuxion, "split", src_path, "-o", work, "--at", at, "--exact"])
