@@ -276,7 +276,6 @@ std::optional<HevcReordering> HevcReorderingOfExtradata(const uint8_t* data, siz
 }
 
 std::optional<HevcSetIds> FreeHevcSetIds(const HevcParameterSetIds& used) {
-    HevcSetIds ids;
     const auto firstFree = [](const auto& set, int from, int to) -> std::optional<int> {
         for (int id = from; id <= to; ++id)
             if (!set.test(static_cast<size_t>(id))) return id;
