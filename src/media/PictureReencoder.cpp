@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "input/VideoKeyFrame.h"
+#include "media/EncoderContext.h"
 #include "media/X265Setup.h"
 #include "output/H264BitstreamForms.h"
 #include "output/HevcParameterSetIds.h"
@@ -18,7 +19,6 @@ namespace kx {
 
 namespace {
 
-constexpr AVRational kTicks{1, 10'000'000};
 constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between time bases
 constexpr const char* kEncoderName = "libx264";
 // Transparent: the re-encoded pictures stay above 45 dB PSNR on test media.
@@ -49,12 +49,6 @@ const char* X264ProfileName(int profile) {
 
 bool Interlaced(AVFieldOrder order) { return order != AV_FIELD_PROGRESSIVE && order != AV_FIELD_UNKNOWN; }
 
-std::string LibraryText(int averror) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averror, text, sizeof text);
-    return text;
-}
-
 bool EncoderTakes(const AVCodec* encoder, int format) {
     if (!encoder->pix_fmts) return true;
     for (const AVPixelFormat* f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
@@ -66,24 +60,9 @@ bool EncoderTakes(const AVCodec* encoder, int format) {
 // sets go to its extradata instead of the first picture.
 AVCodecContext* OpenX264(const EncoderSettings& settings, bool globalHeader, std::string* problem) {
     const AVCodecParameters* source = settings.source;
-    const AVCodec* codec = avcodec_find_encoder_by_name(kEncoderName);
-    AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!encoder) {
-        *problem = "the H.264 encoder (libx264) is not available";
-        return nullptr;
-    }
-    encoder->width = source->width;
-    encoder->height = source->height;
-    encoder->pix_fmt = static_cast<AVPixelFormat>(source->format);
-    encoder->time_base = kTicks;
-    encoder->framerate = AVRational{settings.frameRateNum, settings.frameRateDen};
-    encoder->sample_aspect_ratio = source->sample_aspect_ratio;
-    encoder->color_primaries = source->color_primaries;
-    encoder->color_trc = source->color_trc;
-    encoder->colorspace = source->color_space;
-    encoder->color_range = source->color_range;
+    AVCodecContext* encoder = EncoderLikeSource(settings, kEncoderName, "H.264", problem);
+    if (!encoder) return nullptr;
     encoder->chroma_sample_location = source->chroma_location;
-    encoder->max_b_frames = 0;
     if (source->level > 0) encoder->level = source->level;
     if (globalHeader) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
@@ -94,7 +73,7 @@ AVCodecContext* OpenX264(const EncoderSettings& settings, bool globalHeader, std
     // a long one has: the tree lowers it where no later picture refers back.
     const std::string params = "keyint=infinite:scenecut=0:mbtree=0:sps-id=" + std::to_string(settings.parameterSetId);
     av_dict_set(&options, "x264-params", params.c_str(), 0);
-    const int error = avcodec_open2(encoder, codec, &options);
+    const int error = avcodec_open2(encoder, encoder->codec, &options);
     av_dict_free(&options);
     if (error < 0) {
         *problem = "cannot open the H.264 encoder: " + LibraryText(error);
@@ -172,7 +151,7 @@ std::unique_ptr<PictureReencoder> PictureReencoder::Open(const EncoderSettings& 
     }
     int error = avcodec_parameters_to_context(self->decoder_, source);
     if (error >= 0) {
-        self->decoder_->pkt_timebase = kTicks;
+        self->decoder_->pkt_timebase = kEncoderTimeBase;
         self->decoder_->thread_count = 1;
         error = avcodec_open2(self->decoder_, decoder, nullptr);
     }

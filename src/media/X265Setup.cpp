@@ -9,13 +9,13 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "media/EncoderContext.h"
 #include "media/PictureReencoder.h"
 
 namespace kx {
 
 namespace {
 
-constexpr AVRational kTicks{1, 10'000'000};
 constexpr const char* kEncoderName = "libx265";
 // Transparent: the re-encoded pictures stay above 45 dB PSNR on test media.
 constexpr const char* kQuality = "14";
@@ -51,12 +51,6 @@ bool HighTier(const AVCodecParameters* source) {
     const uint8_t* record = source->extradata;
     return record && source->extradata_size > static_cast<int>(kHvcCTierByte) && record[0] == 1 &&
            (record[kHvcCTierByte] & kHighTierBit) != 0;
-}
-
-std::string LibraryText(int averror) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averror, text, sizeof text);
-    return text;
 }
 
 // x265's units: chromaticity in 0.00002, luminance in 0.0001.
@@ -119,29 +113,14 @@ std::optional<std::string> WhyNotX265(const AVCodecParameters* source) {
 
 AVCodecContext* OpenX265(const EncoderSettings& settings, std::string* problem, const AVFrame* first) {
     const AVCodecParameters* source = settings.source;
-    const AVCodec* codec = avcodec_find_encoder_by_name(kEncoderName);
-    AVCodecContext* encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!encoder) {
-        *problem = "the HEVC encoder (libx265) is not available";
-        return nullptr;
-    }
-    encoder->width = source->width;
-    encoder->height = source->height;
-    encoder->pix_fmt = static_cast<AVPixelFormat>(source->format);
-    encoder->time_base = kTicks;
-    encoder->framerate = AVRational{settings.frameRateNum, settings.frameRateDen};
-    encoder->sample_aspect_ratio = source->sample_aspect_ratio;
-    encoder->color_primaries = source->color_primaries;
-    encoder->color_trc = source->color_trc;
-    encoder->colorspace = source->color_space;
-    encoder->color_range = source->color_range;
-    encoder->max_b_frames = 0;
+    AVCodecContext* encoder = EncoderLikeSource(settings, kEncoderName, "HEVC", problem);
+    if (!encoder) return nullptr;
     encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "profile", ProfileName(source), 0);
     av_dict_set(&options, "crf", kQuality, 0);
     av_dict_set(&options, "x265-params", (X265Params(source) + HdrParams(first)).c_str(), 0);
-    const int error = avcodec_open2(encoder, codec, &options);
+    const int error = avcodec_open2(encoder, encoder->codec, &options);
     av_dict_free(&options);
     if (error < 0) {
         *problem = "cannot open the HEVC encoder: " + LibraryText(error);
