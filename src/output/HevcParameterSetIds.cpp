@@ -4,6 +4,7 @@
 
 #include "input/NalUnitWalk.h"
 #include "output/H264BitstreamForms.h"
+#include "output/HevcRecord.h"
 #include "output/RbspEdit.h"
 
 namespace kx {
@@ -25,8 +26,6 @@ constexpr int kLevelBits = 8;
 constexpr int kMaxSubLayers = 8;
 constexpr int kFirstWidePpsId = 15;  // ue(v) codes of 15 to 30 are 9 bits, id 0's is 1
 constexpr int kLastWidePpsId = 30;
-constexpr size_t kHvcCHeader = 22;  // up to numOfArrays
-constexpr uint8_t kHvcCVersion = 1;
 
 int UnitType(const uint8_t* unit) { return (unit[0] >> 1) & 0x3F; }
 
@@ -129,29 +128,6 @@ void CollectUnit(const uint8_t* unit, size_t size, HevcParameterSetIds* ids) {
     if (header.type == kPps) ids->pps.set(header.id);
 }
 
-// The hvcC arrays, each a type and its units behind 16-bit lengths.
-template <typename Visit>
-bool WalkHvcC(const uint8_t* data, size_t size, const Visit& visit) {
-    if (size < kHvcCHeader + 1 || data[0] != kHvcCVersion) return false;
-    size_t pos = kHvcCHeader;
-    const int arrays = data[pos++];
-    for (int a = 0; a < arrays; ++a) {
-        if (pos + 3 > size) return false;
-        pos += 1;
-        const int count = (data[pos] << 8) | data[pos + 1];
-        pos += 2;
-        for (int n = 0; n < count; ++n) {
-            if (pos + 2 > size) return false;
-            const size_t length = (size_t{data[pos]} << 8) | data[pos + 1];
-            pos += 2;
-            if (length > size - pos) return false;
-            visit(data + pos, length);
-            pos += length;
-        }
-    }
-    return true;
-}
-
 // The bits before the first field to change and after the last, with the
 // new fields between them.
 std::vector<uint8_t> RewriteSet(const uint8_t* unit, size_t size, const HevcSetIds& to) {
@@ -231,7 +207,8 @@ std::vector<uint8_t> RewriteSlice(const uint8_t* unit, size_t size, const HevcSe
 void CollectHevcExtradataIds(const uint8_t* data, size_t size, HevcParameterSetIds* ids) {
     if (!data || size == 0) return;
     if (data[0] == kHvcCVersion) {
-        WalkHvcC(data, size, [ids](const uint8_t* unit, size_t length) { CollectUnit(unit, length, ids); });
+        WalkHvcCArrays(data, size, [](uint8_t) {},
+                       [ids](const uint8_t* unit, size_t length) { CollectUnit(unit, length, ids); });
         return;
     }
     if (size > INT32_MAX) return;
@@ -265,7 +242,7 @@ std::optional<HevcReordering> HevcReorderingOfExtradata(const uint8_t* data, siz
     };
     if (!data || size == 0) return found;
     if (data[0] == kHvcCVersion) {
-        WalkHvcC(data, size, read);
+        WalkHvcCArrays(data, size, [](uint8_t) {}, read);
     } else if (size <= INT32_MAX) {
         FirstNalAnswer(data, static_cast<int>(size), kAnnexBForm, [&read](const uint8_t* unit, int available) {
             read(unit, static_cast<size_t>(available));

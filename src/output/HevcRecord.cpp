@@ -8,8 +8,6 @@ namespace kx {
 
 namespace {
 
-constexpr size_t kHeaderSize = 22;  // up to numOfArrays
-constexpr uint8_t kVersion = 1;
 constexpr uint8_t kTypeMask = 0x3F;
 constexpr uint8_t kCompleteness = 0x80;
 constexpr int kVps = 32;
@@ -23,26 +21,9 @@ struct Array {
 };
 
 bool ReadArrays(const uint8_t* data, size_t size, std::vector<Array>* arrays) {
-    if (!data || size < kHeaderSize + 1 || data[0] != kVersion) return false;
-    size_t pos = kHeaderSize;
-    const int count = data[pos++];
-    for (int a = 0; a < count; ++a) {
-        if (pos + 3 > size) return false;
-        Array array;
-        array.head = data[pos];
-        const size_t units = (size_t{data[pos + 1]} << 8) | data[pos + 2];
-        pos += 3;
-        for (size_t n = 0; n < units; ++n) {
-            if (pos + 2 > size) return false;
-            const size_t length = (size_t{data[pos]} << 8) | data[pos + 1];
-            pos += 2;
-            if (length > size - pos) return false;
-            array.units.emplace_back(data + pos, data + pos + length);
-            pos += length;
-        }
-        arrays->push_back(std::move(array));
-    }
-    return true;
+    return WalkHvcCArrays(
+        data, size, [arrays](uint8_t head) { arrays->push_back(Array{head, {}}); },
+        [arrays](const uint8_t* unit, size_t length) { arrays->back().units.emplace_back(unit, unit + length); });
 }
 
 void PutShort(std::vector<uint8_t>& out, size_t value) {
@@ -76,7 +57,7 @@ std::vector<uint8_t> AppendToHvcCRecord(const uint8_t* record, size_t recordSize
         array->units.emplace_back(unit->data, unit->data + length);
     }
     if (arrays.size() > 0xFF) return {};
-    std::vector<uint8_t> out(record, record + kHeaderSize);
+    std::vector<uint8_t> out(record, record + kHvcCHeaderSize);
     out.push_back(static_cast<uint8_t>(arrays.size()));
     for (const Array& array : arrays) {
         out.push_back(array.head);
