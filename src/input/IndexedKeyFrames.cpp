@@ -8,6 +8,7 @@ extern "C" {
 
 #include "input/DemuxTime.h"
 #include "input/VideoKeyFrame.h"
+#include "media/OwnedPacket.h"
 
 namespace kx {
 
@@ -21,11 +22,6 @@ constexpr int64_t kMostKeysPerSamples = 8;
 // the stream's composition delay, so it lands a few samples early (pictures
 // shown later than decoded): it reads on, at most this far, to the sample.
 constexpr int kMostSamplesAfterSeek = 64;
-
-struct PacketHolder {
-    AVPacket* packet = av_packet_alloc();
-    ~PacketHolder() { av_packet_free(&packet); }
-};
 
 bool IsMovReader(const AVFormatContext* format) {
     return format->iformat && format->iformat->name && std::strncmp(format->iformat->name, "mov,", 4) == 0;
@@ -76,8 +72,8 @@ std::optional<std::vector<KeyFrameRecord>> IndexedKeyFrames(AVFormatContext* for
 
     const AVCodecID codec = stream->codecpar->codec_id;
     const BitstreamForm form = BitstreamFormOfStream(stream->codecpar);
-    PacketHolder holder;
-    AVPacket* packet = holder.packet;
+    const OwnedPacket holder = NewPacket();
+    AVPacket* packet = holder.get();
     if (!packet) return std::nullopt;
     std::vector<KeyFrameRecord> records;
 

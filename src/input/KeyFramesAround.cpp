@@ -10,6 +10,7 @@ extern "C" {
 #include "input/DemuxTime.h"
 #include "input/KeyFrameCollector.h"
 #include "input/PacketTimeFill.h"
+#include "media/OwnedPacket.h"
 
 namespace kx {
 
@@ -27,11 +28,6 @@ bool SeeksByTime(const AVFormatContext* format) {
     return name && (std::strcmp(name, "mpegts") == 0 || std::strncmp(name, "matroska", 8) == 0);
 }
 
-struct PacketHolder {
-    AVPacket* packet = av_packet_alloc();
-    ~PacketHolder() { av_packet_free(&packet); }
-};
-
 enum class SearchEnd { kFound, kReachTooShort, kFailed };
 
 // Reads on from where the file stands, keeping the last key frame at or
@@ -40,16 +36,16 @@ SearchEnd ReadAround(AVFormatContext* format, AVStream* stream, int64_t timeZero
                      const std::atomic<int>& cancel, std::vector<KeyFrameRecord>* found) {
     PacketTimeFill timeFill(format);
     KeyFrameCollector collector(stream);
-    PacketHolder holder;
-    if (!holder.packet) return SearchEnd::kFailed;
+    const OwnedPacket packet = NewPacket();
+    if (!packet) return SearchEnd::kFailed;
     std::optional<KeyFrameRecord> before;
     std::vector<KeyFrameRecord> after;
     while (after.size() < kKeysAfter) {
         if (cancel.load()) return SearchEnd::kFailed;
-        if (timeFill.Read(holder.packet) < 0) break;
-        const bool ours = holder.packet->stream_index == stream->index;
-        const bool key = ours && collector.Take(holder.packet);
-        av_packet_unref(holder.packet);
+        if (timeFill.Read(packet.get()) < 0) break;
+        const bool ours = packet.get()->stream_index == stream->index;
+        const bool key = ours && collector.Take(packet.get());
+        av_packet_unref(packet.get());
         if (!key) continue;
         if (!collector.Last().timed) return SearchEnd::kFailed;
         KeyFrameRecord record = KeyFrameRecordOf(collector.Last(), -1, timeZero);

@@ -101,8 +101,6 @@ std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::
     return sets;
 }
 
-void PacketFree::operator()(AVPacket* packet) const { av_packet_free(&packet); }
-
 std::optional<std::string> WhyNotReencodable(const AVCodecParameters* source) {
     if (!source) return "the video stream has no description";
     const bool hevc = source->codec_id == AV_CODEC_ID_HEVC;

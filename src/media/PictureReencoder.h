@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "input/H264PacketForm.h"
+#include "media/OwnedPacket.h"
 #include "output/HevcParameterSetIds.h"
 
 struct AVCodecContext;
@@ -45,12 +46,6 @@ struct EncoderSettings {
 // The parameter sets (Annex B, renumbered) the encoder gives pictures under `settings`;
 // empty, with the problem, when it cannot be opened.
 std::vector<uint8_t> EncoderParameterSets(const EncoderSettings& settings, std::string* problem);
-
-// Owned encoded packets, times in ticks, in the source's packet form.
-struct PacketFree {
-    void operator()(AVPacket* packet) const;
-};
-using OwnedPacket = std::unique_ptr<AVPacket, PacketFree>;
 
 class PictureReencoder {
 public:
@@ -83,7 +78,8 @@ public:
     // taken (HEVC), so that the copied CRA picture after it starts a new one.
     bool EndCodedSequence();
 
-    // Encoded packets so far, handed over in decoding order.
+    // Encoded packets so far, handed over in decoding order: times in ticks,
+    // data in the source's packet form.
     std::vector<OwnedPacket> TakeEncoded();
     int64_t EncodedPictures() const { return encodedPictures_; }
     // Presentation time of the first picture taken into the window.
