@@ -12,12 +12,6 @@ namespace kx {
 
 namespace {
 
-const SelectedStream* FirstVideoStream(const FileRecord& file) {
-    for (const auto& stream : file.selectedStreams)
-        if (stream.kind == StreamKind::kVideo) return &stream;
-    return nullptr;
-}
-
 // Appends to a host list whose array grows with realloc.
 bool AppendToHostList(KeyFrameList* list, const KeyFrameRecord& record) {
     if (list->count >= list->capacity || !list->items) {

@@ -512,9 +512,7 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     VideoSource video;
     const std::optional<int> sole = SoleVideoStream(file);
     if (!sole) {
-        const bool anyVideo = std::any_of(file.selectedStreams.begin(), file.selectedStreams.end(),
-                                          [](const SelectedStream& s) { return s.kind == StreamKind::kVideo; });
-        if (!anyVideo) return std::nullopt;  // sound alone is cut at any packet anyway
+        if (!FirstVideoStream(file)) return std::nullopt;  // sound alone is cut at any packet anyway
         return fallBack("the clip has more than one video stream");
     }
     video.streamIndex = *sole;

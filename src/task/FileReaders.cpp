@@ -19,6 +19,12 @@ ITAnalyze* AnalyzeOf(const FileRecord& file) {
     return demuxer ? demuxer->GetAnalyze() : nullptr;
 }
 
+const SelectedStream* FirstVideoStream(const FileRecord& file) {
+    for (const auto& stream : file.selectedStreams)
+        if (stream.kind == StreamKind::kVideo) return &stream;
+    return nullptr;
+}
+
 const FileSummary* SummaryOf(const FileRecord& file) {
     if (!file.input || !file.input->mediaInfo) return nullptr;
     return &file.input->mediaInfo->Summary();

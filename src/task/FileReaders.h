@@ -13,6 +13,8 @@ struct FileSummary;
 ITDemuxer* DemuxerOf(const FileRecord& file);
 ITDemuxerControl* ControlOf(const FileRecord& file);
 ITAnalyze* AnalyzeOf(const FileRecord& file);
+// The file's first selected video stream, null when none is selected.
+const SelectedStream* FirstVideoStream(const FileRecord& file);
 // Every stream's tags, the file's tags and chapters (null without a description).
 const FileSummary* SummaryOf(const FileRecord& file);
 

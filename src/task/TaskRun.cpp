@@ -43,9 +43,8 @@ void EnsureKeyFrames(TaskHost& host, FileRecord& file, CutPlacement placement) {
         if (clip.range.start > 0) cutTimes.push_back(clip.range.start);
         if (end < duration) cutTimes.push_back(end);
     }
-    const auto video = std::find_if(file.selectedStreams.begin(), file.selectedStreams.end(),
-                                    [](const SelectedStream& s) { return s.kind == StreamKind::kVideo; });
-    if (cutTimes.empty() || video == file.selectedStreams.end()) return;
+    const SelectedStream* video = FirstVideoStream(file);
+    if (cutTimes.empty() || !video) return;
     if (placement == CutPlacement::kKeyFrame)
         if (ITAnalyze* analyze = AnalyzeOf(file))
             if (auto near = analyze->GetKeyFramesAround(static_cast<int>(video->streamIndex), cutTimes);
@@ -99,8 +98,7 @@ void RunSplit(TaskSession& session, TaskHost& host) {
 }
 
 DescriptionPtr FirstVideoDescription(const FileRecord& file) {
-    for (const auto& stream : file.selectedStreams)
-        if (stream.kind == StreamKind::kVideo) return DescribeStream(AnalyzeOf(file), stream.streamIndex);
+    if (const SelectedStream* video = FirstVideoStream(file)) return DescribeStream(AnalyzeOf(file), video->streamIndex);
     return DescriptionPtr(nullptr, DescriptionDeleter{nullptr});
 }
 
