@@ -16,8 +16,10 @@ extern "C" {
 #include "input/VideoKeyFrame.h"
 #include "media/PictureReencoder.h"
 #include "output/CTMuxer.h"
+#include "output/H264OpenKeySplice.h"
 #include "output/H264ParameterSetIds.h"
 #include "output/HevcParameterSetIds.h"
+#include "output/PacketEdits.h"
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
@@ -189,6 +191,47 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
     return lookup;
 }
 
+std::unique_ptr<H264OpenKeySplice> SpliceFor(const VideoSource& video) {
+    const auto size = static_cast<size_t>(std::max(0, video.parameters->extradata_size));
+    return std::make_unique<H264OpenKeySplice>(video.parameters->extradata, size, video.form);
+}
+
+constexpr int kMaxPicturesToSettle = 600;
+
+// Whether the H.264 pictures from the open key frame at `key` can be carried
+// over behind encoded ones with the key frame made an IDR picture: their
+// references are followed until they can no longer differ. Empty when they
+// can; the copy follows them the same way again.
+std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
+                               int64_t clipEnd, bool canSeek, bool* stopped) {
+    std::unique_ptr<H264OpenKeySplice> splice = SpliceFor(video);
+    PositionAtKey(control, key, canSeek);
+    EnginePacket packet;
+    bool started = false;
+    std::optional<std::vector<uint8_t>> rewritten;
+    for (int pictures = 0; pictures < kMaxPicturesToSettle && !splice->Settled();) {
+        const Read step = ReadPacket(host, control, packet.get());
+        if (step != Read::kGot) {
+            *stopped = step == Read::kStopped;
+            break;
+        }
+        if (packet->stream_index == video.streamIndex) {
+            started = started || (IsKey(packet.get()) && Near(packet->pts, key));
+            if (started) {
+                if (packet->dts != AV_NOPTS_VALUE && packet->dts >= clipEnd) break;
+                const bool leftOut = packet->pts != AV_NOPTS_VALUE && packet->pts < key - kToleranceTicks;
+                if (!splice->Take(packet->data, static_cast<size_t>(packet->size), leftOut, &rewritten))
+                    return splice->Problem();
+                ++pictures;
+            }
+        }
+        packet.Unref();
+        control->ReadNext();
+    }
+    packet.Unref();
+    return started ? std::string{} : "the key frame at " + SecondsText(key) + " is not where the index places it";
+}
+
 enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
 
 // The clip's pass over the file once the head is encoded: sound and
@@ -198,8 +241,9 @@ class EdgeClipPass {
 public:
     EdgeClipPass(TaskHost& host, const EdgeClipJob& job, const EdgeCutPlan& plan, const VideoSource& video,
                  const EncoderSettings& settings, std::optional<KeyPacket> tailKey, std::optional<int64_t> preRoll,
-                 int64_t zero)
-        : host_(host),
+                 int64_t zero, bool spliceOpenKey)
+        : splice_(spliceOpenKey ? SpliceFor(video) : nullptr),
+          host_(host),
           job_(job),
           plan_(plan),
           video_(video),
@@ -280,7 +324,10 @@ private:
                 return;
             } else {
                 // The leading pictures of the first copied key frame belong to the clip before.
-                if (!plan_.fromFileStart && pts != AV_NOPTS_VALUE && pts < *plan_.copyFrom - kToleranceTicks) return;
+                const bool leading =
+                    !plan_.fromFileStart && pts != AV_NOPTS_VALUE && pts < *plan_.copyFrom - kToleranceTicks;
+                if (splice_ && !Splice(packet, leading)) return;
+                if (leading) return;
                 // Decoded ahead for the tail, which may encode pictures that refer to these.
                 if (tail_ && !tail_->Feed(packet)) FailTail(tail_->Problem());
                 if (pts != AV_NOPTS_VALUE) maxCopiedPts_ = std::max(maxCopiedPts_.value_or(pts), pts);
@@ -300,6 +347,23 @@ private:
             return;
         }
         for (auto& encoded : tail_->TakeEncoded()) WriteEncoded(encoded.get());
+    }
+
+    // Carries a copied picture over into the stream that starts at the
+    // rewritten key frame.
+    bool Splice(AVPacket* packet, bool leftOut) {
+        std::optional<std::vector<uint8_t>> rewritten;
+        std::string problem;
+        if (!splice_->Take(packet->data, static_cast<size_t>(std::max(0, packet->size)), leftOut, &rewritten))
+            problem = splice_->Problem();
+        else if (rewritten && !ReplacePayload(packet, rewritten->data(), rewritten->size()))
+            problem = "out of memory";
+        if (problem.empty()) return true;
+        phase_ = VideoPhase::kDone;
+        host_.FailTask(FailureReport{"cannot copy the pictures after the key frame at " +
+                                         SecondsText(*plan_.copyFrom) + ": " + problem,
+                                     KX_E_FAIL});
+        return false;
     }
 
     void OpenTail(int64_t from) {
@@ -347,6 +411,7 @@ private:
                                      KX_E_FAIL});
     }
 
+    std::unique_ptr<H264OpenKeySplice> splice_;  // when the first copied key frame is an open H.264 one
     TaskHost& host_;
     const EdgeClipJob& job_;
     const EdgeCutPlan& plan_;
@@ -403,17 +468,24 @@ PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecor
     };
     if (plan.EncodesHead()) {
         read(KeyFrameAtOrBefore(file.keyFrames, plan.start), &keys.head);
-        // An H.264 key frame of an open group cannot switch to other
-        // parameter sets: the head runs on to the next IDR picture inside the
-        // clip, when there is one.
+        // An H.264 key frame of an open group is made an IDR picture, the
+        // pictures after it renumbered, when their references allow; else
+        // the head runs on to the next IDR picture inside the clip, when
+        // there is one.
         const std::optional<int64_t> firstCopied = plan.copyFrom;
+        std::string spliceProblem;
         while (plan.copyFrom && !keys.stopped && keys.problem.empty()) {
             read(*plan.copyFrom, &keys.copy);
             if (!keys.copy || keys.copy->kind == KeyKind::kIdr || openAllowed) break;
+            const int64_t clipEnd = plan.toFileEnd ? INT64_MAX : plan.end;
+            spliceProblem = CheckOpenKeySplice(host, control, video, *plan.copyFrom, clipEnd, canSeek, &keys.stopped);
+            if (spliceProblem.empty() || keys.stopped) break;
+            LogFormat(u"Open group at %S kept whole: %S\n", SecondsText(*plan.copyFrom).c_str(), spliceProblem.c_str());
             keys.copy.reset();
             const std::optional<int64_t> next = KeyFrameAfter(file.keyFrames, *plan.copyFrom);
             if (!next || (!plan.toFileEnd && *next >= plan.end - kToleranceTicks)) {
-                keys.problem = NotIdrReason(*firstCopied) + "; no key frame after it inside the clip is one";
+                keys.problem = NotIdrReason(*firstCopied) + " (" + spliceProblem +
+                               "); no key frame after it inside the clip is one";
                 break;
             }
             plan.copyFrom = next;
@@ -574,7 +646,9 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
     bounds.toFileEnd = plan.toFileEnd;
     bounds.end = plan.end;
     bounds.streamsStartTogether = job.output && job.output->StartsEveryStreamAtZero();
-    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, PreRollOf(file, plan, keys.tail), zero);
+    const bool spliceOpenKey = keys.copy && keys.copy->kind == KeyKind::kOpen && !video.IsHevc();
+    EdgeClipPass pass(host, job, plan, video, settings, keys.tail, PreRollOf(file, plan, keys.tail), zero,
+                      spliceOpenKey);
     const ClipOutcome outcome = pass.Run(bounds, KeyFrameAtOrBefore(file.keyFrames, plan.start), std::move(head));
     LogFormat(u"Clip with encoded edges: %lld pictures encoded again, %lld copied\n",
               static_cast<long long>(report.reencodedFrames), static_cast<long long>(report.copiedFrames));
