@@ -185,7 +185,7 @@ bool H264OpenKeySplice::Take(const uint8_t* data, size_t size, bool leftOut,
         const bool isSlice = next < picture.slices.size() && picture.slices[next].unit == i;
         if (!isSlice) continue;
         const auto& slice = picture.slices[next++];
-        const std::vector<uint8_t> escaped = Escape(WriteSlice(slice.header, slice.rbsp, syntax_));
+        const std::vector<uint8_t> escaped = Escape(WriteSlice(slice.header, slice.rbsp));
         if (escaped.empty()) return Fail("a slice could not be written again");
         if (form_.framing == H264Framing::LengthPrefixed) {
             const auto prefix = static_cast<size_t>(form_.lengthSize);
@@ -205,33 +205,34 @@ bool H264OpenKeySplice::Take(const uint8_t* data, size_t size, bool leftOut,
 
 bool H264OpenKeySplice::TakeKey(Picture& picture) {
     const H264SliceHeader& first = picture.slices.front().header;
-    const H264PicFields* pic = syntax_.Pic(first.picId);
-    seq_ = syntax_.Seq(pic->seqId);
-    if (seq_->orderType == 1) return Fail("its order counts are coded in cycles");
+    seq_ = first.seq;
+    if (seq_.orderType == 1) return Fail("its order counts are coded in cycles");
     for (const auto& slice : picture.slices) {
         const H264SliceHeader& h = slice.header;
         if (h.kind != H264SliceKind::kI) return Fail("the key frame is not an I picture throughout");
         if (!h.IsReference() || h.adaptiveMarking) return Fail("the key frame is not an ordinary reference picture");
         if (h.field) return Fail("the key frame is a field picture");
+        if (h.seq != seq_) return Fail("the key frame's slices use different sequence parameter sets");
     }
     started_ = true;
     lastFrameNum_ = first.frameNum;
     lastNumber_ = 0;
+    lastReference_ = 0;
     prevMsb_ = 0;
     prevLsb_ = first.orderLsb;
-    lsbShift_ = Modulo(int64_t{first.orderLsb} + std::min(0, first.bottomDelta), seq_->log2MaxOrderLsb);
+    lsbShift_ = Modulo(int64_t{first.orderLsb} + std::min(0, first.bottomDelta), seq_.log2MaxOrderLsb);
     picture.number = 0;
     picture.order = 0;
     rewritten_ = {Reference{0, 0, true}};
     source_.clear();
-    for (int before = 0; before < std::max(seq_->maxRefFrames, 1); ++before)
+    for (int before = 0; before < std::max(seq_.maxRefFrames, 1); ++before)
         source_.push_back(SourceState{before, rewritten_});
     for (auto& slice : picture.slices) {
         H264SliceHeader& h = slice.header;
         h.idr = true;
         h.idrPicId = kIdrPicId;
         h.frameNum = 0;
-        h.orderLsb = Modulo(int64_t{h.orderLsb} - lsbShift_, seq_->log2MaxOrderLsb);
+        h.orderLsb = Modulo(int64_t{h.orderLsb} - lsbShift_, seq_.log2MaxOrderLsb);
         h.noOutputOfPrior = false;
         h.longTermReference = false;
     }
@@ -240,16 +241,20 @@ bool H264OpenKeySplice::TakeKey(Picture& picture) {
 
 bool H264OpenKeySplice::TakePicture(Picture& picture, bool leftOut) {
     const H264SliceHeader& first = picture.slices.front().header;
-    if (syntax_.Seq(syntax_.Pic(first.picId)->seqId) != seq_)
-        return Fail("the pictures after the key frame use another sequence parameter set");
+    for (const auto& slice : picture.slices)
+        if (slice.header.seq != seq_) return Fail("the pictures after the key frame use another sequence parameter set");
     if (first.field) return Fail("field pictures");
     picture.reference = first.IsReference();
-    const int64_t maxFrameNum = int64_t{1} << seq_->log2MaxFrameNum;
+    const int64_t maxFrameNum = int64_t{1} << seq_.log2MaxFrameNum;
     picture.number = lastNumber_ + (int64_t{first.frameNum} - lastFrameNum_ + maxFrameNum) % maxFrameNum;
     lastNumber_ = picture.number;
     lastFrameNum_ = first.frameNum;
-    if (seq_->orderType == 0) {
-        const int64_t maxLsb = int64_t{1} << seq_->log2MaxOrderLsb;
+    // A gap stands for pictures the references would count: not followed.
+    if (picture.number != lastReference_ && picture.number != lastReference_ + 1)
+        return Fail("gaps in its frame numbers");
+    if (picture.reference) lastReference_ = picture.number;
+    if (seq_.orderType == 0) {
+        const int64_t maxLsb = int64_t{1} << seq_.log2MaxOrderLsb;
         int64_t msb = prevMsb_;
         const int64_t lsb = first.orderLsb;
         if (lsb < prevLsb_ && prevLsb_ - lsb >= maxLsb / 2)
@@ -283,8 +288,8 @@ bool H264OpenKeySplice::TakePicture(Picture& picture, bool leftOut) {
         H264SliceHeader& h = slice.header;
         if (!settled_ && !CheckLists(picture, h)) return false;
         if (!RemapEdits(picture, &h)) return false;
-        h.frameNum = Modulo(number, seq_->log2MaxFrameNum);
-        h.orderLsb = Modulo(int64_t{h.orderLsb} - lsbShift_, seq_->log2MaxOrderLsb);
+        h.frameNum = Modulo(number, seq_.log2MaxFrameNum);
+        h.orderLsb = Modulo(int64_t{h.orderLsb} - lsbShift_, seq_.log2MaxOrderLsb);
     }
     if (picture.reference) {
         if (!settled_ && !MarkSource(picture, true)) return false;
@@ -305,7 +310,7 @@ bool H264OpenKeySplice::TakePicture(Picture& picture, bool leftOut) {
 // state they may be in; states the marking rules out are dropped.
 bool H264OpenKeySplice::MarkSource(const Picture& picture, bool kept) {
     const H264SliceHeader& h = picture.slices.front().header;
-    const int capacity = std::max(seq_->maxRefFrames, 1);
+    const int capacity = std::max(seq_.maxRefFrames, 1);
     std::vector<SourceState> next;
     for (SourceState state : source_) {
         bool possible = true;
@@ -345,7 +350,7 @@ bool H264OpenKeySplice::MarkSource(const Picture& picture, bool kept) {
 // are left out, the others renumbered. Once settled, the two streams hold the
 // same pictures and only the numbers change.
 bool H264OpenKeySplice::MarkRewritten(const Picture& picture, H264SliceHeader* marking) {
-    const int capacity = std::max(seq_->maxRefFrames, 1);
+    const int capacity = std::max(seq_.maxRefFrames, 1);
     const int64_t current = NewNumber(picture.number);
     if (marking->adaptiveMarking) {
         std::vector<H264MarkingOp> kept;
@@ -393,7 +398,7 @@ static int64_t NamedPicture(int64_t predicted, int64_t current, int64_t maxFrame
 bool H264OpenKeySplice::CheckLists(const Picture& picture, const H264SliceHeader& h) {
     const bool b = h.kind == H264SliceKind::kB;
     const int lists = b ? 2 : (h.kind == H264SliceKind::kP || h.kind == H264SliceKind::kSp) ? 1 : 0;
-    const int64_t maxFrameNum = int64_t{1} << seq_->log2MaxFrameNum;
+    const int64_t maxFrameNum = int64_t{1} << seq_.log2MaxFrameNum;
     for (int list = 0; list < lists; ++list) {
         const auto build = [&](const std::vector<Reference>& refs, int before) -> std::optional<std::vector<int64_t>> {
             std::vector<int64_t> entries = InitialList(refs, before, b, list, picture.order);
@@ -410,11 +415,9 @@ bool H264OpenKeySplice::CheckLists(const Picture& picture, const H264SliceHeader
                 int64_t target = NamedPicture(predicted, picture.number, maxFrameNum);
                 if (target < 0) target = kBeforeKey;
                 entries.insert(entries.begin() + static_cast<ptrdiff_t>(index++), target);
-                for (size_t k = index; k < entries.size(); ++k)
-                    if (entries[k] == target && target != kBeforeKey) {
-                        entries.erase(entries.begin() + static_cast<ptrdiff_t>(k));
-                        break;
-                    }
+                if (target != kBeforeKey)
+                    entries.erase(std::remove(entries.begin() + static_cast<ptrdiff_t>(index), entries.end(), target),
+                                  entries.end());
                 entries.resize(active + 1, kNoPicture);
             }
             entries.resize(active);
@@ -440,7 +443,7 @@ bool H264OpenKeySplice::CheckLists(const Picture& picture, const H264SliceHeader
 
 // Renumbers a slice's list edits: the same pictures, counted in the rewritten stream.
 bool H264OpenKeySplice::RemapEdits(const Picture& picture, H264SliceHeader* h) {
-    const int64_t maxFrameNum = int64_t{1} << seq_->log2MaxFrameNum;
+    const int64_t maxFrameNum = int64_t{1} << seq_.log2MaxFrameNum;
     for (auto& edits : h->edits) {
         int64_t predicted = picture.number;
         int64_t newPredicted = NewNumber(picture.number);
@@ -451,9 +454,11 @@ bool H264OpenKeySplice::RemapEdits(const Picture& picture, H264SliceHeader* h) {
             if (named < 0 || std::count(leftOutReferences_.begin(), leftOutReferences_.end(), named))
                 return Fail("a picture after the key frame refers to one before it or left out");
             const int64_t target = NewNumber(named);
-            const bool below = target < newPredicted;
-            edit.idc = static_cast<uint32_t>(below ? ListEdit::kSubtract : ListEdit::kAdd);
-            edit.value = static_cast<uint32_t>((below ? newPredicted - target : target - newPredicted) - 1);
+            // The same picture again (a second weighting of it) is a whole
+            // turn of the numbers away.
+            const int64_t back = target == newPredicted ? maxFrameNum : newPredicted - target;
+            edit.idc = static_cast<uint32_t>(back > 0 ? ListEdit::kSubtract : ListEdit::kAdd);
+            edit.value = static_cast<uint32_t>((back > 0 ? back : -back) - 1);
             newPredicted = target;
         }
     }

@@ -71,7 +71,7 @@ private:
 
     H264PacketForm form_;
     H264SliceSyntax syntax_;
-    const H264SeqFields* seq_ = nullptr;  // the key frame's
+    H264SeqFields seq_;  // the key frame's
     bool started_ = false;
     bool settled_ = false;
     bool done_ = false;  // past an IDR picture or a reset of the numbering
@@ -79,6 +79,7 @@ private:
 
     uint32_t lastFrameNum_ = 0;
     int64_t lastNumber_ = 0;
+    int64_t lastReference_ = 0;  // number of the last reference picture
     int64_t prevMsb_ = 0;     // of the last reference picture's order count
     uint32_t prevLsb_ = 0;
     uint32_t lsbShift_ = 0;   // what the key frame's order count loses to become 0

@@ -206,6 +206,8 @@ std::optional<H264SliceHeader> ReadSliceHeader(const std::vector<uint8_t>& rbsp,
     const H264SeqFields* seq = pic ? syntax.Seq(pic->seqId) : nullptr;
     if (!seq) return fail("a slice whose parameter sets were not seen");
     if (pic->sliceGroups) return fail("slice groups");
+    h.seq = *seq;
+    h.pic = *pic;
     auto& at = h.layout;
     if (seq->separateColourPlane) bits.Bits(2);
     at.frameNumAt = bits.Position();
@@ -276,11 +278,9 @@ std::optional<H264SliceHeader> ReadSliceHeader(const std::vector<uint8_t>& rbsp,
     return h;
 }
 
-std::vector<uint8_t> WriteSlice(const H264SliceHeader& h, const std::vector<uint8_t>& rbsp,
-                                const H264SliceSyntax& syntax) {
-    const H264PicFields* pic = syntax.Pic(h.picId);
-    const H264SeqFields* seq = pic ? syntax.Seq(pic->seqId) : nullptr;
-    if (!seq) return {};
+std::vector<uint8_t> WriteSlice(const H264SliceHeader& h, const std::vector<uint8_t>& rbsp) {
+    const H264SeqFields* seq = &h.seq;
+    const H264PicFields* pic = &h.pic;
     const auto& at = h.layout;
     BitWriter out;
     out.Bits(static_cast<uint8_t>((h.nalHeader & ~kNalTypeMask) | (h.idr ? kNalIdrSlice : kNalSlice)), 8);

@@ -24,6 +24,7 @@ struct H264SeqFields {
     bool deltaOrderAlwaysZero = false;
     int maxRefFrames = 1;
     bool frameMbsOnly = true;
+    bool operator==(const H264SeqFields&) const = default;
 };
 
 struct H264PicFields {
@@ -67,6 +68,9 @@ struct H264MarkingOp {
 };
 
 struct H264SliceHeader {
+    // The parameter sets' fields the header was read with.
+    H264SeqFields seq;
+    H264PicFields pic;
     uint8_t nalHeader = 0;
     H264SliceKind kind = H264SliceKind::kI;
     int picId = 0;
@@ -104,7 +108,6 @@ std::optional<H264SliceHeader> ReadSliceHeader(const std::vector<uint8_t>& rbsp,
 
 // The unit again with `header`'s values in place of those `rbsp` was read
 // with, the slice data copied after it.
-std::vector<uint8_t> WriteSlice(const H264SliceHeader& header, const std::vector<uint8_t>& rbsp,
-                                const H264SliceSyntax& syntax);
+std::vector<uint8_t> WriteSlice(const H264SliceHeader& header, const std::vector<uint8_t>& rbsp);
 
 }  // namespace kx
