@@ -1,5 +1,6 @@
 #include "input/H264PictureOrder.h"
 
+#include "input/H264SpsSyntax.h"
 #include "input/RbspBitReader.h"
 
 namespace kx {
@@ -13,40 +14,9 @@ constexpr int kRefIdcShift = 5;
 constexpr uint8_t kRefIdcMask = 0x03;
 
 constexpr uint32_t kMaxLog2Minus4 = 12;  // log2_max_frame_num and log2_max_pic_order_cnt_lsb go up to 16
-constexpr int32_t kMinScaleDelta = -128;
-constexpr int32_t kMaxScaleDelta = 127;
 constexpr uint32_t kMaxSliceType = 9;
-constexpr uint32_t kMaxChromaFormat = 3;
-constexpr uint32_t kChroma444 = 3;
 constexpr uint32_t kMaxOrderType = 2;
 constexpr uint32_t kMaxCycleLength = 255;
-
-// Profiles whose sequence parameter sets carry chroma format, bit depths and
-// scaling matrices.
-bool HasChromaFields(uint32_t profile) {
-    switch (profile) {
-        case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138:
-        case 139: case 134: case 135:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// False for a step outside -128..127, which no encoder writes.
-bool SkipScalingList(RbspBitReader& bits, int size) {
-    int last = 8;
-    int next = 8;
-    for (int j = 0; j < size && bits.Ok(); ++j) {
-        if (next != 0) {
-            const int32_t delta = bits.Se();
-            if (delta < kMinScaleDelta || delta > kMaxScaleDelta) return false;
-            next = (last + delta + 256) % 256;
-        }
-        last = next == 0 ? last : next;
-    }
-    return true;
-}
 
 NalType TypeOf(uint8_t header) { return static_cast<NalType>(header & kNalTypeMask); }
 
@@ -114,19 +84,9 @@ void H264PictureOrder::ReadSeqParams(const uint8_t* payload, size_t size) {
     bits.Bits(16);  // constraint flags, level
     const uint32_t id = bits.Ue();
     SeqParams params;
-    if (HasChromaFields(profile)) {
-        const uint32_t chroma = bits.Ue();
-        if (chroma > kMaxChromaFormat) return;
-        if (chroma == kChroma444) params.separateColourPlane = bits.Flag();
-        bits.Ue();    // luma bit depth
-        bits.Ue();    // chroma bit depth
-        bits.Flag();  // transform bypass
-        if (bits.Flag()) {
-            const int lists = chroma == kChroma444 ? 12 : 8;
-            for (int i = 0; i < lists && bits.Ok(); ++i)
-                if (bits.Flag() && !SkipScalingList(bits, i < 6 ? 16 : 64)) return;
-        }
-    }
+    const std::optional<H264SpsChroma> chroma = ReadH264SpsChroma(bits, profile);
+    if (!chroma) return;
+    params.separateColourPlane = chroma->separateColourPlane;
     const uint32_t frameNumBits = bits.Ue();
     const uint32_t orderType = bits.Ue();
     if (!bits.Ok() || id >= kSeqIds || frameNumBits > kMaxLog2Minus4 || orderType > kMaxOrderType) return;

@@ -16,8 +16,14 @@ constexpr uint8_t kAvcCVersion = 1;
 constexpr size_t kAvcCHeader = 6;
 constexpr uint32_t kIdrPicId = 1;  // not the encoded run's, whose IDR picture may come just before
 
-enum class MarkingOp : uint32_t { kShortTermUnused = 1, kLongTermUnused = 2, kToLongTerm = 3, kMaxLongTerm = 4,
-                                  kReset = 5, kCurrentToLongTerm = 6 };
+enum class MarkingOp : uint32_t {
+    kShortTermUnused = 1,
+    kLongTermUnused = 2,
+    kToLongTerm = 3,
+    kMaxLongTerm = 4,
+    kReset = 5,
+    kCurrentToLongTerm = 6
+};
 enum class ListEdit : uint32_t { kSubtract = 0, kAdd = 1, kLongTerm = 2 };
 
 // A slot of a reference list: a picture from the key frame on by its number,
@@ -72,15 +78,13 @@ void ForEachExtradataUnit(const uint8_t* data, size_t size, const Take& take) {
     }
 }
 
-uint32_t Modulo(int64_t value, int bits) {
-    return static_cast<uint32_t>(value & ((int64_t{1} << bits) - 1));
-}
+uint32_t Modulo(int64_t value, int bits) { return static_cast<uint32_t>(value & ((int64_t{1} << bits) - 1)); }
 
 // The initial list (frames, short-term references only): by descending
 // number for P slices, by order count around the current picture's for B
 // slices. Pictures from before the key frame come last among the older ones.
-std::vector<int64_t> InitialList(const std::vector<H264OpenKeySplice::Reference>& refs, int before, bool b,
-                                 int list, int64_t order) {
+std::vector<int64_t> InitialList(const std::vector<H264OpenKeySplice::Reference>& refs, int before, bool b, int list,
+                                 int64_t order) {
     std::vector<const H264OpenKeySplice::Reference*> sorted;
     for (const auto& ref : refs) sorted.push_back(&ref);
     std::vector<int64_t> out;
@@ -139,8 +143,8 @@ bool H264OpenKeySplice::Fail(std::string why) {
 }
 
 int64_t H264OpenKeySplice::NewNumber(int64_t number) const {
-    const auto before = std::count_if(leftOutReferences_.begin(), leftOutReferences_.end(),
-                                      [number](int64_t n) { return n < number; });
+    const auto before =
+        std::count_if(leftOutReferences_.begin(), leftOutReferences_.end(), [number](int64_t n) { return n < number; });
     return number - before;
 }
 
@@ -189,7 +193,8 @@ bool H264OpenKeySplice::Take(const uint8_t* data, size_t size, bool leftOut,
         if (escaped.empty()) return Fail("a slice could not be written again");
         if (form_.framing == H264Framing::LengthPrefixed) {
             const auto prefix = static_cast<size_t>(form_.lengthSize);
-            if (escaped.size() >= (uint64_t{1} << (8 * prefix))) return Fail("a rewritten slice outgrows its length field");
+            if (escaped.size() >= (uint64_t{1} << (8 * prefix)))
+                return Fail("a rewritten slice outgrows its length field");
             out.insert(out.end(), data + copied, data + unit.offset - prefix);
             for (size_t k = prefix; k > 0; --k) out.push_back(static_cast<uint8_t>(escaped.size() >> (8 * (k - 1))));
         } else {
@@ -242,7 +247,8 @@ bool H264OpenKeySplice::TakeKey(Picture& picture) {
 bool H264OpenKeySplice::TakePicture(Picture& picture, bool leftOut) {
     const H264SliceHeader& first = picture.slices.front().header;
     for (const auto& slice : picture.slices)
-        if (slice.header.seq != seq_) return Fail("the pictures after the key frame use another sequence parameter set");
+        if (slice.header.seq != seq_)
+            return Fail("the pictures after the key frame use another sequence parameter set");
     if (first.field) return Fail("field pictures");
     picture.reference = first.IsReference();
     const int64_t maxFrameNum = int64_t{1} << seq_.log2MaxFrameNum;
@@ -363,7 +369,8 @@ bool H264OpenKeySplice::MarkRewritten(const Picture& picture, H264SliceHeader* m
                 kept.push_back(op);
                 continue;
             }
-            if (op.op != static_cast<uint32_t>(MarkingOp::kShortTermUnused)) return Fail("long-term reference pictures");
+            if (op.op != static_cast<uint32_t>(MarkingOp::kShortTermUnused))
+                return Fail("long-term reference pictures");
             const int64_t target = picture.number - (int64_t{op.value} + 1);
             const auto it = std::find_if(rewritten_.begin(), rewritten_.end(),
                                          [&](const Reference& r) { return r.number == target; });

@@ -80,9 +80,9 @@ private:
     uint32_t lastFrameNum_ = 0;
     int64_t lastNumber_ = 0;
     int64_t lastReference_ = 0;  // number of the last reference picture
-    int64_t prevMsb_ = 0;     // of the last reference picture's order count
+    int64_t prevMsb_ = 0;        // of the last reference picture's order count
     uint32_t prevLsb_ = 0;
-    uint32_t lsbShift_ = 0;   // what the key frame's order count loses to become 0
+    uint32_t lsbShift_ = 0;                   // what the key frame's order count loses to become 0
     std::vector<int64_t> leftOutReferences_;  // their numbers
 
     std::vector<SourceState> source_;   // every state the source's references may be in

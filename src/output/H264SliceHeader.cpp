@@ -1,5 +1,6 @@
 #include "output/H264SliceHeader.h"
 
+#include "input/H264SpsSyntax.h"
 #include "input/RbspBitReader.h"
 #include "output/RbspEdit.h"
 
@@ -13,33 +14,12 @@ constexpr uint8_t kNalIdrSlice = 5;
 constexpr uint8_t kNalSps = 7;
 constexpr uint8_t kNalPps = 8;
 constexpr uint32_t kMaxLog2Minus4 = 12;
-constexpr uint32_t kMaxChromaFormat = 3;
-constexpr uint32_t kChroma444 = 3;
 constexpr uint32_t kMaxOrderType = 2;
 constexpr uint32_t kMaxCycleLength = 255;
 constexpr uint32_t kMaxSliceType = 9;
 constexpr uint32_t kMaxRefCount = 32;
 constexpr uint32_t kEndOfEdits = 3;
 constexpr size_t kMaxOps = 66;  // more than any list or marking can hold
-
-bool HasChromaFields(uint32_t profile) {
-    switch (profile) {
-        case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138:
-        case 139: case 134: case 135:
-            return true;
-        default:
-            return false;
-    }
-}
-
-void SkipScalingList(RbspBitReader& bits, int size) {
-    int last = 8;
-    int next = 8;
-    for (int j = 0; j < size && bits.Ok(); ++j) {
-        if (next != 0) next = (last + bits.Se() + 256) % 256;
-        last = next == 0 ? last : next;
-    }
-}
 
 int32_t Se(BitCursor& bits) {
     const uint32_t code = bits.Ue();
@@ -106,21 +86,10 @@ void H264SliceSyntax::TakeUnit(const uint8_t* unit, size_t size) {
         bits.Bits(16);
         const uint32_t id = bits.Ue();
         H264SeqFields seq;
-        if (HasChromaFields(profile)) {
-            const uint32_t chroma = bits.Ue();
-            if (chroma > kMaxChromaFormat) return;
-            seq.chromaArrayType = static_cast<int>(chroma);
-            if (chroma == kChroma444) seq.separateColourPlane = bits.Flag();
-            if (seq.separateColourPlane) seq.chromaArrayType = 0;
-            bits.Ue();
-            bits.Ue();
-            bits.Flag();
-            if (bits.Flag()) {
-                const int lists = chroma == kChroma444 ? 12 : 8;
-                for (int i = 0; i < lists && bits.Ok(); ++i)
-                    if (bits.Flag()) SkipScalingList(bits, i < 6 ? 16 : 64);
-            }
-        }
+        const std::optional<H264SpsChroma> chroma = ReadH264SpsChroma(bits, profile);
+        if (!chroma) return;
+        seq.separateColourPlane = chroma->separateColourPlane;
+        seq.chromaArrayType = seq.separateColourPlane ? 0 : static_cast<int>(chroma->format);
         const uint32_t frameNumBits = bits.Ue();
         const uint32_t orderType = bits.Ue();
         if (!bits.Ok() || id >= seqs_.size() || frameNumBits > kMaxLog2Minus4 || orderType > kMaxOrderType) return;

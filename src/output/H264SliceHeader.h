@@ -63,7 +63,7 @@ struct H264ListEdit {
 // memory_management_control_operation and its values.
 struct H264MarkingOp {
     uint32_t op = 0;
-    uint32_t value = 0;      // difference_of_pic_nums_minus1, long_term_pic_num or max index
+    uint32_t value = 0;       // difference_of_pic_nums_minus1, long_term_pic_num or max index
     uint32_t frameIndex = 0;  // long_term_frame_idx (operations 3 and 6)
 };
 

@@ -9,8 +9,6 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-#include "input/H264KeyFrame.h"
-#include "input/HevcKeyFrame.h"
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
 #include "input/VideoKeyFrame.h"
@@ -24,6 +22,8 @@ extern "C" {
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
 #include "task/EdgeEncodingPlan.h"
+#include "task/EdgePlanKeys.h"
+#include "task/EdgeSource.h"
 #include "task/FailureReport.h"
 #include "task/FileReaders.h"
 #include "task/OutputSteps.h"
@@ -34,203 +34,7 @@ namespace kx {
 
 namespace {
 
-constexpr int64_t kToleranceTicks = 10'000;  // 1 ms: times converted between time bases
-constexpr int kMaxPacketsToKeyFrame = 2000;  // a seek lands this close to its key frame or not at all
-
-bool Near(int64_t t, int64_t key) {
-    return t != AV_NOPTS_VALUE && t >= key - kToleranceTicks && t <= key + kToleranceTicks;
-}
-bool IsKey(const AVPacket* packet) { return (packet->flags & AV_PKT_FLAG_KEY) != 0; }
-// Decoding order has passed a clip's end (a picture decoded, or a key frame
-// shown, at or after it): nothing that follows is shown before the end.
-bool PastClipEnd(const AVPacket* packet, int64_t end) {
-    return (packet->dts != AV_NOPTS_VALUE && packet->dts >= end - kToleranceTicks) ||
-           (IsKey(packet) && packet->pts != AV_NOPTS_VALUE && packet->pts >= end - kToleranceTicks);
-}
-double Seconds(int64_t ticks) { return static_cast<double>(ticks) / 10'000'000.0; }
-
-std::string SecondsText(int64_t ticks) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", Seconds(ticks));
-    return text;
-}
-
-enum class Read { kGot, kStopped, kRanOut };
-
-// The per-packet protocol without the engine's log lines: the passes that
-// look ahead are not the clip's copy.
-Read ReadPacket(TaskHost& host, ITDemuxerControl* control, AVPacket* packet) {
-    host.WaitWhilePaused();
-    if (host.StopRequested()) return Read::kStopped;
-    return control->GetPacket(packet) ? Read::kGot : Read::kRanOut;
-}
-
-// Puts the reader at the key frame at `time`, or, when it cannot seek by
-// time, at the file's start: the caller reads on to the key frame.
-void PositionAtKey(ITDemuxerControl* control, int64_t time, bool canSeek) {
-    if (!canSeek) {
-        control->Rewind();
-        return;
-    }
-    control->Seek(Seconds(time), SeekMode::kBackwardKey, -1);
-    EnsureHeldSample(control);
-}
-
-struct VideoSource {
-    int streamIndex = -1;
-    DescriptionPtr description{nullptr, DescriptionDeleter{}};
-    const AVCodecParameters* parameters = nullptr;
-    H264PacketForm form;
-    bool IsHevc() const { return parameters->codec_id == AV_CODEC_ID_HEVC; }
-};
-
-// The parameter-set ids the source's sets use, in its description and its packets.
-struct SourceSetIds {
-    ParameterSetIds h264;
-    HevcParameterSetIds hevc;
-};
-
-void CollectPacketSetIds(const VideoSource& video, const AVPacket* packet, SourceSetIds* ids) {
-    if (video.IsHevc())
-        CollectHevcPacketIds(packet->data, packet->size, video.form, &ids->hevc);
-    else
-        CollectPacketParameterSetIds(packet->data, packet->size, video.form, &ids->h264);
-}
-
-// Whether the source names a set with an id the encoded pictures' sets use.
-bool IdsClash(const VideoSource& video, const SourceSetIds& ids, const EncoderSettings& settings) {
-    if (video.IsHevc()) {
-        const HevcSetIds& own = settings.hevcIds;
-        return ids.hevc.vps.test(static_cast<size_t>(own.vps)) || ids.hevc.sps.test(static_cast<size_t>(own.sps)) ||
-               ids.hevc.pps.test(static_cast<size_t>(own.pps));
-    }
-    const auto id = static_cast<size_t>(settings.parameterSetId);
-    return ids.h264.sps.test(id) || ids.h264.pps.test(id);
-}
-
-enum class KeyKind {
-    kIdr,   // nothing after it refers before it
-    kOpen,  // an open group's start: pictures after it may refer before it
-};
-
-KeyKind KindOfKey(const VideoSource& video, const AVPacket* packet) {
-    if (video.IsHevc())
-        return HevcPictureKindOf(packet->data, packet->size, video.form) == HevcPictureKind::kIdr ? KeyKind::kIdr
-                                                                                                  : KeyKind::kOpen;
-    return IsH264IdrPicture(packet->data, packet->size, video.form) ? KeyKind::kIdr : KeyKind::kOpen;
-}
-
-// A picture shown before its key frame (at keyPts) and decoded after it:
-// HEVC names them, H.264 only shows them earlier.
-bool IsLeadingPicture(const VideoSource& video, const AVPacket* packet, int64_t keyPts) {
-    if (!video.IsHevc()) return packet->pts != AV_NOPTS_VALUE && packet->pts < keyPts - kToleranceTicks;
-    const HevcPictureKind kind = HevcPictureKindOf(packet->data, packet->size, video.form);
-    return kind == HevcPictureKind::kRasl || kind == HevcPictureKind::kRadl;
-}
-
-// Whether decoding order has passed a clip's end. An open group's key frame
-// shown at or after the end may still be followed by its leading pictures,
-// shown before it: the end is passed at the first picture after it that is
-// not one of them.
-class ClipEndWatch {
-public:
-    ClipEndWatch(const VideoSource& video, int64_t end) : video_(video), end_(end) {}
-    bool Passed(const AVPacket* packet) {
-        if (packet->dts != AV_NOPTS_VALUE && packet->dts >= end_ - kToleranceTicks) return true;
-        if (keyShownAfter_) return !IsLeadingPicture(video_, packet, keyPts_);
-        if (!PastClipEnd(packet, end_)) return false;
-        keyShownAfter_ = true;
-        keyPts_ = packet->pts;
-        return false;
-    }
-
-private:
-    const VideoSource& video_;
-    const int64_t end_;
-    bool keyShownAfter_ = false;
-    int64_t keyPts_ = 0;
-};
-
-// A key frame the cut relies on, as the reader hands it out.
-struct KeyPacket {
-    int64_t pts = 0;
-    int64_t delay = 0;  // pts - dts
-    KeyKind kind = KeyKind::kOpen;
-};
-
-struct Lookup {
-    std::optional<KeyPacket> key;
-    bool stopped = false;
-};
-
-// Reads from the key frame at `time` until its packet, collecting the
-// parameter-set ids the packets on the way carry.
-Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
-                    SourceSetIds* ids) {
-    Lookup lookup;
-    PositionAtKey(control, time, canSeek);
-    EnginePacket packet;
-    for (int read = 0; !canSeek || read < kMaxPacketsToKeyFrame; ++read) {
-        const Read step = ReadPacket(host, control, packet.get());
-        if (step != Read::kGot) {
-            lookup.stopped = step == Read::kStopped;
-            break;
-        }
-        if (packet->stream_index == video.streamIndex) {
-            CollectPacketSetIds(video, packet.get(), ids);
-            if (IsKey(packet.get()) && Near(packet->pts, time)) {
-                const int64_t delay = packet->dts != AV_NOPTS_VALUE ? packet->pts - packet->dts : 0;
-                lookup.key = KeyPacket{packet->pts, delay, KindOfKey(video, packet.get())};
-                break;
-            }
-        }
-        packet.Unref();
-        control->ReadNext();
-    }
-    packet.Unref();
-    return lookup;
-}
-
-std::unique_ptr<H264OpenKeySplice> SpliceFor(const VideoSource& video) {
-    const auto size = static_cast<size_t>(std::max(0, video.parameters->extradata_size));
-    return std::make_unique<H264OpenKeySplice>(video.parameters->extradata, size, video.form);
-}
-
-constexpr int kMaxPicturesToSettle = 600;
-
-// Whether the H.264 pictures from the open key frame at `key` can be carried
-// over behind encoded ones with the key frame made an IDR picture: their
-// references are followed until they can no longer differ. Empty when they
-// can; the copy follows them the same way again.
-std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
-                               int64_t clipEnd, bool canSeek, bool* stopped) {
-    std::unique_ptr<H264OpenKeySplice> splice = SpliceFor(video);
-    PositionAtKey(control, key, canSeek);
-    EnginePacket packet;
-    bool started = false;
-    std::optional<std::vector<uint8_t>> rewritten;
-    for (int pictures = 0; pictures < kMaxPicturesToSettle && !splice->Settled();) {
-        const Read step = ReadPacket(host, control, packet.get());
-        if (step != Read::kGot) {
-            *stopped = step == Read::kStopped;
-            break;
-        }
-        if (packet->stream_index == video.streamIndex) {
-            started = started || (IsKey(packet.get()) && Near(packet->pts, key));
-            if (started) {
-                if (packet->dts != AV_NOPTS_VALUE && packet->dts >= clipEnd) break;
-                const bool leftOut = packet->pts != AV_NOPTS_VALUE && packet->pts < key - kToleranceTicks;
-                if (!splice->Take(packet->data, static_cast<size_t>(packet->size), leftOut, &rewritten))
-                    return splice->Problem();
-                ++pictures;
-            }
-        }
-        packet.Unref();
-        control->ReadNext();
-    }
-    packet.Unref();
-    return started ? std::string{} : "the key frame at " + SecondsText(key) + " is not where the index places it";
-}
+using namespace edgecut;
 
 enum class VideoPhase { kBeforeCopy, kCopying, kTail, kDone };
 
@@ -427,75 +231,6 @@ private:
     std::unique_ptr<PictureReencoder> tail_;
 };
 
-std::string NotIdrReason(int64_t time) {
-    return "the key frame at " + SecondsText(time) +
-           " is not an IDR picture (an open group of pictures): the pictures around it refer across the cut";
-}
-
-// The key frames a plan relies on, as the reader finds them: the head's,
-// the first copied one (H.264: an IDR picture, as only one may switch to the
-// copied pictures' parameter sets), the one copying ends at and the tail's.
-struct PlanKeys {
-    std::optional<KeyPacket> head, copy, end, tail;
-    std::string problem;  // why the plan cannot be kept; empty when it can
-    bool stopped = false;
-};
-
-std::optional<int64_t> KeyFrameAfter(const std::vector<KeyFrameRecord>& keyFrames, int64_t t) {
-    for (const auto& k : keyFrames)
-        if (k.time > t + kToleranceTicks) return k.time;
-    return std::nullopt;
-}
-
-// Moves the plan's first copied key frame on where it has to be an IDR
-// picture.
-PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecord& file, EdgeCutPlan& plan,
-                      const VideoSource& video, bool canSeek, SourceSetIds* ids) {
-    PlanKeys keys;
-    // HEVC's open groups are cut too: their leading pictures are encoded
-    // again. Where copying ends, any key frame will do: the pictures before
-    // it are copied, its leading pictures and those after it encoded.
-    const bool openAllowed = video.IsHevc();
-    const auto read = [&](int64_t time, std::optional<KeyPacket>* key) {
-        if (keys.stopped || !keys.problem.empty()) return;
-        const Lookup lookup = ReadKeyFrame(host, control, video, time, canSeek, ids);
-        keys.stopped = lookup.stopped;
-        if (lookup.stopped) return;
-        if (!lookup.key)
-            keys.problem = "the key frame at " + SecondsText(time) + " is not where the index places it";
-        else
-            *key = lookup.key;
-    };
-    if (plan.EncodesHead()) {
-        read(KeyFrameAtOrBefore(file.keyFrames, plan.start), &keys.head);
-        // An H.264 key frame of an open group is made an IDR picture, the
-        // pictures after it renumbered, when their references allow; else
-        // the head runs on to the next IDR picture inside the clip, when
-        // there is one.
-        const std::optional<int64_t> firstCopied = plan.copyFrom;
-        std::string spliceProblem;
-        while (plan.copyFrom && !keys.stopped && keys.problem.empty()) {
-            read(*plan.copyFrom, &keys.copy);
-            if (!keys.copy || keys.copy->kind == KeyKind::kIdr || openAllowed) break;
-            const int64_t clipEnd = plan.toFileEnd ? INT64_MAX : plan.end;
-            spliceProblem = CheckOpenKeySplice(host, control, video, *plan.copyFrom, clipEnd, canSeek, &keys.stopped);
-            if (spliceProblem.empty() || keys.stopped) break;
-            LogFormat(u"Open group at %S kept whole: %S\n", SecondsText(*plan.copyFrom).c_str(), spliceProblem.c_str());
-            keys.copy.reset();
-            const std::optional<int64_t> next = KeyFrameAfter(file.keyFrames, *plan.copyFrom);
-            if (!next || (!plan.toFileEnd && *next >= plan.end - kToleranceTicks)) {
-                keys.problem = NotIdrReason(*firstCopied) + " (" + spliceProblem +
-                               "); no key frame after it inside the clip is one";
-                break;
-            }
-            plan.copyFrom = next;
-        }
-        if (plan.copyFrom && plan.encodeTailFrom) plan.encodeTailFrom = std::max(*plan.encodeTailFrom, *plan.copyFrom);
-        if (plan.copyFrom && plan.endOnKey) read(plan.end, &keys.end);
-    }
-    if (plan.encodeTailFrom) read(*plan.encodeTailFrom, &keys.tail);
-    return keys;
-}
 
 // The head: the pictures from the clip's start to the first copied key
 // frame (or its end), decoded from the key frame before the start.

@@ -62,10 +62,11 @@ TEST_P(H264SpliceTest, CopiedFromEachOpenKeyFrameDecodesToTheSourcesPictures) {
     const std::string folder = kxtest::TempFolder(std::string("h264_splice_") + c.name);
     const std::string source = folder + "/source." + c.extension;
     int status = 0;
-    RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=192x112:rate=25:duration=4 -c:v libx264 "
-               "-preset veryfast -pix_fmt yuv420p -x264-params open-gop=1:keyint=20:min-keyint=20:scenecut=0:" +
-                   std::string(c.x264) + " " + Quote(source) + " 2>&1",
-               &status);
+    RunCommand(
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=192x112:rate=25:duration=4 -c:v libx264 "
+        "-preset veryfast -pix_fmt yuv420p -x264-params open-gop=1:keyint=20:min-keyint=20:scenecut=0:" +
+            std::string(c.x264) + " " + Quote(source) + " 2>&1",
+        &status);
     ASSERT_EQ(status, 0);
 
     kxtest::MediaInput input = kxtest::OpenMediaInput(source);
@@ -101,8 +102,8 @@ TEST_P(H264SpliceTest, CopiedFromEachOpenKeyFrameDecodesToTheSourcesPictures) {
         }
         EXPECT_TRUE(splice.Settled());
         const std::string path = folder + "/spliced_" + std::to_string(key) + ".h264";
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
-                                                    static_cast<std::streamsize>(stream.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
         EXPECT_EQ(RunCommand("ffmpeg -nostdin -v warning -i " + Quote(path) + " -f null - 2>&1"), "");
         const std::vector<std::string> want(shown.begin() + static_cast<ptrdiff_t>(shownBefore), shown.end());
         EXPECT_EQ(kxtest::FrameHashes(path), want);
