@@ -15,13 +15,10 @@ std::unique_ptr<H264OpenKeySplice> SpliceFor(const VideoSource& video) {
 
 namespace {
 
-struct Lookup {
-    std::optional<KeyPacket> key;
-    bool stopped = false;
-};
+constexpr int kMaxPicturesToSettle = 600;
 
-// Reads from the key frame at `time` until its packet, collecting the
-// parameter-set ids the packets on the way carry.
+}  // namespace
+
 Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
                     SourceSetIds* ids) {
     Lookup lookup;
@@ -48,12 +45,6 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
     return lookup;
 }
 
-constexpr int kMaxPicturesToSettle = 600;
-
-// Whether the H.264 pictures from the open key frame at `key` can be carried
-// over behind encoded ones with the key frame made an IDR picture: their
-// references are followed until they can no longer differ. Empty when they
-// can; the copy follows them the same way again.
 std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
                                int64_t clipEnd, bool canSeek, bool* stopped) {
     std::unique_ptr<H264OpenKeySplice> splice = SpliceFor(video);
@@ -83,6 +74,8 @@ std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const 
     packet.Unref();
     return started ? std::string{} : "the key frame at " + SecondsText(key) + " is not where the index places it";
 }
+
+namespace {
 
 std::string NotIdrReason(int64_t time) {
     return "the key frame at " + SecondsText(time) +

@@ -24,6 +24,23 @@ struct PlanKeys {
     bool stopped = false;
 };
 
+struct Lookup {
+    std::optional<KeyPacket> key;
+    bool stopped = false;
+};
+
+// Reads from the key frame at `time` until its packet, collecting the
+// parameter-set ids the packets on the way carry.
+Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t time, bool canSeek,
+                    SourceSetIds* ids);
+
+// Whether the H.264 pictures from the open key frame at `key` can be carried
+// over with the key frame made an IDR picture (up to the decoding time
+// `clipEnd`): their references are followed until they can no longer differ.
+// Empty when they can; the copy follows them the same way again.
+std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
+                               int64_t clipEnd, bool canSeek, bool* stopped);
+
 // Reads the plan's key frames, collecting the parameter-set ids on the way.
 // Moves the plan's first copied key frame on where it has to be an IDR
 // picture and cannot be made one.

@@ -16,6 +16,7 @@ extern "C" {
 #include "task/Engines.h"
 #include "task/InBandParameterSets.h"
 #include "task/OutputSteps.h"
+#include "task/OpenKeyClipStart.h"
 #include "task/TimeClipCopy.h"
 
 namespace kx {
@@ -162,6 +163,10 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
             lead = ClipLeadBeforeStart(host, control, bounds, StreamKindsOf(streams), counters);
             PositionForTimeClip(control, bounds, capabilities);
         }
+        // Reads ahead of the clip when it starts at an open group's key frame.
+        const std::unique_ptr<OpenKeyClipStart> openStart =
+            OpenKeyClipStart::For(host, control, *file, bounds, capabilities);
+        PositionForTimeClip(control, bounds, capabilities);
         host.Notify(KX_NOTIFY_CLIP_BEGIN, cursor, 0);
         const int64_t shift = timeOffset - gate.Zero() + lead;
         ClipEnd end;
@@ -179,7 +184,7 @@ EngineEnd MergeClip(TaskHost& host, MergeState& state, const MergeClipJob& job) 
             end.Add(video, pts, duration);
             state.endTime = end.Time(timeOffset);
             reportProgress();
-        });
+        }, openStart.get());
         if (output) output->AddChapters(ClipChapters(*file, bounds, gate.Zero(), timeOffset + lead));
     } else {
         if (!file->opened) control->Seek(static_cast<double>(range.start), SeekMode::kByte, firstStream);

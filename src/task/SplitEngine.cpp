@@ -18,6 +18,7 @@ extern "C" {
 #include "task/EdgeClipCopy.h"
 #include "task/Engines.h"
 #include "task/OutputSteps.h"
+#include "task/OpenKeyClipStart.h"
 #include "task/TimeClipCopy.h"
 
 namespace kx {
@@ -147,6 +148,9 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
                   : TimeClipBounds(range, CutKeyFrames(*file), FileDurationTicks(*file), placement == CutPlacement::kExact);
         bounds.streamsStartTogether = output && output->StartsEveryStreamAtZero();
         ClipGate gate(bounds, StreamKindsOf(streams));
+        // Reads ahead of the clip when it starts at an open group's key frame.
+        const std::unique_ptr<OpenKeyClipStart> openStart =
+            OpenKeyClipStart::For(host, control, *file, bounds, capabilities);
         PositionForTimeClip(control, bounds, capabilities);
         const int64_t zero = gate.Zero();
         // A piece (not the file's last) ends at the first key frame shown
@@ -172,7 +176,7 @@ EngineEnd SplitClip(TaskHost& host, const SplitClipJob& job) {
             if (IsVideoKey(kinds, p->stream_index)) ++counters.videoPackets;
             WriteToOutput(host, output, p->stream_index, p);
             reportProgress();
-        });
+        }, openStart.get());
         ClipBounds ended = gate.Bounds();
         if (const auto next = gate.NextStart()) ended.end = *next;
         if (output) output->AddChapters(ClipChapters(*file, ended, zero, 0));

@@ -11,6 +11,9 @@ extern "C" {
 #include "input/ITDemuxer.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
+#include "task/FailureReport.h"
+#include "task/OpenKeyClipStart.h"
+#include "task/TaskHost.h"
 
 namespace kx {
 
@@ -31,14 +34,23 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
 }
 
 ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& gate,
-                         const ClipCounters& counters, const std::function<void(AVPacket*)>& write) {
+                         const ClipCounters& counters, const std::function<void(AVPacket*)>& write,
+                         OpenKeyClipStart* openStart) {
     EnginePacket packet;
     EnginePacket held;
     for (;;) {
         NextPacket next = TakeNextPacket(host, control, packet.get(), counters);
         if (next == NextPacket::kStopped) return ClipOutcome::kStopped;
         if (next == NextPacket::kRanOut) return ClipOutcome::kRanOut;
-        switch (gate.Judge(packet.get())) {
+        const PacketFate fate = gate.Judge(packet.get());
+        if (fate == PacketFate::kWriteHeldFirst && av_packet_ref(held.get(), gate.HeldKeyFrame()) < 0) held.Unref();
+        if (openStart && ((held->data && !openStart->Pass(held.get(), fate)) || !openStart->Pass(packet.get(), fate))) {
+            host.FailTask(FailureReport{"cannot copy the pictures after the clip's first key frame: " +
+                                            openStart->Problem(),
+                                        KX_E_FAIL});
+            return ClipOutcome::kStopped;
+        }
+        switch (fate) {
         case PacketFate::kClipDone:
             LogFormat(legacy::kTimeClipEnded, counters.lastPts,
                       counters.videoPackets);
@@ -47,7 +59,7 @@ ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& ga
         case PacketFate::kSkip:
             break;
         case PacketFate::kWriteHeldFirst:
-            if (av_packet_ref(held.get(), gate.HeldKeyFrame()) == 0) write(held.get());
+            if (held->data) write(held.get());
             held.Unref();
             write(packet.get());
             break;

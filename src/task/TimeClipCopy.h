@@ -16,6 +16,7 @@ namespace kx {
 
 class TaskHost;
 class ITDemuxerControl;
+class OpenKeyClipStart;
 
 enum class ClipOutcome { kStopped, kRanOut, kEnded };
 
@@ -29,9 +30,11 @@ void PositionForTimeClip(ITDemuxerControl* control, const ClipBounds& bounds, in
 
 // Reads packets and hands those the gate lets through to `write` (times not
 // yet re-based); ends when the gate says the clip is done, the input runs out
-// or the host stops the task.
+// or the host stops the task. `openStart`, when the clip starts at an open
+// group's key frame, rewrites the video packets first.
 ClipOutcome CopyTimeClip(TaskHost& host, ITDemuxerControl* control, ClipGate& gate,
-                         const ClipCounters& counters, const std::function<void(AVPacket*)>& write);
+                         const ClipCounters& counters, const std::function<void(AVPacket*)>& write,
+                         OpenKeyClipStart* openStart = nullptr);
 
 // How far before its start a clip reaches, 0 or more: pictures hidden by an
 // edit list that its first key frame needs count, and sound before them

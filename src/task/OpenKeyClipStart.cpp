@@ -1,0 +1,65 @@
+#include "task/OpenKeyClipStart.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
+
+#include "input/ITDemuxer.h"
+#include "input/SourceStream.h"
+#include "input/VideoKeyFrame.h"
+#include "output/PacketEdits.h"
+#include "platform/KX_Log.h"
+#include "task/CopySteps.h"
+#include "task/EdgeEncodingPlan.h"
+#include "task/EdgePlanKeys.h"
+#include "task/FileReaders.h"
+
+namespace kx {
+
+using namespace edgecut;
+
+std::unique_ptr<OpenKeyClipStart> OpenKeyClipStart::For(TaskHost& host, ITDemuxerControl* control,
+                                                        const FileRecord& file, const ClipBounds& bounds,
+                                                        int capabilities) {
+    if (bounds.fromFileStart || bounds.anyFrame || !(capabilities & kCanSeekByTime)) return nullptr;
+    const std::optional<int> sole = SoleVideoStream(file);
+    if (!sole) return nullptr;
+    VideoSource video;
+    video.streamIndex = *sole;
+    video.description = DescribeStream(AnalyzeOf(file), video.streamIndex);
+    if (!video.description || !video.description->source) return nullptr;
+    video.parameters = video.description->source->parameters;
+    if (video.parameters->codec_id != AV_CODEC_ID_H264) return nullptr;
+    video.form = BitstreamFormOfStream(video.parameters).nalUnits;
+
+    SourceSetIds ids;
+    const Lookup lookup = ReadKeyFrame(host, control, video, bounds.start, true, &ids);
+    if (!lookup.key || lookup.key->kind == KeyKind::kIdr) return nullptr;
+    bool stopped = false;
+    const int64_t clipEnd = bounds.toFileEnd ? INT64_MAX : bounds.end;
+    const std::string problem = CheckOpenKeySplice(host, control, video, lookup.key->pts, clipEnd, true, &stopped);
+    if (stopped) return nullptr;
+    if (!problem.empty()) {
+        LogFormat(u"Clip starts at an open group's key frame, copied as it is: %S\n", problem.c_str());
+        return nullptr;
+    }
+    return std::unique_ptr<OpenKeyClipStart>(
+        new OpenKeyClipStart(video.streamIndex, lookup.key->pts, SpliceFor(video)));
+}
+
+bool OpenKeyClipStart::Pass(AVPacket* packet, PacketFate fate) {
+    if (!problem_.empty()) return false;
+    if (packet->stream_index != stream_) return true;
+    const bool written = fate == PacketFate::kWrite || fate == PacketFate::kWriteHeldFirst;
+    const bool leading = started_ && !written && packet->pts != AV_NOPTS_VALUE && packet->pts < keyPts_;
+    if (!written && !leading) return true;
+    started_ = true;
+    std::optional<std::vector<uint8_t>> rewritten;
+    if (!splice_->Take(packet->data, static_cast<size_t>(std::max(0, packet->size)), leading, &rewritten))
+        problem_ = splice_->Problem();
+    else if (rewritten && !ReplacePayload(packet, rewritten->data(), rewritten->size()))
+        problem_ = "out of memory";
+    return problem_.empty();
+}
+
+}  // namespace kx
