@@ -13,7 +13,7 @@ seconds=${1:-30}
 shift || true
 all_targets=(h264_keyframe find_nal_unit parameter_sets parameter_set_ids avcc_append length_prefixes picture_order
              caps_xml container_choice media_file media_reader video_keyframe flac_frame time_text movtext_header
-             hevc_sets h264_splice)
+             hevc_sets h264_splice unreferenced_picture)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

@@ -11,6 +11,7 @@ extern "C" {
 
 #include "input/VideoKeyFrame.h"
 #include "media/EncoderContext.h"
+#include "media/UnreferencedPicture.h"
 #include "media/X265Setup.h"
 #include "output/H264BitstreamForms.h"
 #include "output/HevcParameterSetIds.h"
@@ -139,6 +140,9 @@ std::unique_ptr<PictureReencoder> PictureReencoder::Open(const EncoderSettings& 
     self->settings_ = settings;
     self->form_ = BitstreamFormOfStream(source).nalUnits;
     self->window_ = window;
+    if (self->IsHevc())
+        self->hevcHighestTemporalId_ =
+            HevcHighestTemporalId(source->extradata, static_cast<size_t>(std::max(0, source->extradata_size)));
     const AVCodec* decoder = avcodec_find_decoder(source->codec_id);
     self->decoder_ = decoder ? avcodec_alloc_context3(decoder) : nullptr;
     self->frame_ = av_frame_alloc();
@@ -176,12 +180,23 @@ bool PictureReencoder::Fail(const std::string& what, int averror) {
 
 bool PictureReencoder::Feed(const AVPacket* packet) {
     if (!problem_.empty()) return false;
+    // Decoding only costs time for pictures that are neither shown nor referred to.
+    if (Unneeded(packet)) return true;
     if (packet->pts != AV_NOPTS_VALUE) durations_[packet->pts] = packet->duration;
     const int error = avcodec_send_packet(decoder_, packet);
     // A damaged packet, or one that refers to pictures before the decoding
     // began (the leading pictures of an open group), is left out.
     if (error < 0 && error != AVERROR_INVALIDDATA) return Fail("the decoder refused a packet", error);
     return DrainDecoder();
+}
+
+bool PictureReencoder::Unneeded(const AVPacket* packet) const {
+    const int64_t pts = packet->pts;
+    if (pts == AV_NOPTS_VALUE || (pts >= window_.from - kToleranceTicks && pts < window_.to - kToleranceTicks))
+        return false;
+    if (!IsHevc()) return IsUnreferencedH264Picture(packet->data, packet->size, form_);
+    return hevcHighestTemporalId_ &&
+           IsUnreferencedHevcPicture(packet->data, packet->size, form_, *hevcHighestTemporalId_);
 }
 
 bool PictureReencoder::Finish() {

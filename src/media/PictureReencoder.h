@@ -94,6 +94,8 @@ private:
     bool OpenEncoder(const AVFrame* frame);
     bool Fail(const std::string& what, int averror);
     bool IsHevc() const;
+    // Outside the window and referred to by no later picture: never needed.
+    bool Unneeded(const AVPacket* packet) const;
     // The encoder's packet in the source's form, HEVC ids renumbered.
     std::vector<uint8_t> InSourceForm(const uint8_t* data, size_t size);
 
@@ -105,6 +107,7 @@ private:
     AVFrame* frame_ = nullptr;
     AVFrame* keyFrame_ = nullptr;  // the first decoded with HDR metadata, until the encoder opens
     AVPacket* encoded_ = nullptr;
+    std::optional<int> hevcHighestTemporalId_;  // HEVC: none when the description does not tell
     std::map<int64_t, int64_t> durations_;  // source presentation time -> duration
     std::vector<OwnedPacket> out_;
     int64_t encodedPictures_ = 0;
