@@ -17,7 +17,6 @@ extern "C" {
 #include "output/H264OpenKeySplice.h"
 #include "output/H264ParameterSetIds.h"
 #include "output/HevcParameterSetIds.h"
-#include "output/PacketEdits.h"
 #include "platform/KX_Log.h"
 #include "task/ClipGate.h"
 #include "task/EdgeCutPlan.h"
@@ -156,12 +155,7 @@ private:
     // Carries a copied picture over into the stream that starts at the
     // rewritten key frame.
     bool Splice(AVPacket* packet, bool leftOut) {
-        std::optional<std::vector<uint8_t>> rewritten;
-        std::string problem;
-        if (!splice_->Take(packet->data, static_cast<size_t>(std::max(0, packet->size)), leftOut, &rewritten))
-            problem = splice_->Problem();
-        else if (rewritten && !ReplacePayload(packet, rewritten->data(), rewritten->size()))
-            problem = "out of memory";
+        const std::string problem = SplicePacket(*splice_, packet, leftOut);
         if (problem.empty()) return true;
         phase_ = VideoPhase::kDone;
         host_.FailTask(FailureReport{"cannot copy the pictures after the key frame at " +

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "output/PacketEdits.h"
 #include "platform/KX_Log.h"
 #include "task/CopySteps.h"
 #include "task/FileReaders.h"
@@ -11,6 +12,14 @@ namespace kx::edgecut {
 std::unique_ptr<H264OpenKeySplice> SpliceFor(const VideoSource& video) {
     const auto size = static_cast<size_t>(std::max(0, video.parameters->extradata_size));
     return std::make_unique<H264OpenKeySplice>(video.parameters->extradata, size, video.form);
+}
+
+std::string SplicePacket(H264OpenKeySplice& splice, AVPacket* packet, bool leftOut) {
+    std::optional<std::vector<uint8_t>> rewritten;
+    if (!splice.Take(packet->data, static_cast<size_t>(std::max(0, packet->size)), leftOut, &rewritten))
+        return splice.Problem();
+    if (rewritten && !ReplacePayload(packet, rewritten->data(), rewritten->size())) return "out of memory";
+    return {};
 }
 
 namespace {

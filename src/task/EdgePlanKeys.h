@@ -50,4 +50,9 @@ PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecor
 // The rewriting of an open H.264 key frame and the pictures after it.
 std::unique_ptr<H264OpenKeySplice> SpliceFor(const VideoSource& video);
 
+// Passes one packet through the rewriting (`leftOut`: a leading picture that
+// is not written), its payload replaced where it changes; the problem when
+// it cannot be carried over, else empty.
+std::string SplicePacket(H264OpenKeySplice& splice, AVPacket* packet, bool leftOut);
+
 }  // namespace kx::edgecut

@@ -7,7 +7,6 @@ extern "C" {
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
 #include "input/VideoKeyFrame.h"
-#include "output/PacketEdits.h"
 #include "platform/KX_Log.h"
 #include "task/CopySteps.h"
 #include "task/EdgeEncodingPlan.h"
@@ -54,11 +53,7 @@ bool OpenKeyClipStart::Pass(AVPacket* packet, PacketFate fate) {
     const bool leading = started_ && !written && packet->pts != AV_NOPTS_VALUE && packet->pts < keyPts_;
     if (!written && !leading) return true;
     started_ = true;
-    std::optional<std::vector<uint8_t>> rewritten;
-    if (!splice_->Take(packet->data, static_cast<size_t>(std::max(0, packet->size)), leading, &rewritten))
-        problem_ = splice_->Problem();
-    else if (rewritten && !ReplacePayload(packet, rewritten->data(), rewritten->size()))
-        problem_ = "out of memory";
+    problem_ = SplicePacket(*splice_, packet, leading);
     return problem_.empty();
 }
 
