@@ -1,10 +1,11 @@
 // Copies an H.264 stream from the key frame of an open group of pictures (an
-// I picture that is not an IDR picture) behind pictures encoded anew. The key
-// frame is rewritten into an IDR picture, the leading pictures after it,
-// which refer to pictures before it, are left out (the encoded ones show
-// their times), and every picture after it is renumbered as in a stream that
-// starts at that IDR: frame numbers, order counts, reference list edits and
-// reference marking.
+// I picture that is not an IDR picture) as a stream of its own: at a clip's
+// start, or behind pictures encoded anew. The key frame is rewritten into an
+// IDR picture, the leading pictures after it, which refer to pictures before
+// it, are left out (they belong to the clip before, or the encoded pictures
+// show their times), and every picture after it is renumbered as in a stream
+// that starts at that IDR: frame numbers, order counts, reference list edits
+// and reference marking.
 //
 // Both streams' reference pictures are followed until they can no longer
 // differ: the source's (its pictures from before the key frame are counted
