@@ -1,5 +1,6 @@
 #include "input/H264PictureOrder.h"
 
+#include "input/H264NalTypes.h"
 #include "input/H264SpsSyntax.h"
 #include "input/RbspBitReader.h"
 
@@ -7,8 +8,6 @@ namespace kx {
 
 namespace {
 
-enum class NalType : uint8_t { kSlice = 1, kIdrSlice = 5, kSeqParams = 7, kPicParams = 8 };
-constexpr uint8_t kNalTypeMask = 0x1F;
 constexpr uint8_t kForbiddenBit = 0x80;
 constexpr int kRefIdcShift = 5;
 constexpr uint8_t kRefIdcMask = 0x03;
@@ -18,7 +17,6 @@ constexpr uint32_t kMaxSliceType = 9;
 constexpr uint32_t kMaxOrderType = 2;
 constexpr uint32_t kMaxCycleLength = 255;
 
-NalType TypeOf(uint8_t header) { return static_cast<NalType>(header & kNalTypeMask); }
 
 // Calls visit(unit, size) for each NAL unit, header byte first, until it
 // answers false. Length-prefixed units are walked by their lengths; in
@@ -51,8 +49,8 @@ void WalkUnits(const uint8_t* d, size_t size, H264PacketForm form, Visit visit) 
 void H264PictureOrder::TakeExtradata(const uint8_t* data, size_t size) {
     if (!data || size == 0) return;
     auto take = [this](const uint8_t* unit, size_t n) {
-        if (TypeOf(unit[0]) == NalType::kSeqParams) ReadSeqParams(unit + 1, n - 1);
-        if (TypeOf(unit[0]) == NalType::kPicParams) ReadPicParams(unit + 1, n - 1);
+        if (H264NalTypeOf(unit[0]) == H264NalType::kSps) ReadSeqParams(unit + 1, n - 1);
+        if (H264NalTypeOf(unit[0]) == H264NalType::kPps) ReadPicParams(unit + 1, n - 1);
         return true;
     };
     constexpr uint8_t kAvcCVersion = 1;
@@ -124,7 +122,7 @@ void H264PictureOrder::ReadPicParams(const uint8_t* payload, size_t size) {
 }
 
 std::optional<H264Picture> H264PictureOrder::ReadSlice(const uint8_t* unit, size_t size) {
-    const bool idr = TypeOf(unit[0]) == NalType::kIdrSlice;
+    const bool idr = H264NalTypeOf(unit[0]) == H264NalType::kIdrSlice;
     const bool reference = ((unit[0] >> kRefIdcShift) & kRefIdcMask) != 0;
     RbspBitReader bits(unit + 1, size - 1);
     bits.Ue();  // first macroblock
@@ -191,11 +189,11 @@ std::optional<H264Picture> H264PictureOrder::Next(const uint8_t* data, size_t si
     std::optional<H264Picture> picture;
     WalkUnits(data, size, form, [&](const uint8_t* unit, size_t n) {
         if (unit[0] & kForbiddenBit) return true;
-        switch (TypeOf(unit[0])) {
-            case NalType::kSeqParams: ReadSeqParams(unit + 1, n - 1); return true;
-            case NalType::kPicParams: ReadPicParams(unit + 1, n - 1); return true;
-            case NalType::kSlice:
-            case NalType::kIdrSlice: picture = ReadSlice(unit, n); return false;
+        switch (H264NalTypeOf(unit[0])) {
+            case H264NalType::kSps: ReadSeqParams(unit + 1, n - 1); return true;
+            case H264NalType::kPps: ReadPicParams(unit + 1, n - 1); return true;
+            case H264NalType::kSlice:
+            case H264NalType::kIdrSlice: picture = ReadSlice(unit, n); return false;
             default: return true;
         }
     });

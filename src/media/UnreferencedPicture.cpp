@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "input/H264NalTypes.h"
 #include "input/NalUnitWalk.h"
 #include "output/HevcRecord.h"
 
@@ -34,18 +35,14 @@ bool AllUnitsAllowSkipping(const uint8_t* data, int size, H264PacketForm form, c
 }
 
 namespace h264 {
-constexpr int kSlice = 1;
-constexpr int kSei = 6;
-constexpr int kAccessUnitDelimiter = 9;
-constexpr int kFiller = 12;
-constexpr uint8_t kTypeMask = 0x1F;
 constexpr uint8_t kRefIdcMask = 0x60;
 
 UnitVerdict Judge(const uint8_t* unit, int available) {
     if (available < 1 || (unit[0] & kForbiddenBit)) return UnitVerdict::kKeep;
-    const int type = unit[0] & kTypeMask;
-    if (type == kSlice) return (unit[0] & kRefIdcMask) == 0 ? UnitVerdict::kUnreferencedSlice : UnitVerdict::kKeep;
-    if (type == kSei || type == kAccessUnitDelimiter || type == kFiller) return UnitVerdict::kHarmless;
+    const H264NalType type = H264NalTypeOf(unit[0]);
+    if (type == H264NalType::kSlice) return (unit[0] & kRefIdcMask) == 0 ? UnitVerdict::kUnreferencedSlice : UnitVerdict::kKeep;
+    if (type == H264NalType::kSei || type == H264NalType::kAccessUnitDelimiter || type == H264NalType::kFiller)
+        return UnitVerdict::kHarmless;
     return UnitVerdict::kKeep;
 }
 }  // namespace h264

@@ -87,6 +87,23 @@ void ParseAvcCParameterSets(const uint8_t* record, size_t size, H264ParameterSet
 
 }  // namespace
 
+void ForEachAvcCUnit(const uint8_t* record, size_t size, const std::function<void(const uint8_t*, size_t)>& take) {
+    // Version, profile, compatibility, level, length size, then the SPS count
+    // (low five bits) and the SPSs, the PPS count and the PPSs.
+    size_t pos = 5;
+    for (int list = 0; list < 2 && pos < size; ++list) {
+        size_t count = list == 0 ? (record[pos] & 0x1F) : record[pos];
+        ++pos;
+        for (; count > 0 && pos + 2 <= size; --count) {
+            const size_t length = ReadBigEndian16(record + pos);
+            pos += 2;
+            if (length > size - pos) return;
+            take(record + pos, length);
+            pos += length;
+        }
+    }
+}
+
 std::optional<NalUnit> FindNalUnit(const uint8_t* begin, const uint8_t* end) {
     if (!begin || !end || end <= begin || end - begin <= 4) return std::nullopt;
     const uint8_t* start = nullptr;

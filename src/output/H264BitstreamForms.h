@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -40,6 +41,10 @@ struct H264ParameterSets {
 // contributes nothing. True when `sets` now holds both an SPS and a PPS
 // (including what earlier calls stored).
 bool ParseH264ParameterSets(const uint8_t* extradata, size_t size, H264ParameterSets* sets);
+
+// Calls take(unit, size) for each SPS, then each PPS, of an avcC record, in
+// its order, up to the first count or length that runs past its end.
+void ForEachAvcCUnit(const uint8_t* record, size_t size, const std::function<void(const uint8_t*, size_t)>& take);
 
 // The Annex B global header built from the stores: SPS, then PPS, each with
 // its start code (SPS length + PPS length bytes). The SPS must come first: a

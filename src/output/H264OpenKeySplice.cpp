@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "input/H264NalTypes.h"
 #include "output/H264BitstreamForms.h"
 #include "output/RbspEdit.h"
 
@@ -9,11 +10,7 @@ namespace kx {
 
 namespace {
 
-constexpr uint8_t kNalTypeMask = 0x1F;
-constexpr uint8_t kNalSlice = 1;
-constexpr uint8_t kNalIdrSlice = 5;
 constexpr uint8_t kAvcCVersion = 1;
-constexpr size_t kAvcCHeader = 6;
 constexpr uint32_t kIdrPicId = 1;  // not the encoded run's, whose IDR picture may come just before
 
 enum class MarkingOp : uint32_t {
@@ -57,25 +54,14 @@ std::vector<UnitSpan> UnitsOf(const uint8_t* data, size_t size, H264PacketForm f
 }
 
 // The units of an avcC record, or of Annex B extradata.
-template <typename Take>
-void ForEachExtradataUnit(const uint8_t* data, size_t size, const Take& take) {
+void ForEachExtradataUnit(const uint8_t* data, size_t size,
+                          const std::function<void(const uint8_t*, size_t)>& take) {
     if (!data || size == 0) return;
     if (data[0] != kAvcCVersion) {
         for (const UnitSpan& unit : UnitsOf(data, size, kAnnexBForm)) take(data + unit.offset, unit.size);
         return;
     }
-    size_t pos = kAvcCHeader - 1;
-    for (int list = 0; list < 2 && pos < size; ++list) {
-        int count = list == 0 ? (data[pos] & 0x1F) : data[pos];
-        ++pos;
-        for (; count > 0 && pos + 2 <= size; --count) {
-            const size_t length = (size_t{data[pos]} << 8) | data[pos + 1];
-            pos += 2;
-            if (length > size - pos) return;
-            take(data + pos, length);
-            pos += length;
-        }
-    }
+    ForEachAvcCUnit(data, size, take);
 }
 
 uint32_t Modulo(int64_t value, int bits) { return static_cast<uint32_t>(value & ((int64_t{1} << bits) - 1)); }
@@ -158,12 +144,12 @@ bool H264OpenKeySplice::Take(const uint8_t* data, size_t size, bool leftOut,
     picture.units = UnitsOf(data, size, form_);
     for (size_t i = 0; i < picture.units.size(); ++i) {
         const uint8_t* unit = data + picture.units[i].offset;
-        const uint8_t type = unit[0] & kNalTypeMask;
-        if (type != kNalSlice && type != kNalIdrSlice) {
+        const H264NalType type = H264NalTypeOf(unit[0]);
+        if (type != H264NalType::kSlice && type != H264NalType::kIdrSlice) {
             syntax_.TakeUnit(unit, picture.units[i].size);
             continue;
         }
-        if (type == kNalIdrSlice && started_) {
+        if (type == H264NalType::kIdrSlice && started_) {
             done_ = true;  // the source starts afresh: nothing to renumber from here on
             return true;
         }

@@ -1,5 +1,6 @@
 #include "output/H264SliceHeader.h"
 
+#include "input/H264NalTypes.h"
 #include "input/H264SpsSyntax.h"
 #include "input/RbspBitReader.h"
 #include "output/RbspEdit.h"
@@ -8,11 +9,6 @@ namespace kx {
 
 namespace {
 
-constexpr uint8_t kNalTypeMask = 0x1F;
-constexpr uint8_t kNalSlice = 1;
-constexpr uint8_t kNalIdrSlice = 5;
-constexpr uint8_t kNalSps = 7;
-constexpr uint8_t kNalPps = 8;
 constexpr uint32_t kMaxLog2Minus4 = 12;
 constexpr uint32_t kMaxOrderType = 2;
 constexpr uint32_t kMaxCycleLength = 255;
@@ -79,9 +75,9 @@ void WriteEdits(BitWriter& out, const std::vector<H264ListEdit>& edits) {
 
 void H264SliceSyntax::TakeUnit(const uint8_t* unit, size_t size) {
     if (size < 2) return;
-    const uint8_t type = unit[0] & kNalTypeMask;
+    const H264NalType type = H264NalTypeOf(unit[0]);
     RbspBitReader bits(unit + 1, size - 1);
-    if (type == kNalSps) {
+    if (type == H264NalType::kSps) {
         const uint32_t profile = bits.Bits(8);
         bits.Bits(16);
         const uint32_t id = bits.Ue();
@@ -115,7 +111,7 @@ void H264SliceSyntax::TakeUnit(const uint8_t* unit, size_t size) {
         if (!bits.Ok() || refFrames > kMaxRefCount) return;
         seq.maxRefFrames = static_cast<int>(refFrames);
         seqs_[id] = seq;
-    } else if (type == kNalPps) {
+    } else if (type == H264NalType::kPps) {
         const uint32_t id = bits.Ue();
         const uint32_t seqId = bits.Ue();
         H264PicFields pic;
@@ -160,9 +156,9 @@ std::optional<H264SliceHeader> ReadSliceHeader(const std::vector<uint8_t>& rbsp,
     if (rbsp.empty()) return fail("an empty slice unit");
     H264SliceHeader h;
     h.nalHeader = rbsp[0];
-    const uint8_t type = h.nalHeader & kNalTypeMask;
-    if (type != kNalSlice && type != kNalIdrSlice) return fail("not a slice unit");
-    h.idr = type == kNalIdrSlice;
+    const H264NalType type = H264NalTypeOf(h.nalHeader);
+    if (type != H264NalType::kSlice && type != H264NalType::kIdrSlice) return fail("not a slice unit");
+    h.idr = type == H264NalType::kIdrSlice;
     BitCursor bits(rbsp);
     bits.Bits(8);
     bits.Ue();  // first macroblock
@@ -252,7 +248,8 @@ std::vector<uint8_t> WriteSlice(const H264SliceHeader& h, const std::vector<uint
     const H264PicFields* pic = &h.pic;
     const auto& at = h.layout;
     BitWriter out;
-    out.Bits(static_cast<uint8_t>((h.nalHeader & ~kNalTypeMask) | (h.idr ? kNalIdrSlice : kNalSlice)), 8);
+    const H264NalType type = h.idr ? H264NalType::kIdrSlice : H264NalType::kSlice;
+    out.Bits(static_cast<uint8_t>((h.nalHeader & ~kH264NalTypeMask) | static_cast<uint8_t>(type)), 8);
     out.Copy(rbsp, 8, at.frameNumAt);
     out.Bits(h.frameNum, seq->log2MaxFrameNum);
     out.Copy(rbsp, at.afterFrameNum, at.idrIdAt);
