@@ -11,7 +11,6 @@ extern "C" {
 
 #include "input/ITDemuxer.h"
 #include "input/SourceStream.h"
-#include "input/VideoKeyFrame.h"
 #include "media/PictureReencoder.h"
 #include "output/CTMuxer.h"
 #include "output/H264OpenKeySplice.h"
@@ -316,17 +315,13 @@ std::optional<EdgeClipEnd> CopyClipWithEncodedEdges(TaskHost& host, const EdgeCl
         if (!FirstVideoStream(file)) return std::nullopt;  // sound alone is cut at any packet anyway
         return fallBack("the clip has more than one video stream");
     }
-    video.streamIndex = *sole;
     if (file.keyFrames.empty()) return fallBack("the file's key frames are not known");
     EdgeCutPlan plan = PlanEdgeCut(job.range, file.keyFrames, FileDurationTicks(file));
     if (!plan.EncodesAnything()) return std::nullopt;
     const bool canSeek = (job.capabilities & kCanSeekByTime) != 0;
 
-    video.description = DescribeStream(AnalyzeOf(file), video.streamIndex);
-    if (!video.description || !video.description->source) return fallBack("the video stream has no description");
-    video.parameters = video.description->source->parameters;
+    if (!DescribeVideoSource(file, *sole, &video)) return fallBack("the video stream has no description");
     if (auto why = WhyNotReencodable(video.parameters)) return fallBack(*why);
-    video.form = BitstreamFormOfStream(video.parameters).nalUnits;
 
     // The key frames the cut relies on, with the parameter-set ids in use.
     SourceSetIds ids;

@@ -55,9 +55,8 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
 }
 
 std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
-                               int64_t clipEnd, bool canSeek, bool* stopped) {
+                               int64_t clipEnd, bool* stopped) {
     std::unique_ptr<H264OpenKeySplice> splice = SpliceFor(video);
-    PositionAtKey(control, key, canSeek);
     EnginePacket packet;
     bool started = false;
     std::optional<std::vector<uint8_t>> rewritten;
@@ -128,7 +127,7 @@ PlanKeys ReadPlanKeys(TaskHost& host, ITDemuxerControl* control, const FileRecor
             read(*plan.copyFrom, &keys.copy);
             if (!keys.copy || keys.copy->kind == KeyKind::kIdr || openAllowed) break;
             const int64_t clipEnd = plan.toFileEnd ? INT64_MAX : plan.end;
-            spliceProblem = CheckOpenKeySplice(host, control, video, *plan.copyFrom, clipEnd, canSeek, &keys.stopped);
+            spliceProblem = CheckOpenKeySplice(host, control, video, *plan.copyFrom, clipEnd, &keys.stopped);
             if (spliceProblem.empty() || keys.stopped) break;
             LogFormat(u"Open group at %S kept whole: %S\n", SecondsText(*plan.copyFrom).c_str(), spliceProblem.c_str());
             keys.copy.reset();

@@ -37,9 +37,10 @@ Lookup ReadKeyFrame(TaskHost& host, ITDemuxerControl* control, const VideoSource
 // Whether the H.264 pictures from the open key frame at `key` can be carried
 // over with the key frame made an IDR picture (up to the decoding time
 // `clipEnd`): their references are followed until they can no longer differ.
-// Empty when they can; the copy follows them the same way again.
+// Empty when they can; the copy follows them the same way again. Reads on
+// from where ReadKeyFrame left the reader, at that key frame.
 std::string CheckOpenKeySplice(TaskHost& host, ITDemuxerControl* control, const VideoSource& video, int64_t key,
-                               int64_t clipEnd, bool canSeek, bool* stopped);
+                               int64_t clipEnd, bool* stopped);
 
 // Reads the plan's key frames, collecting the parameter-set ids on the way.
 // Moves the plan's first copied key frame on where it has to be an IDR

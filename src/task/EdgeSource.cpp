@@ -5,6 +5,7 @@
 #include "input/H264KeyFrame.h"
 #include "input/HevcKeyFrame.h"
 #include "input/SourceStream.h"
+#include "input/VideoKeyFrame.h"
 #include "task/CopySteps.h"
 #include "task/FileReaders.h"
 #include "task/TaskHost.h"
@@ -30,6 +31,15 @@ void PositionAtKey(ITDemuxerControl* control, int64_t time, bool canSeek) {
     }
     control->Seek(Seconds(time), SeekMode::kBackwardKey, -1);
     EnsureHeldSample(control);
+}
+
+bool DescribeVideoSource(const FileRecord& file, int streamIndex, VideoSource* video) {
+    video->streamIndex = streamIndex;
+    video->description = DescribeStream(AnalyzeOf(file), streamIndex);
+    if (!video->description || !video->description->source) return false;
+    video->parameters = video->description->source->parameters;
+    video->form = BitstreamFormOfStream(video->parameters).nalUnits;
+    return true;
 }
 
 void CollectPacketSetIds(const VideoSource& video, const AVPacket* packet, SourceSetIds* ids) {

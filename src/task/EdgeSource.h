@@ -17,6 +17,7 @@ extern "C" {
 #include "media/PictureReencoder.h"
 #include "output/H264ParameterSetIds.h"
 #include "output/HevcParameterSetIds.h"
+#include "task/FileRecord.h"
 #include "task/StreamDescriptions.h"
 
 namespace kx {
@@ -59,6 +60,10 @@ struct VideoSource {
     H264PacketForm form;
     bool IsHevc() const { return parameters->codec_id == AV_CODEC_ID_HEVC; }
 };
+
+// Fills `video` for the file's stream `streamIndex`: false when the stream
+// has no description.
+bool DescribeVideoSource(const FileRecord& file, int streamIndex, VideoSource* video);
 
 // The parameter-set ids the source's sets use, in its description and its packets.
 struct SourceSetIds {

@@ -5,13 +5,10 @@ extern "C" {
 }
 
 #include "input/ITDemuxer.h"
-#include "input/SourceStream.h"
-#include "input/VideoKeyFrame.h"
 #include "platform/KX_Log.h"
 #include "task/CopySteps.h"
 #include "task/EdgeEncodingPlan.h"
 #include "task/EdgePlanKeys.h"
-#include "task/FileReaders.h"
 
 namespace kx {
 
@@ -24,19 +21,14 @@ std::unique_ptr<OpenKeyClipStart> OpenKeyClipStart::For(TaskHost& host, ITDemuxe
     const std::optional<int> sole = SoleVideoStream(file);
     if (!sole) return nullptr;
     VideoSource video;
-    video.streamIndex = *sole;
-    video.description = DescribeStream(AnalyzeOf(file), video.streamIndex);
-    if (!video.description || !video.description->source) return nullptr;
-    video.parameters = video.description->source->parameters;
-    if (video.parameters->codec_id != AV_CODEC_ID_H264) return nullptr;
-    video.form = BitstreamFormOfStream(video.parameters).nalUnits;
+    if (!DescribeVideoSource(file, *sole, &video) || video.parameters->codec_id != AV_CODEC_ID_H264) return nullptr;
 
     SourceSetIds ids;
     const Lookup lookup = ReadKeyFrame(host, control, video, bounds.start, true, &ids);
     if (!lookup.key || lookup.key->kind == KeyKind::kIdr) return nullptr;
     bool stopped = false;
     const int64_t clipEnd = bounds.toFileEnd ? INT64_MAX : bounds.end;
-    const std::string problem = CheckOpenKeySplice(host, control, video, lookup.key->pts, clipEnd, true, &stopped);
+    const std::string problem = CheckOpenKeySplice(host, control, video, lookup.key->pts, clipEnd, &stopped);
     if (stopped) return nullptr;
     if (!problem.empty()) {
         LogFormat(u"Clip starts at an open group's key frame, copied as it is: %S\n", problem.c_str());
