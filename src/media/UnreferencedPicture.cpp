@@ -40,7 +40,8 @@ constexpr uint8_t kRefIdcMask = 0x60;
 UnitVerdict Judge(const uint8_t* unit, int available) {
     if (available < 1 || (unit[0] & kForbiddenBit)) return UnitVerdict::kKeep;
     const H264NalType type = H264NalTypeOf(unit[0]);
-    if (type == H264NalType::kSlice) return (unit[0] & kRefIdcMask) == 0 ? UnitVerdict::kUnreferencedSlice : UnitVerdict::kKeep;
+    if (type == H264NalType::kSlice)
+        return (unit[0] & kRefIdcMask) == 0 ? UnitVerdict::kUnreferencedSlice : UnitVerdict::kKeep;
     if (type == H264NalType::kSei || type == H264NalType::kAccessUnitDelimiter || type == H264NalType::kFiller)
         return UnitVerdict::kHarmless;
     return UnitVerdict::kKeep;

@@ -54,8 +54,7 @@ std::vector<UnitSpan> UnitsOf(const uint8_t* data, size_t size, H264PacketForm f
 }
 
 // The units of an avcC record, or of Annex B extradata.
-void ForEachExtradataUnit(const uint8_t* data, size_t size,
-                          const std::function<void(const uint8_t*, size_t)>& take) {
+void ForEachExtradataUnit(const uint8_t* data, size_t size, const std::function<void(const uint8_t*, size_t)>& take) {
     if (!data || size == 0) return;
     if (data[0] != kAvcCVersion) {
         for (const UnitSpan& unit : UnitsOf(data, size, kAnnexBForm)) take(data + unit.offset, unit.size);
