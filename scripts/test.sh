@@ -37,7 +37,7 @@ fi
 if [ "$mode" = "--ci" ]; then
   echo "== ThreadSanitizer (threading tests)"
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-  build_and_test build-tsan "Thread|Task|Event|Concurren|BackgroundWriter" -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON
+  build_and_test build-tsan "Thread|Task|Event|Concurren" -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON
 fi
 if [ "$mode" = "--fuzz" ] || [ "$mode" = "--ci" ]; then
   echo "== libFuzzer targets (${KX_FUZZ_SECONDS:-25} s each)"

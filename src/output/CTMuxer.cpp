@@ -13,7 +13,7 @@ extern "C" {
 #include "media/MediaKernel.h"
 #include "output/AnnexBFilter.h"
 #include "output/FlacFrames.h"
-#include "output/BackgroundFileWriter.h"
+#include "output/BlockFileWriter.h"
 #include "platform/KX_Log.h"
 #include "platform/LegacyLogLines.h"
 #include "platform/WideString.h"
@@ -48,7 +48,7 @@ bool CTMuxer::OpenOutputIo() {
         Fail(created.failure());
         return false;
     }
-    fileWriter_ = kx::BackgroundFileWriter::Adopt(fd);
+    fileWriter_ = kx::BlockFileWriter::Adopt(fd);
     if (!fileWriter_) {
         Fail(kx::SystemFailure(kx::OutputStep::kCreate, fileName_, ENOMEM));
         file_.reset();
@@ -56,7 +56,7 @@ bool CTMuxer::OpenOutputIo() {
     }
     context_->pb = fileWriter_->Context();
     // Left at its default the library empties the byte buffer after every
-    // packet: one write, and one hand-off to the writer thread, per packet.
+    // packet: one write system call per packet instead of per block.
     context_->flush_packets = 0;
     return true;
 }

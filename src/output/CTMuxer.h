@@ -38,7 +38,7 @@ namespace kx {
 struct SourceStream;
 class AnnexBFilter;
 class FlacFrameNumbering;
-class BackgroundFileWriter;
+class BlockFileWriter;
 }
 
 class CTMuxer {
@@ -192,7 +192,7 @@ private:
     std::u16string fileName_;
     kx::OutputFileOptions fileOptions_;
     std::unique_ptr<kx::PartialFile> file_;                 // the file until it has its name
-    std::unique_ptr<kx::BackgroundFileWriter> fileWriter_;
+    std::unique_ptr<kx::BlockFileWriter> fileWriter_;
     std::optional<kx::OutputFailure> failure_;
     kx::ContainerVerdict verdict_;
     std::string upperExtension_;  // ".MP4": from the last '.', a-z upper-cased
