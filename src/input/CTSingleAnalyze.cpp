@@ -67,6 +67,7 @@ CTSingleAnalyze::~CTSingleAnalyze() { FreeKeyFrameIndex(index_); }
 
 void CTSingleAnalyze::Attach(AVFormatContext* context) {
     if (!context) return;
+    if (context != format_) keyFrameRuns_ = {};
     format_ = context;
     ready_ = 1;
 }
@@ -164,7 +165,7 @@ std::optional<std::vector<KeyFrameRecord>> CTSingleAnalyze::GetKeyFramesAround(i
         return records;
     }
     ScanDiscardScope discardScope(format_, streamIndex);
-    auto records = KeyFramesAround(format_, streamIndex, timeZero_, times, cancel_);
+    auto records = KeyFramesAround(format_, streamIndex, timeZero_, times, cancel_, &keyFrameRuns_);
     discardScope.Restore();
     RewindToStart(format_, streamIndex);
     if (rewound_) rewound_();

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "input/ITDemuxer.h"
+#include "input/KeyFramesAround.h"
 
 namespace kx {
 
@@ -39,7 +40,10 @@ public:
     // The index as it stands (also after a cancelled scan).
     const KeyFrameIndex* Index() const { return index_; }
     // Key-frame times are relative to the file's start (ticks).
-    void SetTimeZero(int64_t ticks) { timeZero_ = ticks; }
+    void SetTimeZero(int64_t ticks) {
+        if (ticks != timeZero_) keyFrameRuns_ = {};  // their times are relative to the old start
+        timeZero_ = ticks;
+    }
     // Called after a scan has put the file back to its start, so that the
     // reader of the same file drops what it read ahead.
     void SetRewindListener(std::function<void()> listener) { rewound_ = std::move(listener); }
@@ -61,6 +65,7 @@ private:
     int64_t timeZero_ = 0;
     std::function<void()> rewound_;
     std::shared_ptr<const FilePassKeyFrames> keyFramesFound_;
+    KeyFrameRuns keyFrameRuns_;  // what searches near times have read
 };
 
 }  // namespace kx

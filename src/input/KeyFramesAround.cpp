@@ -19,54 +19,72 @@ namespace {
 // How far before a time the search first seeks; it doubles until a key
 // frame at or before the time is read.
 constexpr int64_t kFirstReach = kTicksPerSecond;
-// Key frames read after each time: the clip bounds need the next one, and
+// Key frames given after each time: the clip bounds need the next one, and
 // the one after that for a clip shorter than its group.
 constexpr size_t kKeysAfter = 2;
+// Key frames read after each time: one more than given, so that a cut moved
+// to the next key frame is answered from the same read.
+constexpr size_t kKeysReadAfter = kKeysAfter + 1;
+
+}  // namespace
+
+bool KeyFrameRuns::Answer(int streamIndex, int64_t t, std::vector<KeyFrameRecord>* found) const {
+    for (const Run& run : runs_) {
+        if (run.streamIndex != streamIndex || run.keys.empty()) continue;
+        auto next = std::upper_bound(run.keys.begin(), run.keys.end(), t,
+                                     [](int64_t time, const KeyFrameRecord& k) { return time < k.time; });
+        const bool framedBefore = next != run.keys.begin() || run.fromStart;
+        const auto after = static_cast<size_t>(run.keys.end() - next);
+        if (!framedBefore || (after < kKeysAfter && !run.toEnd)) continue;
+        if (next != run.keys.begin()) found->push_back(*(next - 1));
+        found->insert(found->end(), next, next + static_cast<std::ptrdiff_t>(std::min(after, kKeysAfter)));
+        return true;
+    }
+    return false;
+}
+
+namespace {
 
 bool SeeksByTime(const AVFormatContext* format) {
     const char* name = format->iformat ? format->iformat->name : nullptr;
     return name && (std::strcmp(name, "mpegts") == 0 || std::strncmp(name, "matroska", 8) == 0);
 }
 
-enum class SearchEnd { kFound, kReachTooShort, kFailed };
-
-// Reads on from where the file stands, keeping the last key frame at or
-// before `t` and those after it.
-SearchEnd ReadAround(AVFormatContext* format, AVStream* stream, int64_t timeZero, int64_t t, bool fromStart,
-                     const std::atomic<int>& cancel, std::vector<KeyFrameRecord>* found) {
+// Reads on from where the file stands until past the key frames after `t`;
+// false on a failure or a key frame without a time.
+bool ReadRun(AVFormatContext* format, AVStream* stream, int64_t timeZero, int64_t t, const std::atomic<int>& cancel,
+             KeyFrameRuns::Run* run) {
     PacketTimeFill timeFill(format);
     KeyFrameCollector collector(stream);
     const OwnedPacket packet = NewPacket();
-    if (!packet) return SearchEnd::kFailed;
-    std::optional<KeyFrameRecord> before;
-    std::vector<KeyFrameRecord> after;
-    while (after.size() < kKeysAfter) {
-        if (cancel.load()) return SearchEnd::kFailed;
-        if (timeFill.Read(packet.get()) < 0) break;
+    if (!packet) return false;
+    size_t after = 0;
+    while (after < kKeysReadAfter) {
+        if (cancel.load()) return false;
+        if (timeFill.Read(packet.get()) < 0) {
+            run->toEnd = true;
+            break;
+        }
         const bool ours = packet.get()->stream_index == stream->index;
         const bool key = ours && collector.Take(packet.get());
         av_packet_unref(packet.get());
         if (!key) continue;
-        if (!collector.Last().timed) return SearchEnd::kFailed;
+        if (!collector.Last().timed) return false;
         KeyFrameRecord record = KeyFrameRecordOf(collector.Last(), -1, timeZero);
         record.frameNumber = -1;
-        if (record.time <= t)
-            before = record;
-        else
-            after.push_back(record);
+        after += record.time > t;
+        run->keys.push_back(record);
     }
-    // Landing after the key frame that leads up to t would miss it.
-    if (!before && !fromStart) return SearchEnd::kReachTooShort;
-    if (before) found->push_back(*before);
-    found->insert(found->end(), after.begin(), after.end());
-    return SearchEnd::kFound;
+    std::sort(run->keys.begin(), run->keys.end(),
+              [](const KeyFrameRecord& a, const KeyFrameRecord& b) { return a.time < b.time; });
+    return true;
 }
 
 }  // namespace
 
 std::optional<std::vector<KeyFrameRecord>> KeyFramesAround(AVFormatContext* format, int streamIndex,
                                                            int64_t timeZero, const std::vector<int64_t>& times,
-                                                           const std::atomic<int>& cancel) {
+                                                           const std::atomic<int>& cancel, KeyFrameRuns* seen) {
     if (!format || streamIndex < 0 || streamIndex >= static_cast<int>(format->nb_streams) || !SeeksByTime(format))
         return std::nullopt;
     AVStream* stream = format->streams[streamIndex];
@@ -74,15 +92,21 @@ std::optional<std::vector<KeyFrameRecord>> KeyFramesAround(AVFormatContext* form
     wanted.push_back(0);  // the file's first key frame: clips at the start begin there
     std::vector<KeyFrameRecord> found;
     for (int64_t t : wanted) {
+        if (seen->Answer(streamIndex, t, &found)) continue;
         for (int64_t reach = kFirstReach;; reach *= 2) {
-            const bool fromStart = t - reach <= 0;
-            const int64_t target = fromStart ? -kTicksPerSecond : t - reach;
+            KeyFrameRuns::Run run;
+            run.streamIndex = streamIndex;
+            run.fromStart = t - reach <= 0;
+            const int64_t target = run.fromStart ? -kTicksPerSecond : t - reach;
             if (av_seek_frame(format, streamIndex, TicksToStreamTime(target + timeZero, stream->time_base),
                               AVSEEK_FLAG_BACKWARD) < 0)
                 return std::nullopt;
-            const SearchEnd end = ReadAround(format, stream, timeZero, t, fromStart, cancel, &found);
-            if (end == SearchEnd::kFailed) return std::nullopt;
-            if (end == SearchEnd::kFound) break;
+            if (!ReadRun(format, stream, timeZero, t, cancel, &run)) return std::nullopt;
+            const bool fromStart = run.fromStart;
+            seen->Add(std::move(run));
+            // Landing after the key frame that leads up to t would miss it;
+            // a read from the start that frames nothing found no key frame.
+            if (seen->Answer(streamIndex, t, &found) || fromStart) break;
         }
     }
     std::sort(found.begin(), found.end(),

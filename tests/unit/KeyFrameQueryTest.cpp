@@ -228,34 +228,42 @@ TEST(KeyFrameQuery, NearTimesAreTheIndexsNeighbours) {
         const std::string path = Fixture(name);
         const auto all = ProbeKeyFrames(path, stream, kxtest::ClockZero(path, {stream}));
         ASSERT_GT(all.size(), 2u) << name;
-        // On a key frame, a tick before one, between two, and past the end.
-        std::vector<int64_t> times = {all[1].time, all[2].time - 1, (all[all.size() / 2].time + all.back().time) / 2,
-                                      all.back().time + 100'000'000};
-        std::vector<int64_t> want = {all.front().time};
-        for (int64_t t : times) {
-            size_t after = 0;
-            while (after < all.size() && all[after].time <= t) ++after;
-            for (size_t i = after > 0 ? after - 1 : 0; i < std::min(all.size(), after + 2); ++i)
-                want.push_back(all[i].time);
-        }
-        std::sort(want.begin(), want.end());
-        want.erase(std::unique(want.begin(), want.end()), want.end());
-
+        const auto neighbours = [&all](const std::vector<int64_t>& times) {
+            std::vector<int64_t> want = {all.front().time};
+            for (int64_t t : times) {
+                size_t after = 0;
+                while (after < all.size() && all[after].time <= t) ++after;
+                for (size_t i = after > 0 ? after - 1 : 0; i < std::min(all.size(), after + 2); ++i)
+                    want.push_back(all[i].time);
+            }
+            std::sort(want.begin(), want.end());
+            want.erase(std::unique(want.begin(), want.end()), want.end());
+            return want;
+        };
         kxtest::Task task;
         const int64_t id = task.Add(path, {{stream, KX_STREAM_VIDEO}});
         ASSERT_GE(id, 0) << name;
-        KeyFrameList list{};
-        ASSERT_EQ(KX_GetKeyFramesNear(task.get(), id, times.data(), static_cast<int32_t>(times.size()), &list),
-                  KX_S_OK)
-            << name;
-        std::vector<int64_t> got;
-        for (int64_t i = 0; i < list.count; ++i) got.push_back(list.items[i].time);
-        if (searched) {
-            EXPECT_EQ(got, want) << name;
-            for (int64_t i = 0; i < list.count; ++i) EXPECT_EQ(list.items[i].frameNumber, -1) << name;
-        } else {
-            ExpectKeyFrames(list.items, list.count, all, name);
+        // On a key frame, a tick before one, between two, and past the end;
+        // then, as a split asks again once its cuts sit on key frames, on
+        // every key frame the first answer gave (partly answered from what
+        // the first search read).
+        std::vector<int64_t> times = {all[1].time, all[2].time - 1, (all[all.size() / 2].time + all.back().time) / 2,
+                                      all.back().time + 100'000'000};
+        for (int round = 0; round < 2; ++round) {
+            KeyFrameList list{};
+            ASSERT_EQ(KX_GetKeyFramesNear(task.get(), id, times.data(), static_cast<int32_t>(times.size()), &list),
+                      KX_S_OK)
+                << name;
+            std::vector<int64_t> got;
+            for (int64_t i = 0; i < list.count; ++i) got.push_back(list.items[i].time);
+            if (searched) {
+                EXPECT_EQ(got, neighbours(times)) << name << " round " << round;
+                for (int64_t i = 0; i < list.count; ++i) EXPECT_EQ(list.items[i].frameNumber, -1) << name;
+            } else {
+                ExpectKeyFrames(list.items, list.count, all, name);
+            }
+            KX_FreeKeyFrameList(&list);
+            times = got;
         }
-        KX_FreeKeyFrameList(&list);
     }
 }
