@@ -27,6 +27,11 @@ std::optional<std::vector<KeyFrameRecord>> CTMultiAnalyze::GetKeyFramesAround(in
     return analyze ? analyze->GetKeyFramesAround(streamIndex, times) : std::nullopt;
 }
 
+bool CTMultiAnalyze::KnownIdrKeyFrame(int streamIndex, int64_t time) {
+    ITAnalyze* analyze = AnalyzeOf(streamIndex);
+    return analyze && analyze->KnownIdrKeyFrame(streamIndex, time);
+}
+
 void CTMultiAnalyze::Cancel(int streamIndex) {
     if (ITAnalyze* analyze = AnalyzeOf(streamIndex)) analyze->Cancel(streamIndex);
 }

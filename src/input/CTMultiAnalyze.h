@@ -20,6 +20,7 @@ public:
     KeyFrameIndex* GetKeyFrameIndex(int streamIndex) override;
     std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
                                                                   const std::vector<int64_t>& times) override;
+    bool KnownIdrKeyFrame(int streamIndex, int64_t time) override;
     void Cancel(int streamIndex) override;
     StreamMediaInfo* GetMediaInfo(int streamIndex) override;
     void FreeMediaInfo(StreamMediaInfo* info) override;

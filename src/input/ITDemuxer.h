@@ -58,6 +58,10 @@ public:
     // allows; none when it does not (the caller indexes the whole stream).
     virtual std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
                                                                           const std::vector<int64_t>& times) = 0;
+    // Whether a search near times has read the H.264 key frame at `time`
+    // (ticks on the file's clock) and found it an IDR picture; false when
+    // it is not one or was not read.
+    virtual bool KnownIdrKeyFrame(int streamIndex, int64_t time) = 0;
     virtual void Cancel(int streamIndex) = 0;
     virtual StreamMediaInfo* GetMediaInfo(int streamIndex) = 0;
     virtual void FreeMediaInfo(StreamMediaInfo* info) = 0;

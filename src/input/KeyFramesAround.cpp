@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
 #include "input/DemuxTime.h"
+#include "input/H264KeyFrame.h"
+#include "input/H264PacketForm.h"
 #include "input/KeyFrameCollector.h"
 #include "input/PacketTimeFill.h"
 #include "media/OwnedPacket.h"
@@ -43,6 +46,14 @@ bool KeyFrameRuns::Answer(int streamIndex, int64_t t, std::vector<KeyFrameRecord
     return false;
 }
 
+bool KeyFrameRuns::KnownIdr(int streamIndex, int64_t time) const {
+    for (const Run& run : runs_)
+        if (run.streamIndex == streamIndex &&
+            std::find(run.idrTimes.begin(), run.idrTimes.end(), time) != run.idrTimes.end())
+            return true;
+    return false;
+}
+
 namespace {
 
 bool SeeksByTime(const AVFormatContext* format) {
@@ -50,14 +61,18 @@ bool SeeksByTime(const AVFormatContext* format) {
     return name && (std::strcmp(name, "mpegts") == 0 || std::strncmp(name, "matroska", 8) == 0);
 }
 
-// Reads on from where the file stands until past the key frames after `t`;
-// false on a failure or a key frame without a time.
-bool ReadRun(AVFormatContext* format, AVStream* stream, int64_t timeZero, int64_t t, const std::atomic<int>& cancel,
-             KeyFrameRuns::Run* run) {
+// Reads on from where the file stands until past the key frames after `t`,
+// or up to the key frame at `joinAt` (the first of a later run, which then
+// goes on from there: *joined); false on a failure or a key frame without
+// a time.
+bool ReadRun(AVFormatContext* format, AVStream* stream, int64_t timeZero, int64_t t, std::optional<int64_t> joinAt,
+             const std::atomic<int>& cancel, KeyFrameRuns::Run* run, bool* joined) {
     PacketTimeFill timeFill(format);
     KeyFrameCollector collector(stream);
     const OwnedPacket packet = NewPacket();
     if (!packet) return false;
+    const bool h264 = stream->codecpar->codec_id == AV_CODEC_ID_H264;
+    const H264PacketForm form = H264FormOfStream(stream->codecpar);
     size_t after = 0;
     while (after < kKeysReadAfter) {
         if (cancel.load()) return false;
@@ -67,13 +82,19 @@ bool ReadRun(AVFormatContext* format, AVStream* stream, int64_t timeZero, int64_
         }
         const bool ours = packet.get()->stream_index == stream->index;
         const bool key = ours && collector.Take(packet.get());
+        const bool idr = key && h264 && IsH264IdrPicture(packet.get()->data, packet.get()->size, form);
         av_packet_unref(packet.get());
         if (!key) continue;
         if (!collector.Last().timed) return false;
         KeyFrameRecord record = KeyFrameRecordOf(collector.Last(), -1, timeZero);
         record.frameNumber = -1;
+        if (joinAt && record.time == *joinAt) {
+            *joined = true;
+            break;
+        }
         after += record.time > t;
         run->keys.push_back(record);
+        if (idr) run->idrTimes.push_back(record.time);
     }
     std::sort(run->keys.begin(), run->keys.end(),
               [](const KeyFrameRecord& a, const KeyFrameRecord& b) { return a.time < b.time; });
@@ -93,6 +114,7 @@ std::optional<std::vector<KeyFrameRecord>> KeyFramesAround(AVFormatContext* form
     std::vector<KeyFrameRecord> found;
     for (int64_t t : wanted) {
         if (seen->Answer(streamIndex, t, &found)) continue;
+        std::optional<KeyFrameRuns::Run> landedAfter;  // the last read, which began after t's key frame
         for (int64_t reach = kFirstReach;; reach *= 2) {
             KeyFrameRuns::Run run;
             run.streamIndex = streamIndex;
@@ -101,12 +123,21 @@ std::optional<std::vector<KeyFrameRecord>> KeyFramesAround(AVFormatContext* form
             if (av_seek_frame(format, streamIndex, TicksToStreamTime(target + timeZero, stream->time_base),
                               AVSEEK_FLAG_BACKWARD) < 0)
                 return std::nullopt;
-            if (!ReadRun(format, stream, timeZero, t, cancel, &run)) return std::nullopt;
-            const bool fromStart = run.fromStart;
-            seen->Add(std::move(run));
+            // A longer reach reads only up to where the shorter one began.
+            std::optional<int64_t> joinAt;
+            if (landedAfter && !landedAfter->keys.empty()) joinAt = landedAfter->keys.front().time;
+            bool joined = false;
+            if (!ReadRun(format, stream, timeZero, t, joinAt, cancel, &run, &joined)) return std::nullopt;
+            if (joined) {
+                run.keys.insert(run.keys.end(), landedAfter->keys.begin(), landedAfter->keys.end());
+                run.idrTimes.insert(run.idrTimes.end(), landedAfter->idrTimes.begin(), landedAfter->idrTimes.end());
+                run.toEnd = landedAfter->toEnd;
+            }
+            seen->Add(run);
             // Landing after the key frame that leads up to t would miss it;
             // a read from the start that frames nothing found no key frame.
-            if (seen->Answer(streamIndex, t, &found) || fromStart) break;
+            if (seen->Answer(streamIndex, t, &found) || run.fromStart) break;
+            landedAfter = std::move(run);
         }
     }
     std::sort(found.begin(), found.end(),

@@ -25,6 +25,7 @@ public:
     struct Run {
         int streamIndex = -1;
         std::vector<KeyFrameRecord> keys;  // in time order
+        std::vector<int64_t> idrTimes;     // of those that are H.264 IDR pictures
         bool fromStart = false;            // the read began at the file's start
         bool toEnd = false;                // and ran to its end
     };
@@ -32,7 +33,8 @@ public:
     // The answer for `t` from one run, appended to `found`; false if none
     // holds it.
     bool Answer(int streamIndex, int64_t t, std::vector<KeyFrameRecord>* found) const;
-    void Add(Run run) { runs_.push_back(std::move(run)); }
+    void Add(const Run& run) { runs_.push_back(run); }
+    bool KnownIdr(int streamIndex, int64_t time) const;
 
 private:
     std::vector<Run> runs_;

@@ -9,6 +9,7 @@ extern "C" {
 #include "task/CopySteps.h"
 #include "task/EdgeEncodingPlan.h"
 #include "task/EdgePlanKeys.h"
+#include "task/FileReaders.h"
 
 namespace kx {
 
@@ -20,6 +21,8 @@ std::unique_ptr<OpenKeyClipStart> OpenKeyClipStart::For(TaskHost& host, ITDemuxe
     if (bounds.fromFileStart || bounds.anyFrame || !(capabilities & kCanSeekByTime)) return nullptr;
     const std::optional<int> sole = SoleVideoStream(file);
     if (!sole) return nullptr;
+    // The search that placed the cuts has read most clips' key frames.
+    if (ITAnalyze* analyze = AnalyzeOf(file); analyze && analyze->KnownIdrKeyFrame(*sole, bounds.start)) return nullptr;
     VideoSource video;
     if (!DescribeVideoSource(file, *sole, &video) || video.parameters->codec_id != AV_CODEC_ID_H264) return nullptr;
 
