@@ -8,6 +8,7 @@ constexpr int32_t kMinScaleDelta = -128;
 constexpr int32_t kMaxScaleDelta = 127;
 constexpr uint32_t kMaxChromaFormat = 3;
 constexpr uint32_t kChroma444 = 3;
+constexpr uint32_t kMaxDepthMinus8 = 6;  // 14 bits
 
 // Profiles whose sequence parameter sets carry chroma format, bit depths and
 // scaling matrices.
@@ -44,8 +45,9 @@ std::optional<H264SpsChroma> ReadH264SpsChroma(RbspBitReader& bits, uint32_t pro
     chroma.format = bits.Ue();
     if (chroma.format > kMaxChromaFormat) return std::nullopt;
     if (chroma.format == kChroma444) chroma.separateColourPlane = bits.Flag();
-    bits.Ue();    // luma bit depth
-    bits.Ue();    // chroma bit depth
+    chroma.lumaDepthMinus8 = bits.Ue();
+    chroma.chromaDepthMinus8 = bits.Ue();
+    if (chroma.lumaDepthMinus8 > kMaxDepthMinus8 || chroma.chromaDepthMinus8 > kMaxDepthMinus8) return std::nullopt;
     bits.Flag();  // transform bypass
     if (bits.Flag()) {
         const int lists = chroma.format == kChroma444 ? 12 : 8;

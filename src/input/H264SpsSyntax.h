@@ -12,6 +12,8 @@ namespace kx {
 struct H264SpsChroma {
     uint32_t format = 1;  // chroma_format_idc: 4:2:0 unless the profile says
     bool separateColourPlane = false;
+    uint32_t lumaDepthMinus8 = 0;  // bit_depth_luma_minus8
+    uint32_t chromaDepthMinus8 = 0;
 };
 
 // Reads the fields after seq_parameter_set_id that the high profiles carry

@@ -119,8 +119,8 @@ int32_t CTMuxer::WriteVideoPacket(int32_t key, AVPacket* packet) {
     return WriteToContainer(packet);
 }
 
-// MP4 and MOV keep four-byte length prefixes; every other container gets
-// start codes. The packet's present form is read from the packet itself, as
+// MP4, MOV and Matroska keep four-byte length prefixes; every other
+// container gets start codes. The packet's present form is read from the packet itself, as
 // the filter may have changed it and sources differ. Returns false, with
 // *error the result to report, when the packet must not be written.
 bool CTMuxer::BringH264IntoContainerForm(AVPacket* packet, int* error) {

@@ -257,6 +257,9 @@ bool CTMuxer::BuildAvcCRecord(AVCodecParameters* parameters, const std::vector<u
         std::vector<uint8_t> joined = kx::AppendToAvcCRecord(avcC_.data(), avcC_.size(), more.data(), more.size());
         if (!joined.empty()) avcC_ = std::move(joined);
     }
+    // Matroska's writer built the record with these fields when it was given
+    // start codes; the record it now gets keeps them.
+    if (FormatIs("matroska")) kx::AppendAvcCProfileFields(&avcC_);
     return SetExtradata(parameters, avcC_.data(), avcC_.size());
 }
 

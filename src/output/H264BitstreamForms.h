@@ -57,6 +57,11 @@ std::vector<uint8_t> BuildAnnexBHeader(const H264ParameterSets& sets);
 // level, or a set is longer than 16 bits can say.
 std::vector<uint8_t> BuildAvcCRecord(const H264ParameterSets& sets);
 
+// Appends to an avcC record the fields that the record carries for profiles
+// other than Baseline, Main and Extended (chroma format, bit depths, no SPS
+// extensions), read from its first SPS; nothing when that SPS cannot be read.
+void AppendAvcCProfileFields(std::vector<uint8_t>* record);
+
 // Every SPS and PPS of codec extradata (as ParseH264ParameterSets reads it)
 // that is not one of the two `kept` stores, in Annex B form: what a global
 // header rebuilt from the stores would lose when the extradata holds more
