@@ -1,6 +1,6 @@
 // AppendToAvcCRecord on an arbitrary record and arbitrary Annex B data: stays
 // inside both buffers, and a record it gives reads as avcC again, keeping the
-// record's own sets. ParameterSetsBesides on either buffer stays inside it.
+// record's own sets. AppendAvcCProfileFields reads only inside the record. ParameterSetsBesides on either buffer stays inside it.
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -23,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> others = kx::ParameterSetsBesides(extradata->data(), extradata->size(), kept);
         KX_FUZZ_CHECK(others.size() <= 2 * extradata->size() + 4);
     }
+    // The profile fields read from the record's first SPS: four bytes or none.
+    std::vector<uint8_t> withFields = record;
+    kx::AppendAvcCProfileFields(&withFields);
+    KX_FUZZ_CHECK(withFields.size() == record.size() || withFields.size() == record.size() + 4);
     if (joined.empty()) return 0;
     KX_FUZZ_CHECK(joined.size() >= record.size());
     KX_FUZZ_CHECK(joined[0] == 1);

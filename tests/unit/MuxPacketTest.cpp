@@ -86,9 +86,10 @@ std::vector<Bytes> ReadPayloads(const std::string& path, const char* format) {
 
 }  // namespace
 
-// Hand-made packets read back as the container stores them: MP4 takes length
-// prefixes, the others start codes behind the transport stream's access unit
-// delimiter. A unit of 256 to 511 bytes has a prefix that begins 00 00 01:
+// Hand-made packets read back as the container stores them: MP4 and Matroska
+// take length prefixes, the others start codes behind the transport stream's
+// access unit delimiter. Matroska's record is the one its writer built when
+// it was given start codes (the fixture's, High profile fields and all). A unit of 256 to 511 bytes has a prefix that begins 00 00 01:
 // still a length prefix. A zero length drops the packet without an error.
 TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
     const Bytes aud = {0, 0, 0, 1, 0x09, 0xF0}, code = {0, 0, 0, 1};
@@ -113,6 +114,11 @@ TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
         {"three_byte.mp4", {threeByte},
          {Concat({BigEndian32(31), {0x65}, Bytes(30, 0x44), BigEndian32(11), {0x41}, Bytes(10, 0x55)})}, true},
         {"long_unit.mp4", {longUnit}, {longUnit}, false},
+        {"start_code.mkv", {Concat({code, {0x65}, Bytes(95, 0xAB)})}, {Concat({{0, 0, 0, 0x60, 0x65}, Bytes(95, 0xAB)})},
+         false},
+        {"three_byte.mkv", {threeByte},
+         {Concat({BigEndian32(31), {0x65}, Bytes(30, 0x44), BigEndian32(11), {0x41}, Bytes(10, 0x55)})}, true},
+        {"long_unit.mkv", {longUnit}, {longUnit}, false},
         {"long_unit.ts", {longUnit}, {Concat({aud, code, unit})}, false},
     };
     const Bytes avcC = Extradata(kxtest::Fixture("h264_aac.mp4"));
@@ -122,10 +128,14 @@ TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
         SCOPED_TRACE(c.name);
         kxtest::LogCapture log;
         const std::string path = folder + "/" + c.name;
-        const bool mp4 = std::string(c.name).ends_with(".mp4");
-        WriteVideo(path, 28, mp4 ? avcC : Bytes{}, c.packets, {mp4 ? AV_PKT_FLAG_KEY : 0});
+        const bool mkv = std::string(c.name).ends_with(".mkv");
+        const bool prefixed = mkv || std::string(c.name).ends_with(".mp4");
+        WriteVideo(path, 28, prefixed ? avcC : Bytes{}, c.packets, {prefixed ? AV_PKT_FLAG_KEY : 0});
         EXPECT_EQ(log.Contains(kx::legacy::kThreeByteStartCode), c.logged);
-        EXPECT_EQ(ReadPayloads(path, mp4 ? nullptr : "mpegts"), c.stored);
+        EXPECT_EQ(ReadPayloads(path, prefixed ? nullptr : "mpegts"), c.stored);
+        if (mkv) {
+            EXPECT_EQ(Extradata(path), Extradata(kxtest::Fixture("h264_aac.mkv")));
+        }
     }
 }
 
