@@ -173,7 +173,7 @@ private:
     bool StoresLengthPrefixes() const { return ExtensionIs(".MP4") || ExtensionIs(".MOV") || FormatIs("matroska"); }
 
     // Opens the output's byte stream: the temporary file, through the
-    // background writer. False (the failure kept) when it cannot be opened.
+    // block writer. False (the failure kept) when it cannot be opened.
     bool OpenOutputIo();
     // Closes what OpenOutputIo opened; the first error, as a negative AVERROR.
     int CloseOutputIo(bool sync);
