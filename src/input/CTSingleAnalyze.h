@@ -32,9 +32,7 @@ public:
     // search near each time; leaves the file at its start like a scan.
     std::optional<std::vector<KeyFrameRecord>> GetKeyFramesAround(int streamIndex,
                                                                   const std::vector<int64_t>& times) override;
-    bool KnownIdrKeyFrame(int streamIndex, int64_t time) override {
-        return keyFrameRuns_.KnownIdr(streamIndex, time);
-    }
+    bool KnownIdrKeyFrame(int streamIndex, int64_t time) override { return keyFrameRuns_.KnownIdr(streamIndex, time); }
     // May be called from another thread while a scan runs.
     void Cancel(int streamIndex) override { cancel_.store(1); }
     StreamMediaInfo* GetMediaInfo(int streamIndex) override;

@@ -1,6 +1,7 @@
 // AppendToAvcCRecord on an arbitrary record and arbitrary Annex B data: stays
 // inside both buffers, and a record it gives reads as avcC again, keeping the
-// record's own sets. AppendAvcCProfileFields reads only inside the record. ParameterSetsBesides on either buffer stays inside it.
+// record's own sets. AppendAvcCProfileFields reads only inside the record.
+// ParameterSetsBesides on either buffer stays inside it.
 #include <vector>
 
 #include "FuzzSupport.h"

@@ -89,8 +89,9 @@ std::vector<Bytes> ReadPayloads(const std::string& path, const char* format) {
 // Hand-made packets read back as the container stores them: MP4 and Matroska
 // take length prefixes, the others start codes behind the transport stream's
 // access unit delimiter. Matroska's record is the one its writer built when
-// it was given start codes (the fixture's, High profile fields and all). A unit of 256 to 511 bytes has a prefix that begins 00 00 01:
-// still a length prefix. A zero length drops the packet without an error.
+// it was given start codes (the fixture's, High profile fields and all). A
+// unit of 256 to 511 bytes has a prefix that begins 00 00 01: still a length
+// prefix. A zero length drops the packet without an error.
 TEST(MuxPacketTest, PayloadsTakeTheContainersForm) {
     const Bytes aud = {0, 0, 0, 1, 0x09, 0xF0}, code = {0, 0, 0, 1};
     const Bytes first(20, 0x21), second(30, 0x32);
