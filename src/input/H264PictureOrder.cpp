@@ -78,13 +78,11 @@ void H264PictureOrder::Reset() { history_ = History{}; }
 
 void H264PictureOrder::ReadSeqParams(const uint8_t* payload, size_t size) {
     RbspBitReader bits(payload, size);
-    const uint32_t profile = bits.Bits(8);
-    bits.Bits(16);  // constraint flags, level
-    const uint32_t id = bits.Ue();
     SeqParams params;
-    const std::optional<H264SpsChroma> chroma = ReadH264SpsChroma(bits, profile);
-    if (!chroma) return;
-    params.separateColourPlane = chroma->separateColourPlane;
+    const std::optional<H264SpsStart> start = ReadH264SpsStart(bits);
+    if (!start) return;
+    const uint32_t id = start->id;
+    params.separateColourPlane = start->separateColourPlane;
     const uint32_t frameNumBits = bits.Ue();
     const uint32_t orderType = bits.Ue();
     if (!bits.Ok() || id >= kSeqIds || frameNumBits > kMaxLog2Minus4 || orderType > kMaxOrderType) return;

@@ -39,22 +39,25 @@ bool SkipScalingList(RbspBitReader& bits, int size) {
 
 }  // namespace
 
-std::optional<H264SpsChroma> ReadH264SpsChroma(RbspBitReader& bits, uint32_t profile) {
-    H264SpsChroma chroma;
-    if (!HasChromaFields(profile)) return chroma;
-    chroma.format = bits.Ue();
-    if (chroma.format > kMaxChromaFormat) return std::nullopt;
-    if (chroma.format == kChroma444) chroma.separateColourPlane = bits.Flag();
-    chroma.lumaDepthMinus8 = bits.Ue();
-    chroma.chromaDepthMinus8 = bits.Ue();
-    if (chroma.lumaDepthMinus8 > kMaxDepthMinus8 || chroma.chromaDepthMinus8 > kMaxDepthMinus8) return std::nullopt;
+std::optional<H264SpsStart> ReadH264SpsStart(RbspBitReader& bits) {
+    H264SpsStart start;
+    start.profile = bits.Bits(8);
+    bits.Bits(16);  // constraint flags, level
+    start.id = bits.Ue();
+    if (!HasChromaFields(start.profile)) return start;
+    start.format = bits.Ue();
+    if (start.format > kMaxChromaFormat) return std::nullopt;
+    if (start.format == kChroma444) start.separateColourPlane = bits.Flag();
+    start.lumaDepthMinus8 = bits.Ue();
+    start.chromaDepthMinus8 = bits.Ue();
+    if (start.lumaDepthMinus8 > kMaxDepthMinus8 || start.chromaDepthMinus8 > kMaxDepthMinus8) return std::nullopt;
     bits.Flag();  // transform bypass
     if (bits.Flag()) {
-        const int lists = chroma.format == kChroma444 ? 12 : 8;
+        const int lists = start.format == kChroma444 ? 12 : 8;
         for (int i = 0; i < lists && bits.Ok(); ++i)
             if (bits.Flag() && !SkipScalingList(bits, i < 6 ? 16 : 64)) return std::nullopt;
     }
-    return bits.Ok() ? std::optional(chroma) : std::nullopt;
+    return bits.Ok() ? std::optional(start) : std::nullopt;
 }
 
 }  // namespace kx

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "input/H264SpsSyntax.h"
 #include "input/RbspBitReader.h"
@@ -180,17 +181,16 @@ std::vector<uint8_t> BuildAvcCRecord(const H264ParameterSets& sets) {
 }
 
 void AppendAvcCProfileFields(std::vector<uint8_t>* record) {
-    constexpr size_t kFirstSpsAt = 8;  // after the 6-byte head and the SPS's 16-bit length
-    if (record->size() < kFirstSpsAt + 4 || ((*record)[5] & 0x1F) == 0) return;
+    if (record->size() < 6 || ((*record)[5] & 0x1F) == 0) return;  // no SPS
     const uint8_t profile = (*record)[1];
     if (profile == 66 || profile == 77 || profile == 88) return;
-    const size_t length = (size_t{(*record)[6]} << 8) | (*record)[7];
-    if (length < 4 || kFirstSpsAt + length > record->size()) return;
-    RbspBitReader bits(record->data() + kFirstSpsAt + 1, length - 1);  // after the NAL header byte
-    const uint32_t spsProfile = bits.Bits(8);
-    bits.Bits(16);  // constraint flags, level
-    bits.Ue();      // seq_parameter_set_id
-    const std::optional<H264SpsChroma> chroma = ReadH264SpsChroma(bits, spsProfile);
+    std::optional<H264SpsStart> chroma;
+    bool first = true;
+    ForEachAvcCUnit(record->data(), record->size(), [&](const uint8_t* unit, size_t length) {
+        if (!std::exchange(first, false) || length < 4) return;
+        RbspBitReader bits(unit + 1, length - 1);  // after the NAL header byte
+        chroma = ReadH264SpsStart(bits);
+    });
     if (!chroma) return;
     record->push_back(static_cast<uint8_t>(0xFC | chroma->format));
     record->push_back(static_cast<uint8_t>(0xF8 | chroma->lumaDepthMinus8));

@@ -78,14 +78,12 @@ void H264SliceSyntax::TakeUnit(const uint8_t* unit, size_t size) {
     const H264NalType type = H264NalTypeOf(unit[0]);
     RbspBitReader bits(unit + 1, size - 1);
     if (type == H264NalType::kSps) {
-        const uint32_t profile = bits.Bits(8);
-        bits.Bits(16);
-        const uint32_t id = bits.Ue();
         H264SeqFields seq;
-        const std::optional<H264SpsChroma> chroma = ReadH264SpsChroma(bits, profile);
-        if (!chroma) return;
-        seq.separateColourPlane = chroma->separateColourPlane;
-        seq.chromaArrayType = seq.separateColourPlane ? 0 : static_cast<int>(chroma->format);
+        const std::optional<H264SpsStart> start = ReadH264SpsStart(bits);
+        if (!start) return;
+        const uint32_t id = start->id;
+        seq.separateColourPlane = start->separateColourPlane;
+        seq.chromaArrayType = seq.separateColourPlane ? 0 : static_cast<int>(start->format);
         const uint32_t frameNumBits = bits.Ue();
         const uint32_t orderType = bits.Ue();
         if (!bits.Ok() || id >= seqs_.size() || frameNumBits > kMaxLog2Minus4 || orderType > kMaxOrderType) return;
